@@ -1,0 +1,25 @@
+#pragma once
+
+#include <exception>
+#include <string>
+
+// The base of every failure the system raises. The message is the text a
+// technician reads in the error box, so it is kept exactly as given.
+class Exception : public std::exception {
+public:
+    explicit Exception(std::string message) : message_(std::move(message)) {}
+    ~Exception() override;
+
+    const std::string &Message() const noexcept { return message_; }
+    const char *what() const noexcept override { return message_.c_str(); }
+
+protected:
+    void SetMessage(std::string message) { message_ = std::move(message); }
+
+private:
+    std::string message_;
+};
+
+// The final "." the default error handler adds when the message's last byte
+// sorts above "." (a message ending in a letter gets one, ")" or "." not).
+std::string WithFinalFullStop(const std::string &message);
