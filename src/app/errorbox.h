@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+#include <string>
+
+class QWidget;
+
+// The caption of error boxes: the executable's file name up to its first
+// ".", every letter after the first in lower case ("KarvenZop" → "Karvenzop").
+QString ApplicationTitle(const QString &executablePath);
+
+// 8-bit text for display: UTF-8 where it is valid UTF-8 (translated messages),
+// else Windows-1252/Latin-1 bytes (file contents, decoder bytes).
+QString AnsiToQString(const std::string &text);
+
+// The text an error box shows for an exception: its message, with the final
+// "." the application adds.
+QString ErrorBoxText(std::exception_ptr error);
+
+// Installs the application's default error handler: a modal box with the
+// error icon, OK, the application title and the message.
+void InstallDefaultErrorHandler(QWidget *parentProvider());
+void ShowErrorBox(const QString &text, QWidget *parent);

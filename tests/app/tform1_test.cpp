@@ -1,0 +1,309 @@
+#include "errorbox.h"
+#include "errorhandler.h"
+#include "eventlog.h"
+#include "exception.h"
+#include "tform1.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+const char *const ConnectionButtons[] = {"BitBtn4", "BitBtn6", "BitBtn9", "BitBtn10", "BitBtn13",
+                                         "BitBtn15", "BitBtn21", "BitBtn22", "BitBtn24", "BitBtn25"};
+const char *const ToneEdits[] = {"Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit10",
+                                 "Edit9", "Edit8", "Edit13", "Edit12", "Edit11"};
+
+class Form1Test : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        form = std::make_unique<TForm1>();
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    }
+    void TearDown() override { form.reset(); }
+
+    template <class T = QWidget>
+    T *Find(const char *name) const
+    {
+        T *widget = form->findChild<T *>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    QString Text(const char *edit) const { return Find<QLineEdit>(edit)->text(); }
+
+    // Runs `action` and, from inside the modal loop it opens, hands the
+    // active dialog of type D to `inspect` and closes it.
+    template <class D>
+    static bool WithModal(const std::function<void()> &action, const std::function<void(D *)> &inspect)
+    {
+        bool seen = false;
+        QTimer timer;
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            if (auto *dialog = qobject_cast<D *>(QApplication::activeModalWidget())) {
+                timer.stop();
+                seen = true;
+                inspect(dialog);
+            }
+        });
+        timer.start();
+        action();
+        timer.stop();
+        return seen;
+    }
+
+    void ChooseTonePreset(int index)
+    {
+        // A user's choice: through the popup with the keyboard, as a person would.
+        auto *combo = Find<QComboBox>("ComboBox3");
+        combo->setFocus();
+        const int steps = index - combo->currentIndex();
+        for (int i = 0; i < std::abs(steps); ++i)
+            QTest::keyClick(combo, steps > 0 ? Qt::Key_Down : Qt::Key_Up);
+    }
+
+    std::unique_ptr<TForm1> form;
+};
+
+} // namespace
+
+TEST_F(Form1Test, WindowAndPagesAsDesigned)
+{
+    EXPECT_EQ(form->windowTitle(), "KARVEN ZOP v1.0.2");
+    EXPECT_EQ(form->size(), QSize(544, 476));
+    auto *pages = Find<QTabWidget>("PageControl1");
+    ASSERT_EQ(pages->count(), 6);
+    const char *captions[] = {"Allgemein", "FMS: Filter", "FMS: Substitution", "Selektivruf", "Firmware-Update", "Service"};
+    const char *names[] = {"TabSheet1", "TabSheet2", "TabSheet3", "TabSheet5", "TabSheet4", "TabSheet6"};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(pages->tabText(i), QString::fromUtf8(captions[i]));
+        EXPECT_EQ(pages->widget(i)->objectName(), names[i]);
+    }
+    EXPECT_EQ(pages->currentIndex(), 0);
+    EXPECT_EQ(Find("ListBox1")->geometry(), QRect(0, 401, 544, 73));
+}
+
+TEST_F(Form1Test, InitialFieldsAndButtons)
+{
+    for (const char *name : {"StaticText6", "StaticText7", "StaticText8", "StaticText2", "StaticText3", "StaticText4"})
+        EXPECT_EQ(Find<QLabel>(name)->text(), "not read") << name;
+    EXPECT_EQ(Find<QLabel>("StaticText5")->text(), "1.0.2");
+    EXPECT_EQ(Find<QLabel>("StaticText1")->text(), " Waiting... ");
+    EXPECT_EQ(Find<QPushButton>("BitBtn1")->text(), "Verbindung herstellen");
+    for (const char *name : ConnectionButtons)
+        EXPECT_FALSE(Find<QPushButton>(name)->isEnabled()) << name;
+    for (const char *name : {"BitBtn1", "BitBtn5", "BitBtn2", "BitBtn3", "BitBtn7", "BitBtn8", "BitBtn11", "BitBtn12",
+                             "BitBtn14", "BitBtn16", "BitBtn17", "BitBtn18", "BitBtn19", "BitBtn20"})
+        EXPECT_TRUE(Find<QPushButton>(name)->isEnabled()) << name;
+    EXPECT_EQ(Find<QLineEdit>("Edit2")->maxLength(), 15);
+    EXPECT_EQ(Find<QLineEdit>("Edit1")->maxLength(), 8);
+    EXPECT_EQ(Find("BitBtn21")->geometry(), QRect(8, 92, 161, 25));
+    EXPECT_EQ(Find("StaticText8")->geometry(), QRect(136, 72, 125, 17));
+}
+
+TEST_F(Form1Test, FilterCheckBoxesNamedByStatusValue)
+{
+    // The names do not follow the status order; status 2 and 3 are swapped, 4-7 and 8-F reversed.
+    EXPECT_EQ(Find<QCheckBox>("CheckBox4")->text(), "Status 2");
+    EXPECT_EQ(Find<QCheckBox>("CheckBox4")->geometry(), QRect(8, 20 + 16 * 2, 65, 17));
+    EXPECT_EQ(Find<QCheckBox>("CheckBox9")->text(), "Status F");
+    EXPECT_EQ(Find<QCheckBox>("CheckBox9")->parentWidget()->objectName(), "GroupBox9");
+    EXPECT_EQ(Find<QCheckBox>("CheckBox25")->text(), "Status F");
+    EXPECT_EQ(Find<QCheckBox>("CheckBox25")->parentWidget()->objectName(), "GroupBox10");
+    EXPECT_EQ(Find<QCheckBox>("CheckBox21")->text(), "Status 7");
+    EXPECT_EQ(Find<QCheckBox>("CheckBox33")->text(), "nur bekannte Fzg");
+}
+
+TEST_F(Form1Test, ServicePageSelectableButInert)
+{
+    auto *pages = Find<QTabWidget>("PageControl1");
+    EXPECT_TRUE(pages->isTabEnabled(5));
+    pages->setCurrentIndex(5);
+    EXPECT_FALSE(Find("TabSheet6")->isEnabled());
+    EXPECT_FALSE(Find("Edit1")->isEnabled());
+    EXPECT_FALSE(Find("BitBtn23")->isEnabled());
+}
+
+TEST_F(Form1Test, StatusWindowToggleHidesAndShowsTheLog)
+{
+    auto *toggle = Find<QCheckBox>("CheckBox34");
+    ASSERT_TRUE(toggle->isChecked());
+    QTest::mouseClick(toggle, Qt::LeftButton, {}, QPoint(5, toggle->height() / 2));
+    EXPECT_EQ(form->height() + TForm1::FrameExtra, TForm1::HeightWithoutLog);
+    EXPECT_EQ(form->width(), 544);
+    form->AddLogLine("appended while hidden");
+    QTest::mouseClick(toggle, Qt::LeftButton, {}, QPoint(5, toggle->height() / 2));
+    EXPECT_EQ(form->height() + TForm1::FrameExtra, TForm1::HeightWithLog);
+    ASSERT_EQ(form->EventLog()->Count(), 1);
+    EXPECT_EQ(form->EventLog()->Lines().Line(0), "appended while hidden");
+}
+
+TEST_F(Form1Test, ServicePromptDiscardsTheAnswer)
+{
+    for (const QString answer : {QStringLiteral("geheim"), QString()}) {
+        const bool seen = WithModal<QInputDialog>([&] { QTest::mouseClick(Find<QPushButton>("BitBtn5"), Qt::LeftButton); },
+                                                  [&](QInputDialog *dialog) {
+                                                      EXPECT_EQ(dialog->windowTitle(), "Service Modus");
+                                                      EXPECT_EQ(dialog->labelText(), "Bitte das Servicepasswort eingeben!");
+                                                      EXPECT_EQ(dialog->textValue(), "");
+                                                      dialog->setTextValue(answer);
+                                                      dialog->accept();
+                                                  });
+        EXPECT_TRUE(seen);
+        EXPECT_FALSE(Find("TabSheet6")->isEnabled());
+    }
+}
+
+TEST_F(Form1Test, TonePresetsApplyOnlyOnTheUsersChoice)
+{
+    EXPECT_EQ(Text("Edit3"), "1060");
+    EXPECT_EQ(Text("Edit11"), "2600");
+    Find<QLineEdit>("Edit14")->setText("12345");
+    ChooseTonePreset(1);   // ZVEI-2 after ZVEI-1: only digit R changes
+    EXPECT_EQ(Text("Edit11"), "970");
+    EXPECT_EQ(Text("Edit3"), "1060");
+    EXPECT_EQ(Text("Edit12"), "2400");
+    ChooseTonePreset(2);
+    EXPECT_EQ(Text("Edit3"), "1124");
+    EXPECT_EQ(Text("Edit11"), "2110");
+    ChooseTonePreset(4);   // "eigene" empties every digit field
+    for (const char *edit : ToneEdits)
+        EXPECT_EQ(Text(edit), "") << edit;
+    EXPECT_EQ(Text("Edit14"), "12345");
+
+    // A selection from code changes only the shown entry.
+    Find<QComboBox>("ComboBox3")->setCurrentIndex(0);
+    EXPECT_EQ(Text("Edit3"), "");
+}
+
+TEST_F(Form1Test, AlarmSequenceFieldRefusesSixthCharacter)
+{
+    auto *edit = Find<QLineEdit>("Edit15");
+    QTest::keyClicks(edit, "123456");
+    EXPECT_EQ(edit->text(), "12345");
+}
+
+TEST_F(Form1Test, DecoderRepliesFillFieldsAndSelectLastLine)
+{
+    form->Protocol().AssembleDecoderLines("0\x1e" "C\x1e" "GS\x1e" "A1");
+    form->Protocol().AssembleDecoderLines("234\n\r0\x1e" "C\x1e" "GF\x1e" "4.69\n\r");
+    EXPECT_EQ(Find<QLabel>("StaticText8")->text(), "A1234");
+    EXPECT_EQ(Find<QLabel>("StaticText7")->text(), "4.69");
+    EXPECT_EQ(Find<QLabel>("StaticText4")->text(), "4.69");
+    ASSERT_EQ(form->EventLog()->Count(), 2);
+    EXPECT_EQ(form->EventLog()->ItemIndex(), 1);
+
+    std::string tones = "0\x1e" "C\x1e" "GZ\x1e";
+    for (int i = 0; i < 11; ++i)
+        tones += std::to_string(500 + i) + '\x1e';
+    form->EventLog()->SetItemIndex(0);
+    form->Protocol().AssembleDecoderLines(tones + "\n\r");
+    EXPECT_EQ(Text("Edit3"), "500");
+    EXPECT_EQ(Text("Edit11"), "510");
+    EXPECT_EQ(form->EventLog()->Count(), 2);
+    EXPECT_EQ(form->EventLog()->ItemIndex(), 1);   // reselected without a new line
+}
+
+TEST_F(Form1Test, HandlerErrorReachesMessageBoxAndWindowStaysUsable)
+{
+    InstallDefaultErrorHandler([]() -> QWidget * { return nullptr; });
+    QString caption, text;
+    const bool seen = WithModal<QMessageBox>(
+        [&] {
+            Guarded([&] {
+                form->AddLogLine("before the failure");
+                throw Exception("Cannot open file substi.txt");
+            });
+        },
+        [&](QMessageBox *box) {
+            caption = box->windowTitle();
+            text = box->text();
+            EXPECT_EQ(box->icon(), QMessageBox::Critical);
+            EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
+            box->accept();
+        });
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(caption, ApplicationTitle(QCoreApplication::applicationFilePath()));
+    EXPECT_EQ(text, "Cannot open file substi.txt.");
+    EXPECT_EQ(form->EventLog()->Count(), 1);   // nothing done before the failure is undone
+    SetDefaultExceptionHandler(nullptr);
+}
+
+TEST(ErrorBox, CaptionAndFinalFullStop)
+{
+    EXPECT_EQ(ApplicationTitle("/opt/karven/KarvenZop"), "Karvenzop");
+    EXPECT_EQ(ApplicationTitle("/x/KARVENZOP.exe.old"), "Karvenzop");
+    EXPECT_EQ(ApplicationTitle("/x/a"), "a");
+    auto text = [](const char *message) { return ErrorBoxText(std::make_exception_ptr(Exception(message))); };
+    EXPECT_EQ(text("Connection refused"), "Connection refused.");
+    EXPECT_EQ(text("Unable to open com port (win error code: 2)"), "Unable to open com port (win error code: 2)");
+    EXPECT_EQ(text("Connection Closed Gracefully."), "Connection Closed Gracefully.");
+    EXPECT_EQ(text("Operation would block. "), "Operation would block. ");   // a blank sorts below "."
+    EXPECT_EQ(text(""), "");
+    EXPECT_EQ(text("Socket Error # 10061\r\nConnection refused."), "Socket Error # 10061\r\nConnection refused.");
+    // Bytes that are not UTF-8 are shown as 8-bit text.
+    EXPECT_EQ(ErrorBoxText(std::make_exception_ptr(Exception("A key with the name of \"\xc4\" already exists"))),
+              QString::fromUtf8("A key with the name of \"Ä\" already exists."));
+}
+
+TEST(EventLogLines, KeepsLinesCompactAndClears)
+{
+    TEventLogLines lines;
+    for (int i = 0; i < 5000; ++i)
+        lines.Append(std::string(40, static_cast<char>('a' + i % 26)));
+    lines.Append(std::string(3 * 1024 * 1024, 'z'));   // larger than a block
+    lines.Append("after");
+    ASSERT_EQ(lines.Count(), 5002);
+    EXPECT_EQ(lines.Line(27), std::string(40, 'b'));
+    EXPECT_EQ(lines.Line(5000).size(), 3u * 1024 * 1024);
+    EXPECT_EQ(lines.Line(5001), "after");
+    EXPECT_LT(lines.BytesReserved(), 6u * 1024 * 1024);   // two 1 MiB blocks and the big line's own
+    lines.Clear();
+    EXPECT_EQ(lines.Count(), 0);
+}
+
+TEST(EventLogView, SelectionScrollsAndShowsLatin1)
+{
+    TEventLog log;
+    log.resize(544, 73);
+    log.show();
+    for (int i = 0; i < 100; ++i)
+        log.Append("line " + std::to_string(i));
+    EXPECT_EQ(log.ItemIndex(), -1);   // appending alone selects nothing
+    log.SetItemIndex(99);
+    EXPECT_EQ(log.ItemIndex(), 99);
+    EXPECT_GT(log.TopIndex(), 90);
+    log.SetItemIndex(3);
+    EXPECT_EQ(log.TopIndex(), 3);
+    log.SetItemIndex(100);   // beyond the end: no selection
+    EXPECT_EQ(log.ItemIndex(), -1);
+    log.Append(std::string("\xe4\n", 2));
+    EXPECT_EQ(log.Text(100), QString::fromUtf8("ä\n"));
+    log.Clear();
+    EXPECT_EQ(log.Count(), 0);
+    EXPECT_EQ(log.ItemIndex(), -1);
+}
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    ApplyWindowFont();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
