@@ -1,5 +1,7 @@
 #include "errorbox.h"
 #include "errorhandler.h"
+#include "resourcestring.h"
+#include "serialport.h"
 #include "tform1.h"
 
 #include <QApplication>
@@ -13,6 +15,11 @@ QWidget *MainWindow() { return Form1; }
 
 int main(int argc, char *argv[])
 {
+    // Library messages are looked up in catalogues below the program's
+    // folder; set up before anything can raise one.
+    InitializeTranslation(ResolvedProgramPath());
+    TSerialPort::RegisterMessageDomain();
+
     QApplication app(argc, argv);
     ApplyWindowFont();
     InstallDefaultErrorHandler(&MainWindow);
@@ -29,5 +36,7 @@ int main(int argc, char *argv[])
     window->show();
     const int rc = app.exec();
     Form1 = nullptr;
+    window.reset();
+    FinalizeTranslation();
     return rc;
 }

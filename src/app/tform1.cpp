@@ -1,9 +1,18 @@
 #include "tform1.h"
 
+#include "bootloaderlibrary.h"
 #include "errorbox.h"
 #include "errorhandler.h"
 #include "eventlog.h"
+#include "exception.h"
+#include "fileio.h"
+#include "mainthreadsync.h"
+#include "portcombobox.h"
+#include "signalled.h"
+#include "streams.h"
 #include "tonepresets.h"
+#include "updateserver.h"
+#include "valuelisteditor.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -15,9 +24,14 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QMessageBox>
 #include <QRadioButton>
+#include <QSocketNotifier>
 #include <QTabWidget>
+#include <QThread>
 #include <QToolButton>
+
+#include <ctime>
 
 namespace {
 
@@ -126,6 +140,7 @@ TForm1::TForm1(QWidget *parent)
     setFixedSize(544, 476);
     move(516, 124);
 
+    CreateSerialPort();
     pageControl1_ = new QTabWidget(this);
     pageControl1_->setObjectName(QStringLiteral("PageControl1"));
     pageControl1_->setGeometry(0, 0, 544, 401);
@@ -154,12 +169,80 @@ TForm1::TForm1(QWidget *parent)
     listBox1_->setObjectName(QStringLiteral("ListBox1"));
     listBox1_->setGeometry(0, 401, 544, 73);
 
+    AttachComponents();
     FormCreate();
+}
+
+void TForm1::CreateSerialPort()
+{
+    // Stored settings of SerialPort1; the toggle replaces name and rate before every open.
+    serialPort1_ = std::make_unique<TSerialPort>();
+    TSerialPort &port = *serialPort1_;
+    port.BeginLoading();
+    port.SetBaudRate(br19200);
+    port.SetPort(StoredPortName);
+    port.Parity().SetBits(prNone);
+    port.SetStopBits(sbOneStopBit);
+    port.SetDataBits(dbEight);
+    port.SetEvents(kAllSerialEvents);
+    port.FlowControl().SetControlDTR(dtrDisable);
+    port.FlowControl().SetControlRTS(rtsDisable);
+    port.SetSyncMethod(smThreadSync);
+    port.OnAfterOpen = [this](TCustomSerialPort &) { SerialPort1AfterOpen(); };
+    port.OnAfterClose = [this](TCustomSerialPort &) { SerialPort1AfterClose(); };
+    // Runs inside the port's event delivery: a failure there ends delivery
+    // (the port's own rule), so it is not guarded here.
+    port.OnRxChar = [this](TCustomSerialPort &, int count) { SerialPort1RxChar(count); };
+    port.EndLoading();
+
+    // The port's event thread hands batches over through this descriptor.
+    MainThreadSync &sync = MainThreadSync::Instance();
+    sync.SetMainThread(std::this_thread::get_id());
+    syncNotifier_ = new QSocketNotifier(sync.WakeFd(), QSocketNotifier::Read, this);
+    connect(syncNotifier_, &QSocketNotifier::activated, this,
+            [] { Guarded([] { MainThreadSync::Instance().CheckSynchronize(); }); });
+
+    httpClient1_.OnWorkBegin = [this](THttpClient *, TWorkMode, int32_t max) { HttpClient1WorkBegin(max); };
+    httpClient1_.OnWork = [this](THttpClient *, TWorkMode, int32_t count) { HttpClient1Work(count); };
+    httpClient1_.OnWorkEnd = [this](THttpClient *, TWorkMode) { HttpClient1WorkEnd(); };
+}
+
+void TForm1::AttachComponents()
+{
+    // After every component exists, as the window definition loads them:
+    // the box selects the port's stored name if it is listed.
+    portComboBox1_->SetSerialPort(serialPort1_.get());
+    signalLed1_->SetSerialPort(serialPort1_.get());
+    signalLed3_->SetSerialPort(serialPort1_.get());
+
+    OnClick("BitBtn1", &TForm1::BitBtn1Click);
+    OnClick("BitBtn6", &TForm1::BitBtn1Click);
+    OnClick("BitBtn10", &TForm1::BitBtn1Click);
+    OnClick("BitBtn4", &TForm1::BitBtn4Click);
+    OnClick("BitBtn21", &TForm1::BitBtn21Click);
+    OnClick("BitBtn24", &TForm1::BitBtn24Click);
+    OnClick("BitBtn5", &TForm1::BitBtn5Click);
+    OnClick("BitBtn15", &TForm1::BitBtn15Click);
+    for (const char *load : {"BitBtn2", "BitBtn7", "BitBtn11"})
+        OnClick(load, &TForm1::BitBtn11Click);
+    for (const char *save : {"BitBtn3", "BitBtn8", "BitBtn12"})
+        OnClick(save, &TForm1::BitBtn12Click);
+    OnClick("BitBtn14", &TForm1::BitBtn14Click);
+    OnClick("BitBtn16", &TForm1::BitBtn16Click);
+    OnClick("BitBtn17", &TForm1::BitBtn17Click);
+    OnClick("BitBtn20", &TForm1::BitBtn20Click);
+    OnClick("BitBtn19", &TForm1::BitBtn19Click);
+    OnClick("BitBtn18", &TForm1::BitBtn18Click);
 }
 
 TForm1::~TForm1()
 {
-    FormDestroy();
+    Guarded([this] { FormDestroy(); });
+    // The lamps and the box point at the port: let them go first.
+    portComboBox1_->SetSerialPort(nullptr);
+    signalLed1_->SetSerialPort(nullptr);
+    signalLed3_->SetSerialPort(nullptr);
+    loader_.reset();
 }
 
 void TForm1::BuildPageGeneral(QWidget *page)
@@ -195,9 +278,24 @@ void TForm1::BuildPageGeneral(QWidget *page)
     connect(checkBox34_, &QCheckBox::clicked, this, [this] { Guarded([this] { CheckBox34Click(); }); });
 
     auto *connection = MakeGroup(page, "GroupBox2", " Verbindung ", RightX, TopRightY, RightW, TopRightH);
-    auto *ports = new QComboBox(connection);
-    ports->setObjectName(QStringLiteral("PortComboBox1"));
-    ports->setGeometry(12, 20, 153, 21);
+    portComboBox1_ = new TPortComboBox(connection);
+    portComboBox1_->setObjectName(QStringLiteral("PortComboBox1"));
+    portComboBox1_->setGeometry(12, 20, 153, 21);
+    // Filling the list may fail (error 23): then the window is not created.
+    portComboBox1_->SetPortProperty(cpPort);
+    portComboBox1_->SetText(StoredPortBoxText);
+    portComboBox1_->SetItemIndex(0);
+    auto lamp = [connection](const char *name, TLedKind kind, TLedSignal signal, int x) {
+        auto *led = new TSignalLed(connection);
+        led->setObjectName(QString::fromLatin1(name));
+        led->setGeometry(x, 44, 25, 25);
+        led->SetKind(kind);
+        led->SetLedSignal(signal);
+        return led;
+    };
+    signalLed1_ = lamp("SignalLed1", lkBlueLight, lsConn, 12);
+    signalLed3_ = lamp("SignalLed3", lkGreenLight, lsRx, 116);
+    signalLed2_ = lamp("SignalLed2", lkRedLight, lsTx, 136);
 
     auto *column = MakeGroup(page, "GroupBox3", "", RightX, ColumnY, RightW, ColumnH);
     ColumnButton(column, "BitBtn1", "Verbindung herstellen", 16);
@@ -205,7 +303,7 @@ void TForm1::BuildPageGeneral(QWidget *page)
     ColumnButton(column, "BitBtn21", "Alle Werte aus Dekoder lesen", 92, false);
     ColumnButton(column, "BitBtn22", "Alle Werte in Dekoder senden", 120, false);
     ColumnButton(column, "BitBtn24", "RESET senden.", 148, false);
-    OnClick(ColumnButton(column, "BitBtn5", "Service-Funktionen aktivieren", 180), [this] { BitBtn5Click(); });
+    ColumnButton(column, "BitBtn5", "Service-Funktionen aktivieren", 180);
     ColumnButton(column, "BitBtn2", "Konfiguration laden", 220);
     ColumnButton(column, "BitBtn3", "Konfiguration speichern", 248);
 }
@@ -239,9 +337,9 @@ void TForm1::BuildPageFilter(QWidget *page)
 void TForm1::BuildPageSubstitution(QWidget *page)
 {
     auto *box = MakeGroup(page, "GroupBox8", " Substitutionen ", LeftX, LeftY, LeftW, LeftH);
-    auto *grid = new QWidget(box);
-    grid->setObjectName(QStringLiteral("ValueListEditor1"));
-    grid->setGeometry(12, 20, 306, 300);
+    valueListEditor1_ = new TValueListEditor(box);
+    valueListEditor1_->setObjectName(QStringLiteral("ValueListEditor1"));
+    valueListEditor1_->setGeometry(12, 20, 306, 300);
     MakeButton(box, "BitBtn14", "Neu...", 12, 324, 101, 25);
     MakeButton(box, "BitBtn16", "Löschen", 220, 324, 101, 25);
 
@@ -304,12 +402,12 @@ void TForm1::BuildPageFirmware(QWidget *page)
     MakeLabel(versions, "Label3", "Dekoder Version lokal:", 8, 80);
     MakeStatic(versions, "StaticText4", "not read", 136, 80, 81, 17);
     MakeButton(box, "BitBtn18", "Dekoder Firmware-Update durchführen", 52, 148, 225, 25);
-    auto *progress = new QProgressBar(box);
-    progress->setObjectName(QStringLiteral("ProgressBar1"));
-    progress->setGeometry(52, 176, 225, 17);
-    progress->setRange(0, 100);
-    progress->setValue(0);
-    progress->setTextVisible(false);
+    progressBar1_ = new QProgressBar(box);
+    progressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
+    progressBar1_->setGeometry(52, 176, 225, 17);
+    progressBar1_->setRange(0, 100);
+    progressBar1_->setValue(0);
+    progressBar1_->setTextVisible(false);
     MakeStatic(box, "StaticText1", " Waiting... ", 52, 196, 225, 17, Qt::AlignLeft | Qt::AlignVCenter);
     MakeButton(box, "BitBtn19", "Neue ZOP herunterladen", 52, 236, 225, 25);
 
@@ -343,10 +441,9 @@ void TForm1::BuildPageService(QWidget *page)
     MakeButton(touch, "BitBtn23", "...starten", 8, 92, 185, 25);
 }
 
-template <class F>
-void TForm1::OnClick(QPushButton *button, F handler)
+void TForm1::OnClick(const char *button, void (TForm1::*handler)())
 {
-    connect(button, &QPushButton::clicked, this, [handler] { Guarded(handler); });
+    connect(Btn(button), &QPushButton::clicked, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
 }
 
 QWidget *TForm1::W(const char *name) const { return findChild<QWidget *>(QString::fromLatin1(name)); }
@@ -357,6 +454,16 @@ QLineEdit *TForm1::Edit(const char *name) const { return findChild<QLineEdit *>(
 void TForm1::FormCreate()
 {
     protocol_.ClearBuffer();
+    try {
+        loader_ = BootloaderLibrary::Default().OpenBootloader(this);
+    } catch (const std::exception &e) {
+        // The tool stays useful without flashing; the reason is shown once
+        // the window is up, and again when flashing is asked for.
+        bootloaderProblem_ = e.what();
+        QMetaObject::invokeMethod(
+            this, [this] { ShowErrorBox(AnsiToQString(WithFinalFullStop(bootloaderProblem_)), this); },
+            Qt::QueuedConnection);
+    }
 }
 
 void TForm1::FormDestroy()
@@ -364,6 +471,8 @@ void TForm1::FormDestroy()
     if (destroyed_)
         return;
     destroyed_ = true;
+    if (serialPort1_->Connected())
+        serialPort1_->ClosePort();
 }
 
 void TForm1::closeEvent(QCloseEvent *event)
@@ -418,4 +527,312 @@ void TForm1::ShowToneTable(const decoder::ToneTable &fields)
 {
     for (int i = 0; i < decoder::ToneDigits; ++i)
         Edit(ToneEdits[i])->setText(AnsiToQString(fields[i]));
+}
+
+// ---- Connection toggle and decoder commands
+
+void TForm1::BitBtn1Click()
+{
+    TSerialPort &port = *serialPort1_;
+    port.SetPort(portComboBox1_->Text());
+    if (port.Connected()) {
+        port.ClosePort();
+        port.SetBaudRate(br9600);
+    } else {
+        port.SetBaudRate(br9600);
+        port.OpenPort();
+    }
+}
+
+namespace {
+// Enabled exactly while the port is open, switched in this order.
+constexpr const char *ConnectionButtons[] = {"BitBtn4", "BitBtn6", "BitBtn9", "BitBtn10", "BitBtn13",
+                                             "BitBtn15", "BitBtn21", "BitBtn22", "BitBtn24", "BitBtn25"};
+} // namespace
+
+void TForm1::SerialPort1AfterOpen()
+{
+    Btn("BitBtn1")->setText(QStringLiteral("Verbindung beenden"));
+    for (const char *name : ConnectionButtons)
+        Btn(name)->setEnabled(true);
+}
+
+void TForm1::SerialPort1AfterClose()
+{
+    Btn("BitBtn1")->setText(QStringLiteral("Verbindung herstellen"));
+    for (const char *name : ConnectionButtons)
+        Btn(name)->setEnabled(false);
+}
+
+void TForm1::SerialPort1RxChar(int count)
+{
+    std::string bytes;
+    serialPort1_->ReadString(bytes, count);
+    protocol_.AssembleDecoderLines(bytes);
+}
+
+void TForm1::WriteCommand(const std::string &command)
+{
+    serialPort1_->WriteString(command);
+}
+
+void TForm1::PauseWithEvents()
+{
+    QCoreApplication::processEvents();
+    QThread::msleep(CommandPauseMs);
+    QCoreApplication::processEvents();
+}
+
+void TForm1::BitBtn21Click()
+{
+    for (const char *code : {"GS", "GF", "GR", "GT", "GA"}) {
+        WriteCommand(decoder::BuildCommand(code));
+        PauseWithEvents();
+    }
+}
+
+void TForm1::BitBtn4Click()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    WriteCommand(decoder::BuildClockCommand(local));
+}
+
+void TForm1::BitBtn24Click()
+{
+    TSerialPort &port = *serialPort1_;
+    if (port.Connected())
+        port.ClosePort();
+    port.SetBaudRate(br9600);
+    port.OpenPort();
+    WriteCommand(decoder::BuildCommand("B"));
+}
+
+void TForm1::BitBtn15Click()
+{
+    // From code: shows "eigene" without clearing the fields the reply will fill.
+    comboBox3_->setCurrentIndex(4);
+    WriteCommand(decoder::BuildCommand("GZ"));
+    PauseWithEvents();
+}
+
+// ---- Substitution list
+
+void TForm1::BitBtn14Click() { valueListEditor1_->NewEntry(); }
+
+void TForm1::BitBtn16Click() { valueListEditor1_->DeleteCurrentEntry(); }
+
+void TForm1::BitBtn11Click()
+{
+    valueListEditor1_->LoadFromFile("substi.txt");
+    AddLogLine("Konfiguration geladen.");
+}
+
+void TForm1::BitBtn12Click()
+{
+    valueListEditor1_->SaveToFile("substi.txt");
+    AddLogLine("Konfiguration gespeichert.");
+}
+
+// ---- Update checks and downloads
+
+void TForm1::SetStatusLine(const QString &text) { Static("StaticText1")->setText(text); }
+
+void TForm1::BitBtn17Click()
+{
+    const std::string version = httpClient1_.Get(UpdateServerBase() + "/firmware.php?id=karvenzop");
+    Static("StaticText2")->setText(AnsiToQString(version));
+}
+
+void TForm1::BitBtn20Click()
+{
+    const std::string version = httpClient1_.Get(UpdateServerBase() + "/firmware.php?id=karvenfir");
+    Static("StaticText3")->setText(AnsiToQString(version));
+}
+
+void TForm1::BitBtn19Click()
+{
+    TMemoryStream buffer;   // released on every path with the scope
+    httpClient1_.Get(UpdateServerBase() + "/ZOP-Update.exe", buffer);
+    SaveFileBytes("ZOP-Update.exe", std::string_view(buffer.Memory(), static_cast<size_t>(buffer.Size())));
+    QMessageBox::information(this, ApplicationTitle(QCoreApplication::applicationFilePath()),
+                             QStringLiteral("Bitte ZOP beenden und Datei ZOP-Update.exe im ZOP-Verzeichnis umbenennen!"));
+}
+
+void TForm1::HttpClient1WorkBegin(int32_t countMax)
+{
+    progressBar1_->setValue(0);
+    progressMax_ = countMax;
+    // An empty range would make the bar an endless busy indicator.
+    progressBar1_->setMaximum(countMax > 0 ? countMax : 1);
+    if (countMax > 0)
+        SetStatusLine(QStringLiteral("Transfering: %1").arg(countMax));
+}
+
+void TForm1::HttpClient1Work(int32_t count)
+{
+    if (progressMax_ > 0) {
+        SetStatusLine(QStringLiteral("%1 bytes of %2 bytes.").arg(count).arg(progressMax_));
+        progressBar1_->setValue(count);
+    } else {
+        SetStatusLine(QStringLiteral("%1 bytes.").arg(count));
+    }
+}
+
+void TForm1::HttpClient1WorkEnd()
+{
+    SetStatusLine(QStringLiteral("Ready..."));
+    progressBar1_->setValue(0);
+}
+
+// ---- Firmware update and the bootloader library's host
+
+void TForm1::BitBtn18Click()
+{
+    if (!loader_)
+        throw Exception(bootloaderProblem_);
+    {
+        TMemoryStream buffer;
+        httpClient1_.Get(UpdateServerBase() + "/karvenc469.acy", buffer);
+        SaveFileBytes("firmware.acy", std::string_view(buffer.Memory(), static_cast<size_t>(buffer.Size())));
+    }
+
+    TSerialPort &port = *serialPort1_;
+    if (port.Connected())
+        port.ClosePort();
+    port.SetBaudRate(br9600);
+    port.OpenPort();
+    WriteCommand(decoder::BuildCommand("B"));
+    port.ClosePort();
+
+    IntfPtr<IBootloader> loader = loader_;
+    if (!loader->Connect(-1))
+        return;
+
+    auto finish = [&] {
+        loader->Disconnect();
+        port.SetBaudRate(br9600);
+        port.OpenPort();
+    };
+    try {
+        loader->Program(-1, -1);
+        Output(u"Firmware OK", 0);
+        SetStatusLine(QStringLiteral("Firmware OK."));
+    } catch (const Exception &e) {
+        QMessageBox::information(this, ApplicationTitle(QCoreApplication::applicationFilePath()),
+                                 AnsiToQString(e.Message()));
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+}
+
+int32_t TForm1::QueryInterface(const InterfaceId &iid, void **out)
+{
+    if (iid == kIidBootloaderHost || iid == kIidInterface) {
+        *out = static_cast<IBootloaderHost *>(this);
+        return kResultOk;
+    }
+    *out = nullptr;
+    return kResultNoInterface;
+}
+
+int32_t TForm1::ProcessMessages()
+{
+    QCoreApplication::processEvents();
+    return 0;
+}
+
+void TForm1::StateChanged()
+{
+    if (!loader_)
+        return;
+    auto state = [this] { return loader_->GetState(); };
+    if (state() == lastState_)
+        return;
+    const bool wasConnected = lastState_ == kStateConnected || lastState_ == kStateWorking;
+    const bool isConnected = state() == kStateConnected || state() == kStateWorking;
+    if (!wasConnected && isConnected) {
+        auto device = IntfPtr<IBootloaderDevice>::Adopt(loader_->GetDevice());
+        listBox1_->Clear();
+        auto link = IntfPtr<IBootloaderLink>::Adopt(loader_->GetLink());
+        // The report is appended without moving the selection.
+        auto report = [this](const char *label, const std::string &value, bool padded) {
+            char line[256];
+            std::snprintf(line, sizeof line, padded ? "%-31s: %6s" : "%-31s: %s", label, value.c_str());
+            listBox1_->Append(padded ? std::string(line) : std::string(line, std::strlen(line) - value.size()) + value);
+        };
+        report("Connection", link && link->IsOneWire() ? "1-Wire" : "2-Wire", true);
+        const int32_t flags = device ? device->GetFlags() : 0;
+        if (flags & 1) {
+            report("FLASH data must be encrypted", (flags & 2) ? "Yes" : "No", true);
+            report("EEPROM data must be encrypted", (flags & 4) ? "Yes" : "No", true);
+        }
+        const std::string info = device ? QString::fromStdU16String(device->GetInfo()).toLatin1().toStdString() : "";
+        if (!info.empty())
+            report("Info", info, false);
+    }
+    lastState_ = state();
+    Btn("BitBtn11")->setEnabled(lastState_ != kStateWorking);
+    if (lastState_ == kStateWorking)
+        SetStatusLine(QStringLiteral("Working.."));
+}
+
+void TForm1::Output(const char16_t *text, int32_t)
+{
+    const QString line = QString::fromUtf16(text);
+    SetStatusLine(line);
+    AddLogLine(line.toLatin1().toStdString());
+}
+
+WideString TForm1::GetFlashFileName()
+{
+    return WideFromUtf8(ExecutableDirectory() + "firmware.acy");
+}
+
+WideString TForm1::GetPassword()
+{
+    bool ok = false;
+    const QString text = QInputDialog::getText(this, QStringLiteral("Password required"), QStringLiteral("Password"),
+                                               QLineEdit::Normal, QString(), &ok);
+    return ok ? text.toStdU16String() : WideString();
+}
+
+void TForm1::GetTimeouts(BootloaderTimeouts &out)
+{
+    static constexpr int32_t values[14] = {19200, 10, 800, 10, 15, 10, 10, 10, 250, 0, 0, 20, 0, 1};
+    for (int i = 0; i < 14; ++i)
+        out.Field[i] = values[i];
+}
+
+WideString TForm1::GetEntryCommand()
+{
+    const std::string command = decoder::BuildCommand("B");
+    return WideString(command.begin(), command.end());
+}
+
+IBootloaderLink *TForm1::OpenConnection(int32_t index)
+{
+    if (index > 1)
+        return nullptr;
+    const std::string name = portComboBox1_->Text();
+    IntfPtr<IBootloaderLink> link;
+    try {
+        link = BootloaderLibrary::Default().OpenCOM(u"\\\\.\\" + WideFromUtf8(name), this);
+    } catch (...) {
+        throw Exception("Error: can not open port " + name);
+    }
+    try {
+        if (!link)
+            throw Exception("no link");
+        link->SetParams(19200, 0, 8, 0, 0);
+    } catch (...) {
+        throw Exception("Error: can not setup baudrate to 19200");
+    }
+    Output((u"Connecting on port " + WideFromUtf8(name) + u"...").c_str(), 0x10000000);
+    IBootloaderLink *raw = link.get();
+    raw->AddRef();   // the reference the library receives
+    return raw;
 }

@@ -9,5 +9,20 @@
 std::string TranslateResourceString(std::string_view text);
 
 // Appends a domain to the list searched for library messages ("default"
-// is always first).
+// is always first). A name already in the list is not added again.
 void AddResourceStringDomain(const std::string &name);
+
+// Sets up the catalogue lookup; call once in main() before the window is
+// built. programPath is the program file itself: catalogues are looked for
+// in <its directory>/locale/<language>/LC_MESSAGES/<domain>.mo and inside
+// the program file. Until this has run every text passes unchanged.
+void InitializeTranslation(const std::string &programPath);
+// Releases the lookup; texts pass unchanged again afterwards.
+void FinalizeTranslation();
+
+// The running program's file, for InitializeTranslation().
+std::string ResolvedProgramPath();
+
+// The translation of text in one domain through the process's lookup; the
+// text unchanged before InitializeTranslation().
+std::string TranslateText(std::string_view domain, std::string_view text);

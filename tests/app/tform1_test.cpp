@@ -302,6 +302,9 @@ TEST(EventLogView, SelectionScrollsAndShowsLatin1)
 
 int main(int argc, char **argv)
 {
+    // Test discovery runs the binary outside ctest's environment too.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ApplyWindowFont();
     ::testing::InitGoogleTest(&argc, argv);

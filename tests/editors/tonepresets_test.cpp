@@ -17,7 +17,9 @@ TEST(TonePresets, EeaAndCcirAreEqualAndOwnIsEmpty)
     EXPECT_EQ(*TonePreset(2), *TonePreset(3));
     EXPECT_EQ((*TonePreset(2))[0], "1124");
     EXPECT_EQ((*TonePreset(2))[10], "2110");
-    for (const auto &text : *TonePreset(4))
+    const auto own = TonePreset(4);
+    ASSERT_TRUE(own);
+    for (const auto &text : *own)
         EXPECT_TRUE(text.empty());
 }
 

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs what the project needs, builds it and starts the tool.
+# Without a real decoder (KARVENZOP_PORTS unset) the bundled decoder simulator
+# is started on /tmp/ttyKARVEN0; without an update server
+# (KARVENZOP_UPDATE_SERVER unset) the bundled one is started on 127.0.0.1:8469.
+set -euo pipefail
+root="$(cd "$(dirname "$0")" && pwd)"
+cd "$root"
+bash scripts/setup.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)"
+
+bin="$root/build/bin"
+pids=()
+cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; }
+trap cleanup EXIT
+
+if [ -z "${KARVENZOP_UPDATE_SERVER:-}" ]; then
+  content="$root/build/update-content"
+  mkdir -p "$content"
+  cp -f tools/update_server/content/* "$content/"
+  # The firmware the server offers: a small image in our container format.
+  head -c 65536 /dev/urandom > "$content/image.bin"
+  "$bin/mkfirmware" --target KARVEN-C469 --version 4.70 "$content/image.bin" "$content/karvenc469.acy"
+  python3 tools/update_server/update_server.py --port 8469 --root "$content" &
+  pids+=($!)
+  export KARVENZOP_UPDATE_SERVER=127.0.0.1:8469
+fi
+
+if [ -z "${KARVENZOP_PORTS:-}" ]; then
+  "$bin/decoder_sim" --link /tmp/ttyKARVEN0 --telegram-interval 5 &
+  pids+=($!)
+  export KARVENZOP_PORTS=/tmp/ttyKARVEN0
+  for _ in $(seq 50); do [ -e /tmp/ttyKARVEN0 ] && break; sleep 0.1; done
+fi
+
+# The tool keeps "substi.txt", "ZOP-Update.exe" and "firmware.acy" in its
+# working directory: its own folder.
+cd "$bin"
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "No display found: running the tool under Xvfb (nothing will be visible)." >&2
+  xvfb-run -a ./KarvenZop
+else
+  ./KarvenZop
+fi

@@ -1,0 +1,142 @@
+#include "keyindex.h"
+
+#include "cp1252.h"
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+
+namespace {
+
+std::string_view KeyOfLine(const std::string &line)
+{
+    const void *eq = std::memchr(line.data(), '=', line.size());
+    return eq ? std::string_view(line.data(), static_cast<size_t>(static_cast<const char *>(eq) - line.data()))
+              : std::string_view();
+}
+
+bool EqualFolded(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (cp1252::FoldCase(static_cast<unsigned char>(a[i])) != cp1252::FoldCase(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// A per-process seed keeps a crafted file from piling all keys into one chain.
+uint64_t Seed()
+{
+    static const uint64_t seed = (static_cast<uint64_t>(std::random_device{}()) << 32) | std::random_device{}();
+    return seed;
+}
+
+} // namespace
+
+uint32_t TKeyIndex::Hash(std::string_view key)
+{
+    uint64_t h = 0xcbf29ce484222325ULL ^ Seed();
+    for (const char c : key) {
+        h ^= cp1252::FoldCase(static_cast<unsigned char>(c));
+        h *= 0x100000001b3ULL;
+    }
+    h ^= h >> 29;
+    h *= 0xbf58476d1ce4e5b9ULL;
+    h ^= h >> 32;
+    return static_cast<uint32_t>(h);
+}
+
+size_t TKeyIndex::Locate(const Lines &lines, std::string_view key, uint32_t hash) const
+{
+    if (slots_.empty())
+        return npos;
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot &slot = slots_[i];
+        if (slot.linePlusOne == 0)
+            return npos;
+        if (slot.hash == hash && EqualFolded(KeyOfLine(lines[slot.linePlusOne - 1]), key))
+            return i;
+    }
+}
+
+size_t TKeyIndex::Find(const Lines &lines, std::string_view key) const
+{
+    if (key.empty())
+        return npos;
+    const size_t at = Locate(lines, key, Hash(key));
+    return at == npos ? npos : slots_[at].linePlusOne - 1;
+}
+
+void TKeyIndex::Place(Slot slot)
+{
+    const size_t mask = slots_.size() - 1;
+    size_t i = slot.hash & mask;
+    while (slots_[i].linePlusOne != 0)
+        i = (i + 1) & mask;
+    slots_[i] = slot;
+}
+
+void TKeyIndex::Grow(size_t capacity)
+{
+    size_t size = 16;
+    while (size < capacity * 2)
+        size *= 2;
+    if (size <= slots_.size())
+        return;
+    std::vector<Slot> old(size);
+    old.swap(slots_);
+    for (const Slot &slot : old)
+        if (slot.linePlusOne != 0)
+            Place(slot);
+}
+
+void TKeyIndex::Reserve(size_t keys) { Grow(keys); }
+
+void TKeyIndex::Add(const Lines &lines, size_t line)
+{
+    const std::string_view key = KeyOfLine(lines[line]);
+    if (key.empty())
+        return;
+    if ((used_ + 1) * 2 > slots_.size())
+        Grow(used_ + 1);
+    Place(Slot{static_cast<uint32_t>(line + 1), Hash(key)});
+    ++used_;
+}
+
+void TKeyIndex::Remove(const Lines &lines, size_t line)
+{
+    const std::string_view key = KeyOfLine(lines[line]);
+    if (key.empty())
+        return;
+    size_t hole = Locate(lines, key, Hash(key));
+    if (hole == npos || slots_[hole].linePlusOne != line + 1)
+        return;
+    // Backward-shift deletion keeps every probe chain unbroken without tombstones.
+    const size_t mask = slots_.size() - 1;
+    for (size_t next = (hole + 1) & mask; slots_[next].linePlusOne != 0; next = (next + 1) & mask) {
+        const size_t home = slots_[next].hash & mask;
+        // Move `next` into the hole unless its home lies cyclically in (hole, next].
+        const bool homeAfterHole = hole <= next ? (home > hole && home <= next) : (home > hole || home <= next);
+        if (!homeAfterHole) {
+            slots_[hole] = slots_[next];
+            hole = next;
+        }
+    }
+    slots_[hole] = Slot{};
+    --used_;
+}
+
+void TKeyIndex::ShiftFrom(size_t first, std::ptrdiff_t delta)
+{
+    for (Slot &slot : slots_)
+        if (slot.linePlusOne != 0 && slot.linePlusOne - 1 >= first)
+            slot.linePlusOne = static_cast<uint32_t>(static_cast<std::ptrdiff_t>(slot.linePlusOne) + delta);
+}
+
+void TKeyIndex::Clear()
+{
+    std::fill(slots_.begin(), slots_.end(), Slot{});
+    used_ = 0;
+}

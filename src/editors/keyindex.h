@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A flat hash index over the keys of a list of "key=value" lines, compared
+// with Windows-1252 case folding. It stores line numbers only and reads the
+// keys from the lines the owner passes in, so loading a large file allocates
+// nothing per line. The owner keeps it in step: Add/Remove a line's key,
+// ShiftFrom when lines are inserted or removed before others.
+class TKeyIndex {
+public:
+    static constexpr size_t npos = static_cast<size_t>(-1);
+
+    using Lines = std::vector<std::string>;
+
+    // The line whose key equals `key` ignoring case; npos for none or "".
+    size_t Find(const Lines &lines, std::string_view key) const;
+    // Registers lines[line]'s non-empty key, which must not be present yet.
+    void Add(const Lines &lines, size_t line);
+    // Forgets lines[line]'s key; it must still hold the key that was added.
+    void Remove(const Lines &lines, size_t line);
+    // Renumbers every line at or after `first` by `delta` (+1 or -1).
+    void ShiftFrom(size_t first, std::ptrdiff_t delta);
+    void Reserve(size_t keys);
+    void Clear();
+
+private:
+    struct Slot {
+        uint32_t linePlusOne = 0; // 0: free
+        uint32_t hash = 0;
+    };
+
+    static uint32_t Hash(std::string_view key);
+    size_t Locate(const Lines &lines, std::string_view key, uint32_t hash) const;
+    void Place(Slot slot);
+    void Grow(size_t capacity);
+
+    std::vector<Slot> slots_; // power-of-two size, linear probing
+    size_t used_ = 0;
+};

@@ -1,0 +1,201 @@
+#include "substitutionlist.h"
+
+#include "fileio.h"
+#include "resourcestring.h"
+
+#include <cstring>
+
+namespace {
+
+std::string FormatKeyMessage(std::string_view pattern, std::string_view key)
+{
+    std::string text = TranslateResourceString(pattern);
+    const auto at = text.find("%s");
+    if (at != std::string::npos)
+        text.replace(at, 2, key);
+    return text;
+}
+
+[[noreturn]] void ThrowDuplicate(std::string_view key)
+{
+    throw EDuplicateKeyError(FormatKeyMessage("A key with the name of \"%s\" already exists", key));
+}
+
+template <class F>
+void ForEachLine(std::string_view text, F &&f)
+{
+    if (const void *nul = std::memchr(text.data(), '\0', text.size()))
+        text = text.substr(0, static_cast<const char *>(nul) - text.data());
+    const char *p = text.data();
+    const char *const end = p + text.size();
+    const char *start = p;
+    while (p != end) {
+        const char c = *p;
+        if (c != '\r' && c != '\n') {
+            ++p;
+            continue;
+        }
+        f(std::string_view(start, static_cast<size_t>(p - start)));
+        ++p;
+        if (c == '\r' && p != end && *p == '\n')
+            ++p;
+        start = p;
+    }
+    if (start != end)
+        f(std::string_view(start, static_cast<size_t>(end - start)));
+}
+
+} // namespace
+
+void ThrowListIndexError(long long index)
+{
+    std::string text = TranslateResourceString("List index out of bounds (%d)");
+    const auto at = text.find("%d");
+    if (at != std::string::npos)
+        text.replace(at, 2, std::to_string(index));
+    throw EListIndexError(text);
+}
+
+void TSubstitutionList::CheckKeyText(std::string_view key)
+{
+    if (key.find('=') != std::string_view::npos)
+        throw EInvalidKeyError(TranslateResourceString("Key may not contain equals sign (\"=\")"));
+}
+
+const std::string &TSubstitutionList::Line(size_t index) const
+{
+    CheckIndex(index, lines_.size());
+    return lines_[index];
+}
+
+std::string_view TSubstitutionList::KeyOf(std::string_view line)
+{
+    const auto eq = line.find('=');
+    return eq == std::string_view::npos ? std::string_view() : line.substr(0, eq);
+}
+
+std::string_view TSubstitutionList::ValueOf(std::string_view line)
+{
+    const auto eq = line.find('=');
+    return eq == std::string_view::npos ? line : line.substr(eq + 1);
+}
+
+bool TSubstitutionList::IsEmptyEntry(size_t index) const
+{
+    const std::string &line = Line(index);
+    return line.empty() || line == "=";
+}
+
+bool TSubstitutionList::KeyTaken(std::string_view key, size_t except) const
+{
+    const size_t found = keys_.Find(lines_, key);
+    return found != TKeyIndex::npos && found != except;
+}
+
+void TSubstitutionList::CheckIndex(size_t index, size_t limit) const
+{
+    if (index >= limit)
+        ThrowListIndexError(static_cast<long long>(index));
+}
+
+void TSubstitutionList::CheckUnique(std::string_view line) const
+{
+    const std::string_view key = KeyOf(line);
+    if (KeyTaken(key, lines_.size()))
+        ThrowDuplicate(key);
+}
+
+void TSubstitutionList::Add(std::string line)
+{
+    CheckUnique(line);
+    lines_.push_back(std::move(line));
+    keys_.Add(lines_, lines_.size() - 1);
+}
+
+void TSubstitutionList::Insert(size_t index, std::string line)
+{
+    CheckIndex(index, lines_.size() + 1);
+    CheckUnique(line);
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(index), std::move(line));
+    keys_.ShiftFrom(index, +1);
+    keys_.Add(lines_, index);
+}
+
+void TSubstitutionList::Delete(size_t index)
+{
+    CheckIndex(index, lines_.size());
+    keys_.Remove(lines_, index);
+    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(index));
+    keys_.ShiftFrom(index, -1);
+}
+
+void TSubstitutionList::Clear()
+{
+    lines_.clear();
+    keys_.Clear();
+}
+
+void TSubstitutionList::SetKey(size_t index, std::string_view key)
+{
+    CheckIndex(index, lines_.size());
+    CheckKeyText(key);
+    if (KeyTaken(key, index))
+        ThrowDuplicate(key);
+    std::string &line = lines_[index];
+    std::string updated;
+    updated.reserve(key.size() + 1 + line.size());
+    updated.append(key).append(1, '=').append(ValueOf(line));
+    keys_.Remove(lines_, index);
+    line = std::move(updated);
+    keys_.Add(lines_, index);
+}
+
+void TSubstitutionList::SetValue(size_t index, std::string_view value)
+{
+    CheckIndex(index, lines_.size());
+    // The key stays as it is, so the index needs no update.
+    std::string &line = lines_[index];
+    std::string updated(KeyOf(line));
+    updated.append(1, '=').append(value);
+    line = std::move(updated);
+}
+
+void TSubstitutionList::LoadFromText(std::string_view text)
+{
+    Clear();
+    // Growing the index as lines arrive costs more than the lines
+    // themselves; the LF count is a close guess for the line count.
+    size_t breaks = 0;
+    for (const char c : text)
+        breaks += c == '\n';
+    lines_.reserve(breaks + 1);
+    keys_.Reserve(breaks + 1);
+    ForEachLine(text, [this](std::string_view line) { Add(std::string(line)); });
+}
+
+std::string TSubstitutionList::Text() const
+{
+    size_t total = 0;
+    for (const auto &line : lines_)
+        total += line.size() + 2;
+    std::string text;
+    text.reserve(total);
+    for (const auto &line : lines_)
+        text.append(line).append("\r\n");
+    return text;
+}
+
+void TSubstitutionList::LoadFromFile(const std::string &name)
+{
+    const std::string bytes = LoadFileBytes(name);
+    LoadFromText(bytes);
+}
+
+void TSubstitutionList::SaveToFile(const std::string &name) const { SaveFileBytes(name, Text()); }
+
+std::vector<std::string_view> TSubstitutionList::SplitLines(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    ForEachLine(text, [&lines](std::string_view line) { lines.push_back(line); });
+    return lines;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "exception.h"
+
+#include <string>
+
+// Failure of the serial port component, the port list or a lamp. The message
+// is the fixed text for the library code, followed by the operating system's
+// error number when there is one.
+class ESerialPort : public Exception {
+public:
+    explicit ESerialPort(int libraryCode, int systemErrorCode = -1);
+
+    int LibraryCode() const noexcept { return libraryCode_; }
+    int SystemErrorCode() const noexcept { return systemErrorCode_; }
+
+private:
+    int libraryCode_;
+    int systemErrorCode_;
+};
+
+// The untranslated text of a library code (1..23); empty for other codes.
+const char *SerialErrorText(int libraryCode) noexcept;
+
+// Raises ESerialPort with errno as captured by the caller at the failing call.
+[[noreturn]] void RaiseSerialError(int libraryCode, int systemErrorCode = -1);

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "httpheaderinfo.h"
+#include "httpreplyreader.h"
+#include "httpurl.h"
+#include "streams.h"
+#include "tcpconnection.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+enum class TWorkMode : int { wmRead = 0, wmWrite = 1 };
+enum class THttpProtocolVersion { pv1_0, pv1_1 };
+
+class THttpClient;
+using TWorkBeginEvent = std::function<void(THttpClient *Sender, TWorkMode AWorkMode, int32_t AWorkCountMax)>;
+using TWorkEvent = std::function<void(THttpClient *Sender, TWorkMode AWorkMode, int32_t AWorkCount)>;
+using TWorkEndEvent = std::function<void(THttpClient *Sender, TWorkMode AWorkMode)>;
+
+struct THttpRequestInfo {
+    std::string Accept = "text/html, */*";
+    std::string UserAgent = "Mozilla/3.0 (compatible; KarvenZop)";
+};
+
+// A blocking HTTP/1.1 client for GET over plain TCP. A request runs on the
+// calling thread; progress is reported through the work events. Failures
+// are raised (EHttpException and its children, EConvertError), never
+// returned. One connection may stay open between requests.
+class THttpClient {
+public:
+    static constexpr size_t kPieceSize = 32768;
+
+    THttpClient();
+    ~THttpClient();
+    THttpClient(const THttpClient &) = delete;
+    THttpClient &operator=(const THttpClient &) = delete;
+
+    // Writes the reply body into the stream at its position. Returns only
+    // for a 2xx reply that is not a redirect.
+    void Get(const std::string &url, TStream &stream);
+    // The reply body as 8-bit text, bytes unchanged.
+    std::string Get(const std::string &url);
+
+    THttpProtocolVersion ProtocolVersion = THttpProtocolVersion::pv1_1;
+    bool HandleRedirects = false;
+    int RedirectMaximum = 15;
+    THttpRequestInfo Request;
+    // Without these a server that accepts and then stays silent would block
+    // the window for ever.
+    int ConnectTimeout = 15000;  // milliseconds
+    int ReadTimeout = 30000;     // milliseconds of silence while receiving
+
+    TWorkBeginEvent OnWorkBegin;
+    TWorkEvent OnWork;
+    TWorkEndEvent OnWorkEnd;
+
+    int Port() const { return port_; }
+    const std::string &Host() const { return host_; }
+    int32_t ResponseCode() const { return reply_.ResponseCode(); }
+    const std::string &ResponseText() const { return reply_.ResponseText(); }
+    const std::string &ResponseVersion() const { return reply_.ResponseVersion(); }
+    const THttpHeaderInfo &Response() const { return reply_.Headers(); }
+    bool Connected() const { return connection_.Connected(); }
+    void Disconnect();
+
+    // Work spans nest per mode: only the outermost begin and end raise the
+    // events, and the running total restarts at each outermost begin.
+    void BeginWork(TWorkMode mode, int64_t countMax);
+    void DoWork(TWorkMode mode, int64_t count);
+    void EndWork(TWorkMode mode);
+
+private:
+    struct TWorkState {
+        int level = 0;
+        int64_t count = 0;
+    };
+
+    void SettleHostAndPort(const THttpUrl &url);
+    void ConnectIfNeeded();
+    void SendRequest(const std::string &target);
+    void ReadReplyHead();
+    void ReadBody(TStream &stream);
+    void ReadKnownLength(TStream &stream, int64_t length);
+    void ReadChunked(TStream &stream);
+    void ReadUntilClose(TStream &stream);
+    void CloseIfDone();
+
+    // Appends what the socket has to the read buffer; false when it closed.
+    bool ReceiveIntoBuffer();
+    // Receives at most maxLength bytes into the piece buffer; 0 on close.
+    size_t ReceivePiece(size_t maxLength);
+    size_t Buffered() const { return readBuffer_.size() - readPos_; }
+    const char *BufferedData() const { return readBuffer_.data() + readPos_; }
+    void Consume(size_t count);
+    template <class Body> void InWorkSpan(int64_t countMax, Body body);
+
+    TTcpConnection connection_;
+    std::string host_;
+    int port_ = 80;
+    bool closedGracefully_ = false;
+    std::string readBuffer_;
+    size_t readPos_ = 0;
+    std::vector<char> piece_;
+    THttpReplyReader reply_;
+    TWorkState work_[2];
+};

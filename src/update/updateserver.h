@@ -1,0 +1,8 @@
+#pragma once
+
+#include <string>
+
+// "http://" and the update server's host[:port], taken from the environment
+// variable KARVENZOP_UPDATE_SERVER, "localhost" (port 80) when it is not
+// set. Resource paths such as "/firmware.php?id=karvenzop" are appended.
+std::string UpdateServerBase();

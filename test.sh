@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what the project needs, builds it and runs every test:
+#  1. the normal build (GCC): unit, pty, net and GUI tests;
+#  2. a clang build with AddressSanitizer and UBSan of the toolkit-free core,
+#     which also runs the fuzz targets for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")"
+bash scripts/setup.sh
+
+jobs=$(nproc)
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j"$jobs"
+
+CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DKZ_SANITIZE=ON -DKZ_FUZZ=ON -DKZ_GUI=OFF -DKZ_BENCH=OFF
+cmake --build build-asan -j"$jobs"
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+status=0
+(cd build-asan && ctest --output-on-failure -j2 --timeout 600) || status=1
+(cd build && ctest --output-on-failure -j2 --timeout 600) || status=1
+exit $status

@@ -1,0 +1,206 @@
+#include "portcombobox.h"
+#include "serialport.h"
+#include "signalled.h"
+
+#include "ptyhelpers.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QSet>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QRgb CentreOf(TSignalLed &led)
+{
+    return led.grab().toImage().pixel(led.width() / 2, led.height() / 2);
+}
+
+QRgb CentreOf(const QPixmap &picture)
+{
+    return picture.toImage().pixel(picture.width() / 2, picture.height() / 2);
+}
+
+} // namespace
+
+TEST(LedPictures, AreSmallTransparentAndDifferLitFromDark)
+{
+    for (TLedKind kind : {lkRedLight, lkGreenLight, lkBlueLight, lkYellowLight, lkPurpleLight, lkBulb}) {
+        for (bool lit : {true, false}) {
+            const QImage image = LedPicture(kind, lit);
+            ASSERT_EQ(image.size(), QSize(15, 15));
+            QSet<QRgb> colours;
+            for (int y = 0; y < 15; ++y)
+                for (int x = 0; x < 15; ++x)
+                    colours.insert(image.pixel(x, y));
+            EXPECT_LE(colours.size(), 16) << kind;
+            const QImage shown = TransparentLedPixmap(image).toImage();
+            EXPECT_EQ(qAlpha(shown.pixel(0, 14)), 0);
+            EXPECT_EQ(qAlpha(shown.pixel(7, 7)), 255);
+        }
+        EXPECT_NE(LedPicture(kind, true).pixel(7, 8), LedPicture(kind, false).pixel(7, 8)) << kind;
+    }
+    EXPECT_TRUE(LedPicture(lkCustom, true).isNull());
+}
+
+TEST(SignalLed, ConnectionLampFollowsThePortBeforeTheWindowHandlers)
+{
+    PtyPair pty;
+    TSerialPort port;
+    port.SetPort(pty.slavePath);
+    TSignalLed led;
+    led.SetKind(lkBlueLight);
+    led.SetSerialPort(&port);
+    led.show();
+    std::vector<TLedState> changes;
+    led.OnChange = [&](TSignalLed &, TLedState s) { changes.push_back(s); };
+
+    TLedState atAfterOpen = lsOff, atAfterClose = lsOn;
+    port.OnAfterOpen = [&](TCustomSerialPort &) { atAfterOpen = led.State(); };
+    port.OnAfterClose = [&](TCustomSerialPort &) { atAfterClose = led.State(); };
+    port.OpenPort();
+    EXPECT_EQ(atAfterOpen, lsOn);
+    EXPECT_EQ(CentreOf(led), CentreOf(led.GlyphOn()));
+    port.ClosePort();
+    EXPECT_EQ(atAfterClose, lsOff);
+    EXPECT_EQ(changes, (std::vector<TLedState>{lsOn, lsOff}));
+
+    // A lamp attached to a port that is already open lights at once.
+    port.OpenPort();
+    TSignalLed late;
+    late.SetSerialPort(&port);
+    EXPECT_EQ(late.State(), lsOn);
+
+    try {
+        led.SetState(lsOff);
+        FAIL() << "state set by hand while attached";
+    } catch (const ESerialPort &e) {
+        EXPECT_EQ(e.LibraryCode(), 19);
+    }
+    EXPECT_EQ(led.State(), lsOn);
+    led.SetSerialPort(nullptr);
+    EXPECT_EQ(led.State(), lsOff);
+    led.SetState(lsOn);
+    EXPECT_EQ(led.State(), lsOn);
+}
+
+TEST(SignalLed, ReceiveLampLightsWhileBytesWait)
+{
+    PtyPair pty;
+    TSerialPort port;
+    port.SetPort(pty.slavePath);
+    TSignalLed led;
+    led.SetLedSignal(lsRx);
+    led.SetKind(lkGreenLight);
+    led.SetSerialPort(&port);
+    int readPerEvent = 1000;
+    std::vector<TLedState> seenInHandler;
+    int events = 0;
+    port.OnRxChar = [&](TCustomSerialPort &sender, int count) {
+        seenInHandler.push_back(led.State());
+        std::string s;
+        sender.ReadString(s, std::min(count, readPerEvent));
+        ++events;
+    };
+    port.OpenPort();
+    EXPECT_EQ(led.State(), lsOff); // the connection does not light it
+
+    pty.Send("GR\x1e" "3\n\r");
+    ASSERT_TRUE(PumpUntil([&] { return events == 1; }));
+    EXPECT_EQ(seenInHandler.back(), lsOn);
+    EXPECT_EQ(led.State(), lsOff);
+
+    readPerEvent = 1;
+    pty.Send("ab");
+    ASSERT_TRUE(PumpUntil([&] { return events == 2; }));
+    EXPECT_EQ(led.State(), lsOn);
+
+    // A transmit lamp without a port never lights.
+    TSignalLed tx;
+    tx.SetLedSignal(lsTx);
+    port.WriteString("GS\x1e\n\r");
+    PumpFor(50);
+    EXPECT_EQ(tx.State(), lsOff);
+
+    // The lamp lets go when the port goes away first.
+    {
+        TSerialPort shortLived;
+        led.SetSerialPort(&shortLived);
+    }
+    EXPECT_EQ(led.SerialPort(), nullptr);
+    EXPECT_EQ(led.State(), lsOff);
+}
+
+TEST(SignalLed, DisabledLampShowsItsDarkPictureAndCustomGlyphsNeedCustomKind)
+{
+    TSignalLed led;
+    led.resize(25, 25);
+    led.SetKind(lkYellowLight);
+    led.SetState(lsOn);
+    led.show();
+    EXPECT_EQ(CentreOf(led), CentreOf(led.GlyphOn()));
+    led.setEnabled(false);
+    EXPECT_EQ(CentreOf(led), CentreOf(led.GlyphOff()));
+    EXPECT_NE(CentreOf(led.GlyphOn()), CentreOf(led.GlyphOff()));
+    led.setEnabled(true);
+
+    QImage square(9, 9, QImage::Format_RGB32);
+    square.fill(qRgb(1, 2, 3));
+    led.SetGlyphOn(square); // ignored: not a custom lamp
+    EXPECT_EQ(led.GlyphOn().width(), 15);
+    led.SetKind(lkCustom);
+    led.SetGlyphOn(square);
+    led.SetGlyphOff(square);
+    EXPECT_EQ(led.GlyphOn().width(), 9);
+    // One colour, so the lower-left pixel makes it all transparent.
+    EXPECT_EQ(qAlpha(led.GlyphOn().toImage().pixel(4, 4)), 0);
+}
+
+TEST(PortComboBox, StartsUpOnTheStoredPortAndReportsOnlyUserPicks)
+{
+    char dir[] = "/tmp/kzboxXXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    setenv("KARVENZOP_PORTS", "/dev/ttyS3:/dev/ttyS0:/dev/ttyUSB1", 1);
+    TSerialPort port;
+    port.SetPort("/dev/ttyS3");
+    TPortComboBox box;
+    box.PortSelect().SysfsRoot = dir;
+    int changes = 0;
+    box.OnChange = [&](TPortComboBox &) { ++changes; };
+
+    box.SetPortProperty(cpPort);
+    box.SetText("/dev/ttyS0");
+    box.SetItemIndex(0);
+    box.SetSerialPort(&port);
+    unsetenv("KARVENZOP_PORTS");
+    rmdir(dir);
+
+    ASSERT_EQ(box.count(), 3);
+    EXPECT_EQ(box.itemText(0), "/dev/ttyS0");
+    EXPECT_EQ(box.Text(), "/dev/ttyS3");
+    EXPECT_EQ(box.currentText(), "/dev/ttyS3");
+    EXPECT_FALSE(box.isEditable());
+    EXPECT_EQ(changes, 0);
+
+    box.SetText("/DEV/TTYUSB1");
+    EXPECT_EQ(box.currentIndex(), 2);
+    EXPECT_EQ(changes, 0);
+
+    emit box.activated(0); // as the user's pick arrives
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(box.Text(), "/dev/ttyS0");
+    EXPECT_EQ(box.PortSelect().ChosenPort(), "/dev/ttyS0");
+    EXPECT_EQ(port.Port(), "/dev/ttyS3"); // AutoApply is off
+}
+
+int main(int argc, char **argv)
+{
+    // Test discovery runs the binary without the test environment.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    MainThreadSync::Instance().SetMainThread(std::this_thread::get_id());
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

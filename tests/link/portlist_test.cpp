@@ -1,0 +1,199 @@
+#include "portlist.h"
+#include "portselect.h"
+#include "serialport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A stand-in for /sys/class/tty with a few kinds of entries.
+class FakeSysfs {
+public:
+    FakeSysfs()
+    {
+        char dir[] = "/tmp/kzsysfsXXXXXX";
+        root_ = mkdtemp(dir);
+        mkdir((root_ + "/drivers").c_str(), 0755);
+        mkdir((root_ + "/drivers/serial8250").c_str(), 0755);
+        mkdir((root_ + "/drivers/ftdi_sio").c_str(), 0755);
+        mkdir((root_ + "/class").c_str(), 0755);
+    }
+    ~FakeSysfs() { std::system(("rm -rf " + root_).c_str()); }
+
+    std::string ClassDir() const { return root_ + "/class"; }
+
+    void Add(const std::string &name, const std::string &driver, const char *uartType = nullptr)
+    {
+        const std::string tty = ClassDir() + "/" + name;
+        mkdir(tty.c_str(), 0755);
+        if (!driver.empty()) {
+            mkdir((tty + "/device").c_str(), 0755);
+            symlink((root_ + "/drivers/" + driver).c_str(), (tty + "/device/driver").c_str());
+        }
+        if (uartType)
+            std::ofstream(tty + "/type") << uartType << "\n";
+    }
+
+private:
+    std::string root_;
+};
+
+class ScopedEnv {
+public:
+    ScopedEnv(const char *name, const char *value) : name_(name)
+    {
+        if (const char *old = std::getenv(name))
+            old_ = std::make_unique<std::string>(old);
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv()
+    {
+        if (old_)
+            setenv(name_, old_->c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+
+private:
+    const char *name_;
+    std::unique_ptr<std::string> old_;
+};
+
+} // namespace
+
+TEST(PortList, ListsHardwareAndConfiguredPortsSortedAsText)
+{
+    FakeSysfs sysfs;
+    sysfs.Add("ttyUSB0", "ftdi_sio");
+    sysfs.Add("ttyS0", "serial8250", "4");
+    sysfs.Add("ttyS1", "serial8250", "0"); // no UART behind it
+    sysfs.Add("tty1", "");                 // virtual terminal
+    ScopedEnv env("KARVENZOP_PORTS", "/dev/COM3:/dev/COM10::/dev/COM2:/dev/com2");
+
+    const std::vector<std::string> expected = {"/dev/COM10", "/dev/COM2", "/dev/com2", "/dev/COM3",
+                                               "/dev/ttyS0", "/dev/ttyUSB0"};
+    EXPECT_EQ(EnumeratePorts(sysfs.ClassDir()), expected);
+}
+
+TEST(PortList, EmptyClassGivesEmptyListAndMissingClassRaises23)
+{
+    FakeSysfs sysfs;
+    ScopedEnv env("KARVENZOP_PORTS", nullptr);
+    EXPECT_TRUE(EnumeratePorts(sysfs.ClassDir()).empty());
+    try {
+        EnumeratePorts(sysfs.ClassDir() + "/missing");
+        FAIL() << "no error";
+    } catch (const ESerialPort &e) {
+        EXPECT_EQ(e.LibraryCode(), 23);
+        EXPECT_EQ(e.SystemErrorCode(), ENOENT);
+        EXPECT_EQ(e.Message(), "Registry error (win error code: 2)");
+    }
+}
+
+TEST(PortSelect, FollowsThePortNameWithLetterCaseIgnored)
+{
+    FakeSysfs sysfs;
+    ScopedEnv env("KARVENZOP_PORTS", "/dev/ttyS0:/dev/com4:/dev/COM1");
+    TPortSelect select;
+    select.SysfsRoot = sysfs.ClassDir();
+    TSerialPort port;
+    port.SetPort("/dev/COM4");
+
+    // The main window's start-up order.
+    select.SetKind(cpPort);
+    EXPECT_EQ(select.Text(), "/dev/COM1");
+    select.SetText("/dev/ttys0");
+    EXPECT_EQ(select.Text(), "/dev/ttyS0");
+    select.SetText("/dev/ttyUSB7"); // not listed: unchanged
+    EXPECT_EQ(select.Text(), "/dev/ttyS0");
+    select.SetItemIndex(0);
+    select.SetSerialPort(&port);
+    // The listed small-letter name is selected and handed on as listed.
+    EXPECT_EQ(select.Text(), "/dev/com4");
+    EXPECT_EQ(select.ChosenPort(), "/dev/com4");
+
+    // Without a matching entry nothing is selected and the text is empty.
+    TSerialPort other;
+    other.SetPort("/dev/ttyACM0");
+    select.SetSerialPort(&other);
+    EXPECT_EQ(select.ItemIndex(), -1);
+    EXPECT_EQ(select.Text(), "");
+
+    // A pick is only remembered unless AutoApply is on.
+    select.Pick(1);
+    EXPECT_EQ(select.ChosenPort(), "/dev/com4");
+    EXPECT_EQ(other.Port(), "/dev/ttyACM0");
+    select.AutoApply = true;
+    select.Pick(0);
+    EXPECT_EQ(other.Port(), "/dev/COM1");
+}
+
+TEST(PortSelect, OffersTextFormsAndAppliesPicksOfEveryKind)
+{
+    TPortSelect select;
+    TSerialPort port;
+    port.SetBaudRate(br19200);
+    select.SetKind(cpBaudRate);
+    EXPECT_EQ(select.Items().size(), 16u);
+    EXPECT_EQ(select.Text(), "Custom"); // no port yet: first item
+    select.SetSerialPort(&port);
+    EXPECT_EQ(select.Text(), "19200");
+
+    select.AutoApply = true;
+    select.Pick(13);
+    EXPECT_EQ(port.BaudRate(), br115200);
+
+    select.SetKind(cpParity);
+    EXPECT_EQ(select.Text(), "None");
+    select.Pick(3);
+    EXPECT_EQ(port.Parity().Bits(), prMark);
+
+    select.SetKind(cpStopBits);
+    select.Pick(1);
+    EXPECT_EQ(port.StopBits(), sbOne5StopBits);
+    EXPECT_EQ(select.Text(), "1.5");
+
+    select.SetKind(cpDataBits);
+    EXPECT_EQ(select.Text(), "8");
+    select.Pick(0);
+    EXPECT_EQ(port.DataBits(), dbFive);
+
+    port.FlowControl().SetControlDTR(dtrEnable);
+    select.SetKind(cpFlowControl);
+    EXPECT_EQ(select.Text(), "None");
+    select.Pick(0);
+    EXPECT_EQ(port.FlowControl().FlowControl(), fcHardware);
+    EXPECT_EQ(port.FlowControl().ControlDTR(), dtrEnable);
+
+    select.SetKind(cpNone);
+    EXPECT_TRUE(select.Items().empty());
+    EXPECT_EQ(select.Text(), "");
+}
+
+TEST(PortSelect, ForgetsADestroyedPortAndSelectsTheFirstItem)
+{
+    TPortSelect select;
+    int changes = 0;
+    select.OnListChanged = [&] { ++changes; };
+    select.SetKind(cpDataBits);
+    {
+        TSerialPort port;
+        port.SetDataBits(dbSix);
+        select.SetSerialPort(&port);
+        EXPECT_EQ(select.Text(), "6");
+    }
+    EXPECT_EQ(select.SerialPort(), nullptr);
+    EXPECT_EQ(select.Text(), "5");
+    EXPECT_EQ(changes, 1);
+}
