@@ -127,8 +127,8 @@ void ApplyWindowFont()
     QFont font(QStringLiteral("Liberation Sans"));
     font.setPixelSize(11);
     QApplication::setFont(font);
-    // Six tabs must fit in 544 pixels without scroll arrows.
-    qApp->setStyleSheet(QStringLiteral("QTabBar::tab { padding: 2px 6px; }"));
+    // The classic style draws group captions on the frame line, as designed.
+    QApplication::setStyle(QStringLiteral("Windows"));
 }
 
 TForm1::TForm1(QWidget *parent)
