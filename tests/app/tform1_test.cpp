@@ -2,6 +2,8 @@
 #include "errorhandler.h"
 #include "eventlog.h"
 #include "exception.h"
+#include "resourcestring.h"
+#include "serialport.h"
 #include "tform1.h"
 
 #include <QApplication>
@@ -15,6 +17,8 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -298,6 +302,37 @@ TEST(EventLogView, SelectionScrollsAndShowsLatin1)
     log.Clear();
     EXPECT_EQ(log.Count(), 0);
     EXPECT_EQ(log.ItemIndex(), -1);
+}
+
+TEST(GermanMessages, MissingPortShowsGermanTextAndSuffix)
+{
+    // The German catalogue is built into locale/ beside the test program.
+    const char *saved = std::getenv("LANG");
+    const std::string previous = saved ? saved : "";
+    setenv("LANG", "de_DE.UTF-8", 1);
+    InitializeTranslation(ResolvedProgramPath());
+    TSerialPort port;
+    port.SetPort("/dev/karvenzop-no-such-port");
+    std::string german;
+    try {
+        port.OpenPort();
+    } catch (const Exception &e) {
+        german = e.Message();
+    }
+    FinalizeTranslation();
+    setenv("LANG", previous.c_str(), 1);
+
+    EXPECT_EQ(german, "COM-Port kann nicht geöffnet werden (Windows-Fehlercode: 2)");
+    EXPECT_FALSE(port.Connected());
+
+    // Without the lookup the same failure reads in English.
+    std::string english;
+    try {
+        port.OpenPort();
+    } catch (const Exception &e) {
+        english = e.Message();
+    }
+    EXPECT_EQ(english, "Unable to open com port (win error code: 2)");
 }
 
 int main(int argc, char **argv)

@@ -1,0 +1,704 @@
+// The update page and the firmware update, driven through the main window
+// against real peers: the update server script on 127.0.0.1, the decoder
+// simulator on a pty and the bootloader library loaded from the bin folder.
+
+#include "childprocess.h"
+#include "errorbox.h"
+#include "errorhandler.h"
+#include "eventlog.h"
+#include "portcombobox.h"
+#include "scriptedserver.h"
+#include "simprocess.h"
+#include "tform1.h"
+
+#include <QApplication>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int LongWaitMs = 60000;
+
+std::string RandomBytes(size_t n, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string s(n, '\0');
+    for (char &c : s)
+        c = static_cast<char>(random() & 0xFF);
+    return s;
+}
+
+// A container made by the release tool, as the server would offer it.
+std::string MakeContainer(const std::string &image, const std::string &version)
+{
+    TTempDir dir;
+    const std::string in = dir.Path() + "/image.bin";
+    const std::string out = dir.Path() + "/out.acy";
+    WriteFile(in, image);
+    const std::string command = BinDirectory() + "mkfirmware --target KARVEN-C469 --version " + version + " '" + in +
+                                "' '" + out + "' > /dev/null";
+    if (std::system(command.c_str()) != 0)
+        return {};
+    return ReadFile(out);
+}
+
+std::vector<std::string> LogLines(TForm1 &form)
+{
+    std::vector<std::string> lines;
+    for (int i = 0; i < form.EventLog()->Count(); ++i)
+        lines.emplace_back(form.EventLog()->Lines().Line(i));
+    return lines;
+}
+
+bool Contains(const std::vector<std::string> &lines, const std::string &line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::string Joined(const std::vector<std::string> &lines)
+{
+    std::string all;
+    for (const std::string &line : lines)
+        all += line + "\n";
+    return all;
+}
+
+// What the window showed at one moment.
+struct Snapshot {
+    int state = 0;
+    std::vector<std::string> log;
+    bool loadButton = false;
+    QString status;
+};
+
+// Records the window at every state report the library makes.
+class RecordingForm : public TForm1 {
+public:
+    void StateChanged() override
+    {
+        TForm1::StateChanged();
+        snapshots.push_back({LastSeenState(), LogLines(*this),
+                             findChild<QPushButton *>(QStringLiteral("BitBtn11"))->isEnabled(),
+                             findChild<QLabel *>(QStringLiteral("StaticText1"))->text()});
+    }
+    std::vector<Snapshot> snapshots;
+};
+
+struct SeenBox {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QString statusAtBox;
+    int barAtBox = -1;
+};
+
+// Closes every message box that opens while it exists and notes what it
+// said, together with the progress display at that moment. An input box is
+// answered with `answer`, or cancelled when it is empty.
+class ModalWatcher {
+public:
+    ModalWatcher(TForm1 &form, QString answer = {}) : form_(form), answer_(std::move(answer))
+    {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Poll(); });
+        timer_.start();
+    }
+    std::vector<SeenBox> boxes;
+    int inputBoxes = 0;
+    QString inputTitle, inputLabel;
+
+private:
+    void Poll()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            boxes.push_back({box->windowTitle(), box->text(), box->icon(),
+                             form_.findChild<QLabel *>(QStringLiteral("StaticText1"))->text(),
+                             form_.findChild<QProgressBar *>(QStringLiteral("ProgressBar1"))->value()});
+            box->accept();
+        } else if (auto *input = qobject_cast<QInputDialog *>(modal)) {
+            ++inputBoxes;
+            inputTitle = input->windowTitle();
+            inputLabel = input->labelText();
+            if (answer_.isEmpty()) {
+                input->reject();
+            } else {
+                input->setTextValue(answer_);
+                input->accept();
+            }
+        }
+    }
+    TForm1 &form_;
+    QString answer_;
+    QTimer timer_;
+};
+
+struct Progress {
+    QString status;
+    int value;
+    int maximum;
+};
+
+class UpdateFlashWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RemoveOutputs();
+        root_.WriteFile("karvenzop.txt", "1.0.3\r\n");
+        root_.WriteFile("karvenfir.txt", "4.70");
+    }
+
+    void TearDown() override
+    {
+        form.reset();
+        sim.reset();
+        server_.reset();
+        RemoveOutputs();
+        ::unsetenv("KARVENZOP_PORTS");
+        ::unsetenv("KARVENZOP_UPDATE_SERVER");
+    }
+
+    static void RemoveOutputs()
+    {
+        std::remove("ZOP-Update.exe");
+        std::remove("firmware.acy");
+    }
+
+    void StartServer()
+    {
+        server_ = std::make_unique<TChildProcess>(
+            std::vector<std::string>{"python3", KZ_UPDATE_SERVER_SCRIPT, "--port", "0", "--root", root_.Path()});
+        const int port = PortFromLine(server_->WaitForLine("Serving"));
+        ASSERT_GT(port, 0);
+        ASSERT_TRUE(WaitUntilListening(port));
+        PointAt(port);
+    }
+    void StopServer() { server_.reset(); }
+
+    static void PointAt(int port)
+    {
+        ::setenv("KARVENZOP_UPDATE_SERVER", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
+    }
+
+    void StartSim(const std::vector<std::string> &args = {})
+    {
+        sim = std::make_unique<SimProcess>(args);
+        ::setenv("KARVENZOP_PORTS", sim->Port().c_str(), 1);
+    }
+
+    void MakeForm()
+    {
+        form = std::make_unique<RecordingForm>();
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        ASSERT_EQ(form->BootloaderProblem(), "");
+    }
+
+    // Connects to the simulator as the user would; optionally disconnects
+    // again, so the port component keeps the name but the port is closed.
+    void ConnectToSim(bool leaveOpen)
+    {
+        form->findChild<TPortComboBox *>(QStringLiteral("PortComboBox1"))->SetText(sim->Port());
+        Button("BitBtn1")->click();
+        ASSERT_TRUE(form->SerialPort1().Connected());
+        if (!leaveOpen) {
+            Button("BitBtn1")->click();
+            ASSERT_FALSE(form->SerialPort1().Connected());
+        }
+    }
+
+    void ServeFirmware(const std::string &container) { root_.WriteFile("karvenc469.acy", container); }
+
+    QPushButton *Button(const char *name) const { return form->findChild<QPushButton *>(QString::fromLatin1(name)); }
+    QString Label(const char *name) const { return form->findChild<QLabel *>(QString::fromLatin1(name))->text(); }
+    QProgressBar *Bar() const { return form->findChild<QProgressBar *>(QStringLiteral("ProgressBar1")); }
+
+    // Notes the progress display after each work event, behind the window's own handlers.
+    void RecordProgress()
+    {
+        THttpClient &client = form->HttpClient1();
+        auto note = [this] { progress.push_back({Label("StaticText1"), Bar()->value(), Bar()->maximum()}); };
+        auto begin = client.OnWorkBegin;
+        auto work = client.OnWork;
+        auto end = client.OnWorkEnd;
+        client.OnWorkBegin = [begin, note](THttpClient *c, TWorkMode m, int32_t max) { begin(c, m, max); note(); };
+        client.OnWork = [work, note](THttpClient *c, TWorkMode m, int32_t n) { work(c, m, n); note(); };
+        client.OnWorkEnd = [end, note](THttpClient *c, TWorkMode m) { end(c, m); note(); };
+    }
+
+    // A firmware run from the button, with boxes closed and noted.
+    std::vector<SeenBox> RunFirmwareUpdate()
+    {
+        ModalWatcher watcher(*form);
+        Button("BitBtn18")->click();
+        return watcher.boxes;
+    }
+
+    bool PortOpenAt9600() const { return form->SerialPort1().Connected() && form->SerialPort1().BaudRate() == br9600; }
+
+    TTempDir root_;
+    std::unique_ptr<TChildProcess> server_;
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<RecordingForm> form;
+    std::vector<Progress> progress;
+};
+
+const char *const ApplicationCaption = "App_update_flash_tests";
+
+} // namespace
+
+// ---- Version queries and the tool download
+
+TEST_F(UpdateFlashWindow, VersionQueriesShowTheBodyUnchanged)
+{
+    StartServer();
+    MakeForm();
+    RecordProgress();
+
+    Button("BitBtn17")->click();
+    Button("BitBtn20")->click();
+    EXPECT_EQ(Label("StaticText2"), "1.0.3\r\n");
+    EXPECT_EQ(Label("StaticText3"), "4.70");
+    EXPECT_EQ(Label("StaticText5"), "1.0.2");
+    EXPECT_EQ(form->EventLog()->Count(), 0);
+    // Each query drives the progress display: begin with its size, end at "Ready..." and 0.
+    ASSERT_GE(progress.size(), 4u);
+    EXPECT_EQ(progress.front().status, "Transfering: 7");
+    EXPECT_EQ(progress.front().maximum, 7);
+    EXPECT_EQ(progress.back().status, "Ready...");
+    EXPECT_EQ(progress.back().value, 0);
+    EXPECT_EQ(progress.back().maximum, 4);
+
+    // An empty reply empties the field; its work-begin (size 0) leaves the status line alone.
+    root_.WriteFile("karvenfir.txt", "");
+    progress.clear();
+    Button("BitBtn20")->click();
+    EXPECT_EQ(Label("StaticText3"), "");
+    ASSERT_GE(progress.size(), 2u);
+    EXPECT_EQ(progress.front().status, "Ready...");
+    EXPECT_EQ(progress.back().status, "Ready...");
+}
+
+TEST_F(UpdateFlashWindow, DownloadSavesTheToolAndAsksForTheRename)
+{
+    const std::string first = RandomBytes(300000, 1);
+    root_.WriteFile("ZOP-Update.exe", first);
+    StartServer();
+    MakeForm();
+    RecordProgress();
+
+    {
+        ModalWatcher watcher(*form);
+        Button("BitBtn19")->click();
+        ASSERT_EQ(watcher.boxes.size(), 1u);
+        EXPECT_EQ(watcher.boxes[0].text, "Bitte ZOP beenden und Datei ZOP-Update.exe im ZOP-Verzeichnis umbenennen!");
+        EXPECT_EQ(watcher.boxes[0].title, ApplicationCaption);
+    }
+    EXPECT_EQ(ReadFile("ZOP-Update.exe"), first);
+
+    // Announced size: "Transfering: M", then "N bytes of M bytes." with the bar on N, then "Ready..." and 0.
+    ASSERT_GE(progress.size(), 3u);
+    EXPECT_EQ(progress.front().status, "Transfering: 300000");
+    EXPECT_EQ(progress.front().value, 0);
+    int last = 0;
+    for (size_t i = 1; i + 1 < progress.size(); ++i) {
+        const Progress &p = progress[i];
+        EXPECT_EQ(p.status, QStringLiteral("%1 bytes of 300000 bytes.").arg(p.value));
+        EXPECT_GT(p.value, last);
+        last = p.value;
+    }
+    EXPECT_EQ(last, 300000);
+    EXPECT_EQ(progress.back().status, "Ready...");
+    EXPECT_EQ(progress.back().value, 0);
+    EXPECT_EQ(progress.back().maximum, 300000);
+
+    // A second press overwrites the file with the new download, even a shorter one.
+    const std::string second = RandomBytes(1000, 2);
+    root_.WriteFile("ZOP-Update.exe", second);
+    {
+        ModalWatcher watcher(*form);
+        Button("BitBtn19")->click();
+        EXPECT_EQ(watcher.boxes.size(), 1u);
+    }
+    EXPECT_EQ(ReadFile("ZOP-Update.exe"), second);
+
+    // A file the server does not have: the error, no rename message, the file untouched.
+    std::remove((root_.Path() + "/ZOP-Update.exe").c_str());
+    {
+        ModalWatcher watcher(*form);
+        Button("BitBtn19")->click();
+        ASSERT_EQ(watcher.boxes.size(), 1u);
+        EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Critical);
+        EXPECT_NE(watcher.boxes[0].text.indexOf("404"), -1) << watcher.boxes[0].text.toStdString();
+    }
+    EXPECT_EQ(ReadFile("ZOP-Update.exe"), second);
+}
+
+TEST_F(UpdateFlashWindow, BrokenTransfersEndTheirWorkBeforeTheErrorShows)
+{
+    MakeForm();
+    RecordProgress();
+    WriteFile("ZOP-Update.exe", "earlier download");
+
+    const std::string body = RandomBytes(100000, 3);
+    TScriptedServer server({
+        // The tool download breaks off after 40000 of 100000 bytes.
+        [&](TScriptedPeer &peer) {
+            peer.ReadRequest();
+            peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body.substr(0, 40000));
+            peer.Close();
+        },
+        // A version reply of unknown size, ended by closing the connection.
+        [&](TScriptedPeer &peer) {
+            peer.ReadRequest();
+            peer.Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+            peer.Send(std::string(70000, '7'));
+            peer.Close();
+        },
+    });
+    PointAt(server.Port());
+
+    {
+        ModalWatcher watcher(*form);
+        Button("BitBtn19")->click();
+        ASSERT_EQ(watcher.boxes.size(), 1u);
+        EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Critical);
+        EXPECT_EQ(watcher.boxes[0].title, ApplicationCaption);
+        EXPECT_EQ(watcher.boxes[0].statusAtBox, "Ready...");
+        EXPECT_EQ(watcher.boxes[0].barAtBox, 0);
+    }
+    EXPECT_EQ(ReadFile("ZOP-Update.exe"), "earlier download");
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.front().status, "Transfering: 100000");
+
+    // Unknown size: the status line stays at work-begin, counts " bytes." and the bar never moves.
+    progress.clear();
+    {
+        ModalWatcher watcher(*form);
+        Button("BitBtn17")->click();
+        EXPECT_TRUE(watcher.boxes.empty());
+    }
+    EXPECT_EQ(Label("StaticText2").size(), 70000);
+    ASSERT_GE(progress.size(), 2u);
+    EXPECT_EQ(progress.front().status, "Ready...");
+    for (size_t i = 1; i + 1 < progress.size(); ++i) {
+        EXPECT_TRUE(progress[i].status.endsWith(" bytes.")) << progress[i].status.toStdString();
+        EXPECT_FALSE(progress[i].status.contains(" of "));
+        EXPECT_EQ(progress[i].value, 0);
+    }
+    EXPECT_EQ(progress[progress.size() - 2].status, "70000 bytes.");
+    EXPECT_EQ(progress.back().status, "Ready...");
+}
+
+TEST_F(UpdateFlashWindow, StoppedServerShowsTheSocketErrorAndKeepsTheText)
+{
+    StartServer();
+    MakeForm();
+    Button("BitBtn17")->click();
+    ASSERT_EQ(Label("StaticText2"), "1.0.3\r\n");
+    StopServer();
+    PointAt(UnusedLoopbackPort());
+
+    ModalWatcher watcher(*form);
+    Button("BitBtn17")->click();
+    Button("BitBtn19")->click();
+    ASSERT_EQ(watcher.boxes.size(), 2u);
+    for (const SeenBox &box : watcher.boxes) {
+        EXPECT_EQ(box.text, "Socket Error # 10061\r\nConnection refused.");
+        EXPECT_EQ(box.title, ApplicationCaption);
+        EXPECT_EQ(box.icon, QMessageBox::Critical);
+    }
+    EXPECT_EQ(Label("StaticText2"), "1.0.3\r\n");
+    EXPECT_FALSE(FileExists("ZOP-Update.exe"));
+}
+
+// ---- Firmware update
+
+TEST_F(UpdateFlashWindow, FirmwareReachesTheDecoderAndTheWindowReportsIt)
+{
+    const std::string image = RandomBytes(9000, 4);
+    const std::string container = MakeContainer(image, "4.70");
+    ASSERT_FALSE(container.empty());
+    root_.WriteFile("karvenc469.acy", container);
+    StartServer();
+    StartSim();
+    MakeForm();
+    ConnectToSim(true);
+    form->AddLogLine("before the update");
+
+    const auto boxes = RunFirmwareUpdate();
+    EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text.toStdString());
+    EXPECT_EQ(ReadFile(sim->DumpPath()), image);
+    EXPECT_EQ(ReadFile("firmware.acy"), container);
+    EXPECT_EQ(Label("StaticText1"), "Firmware OK.");
+    EXPECT_TRUE(PortOpenAt9600());
+    EXPECT_EQ(Button("BitBtn1")->text(), "Verbindung beenden");
+    EXPECT_TRUE(Button("BitBtn11")->isEnabled());
+
+    // The log was cleared for the report, which opens it; the run ends with "Firmware OK", selected.
+    const std::vector<std::string> log = LogLines(*form);
+    ASSERT_GE(log.size(), 5u) << Joined(log);
+    EXPECT_EQ(log[0], "Connection                     : 2-Wire");
+    EXPECT_EQ(log[1], "FLASH data must be encrypted   :     No");
+    EXPECT_EQ(log[2], "EEPROM data must be encrypted  :     No");
+    EXPECT_EQ(log[3], "Info                           : KARVEN radio-status decoder");
+    EXPECT_EQ(log.back(), "Firmware OK");
+    EXPECT_FALSE(Contains(log, "before the update"));
+    EXPECT_EQ(form->EventLog()->ItemIndex(), static_cast<int>(log.size()) - 1);
+
+    // Reports: into 2 clears and writes; 2→3 and 3→2 keep the log; 3 disables "Konfiguration laden".
+    std::vector<int> states;
+    for (const Snapshot &s : form->snapshots)
+        states.push_back(s.state);
+    ASSERT_EQ(states, (std::vector<int>{1, 2, 3, 2, 0}));
+    const auto &snaps = form->snapshots;
+    EXPECT_TRUE(Contains(snaps[0].log, "before the update"));
+    EXPECT_EQ(snaps[1].log, std::vector<std::string>(log.begin(), log.begin() + 4));
+    EXPECT_EQ(std::vector<std::string>(snaps[2].log.begin(), snaps[2].log.begin() + 4), snaps[1].log);
+    EXPECT_FALSE(snaps[2].loadButton);
+    EXPECT_EQ(snaps[2].status, "Working..");
+    EXPECT_TRUE(snaps[3].loadButton);
+    EXPECT_EQ(std::vector<std::string>(snaps[3].log.begin(), snaps[3].log.begin() + 4), snaps[1].log);
+    EXPECT_GT(snaps[3].log.size(), snaps[2].log.size());   // progress lines in between
+    EXPECT_EQ(form->LastSeenState(), 0);
+
+    // The decoder now runs the new firmware and says so.
+    Button("BitBtn21")->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Label("StaticText7") == "4.70"; }, LongWaitMs)) << sim->Log();
+    EXPECT_EQ(Label("StaticText4"), "4.70");
+}
+
+TEST_F(UpdateFlashWindow, DamagedFrameIsRepeatedAndThePortOpensEvenIfItWasClosed)
+{
+    const std::string image = RandomBytes(4096, 5);
+    root_.WriteFile("karvenc469.acy", MakeContainer(image, "4.71"));
+    StartServer();
+    StartSim({"--fault", "corrupt-frame=3", "--flags", "0"});
+    MakeForm();
+    ConnectToSim(false);
+
+    const auto boxes = RunFirmwareUpdate();
+    EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text.toStdString());
+    EXPECT_EQ(ReadFile(sim->DumpPath()), image);
+    EXPECT_NE(sim->Log().find("FAULT page write 3 arrives damaged"), std::string::npos);
+    EXPECT_TRUE(PortOpenAt9600());
+    EXPECT_EQ(Label("StaticText1"), "Firmware OK.");
+    // Without flag bit 0 the encryption lines are left out.
+    const std::vector<std::string> log = LogLines(*form);
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[0], "Connection                     : 2-Wire");
+    EXPECT_EQ(log[1], "Info                           : KARVEN radio-status decoder");
+    EXPECT_EQ(log.back(), "Firmware OK");
+}
+
+TEST_F(UpdateFlashWindow, DamagedDownloadFailsBeforeAnythingIsWritten)
+{
+    std::string container = MakeContainer(RandomBytes(5000, 6), "4.70");
+    ASSERT_GT(container.size(), 1000u);
+    container[1000] ^= 0x01;   // inside the image: its CRC-32 no longer matches
+    root_.WriteFile("karvenc469.acy", container);
+    StartServer();
+    StartSim();
+    MakeForm();
+    ConnectToSim(true);
+
+    const auto boxes = RunFirmwareUpdate();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.indexOf("damaged"), -1) << boxes[0].text.toStdString();
+    EXPECT_EQ(boxes[0].title, ApplicationCaption);
+    EXPECT_FALSE(FileExists(sim->DumpPath()));
+    EXPECT_EQ(sim->Log().find("ERASE"), std::string::npos);
+    EXPECT_FALSE(Contains(LogLines(*form), "Firmware OK"));
+    EXPECT_NE(Label("StaticText1"), "Firmware OK.");
+    // Disconnected and back at 9600; the decoder kept its firmware.
+    EXPECT_TRUE(PortOpenAt9600());
+    EXPECT_TRUE(Button("BitBtn11")->isEnabled());
+    EXPECT_EQ(form->LastSeenState(), 0);
+    Button("BitBtn21")->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Label("StaticText7") == "4.69"; }, LongWaitMs)) << sim->Log();
+}
+
+TEST_F(UpdateFlashWindow, LostLineFailsAndTheNextRunCompletes)
+{
+    const std::string image = RandomBytes(4096, 7);
+    root_.WriteFile("karvenc469.acy", MakeContainer(image, "4.72"));
+    StartServer();
+    StartSim({"--fault", "drop-after=3"});
+    MakeForm();
+    ConnectToSim(true);
+
+    auto boxes = RunFirmwareUpdate();
+    ASSERT_EQ(boxes.size(), 1u) << sim->Log();
+    EXPECT_NE(boxes[0].text.indexOf("did not acknowledge"), -1) << boxes[0].text.toStdString();
+    EXPECT_FALSE(FileExists(sim->DumpPath()));
+    EXPECT_FALSE(Contains(LogLines(*form), "Firmware OK"));
+    EXPECT_TRUE(PortOpenAt9600());
+    EXPECT_TRUE(Button("BitBtn11")->isEnabled());
+
+    boxes = RunFirmwareUpdate();
+    EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text.toStdString());
+    EXPECT_EQ(ReadFile(sim->DumpPath()), image);
+    EXPECT_EQ(LogLines(*form).back(), "Firmware OK");
+    EXPECT_TRUE(PortOpenAt9600());
+    // Two runs, two reports: each entry into state 2 cleared the log once.
+    int reports = 0;
+    for (const Snapshot &s : form->snapshots)
+        reports += !s.log.empty() && s.log[0] == "Connection                     : 2-Wire" && s.log.size() == 4;
+    EXPECT_EQ(reports, 2);
+}
+
+TEST_F(UpdateFlashWindow, WithoutBootloaderNothingIsWrittenAndThePortStaysClosed)
+{
+    root_.WriteFile("karvenc469.acy", MakeContainer(RandomBytes(2048, 8), "4.70"));
+    StartServer();
+    StartSim({"--fault", "no-bootloader"});
+    MakeForm();
+    ConnectToSim(true);
+
+    const auto boxes = RunFirmwareUpdate();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_FALSE(form->SerialPort1().Connected());
+    EXPECT_EQ(Button("BitBtn1")->text(), "Verbindung herstellen");
+    EXPECT_FALSE(FileExists(sim->DumpPath()));
+    const std::vector<std::string> log = LogLines(*form);
+    EXPECT_TRUE(Contains(log, "Connecting on port " + sim->Port() + "...")) << Joined(log);
+    bool reason = false;
+    for (const std::string &line : log)
+        reason = reason || line.find("No answer from the bootloader on " + sim->Port()) != std::string::npos;
+    EXPECT_TRUE(reason) << Joined(log);
+    EXPECT_FALSE(Contains(log, "Firmware OK"));
+}
+
+TEST_F(UpdateFlashWindow, PasswordIsAskedDuringTheRun)
+{
+    const std::string image = RandomBytes(2048, 9);
+    root_.WriteFile("karvenc469.acy", MakeContainer(image, "4.73"));
+    StartServer();
+    StartSim({"--password", "geheim"});
+    MakeForm();
+    ConnectToSim(true);
+
+    {
+        // Cancelled: the connect gives up, nothing is written and the port stays closed.
+        ModalWatcher watcher(*form);
+        Button("BitBtn18")->click();
+        EXPECT_EQ(watcher.inputBoxes, 1);
+        EXPECT_EQ(watcher.inputTitle, "Password required");
+        EXPECT_EQ(watcher.inputLabel, "Password");
+        EXPECT_TRUE(watcher.boxes.empty());
+    }
+    EXPECT_FALSE(FileExists(sim->DumpPath()));
+    EXPECT_FALSE(form->SerialPort1().Connected());
+
+    {
+        ModalWatcher watcher(*form, QStringLiteral("geheim"));
+        Button("BitBtn18")->click();
+        EXPECT_EQ(watcher.inputBoxes, 1);
+        EXPECT_TRUE(watcher.boxes.empty());
+    }
+    EXPECT_EQ(ReadFile(sim->DumpPath()), image);
+    EXPECT_TRUE(PortOpenAt9600());
+}
+
+// ---- Host callbacks answered without a run
+
+TEST_F(UpdateFlashWindow, HostAnswersTheLibrary)
+{
+    StartSim();
+    MakeForm();
+    ConnectToSim(false);
+    form->AddLogLine("kept");
+
+    IBootloaderHost &host = *form;
+    EXPECT_EQ(host.OpenConnection(2), nullptr);
+    EXPECT_EQ(host.OpenConnection(1000), nullptr);
+    EXPECT_FALSE(form->SerialPort1().Connected());
+    EXPECT_EQ(LogLines(*form), std::vector<std::string>{"kept"});
+    EXPECT_EQ(Label("StaticText1"), " Waiting... ");
+
+    BootloaderTimeouts timeouts{};
+    host.GetTimeouts(timeouts);
+    const int32_t expected[14] = {19200, 10, 800, 10, 15, 10, 10, 10, 250, 0, 0, 20, 0, 1};
+    for (int i = 0; i < 14; ++i)
+        EXPECT_EQ(timeouts.Field[i], expected[i]) << "field " << i + 1;
+    EXPECT_EQ(host.GetEntryCommand(), WideString(u"0\x1e" u"C\x1e" u"B\n\r"));
+    EXPECT_EQ(host.GetHostValue(0), 16908288);
+    EXPECT_EQ(host.GetHostValue(1), -1);
+    EXPECT_EQ(host.GetHostValue(-7), -1);
+    EXPECT_EQ(host.GetBootSign(), WideString(u"norVEX"));
+    const WideString flashFile = host.GetFlashFileName();
+    EXPECT_EQ(flashFile, WideFromUtf8(BinDirectory() + "firmware.acy"));
+    EXPECT_EQ(host.GetImageFileName(), flashFile);
+    EXPECT_TRUE(host.GetEepromFileName().empty());
+    EXPECT_TRUE(host.GetExtraText1().empty());
+    EXPECT_TRUE(host.GetExtraText2().empty());
+    // The library's references never end the window.
+    EXPECT_EQ(host.AddRef(), -1);
+    EXPECT_EQ(host.Release(), -1);
+
+    {
+        ModalWatcher watcher(*form, QStringLiteral("geheim"));
+        EXPECT_EQ(host.GetPassword(), WideString(u"geheim"));
+        EXPECT_EQ(watcher.inputTitle, "Password required");
+        EXPECT_EQ(watcher.inputLabel, "Password");
+    }
+    {
+        ModalWatcher watcher(*form);
+        EXPECT_EQ(host.GetPassword(), WideString());
+        EXPECT_EQ(watcher.inputBoxes, 1);
+    }
+
+    // Output: the status line and a selected log line; the code does not matter.
+    host.Output(u"Writing firmware: 10 %", 1);
+    EXPECT_EQ(Label("StaticText1"), "Writing firmware: 10 %");
+    EXPECT_EQ(LogLines(*form).back(), "Writing firmware: 10 %");
+    EXPECT_EQ(form->EventLog()->ItemIndex(), 1);
+
+    // Index 0 and 1 both open the port named in the box (not the component's).
+    for (int32_t index : {0, 1}) {
+        IBootloaderLink *link = host.OpenConnection(index);
+        ASSERT_NE(link, nullptr);
+        EXPECT_EQ(link->GetBaudRate(), 19200);
+        EXPECT_EQ(LogLines(*form).back(), "Connecting on port " + sim->Port() + "...");
+        EXPECT_EQ(Label("StaticText1"), QString::fromStdString("Connecting on port " + sim->Port() + "..."));
+        link->Close();
+        link->Release();
+    }
+    EXPECT_FALSE(form->SerialPort1().Connected());
+}
+
+int main(int argc, char **argv)
+{
+    // Test discovery runs the binary outside ctest's environment too.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The window saves its downloads in the working folder and gives the
+    // library the path beside the executable: the two must be one file.
+    if (::chdir(BinDirectory().c_str()) != 0)
+        return 2;
+    QApplication app(argc, argv);
+    ApplyWindowFont();
+    InstallDefaultErrorHandler([]() -> QWidget * { return nullptr; });
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
