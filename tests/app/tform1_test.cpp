@@ -5,6 +5,7 @@
 #include "resourcestring.h"
 #include "serialport.h"
 #include "tform1.h"
+#include "valuelisteditor.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -19,6 +20,11 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -246,6 +252,85 @@ TEST_F(Form1Test, HandlerErrorReachesMessageBoxAndWindowStaysUsable)
     EXPECT_EQ(caption, ApplicationTitle(QCoreApplication::applicationFilePath()));
     EXPECT_EQ(text, "Cannot open file substi.txt.");
     EXPECT_EQ(form->EventLog()->Count(), 1);   // nothing done before the failure is undone
+    SetDefaultExceptionHandler(nullptr);
+}
+
+namespace {
+
+// Runs a test body inside a fresh working directory, where "substi.txt" lives.
+class InTempDir {
+public:
+    InTempDir() : old_(std::filesystem::current_path())
+    {
+        char pattern[] = "/tmp/kz-form-XXXXXX";
+        dir_ = mkdtemp(pattern);
+        std::filesystem::current_path(dir_);
+    }
+    ~InTempDir()
+    {
+        std::filesystem::current_path(old_);
+        std::filesystem::remove_all(dir_);
+    }
+
+private:
+    std::filesystem::path old_;
+    std::string dir_;
+};
+
+std::string ReadAll(const char *name)
+{
+    std::ifstream in(name, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+} // namespace
+
+TEST_F(Form1Test, LoadAndSaveButtonsOnEveryPageUseTheSubstitutionList)
+{
+    InTempDir here;
+    InstallDefaultErrorHandler([]() -> QWidget * { return nullptr; });
+    {
+        std::ofstream out("substi.txt", std::ios::binary);
+        out << "12345678=RTW 1\n87654321=NEF 2";
+    }
+    QTest::mouseClick(Find<QPushButton>("BitBtn7"), Qt::LeftButton);   // "FMS: Filter" page
+    auto *grid = Find<TValueListEditor>("ValueListEditor1");
+    ASSERT_EQ(grid->Strings().Count(), 2u);
+    EXPECT_EQ(grid->Strings().Line(1), "87654321=NEF 2");
+    EXPECT_EQ(form->EventLog()->Lines().Line(form->EventLog()->Count() - 1), "Konfiguration geladen.");
+
+    QTest::mouseClick(Find<QPushButton>("BitBtn14"), Qt::LeftButton);   // "Neu..." appends an empty entry
+    QTest::mouseClick(Find<QPushButton>("BitBtn3"), Qt::LeftButton);    // save from "Allgemein"
+    EXPECT_EQ(ReadAll("substi.txt"), "12345678=RTW 1\r\n87654321=NEF 2\r\n=\r\n");
+    EXPECT_EQ(form->EventLog()->Lines().Line(form->EventLog()->Count() - 1), "Konfiguration gespeichert.");
+    EXPECT_EQ(form->EventLog()->ItemIndex(), form->EventLog()->Count() - 1);
+    SetDefaultExceptionHandler(nullptr);
+}
+
+TEST_F(Form1Test, SubstitutionFailuresShowTheirMessages)
+{
+    InTempDir here;
+    InstallDefaultErrorHandler([]() -> QWidget * { return nullptr; });
+    auto clickAndReadBox = [&](const char *button) {
+        QString text;
+        WithModal<QMessageBox>([&] { QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton); },
+                               [&](QMessageBox *box) {
+                                   text = box->text();
+                                   box->accept();
+                               });
+        return text;
+    };
+    EXPECT_EQ(clickAndReadBox("BitBtn11"), "Cannot open file substi.txt.");
+    EXPECT_EQ(form->EventLog()->Count(), 0);   // no log line after a failed load
+    EXPECT_EQ(clickAndReadBox("BitBtn16"), "List index out of bounds (0)");
+    {
+        std::ofstream out("substi.txt", std::ios::binary);
+        out << "1=a\r\n2=b\r\n1=c\r\n";
+    }
+    EXPECT_EQ(clickAndReadBox("BitBtn2"), "A key with the name of \"1\" already exists.");
+    EXPECT_EQ(Find<TValueListEditor>("ValueListEditor1")->Strings().Count(), 2u);   // the lines before it stay
     SetDefaultExceptionHandler(nullptr);
 }
 

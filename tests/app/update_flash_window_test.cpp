@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -493,7 +494,9 @@ TEST_F(UpdateFlashWindow, DamagedFrameIsRepeatedAndThePortOpensEvenIfItWasClosed
     const std::string image = RandomBytes(4096, 5);
     root_.WriteFile("karvenc469.acy", MakeContainer(image, "4.71"));
     StartServer();
-    StartSim({"--fault", "corrupt-frame=3", "--flags", "0"});
+    // A long info text keeps its label in front.
+    const std::string info = "KARVEN " + std::string(230, 'i') + " end";
+    StartSim({"--fault", "corrupt-frame=3", "--flags", "0", "--info", info});
     MakeForm();
     ConnectToSim(false);
 
@@ -507,7 +510,7 @@ TEST_F(UpdateFlashWindow, DamagedFrameIsRepeatedAndThePortOpensEvenIfItWasClosed
     const std::vector<std::string> log = LogLines(*form);
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[0], "Connection                     : 2-Wire");
-    EXPECT_EQ(log[1], "Info                           : KARVEN radio-status decoder");
+    EXPECT_EQ(log[1], "Info                           : " + info);
     EXPECT_EQ(log.back(), "Firmware OK");
 }
 
