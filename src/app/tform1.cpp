@@ -31,6 +31,7 @@
 #include <QThread>
 #include <QToolButton>
 
+#include <algorithm>
 #include <ctime>
 
 namespace {
@@ -759,10 +760,15 @@ void TForm1::StateChanged()
         listBox1_->Clear();
         auto link = IntfPtr<IBootloaderLink>::Adopt(loader_->GetLink());
         // The report is appended without moving the selection.
+        // Built without a fixed buffer: the info text may be long enough to
+        // overflow one and would then lose the label.
         auto report = [this](const char *label, const std::string &value, bool padded) {
-            char line[256];
-            std::snprintf(line, sizeof line, padded ? "%-31s: %6s" : "%-31s: %s", label, value.c_str());
-            listBox1_->Append(padded ? std::string(line) : std::string(line, std::strlen(line) - value.size()) + value);
+            std::string line = label;
+            line.resize(std::max<size_t>(line.size(), 31), ' ');
+            line += ": ";
+            if (padded && value.size() < 6)
+                line.append(6 - value.size(), ' ');
+            listBox1_->Append(line + value);
         };
         report("Connection", link && link->IsOneWire() ? "1-Wire" : "2-Wire", true);
         const int32_t flags = device ? device->GetFlags() : 0;

@@ -466,9 +466,9 @@ void Bootloader::Leave()
         const Frame reply = Exchange(frametype::Leave, std::string(),
                                      TimeoutField(AckMs, 250, 1) + LineMs(2 * kFrameOverhead + 1),
                                      "the command to start the firmware", false);
-        if (StatusOf(reply) == bootstatus::Ok)
-            Say("The decoder starts its firmware");
-        else
+        // Quiet when the firmware starts: the host's last word on a run
+        // ("Firmware OK") stays in its status line.
+        if (StatusOf(reply) != bootstatus::Ok)
             Say(std::string("The decoder stays in its bootloader: ") + BootStatusText(StatusOf(reply)),
                 kOutputWarning);
     } catch (const std::exception &e) {

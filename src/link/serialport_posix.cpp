@@ -96,8 +96,16 @@ void TCustomSerialPort::CloseDevice()
 
 void TCustomSerialPort::PurgeQueues() noexcept
 {
-    if (fd_ >= 0)
-        ioctl(fd_, TCFLSH, TCIOFLUSH);
+    if (fd_ < 0)
+        return;
+    ioctl(fd_, TCFLSH, TCIFLUSH);
+    // Only bytes still queued for sending are dropped. On a pty the output
+    // queue always reads empty and flushing it would discard what the peer
+    // has not read yet, i.e. bytes that have already left: a command written
+    // just before the close would be lost.
+    int queued = 0;
+    if (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0)
+        ioctl(fd_, TCFLSH, TCOFLUSH);
 }
 
 int TCustomSerialPort::MicrosPerCharacter() const
@@ -404,6 +412,11 @@ void TCustomSerialPort::AbortPendingIo()
         RaiseSerialError(5, EBADF);
     // Transfers run synchronously on the calling thread, so nothing is in
     // flight here; what a timed-out write left in the output queue is dropped.
+    // With nothing unsent there is nothing to drop: on a pty the flush would
+    // discard bytes already written that the peer has not read yet.
+    int queued = 0;
+    if (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued <= 0)
+        return;
     if (ioctl(fd_, TCFLSH, TCOFLUSH) != 0) {
         const int error = errno;
         // A vanished device has nothing left to abort, and must still close.

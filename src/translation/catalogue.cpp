@@ -32,6 +32,11 @@ bool TableFits(std::string_view bytes, bool swapped, uint64_t table, uint64_t co
 // sorts first or ties (ties fall back to the full comparison).
 uint64_t Prefix(std::string_view text, size_t from)
 {
+    if (text.size() >= from + 8) {
+        uint64_t value;
+        std::memcpy(&value, text.data() + from, sizeof value);
+        return __builtin_bswap64(value);
+    }
     uint64_t value = 0;
     for (size_t i = from; i < from + 8; ++i)
         value = (value << 8) | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0u);
@@ -42,12 +47,47 @@ uint64_t Prefix(std::string_view text, size_t from)
 
 MoCatalogue::MoCatalogue(std::string_view bytes, bool swapped, uint32_t count, uint32_t originals,
                          uint32_t translations)
-    : bytes_(bytes), swapped_(swapped), count_(count), originals_(originals), translations_(translations)
+    : bytes_(bytes), swapped_(swapped), count_(count)
 {
-    index_.reserve(count);
+    entries_.reserve(count);
     for (uint32_t i = 0; i < count; ++i) {
-        const std::string_view original = StringAt(originals_, i);
-        index_.push_back({Prefix(original, 0), Prefix(original, 8), Word(originals_ + uint64_t{i} * 8 + 4), Word(originals_ + uint64_t{i} * 8)});
+        const uint64_t original = originals + uint64_t{i} * 8;
+        const uint64_t translation = translations + uint64_t{i} * 8;
+        Entry entry{0, Word(original + 4), Word(original), Word(translation + 4), Word(translation)};
+        entry.next = Prefix(bytes_.substr(entry.originalOffset, entry.originalLength), 8);
+        entries_.push_back(entry);
+    }
+    BuildSearchTree();
+}
+
+void MoCatalogue::BuildSearchTree()
+{
+    if (count_ == 0)
+        return;
+    // 1-based probe index: start at the largest power of two not above N and
+    // halve the step; the clamps keep the probe inside 1..N. A probe with
+    // step zero is the last one.
+    uint64_t first = 1;
+    while (first <= count_ / 2)
+        first *= 2;
+    levels_ = 1;
+    while ((uint64_t{1} << (levels_ - 1)) < first)
+        ++levels_;
+    const uint64_t nodes = uint64_t{1} << levels_;  // node 0 unused
+    heads_.assign(nodes, 0);
+    probes_.assign(nodes, 0);
+    std::vector<uint32_t> probe(nodes, 0);
+    probe[1] = static_cast<uint32_t>(first);
+    for (uint64_t node = 1; node < nodes; ++node) {
+        const uint32_t at = probe[node];
+        probes_[node] = at - 1;
+        heads_[node] = Prefix(Original(at - 1), 0);
+        if (node >= nodes / 2)
+            continue;  // last level
+        const uint64_t level = 63 - __builtin_clzll(node);
+        const uint64_t step = first >> (level + 1);
+        probe[2 * node] = at > step ? static_cast<uint32_t>(at - step) : 1;
+        probe[2 * node + 1] = count_ - at > step ? static_cast<uint32_t>(at + step) : count_;
     }
 }
 
@@ -72,41 +112,39 @@ uint32_t MoCatalogue::Word(uint64_t offset) const
     return ReadWord(bytes_.data() + offset, swapped_);
 }
 
-std::string_view MoCatalogue::StringAt(uint32_t table, uint32_t index) const
-{
-    const uint64_t entry = table + uint64_t{index} * 8;
-    return bytes_.substr(Word(entry + 4), Word(entry));
-}
-
 std::optional<std::string_view> MoCatalogue::Find(std::string_view key) const
 {
     if (count_ == 0)
         return std::nullopt;
-    // 1-based probe index: start at the largest power of two not above N and
-    // halve the step; the clamps keep the probe inside 1..N.
-    uint32_t probe = 1;
-    while (probe <= count_ / 2)
-        probe *= 2;
-    uint32_t step = probe / 2;
     const uint64_t keyHead = Prefix(key, 0);
     const uint64_t keyNext = Prefix(key, 8);
-    for (;;) {
-        const Identifier &identifier = index_[probe - 1];
+    const uint64_t nodes = heads_.size();
+    const uint64_t *heads = heads_.data();
+    uint64_t node = 1;
+    for (uint32_t level = 1;; ++level) {
+        // The sixteen possible nodes four levels down, fetched while this
+        // level and the next three compare.
+        if (node * 16 < nodes)
+            __builtin_prefetch(heads + node * 16), __builtin_prefetch(heads + node * 16 + 8);
+        const uint64_t head = heads[node];
         int order;
-        if (keyHead != identifier.head)
-            order = keyHead < identifier.head ? -1 : 1;
-        else if (keyNext != identifier.next)
-            order = keyNext < identifier.next ? -1 : 1;
-        else
-            order = key.compare(Original(probe - 1));
+        if (keyHead != head) {
+            order = keyHead < head ? -1 : 1;
+        } else {
+            const Entry &entry = entries_[probes_[node]];
+            if (keyNext != entry.next) {
+                order = keyNext < entry.next ? -1 : 1;
+            } else {
+                // Sixteen bytes agree, so this is likely the match: start
+                // fetching its translation while the rest is compared.
+                __builtin_prefetch(bytes_.data() + entry.translationOffset);
+                order = key.compare(bytes_.substr(entry.originalOffset, entry.originalLength));
+            }
+        }
         if (order == 0)
-            return Translation(probe - 1);
-        if (step == 0)
+            return Translation(probes_[node]);
+        if (level == levels_)
             return std::nullopt;
-        if (order < 0)
-            probe = probe > step ? probe - step : 1;
-        else
-            probe = count_ - probe > step ? probe + step : count_;
-        step /= 2;
+        node = 2 * node + (order > 0 ? 1 : 0);
     }
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -22,9 +24,12 @@ public:
     bool BigEndian() const { return swapped_; }
     std::string_view Original(uint32_t index) const
     {
-        return bytes_.substr(index_[index].offset, index_[index].length);
+        return bytes_.substr(entries_[index].originalOffset, entries_[index].originalLength);
     }
-    std::string_view Translation(uint32_t index) const { return StringAt(translations_, index); }
+    std::string_view Translation(uint32_t index) const
+    {
+        return bytes_.substr(entries_[index].translationOffset, entries_[index].translationLength);
+    }
 
     // The translation of key, found by the power-of-two binary search over
     // the byte-sorted identifiers; empty when the key is not there.
@@ -35,22 +40,44 @@ private:
                 uint32_t translations);
 
     uint32_t Word(uint64_t offset) const;
-    std::string_view StringAt(uint32_t table, uint32_t index) const;
+    void BuildSearchTree();
+
+    // Cache-line aligned storage, so that the sixteen nodes four levels
+    // below a node fill exactly two lines.
+    template <typename T>
+    struct LineAligned {
+        using value_type = T;
+        LineAligned() = default;
+        template <typename U>
+        LineAligned(const LineAligned<U> &) {}
+        T *allocate(size_t n) { return static_cast<T *>(::operator new(n * sizeof(T), std::align_val_t(64))); }
+        void deallocate(T *p, size_t) { ::operator delete(p, std::align_val_t(64)); }
+        template <typename U>
+        bool operator==(const LineAligned<U> &) const { return true; }
+    };
 
     std::string_view bytes_;
     bool swapped_;
     uint32_t count_;
-    uint32_t originals_;
-    uint32_t translations_;
-    // The identifiers table in native byte order, with the first sixteen
-    // bytes of every identifier as two big-endian numbers: most probes of
-    // the search compare words in this compact array instead of touching
-    // the identifier itself.
-    struct Identifier {
-        uint64_t head;
+    // Both tables in native byte order, in the file's (sorted) order, with
+    // bytes 8..15 of every identifier as a big-endian number.
+    struct Entry {
         uint64_t next;
-        uint32_t offset;
-        uint32_t length;
+        uint32_t originalOffset;
+        uint32_t originalLength;
+        uint32_t translationOffset;
+        uint32_t translationLength;
     };
-    std::vector<Identifier> index_;
+    std::vector<Entry> entries_;
+    // The search's probe sequence unrolled into an implicit binary tree:
+    // node h (from 1) holds the identifier the search compares at that point
+    // and its children 2h (key smaller) and 2h + 1 (key larger) the next
+    // probe. The same identifiers are compared in the same order as by the
+    // plain index arithmetic, but the upper levels share a few cache lines
+    // and the lower ones can be fetched ahead. heads_ holds the first eight
+    // bytes of the node's identifier as a big-endian number, probes_ its
+    // entry index.
+    std::vector<uint64_t, LineAligned<uint64_t>> heads_;
+    std::vector<uint32_t> probes_;
+    uint32_t levels_ = 0;
 };

@@ -2,8 +2,6 @@
 
 #include "exception.h"
 
-#include <mutex>
-
 #include <sys/stat.h>
 
 namespace {
@@ -32,7 +30,6 @@ TDomain::TDomain(std::string name, std::string directory, std::string language,
 
 void TDomain::SetDirectory(std::string directory)
 {
-    std::unique_lock lock(lock_);
     directory_ = WithTrailingSeparator(std::move(directory));
     Unload();
     needsLoading_ = true;
@@ -40,7 +37,6 @@ void TDomain::SetDirectory(std::string directory)
 
 void TDomain::SetLanguage(std::string language)
 {
-    std::unique_lock lock(lock_);
     language_ = std::move(language);
     Unload();
     needsLoading_ = true;
@@ -48,27 +44,14 @@ void TDomain::SetLanguage(std::string language)
 
 std::string TDomain::LoadedFile() const
 {
-    std::shared_lock lock(lock_);
     return loadedFile_;
 }
 
-std::optional<std::string> TDomain::Find(std::string_view key)
+std::optional<std::string_view> TDomain::Find(std::string_view key) const
 {
-    {
-        std::shared_lock lock(lock_);
-        if (!needsLoading_) {
-            if (!loaded_)
-                return std::nullopt;
-            const auto found = catalogue_->Find(key);
-            return found ? std::optional<std::string>(*found) : std::nullopt;
-        }
-    }
-    {
-        std::unique_lock lock(lock_);
-        if (needsLoading_)
-            Load();
-    }
-    return Find(key);
+    if (!loaded_)
+        return std::nullopt;
+    return catalogue_->Find(key);
 }
 
 std::string TDomain::CatalogueName(const std::string &language) const
@@ -118,7 +101,7 @@ bool TDomain::OpenCatalogue(const std::string &fileName)
     if (!catalogue)
         throw Exception("This file is not a valid GNU gettext mo file: " + fileName);
     file_ = std::move(mapped);
-    catalogue_ = catalogue;
+    catalogue_ = std::move(catalogue);
     loaded_ = true;
     loadedFile_ = fileName;
     return true;

@@ -1,5 +1,40 @@
 #include "textforms.h"
 
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+constexpr uint64_t kLowBits = 0x0101010101010101ull;
+
+uint64_t Load8(const char *at)
+{
+    uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+
+// Messages are mostly ASCII, often without line breaks: eight bytes at a
+// time settle those. A zero byte in word ^ LFs marks an LF.
+bool AsciiWithoutLf(std::string_view text)
+{
+    const char *at = text.data();
+    size_t left = text.size();
+    for (; left >= 8; at += 8, left -= 8) {
+        const uint64_t word = Load8(at);
+        const uint64_t lf = word ^ (kLowBits * '\n');
+        if (((word | ((lf - kLowBits) & ~lf)) & kHighBits) != 0)
+            return false;
+    }
+    for (; left > 0; ++at, --left)
+        if (static_cast<unsigned char>(*at) >= 0x80 || *at == '\n')
+            return false;
+    return true;
+}
+
+} // namespace
+
 std::string RemoveCarriageReturns(std::string_view text)
 {
     std::string out;
@@ -10,14 +45,14 @@ std::string RemoveCarriageReturns(std::string_view text)
     return out;
 }
 
-std::string RestoreCrLf(std::string text)
+std::string RestoreCrLf(std::string_view text)
 {
     size_t bare = 0;
-    for (size_t i = 0; i < text.size(); ++i)
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+    for (size_t at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', at + 1))
+        if (at == 0 || text[at - 1] != '\r')
             ++bare;
     if (bare == 0)
-        return text;
+        return std::string(text);
     std::string out;
     out.reserve(text.size() + bare);
     for (size_t i = 0; i < text.size(); ++i) {
@@ -32,8 +67,12 @@ bool IsValidUtf8(std::string_view text)
 {
     size_t i = 0;
     const size_t n = text.size();
+    const auto byte = [&](size_t at) { return static_cast<unsigned char>(text[at]); };
     while (i < n) {
-        const auto byte = [&](size_t at) { return static_cast<unsigned char>(text[at]); };
+        if (n - i >= 8 && (Load8(text.data() + i) & kHighBits) == 0) {
+            i += 8;
+            continue;
+        }
         const unsigned char lead = byte(i);
         if (lead < 0x80) {
             ++i;
@@ -70,18 +109,11 @@ bool IsValidUtf8(std::string_view text)
     return true;
 }
 
-std::string DecodeTranslation(std::string text)
+std::string DecodeTranslation(std::string_view text)
 {
-    // Most messages are plain ASCII without line breaks: one pass settles them.
-    bool plain = true;
-    for (char c : text)
-        if (static_cast<unsigned char>(c) >= 0x80 || c == '\n') {
-            plain = false;
-            break;
-        }
-    if (plain)
-        return text;
+    if (AsciiWithoutLf(text))
+        return std::string(text);
     if (!IsValidUtf8(text))
         return {};
-    return RestoreCrLf(std::move(text));
+    return RestoreCrLf(text);
 }

@@ -7,11 +7,11 @@
 // CR LF. These helpers move between the two forms.
 std::string RemoveCarriageReturns(std::string_view text);
 // Inserts a CR before every LF that has none before it.
-std::string RestoreCrLf(std::string text);
+std::string RestoreCrLf(std::string_view text);
 
 // A catalogue translation as shown: CR LF line ends, or empty when it is
 // not valid UTF-8 (our 8-bit strings are UTF-8, so decoding is checking).
-std::string DecodeTranslation(std::string text);
+std::string DecodeTranslation(std::string_view text);
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool IsValidUtf8(std::string_view text);

@@ -3,6 +3,7 @@
 #include "exception.h"
 #include "textforms.h"
 
+#include <cstring>
 #include <mutex>
 
 TTranslator::TTranslator(std::string baseDirectory, std::string language,
@@ -33,36 +34,45 @@ TDomain &TTranslator::DomainFor(std::string_view name)
 std::string TTranslator::TranslateText(std::string_view domainName, std::string_view text)
 {
     std::shared_lock lock(lock_);
-    if (!enabled_)
-        return std::string(text);
-    // The catalogue's "" entry is its header, never a message's translation.
-    if (text.empty())
-        return {};
-    TDomain *domain = FindDomain(domainName);
-    if (domain == nullptr) {
+    for (;;) {
+        if (!enabled_)
+            return std::string(text);
+        // The catalogue's "" entry is its header, never a message's translation.
+        if (text.empty())
+            return {};
+        const TDomain *domain = FindDomain(domainName);
+        if (domain != nullptr && !domain->NeedsLoading())
+            return TranslateLoaded(*domain, text);
+        // Binding a new domain and the first lookup's loading change the
+        // state: they need the write side, then the lookup starts over.
         lock.unlock();
         {
             std::unique_lock write(lock_);
-            DomainFor(domainName);
+            TDomain &bound = DomainFor(domainName);
+            if (bound.NeedsLoading())
+                bound.Load();
         }
-        return TranslateText(domainName, text);
+        lock.lock();
     }
+}
 
+std::string TTranslator::TranslateLoaded(const TDomain &domain, std::string_view text)
+{
     // Our 8-bit strings are UTF-8 already, so encoding is a no-op and
     // decoding means checking the bytes are UTF-8. A translation that is
     // not counts as a failed decode: an empty result, reported below.
     std::string withoutCr;
     std::string_view key = text;
-    if (text.find('\r') != std::string_view::npos) {
+    if (std::memchr(text.data(), '\r', text.size()) != nullptr) {
         withoutCr = RemoveCarriageReturns(text);
         key = withoutCr;
     }
+    // The result is built once, straight from the mapping.
     std::string result;
-    if (auto translation = domain->Find(key)) {
-        result = DecodeTranslation(std::move(*translation));
-    } else {
-        result = RestoreCrLf(std::string(key));
-    }
+    if (const auto translation = domain.Find(key))
+        result = DecodeTranslation(*translation);
+    else
+        result = RestoreCrLf(key);
     if (result.empty())
         throw Exception("Error: Could not translate " + std::string(text) +
                         ". Probably because the mo file doesn't contain utf-8 encoded translations.");

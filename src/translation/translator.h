@@ -35,6 +35,8 @@ public:
     std::string LoadedFile(std::string_view domain) const;
 
 private:
+    // Caller holds the read side and the domain is loaded.
+    static std::string TranslateLoaded(const TDomain &domain, std::string_view text);
     TDomain *FindDomain(std::string_view name) const;
     TDomain &DomainFor(std::string_view name);
 

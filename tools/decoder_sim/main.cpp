@@ -35,6 +35,7 @@ void Usage(FILE *to)
         "  --firmware TEXT            firmware version before any update (4.69)\n"
         "  --hardware TEXT            hardware revision (C469-2)\n"
         "  --target TEXT              target id the bootloader reports (KARVEN-C469)\n"
+        "  --info TEXT                info text the bootloader reports (KARVEN radio-status decoder)\n"
         "  --boot-window SECS         how long the bootloader waits for the boot sign (3)\n"
         "  --password SECRET          the bootloader wants this password\n"
         "  --flags N                  encryption flags the bootloader reports (1)\n"
@@ -142,6 +143,8 @@ int main(int argc, char **argv)
             options.firmwareVersion = value();
         } else if (arg == "--hardware") {
             options.hardwareRevision = value();
+        } else if (arg == "--info") {
+            options.info = value();
         } else if (arg == "--target") {
             options.target = value();
         } else if (arg == "--password") {
