@@ -53,9 +53,7 @@ MoCatalogue::MoCatalogue(std::string_view bytes, bool swapped, uint32_t count, u
     for (uint32_t i = 0; i < count; ++i) {
         const uint64_t original = originals + uint64_t{i} * 8;
         const uint64_t translation = translations + uint64_t{i} * 8;
-        Entry entry{0, Word(original + 4), Word(original), Word(translation + 4), Word(translation)};
-        entry.next = Prefix(bytes_.substr(entry.originalOffset, entry.originalLength), 8);
-        entries_.push_back(entry);
+        entries_.push_back({Word(original + 4), Word(original), Word(translation + 4), Word(translation)});
     }
     BuildSearchTree();
 }
@@ -74,14 +72,13 @@ void MoCatalogue::BuildSearchTree()
     while ((uint64_t{1} << (levels_ - 1)) < first)
         ++levels_;
     const uint64_t nodes = uint64_t{1} << levels_;  // node 0 unused
-    heads_.assign(nodes, 0);
-    probes_.assign(nodes, 0);
+    nodes_.assign(nodes, Node{});
     std::vector<uint32_t> probe(nodes, 0);
     probe[1] = static_cast<uint32_t>(first);
     for (uint64_t node = 1; node < nodes; ++node) {
         const uint32_t at = probe[node];
-        probes_[node] = at - 1;
-        heads_[node] = Prefix(Original(at - 1), 0);
+        const std::string_view original = Original(at - 1);
+        nodes_[node] = {Prefix(original, 0), Prefix(original, 8), entries_[at - 1]};
         if (node >= nodes / 2)
             continue;  // last level
         const uint64_t level = 63 - __builtin_clzll(node);
@@ -118,33 +115,34 @@ std::optional<std::string_view> MoCatalogue::Find(std::string_view key) const
         return std::nullopt;
     const uint64_t keyHead = Prefix(key, 0);
     const uint64_t keyNext = Prefix(key, 8);
-    const uint64_t nodes = heads_.size();
-    const uint64_t *heads = heads_.data();
+    const uint64_t count = nodes_.size();
+    const Node *nodes = nodes_.data();
     uint64_t node = 1;
     for (uint32_t level = 1;; ++level) {
-        // The sixteen possible nodes four levels down, fetched while this
-        // level and the next three compare.
-        if (node * 16 < nodes)
-            __builtin_prefetch(heads + node * 16), __builtin_prefetch(heads + node * 16 + 8);
-        const uint64_t head = heads[node];
-        int order;
-        if (keyHead != head) {
-            order = keyHead < head ? -1 : 1;
-        } else {
-            const Entry &entry = entries_[probes_[node]];
-            if (keyNext != entry.next) {
-                order = keyNext < entry.next ? -1 : 1;
-            } else {
-                // Sixteen bytes agree, so this is likely the match: start
-                // fetching its translation while the rest is compared.
-                __builtin_prefetch(bytes_.data() + entry.translationOffset);
-                order = key.compare(bytes_.substr(entry.originalOffset, entry.originalLength));
-            }
+        // The eight possible nodes three levels down, fetched while this
+        // level and the next two compare.
+        if (node * 8 < count) {
+            const char *ahead = reinterpret_cast<const char *>(nodes + node * 8);
+            __builtin_prefetch(ahead);
+            __builtin_prefetch(ahead + 64);
+            __builtin_prefetch(ahead + 128);
+            __builtin_prefetch(ahead + 192);
         }
-        if (order == 0)
-            return Translation(probes_[node]);
+        const Node &probe = nodes[node];
+        // Computed without branches: the direction is as good as random.
+        bool greater = (keyHead > probe.head) | ((keyHead == probe.head) & (keyNext > probe.next));
+        if (__builtin_expect((keyHead == probe.head) & (keyNext == probe.next), 0)) {
+            // Sixteen bytes agree, so this is likely the match: start
+            // fetching its translation while the rest is compared.
+            const Entry &entry = probe.entry;
+            __builtin_prefetch(bytes_.data() + entry.translationOffset);
+            const int order = key.compare(bytes_.substr(entry.originalOffset, entry.originalLength));
+            if (order == 0)
+                return bytes_.substr(entry.translationOffset, entry.translationLength);
+            greater = order > 0;
+        }
         if (level == levels_)
             return std::nullopt;
-        node = 2 * node + (order > 0 ? 1 : 0);
+        node = 2 * node + (greater ? 1 : 0);
     }
 }

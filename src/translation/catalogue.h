@@ -42,8 +42,8 @@ private:
     uint32_t Word(uint64_t offset) const;
     void BuildSearchTree();
 
-    // Cache-line aligned storage, so that the sixteen nodes four levels
-    // below a node fill exactly two lines.
+    // Cache-line aligned storage, so that the eight nodes three levels
+    // below a node fill exactly four lines.
     template <typename T>
     struct LineAligned {
         using value_type = T;
@@ -59,10 +59,8 @@ private:
     std::string_view bytes_;
     bool swapped_;
     uint32_t count_;
-    // Both tables in native byte order, in the file's (sorted) order, with
-    // bytes 8..15 of every identifier as a big-endian number.
+    // Both tables in native byte order, in the file's (sorted) order.
     struct Entry {
-        uint64_t next;
         uint32_t originalOffset;
         uint32_t originalLength;
         uint32_t translationOffset;
@@ -74,10 +72,16 @@ private:
     // and its children 2h (key smaller) and 2h + 1 (key larger) the next
     // probe. The same identifiers are compared in the same order as by the
     // plain index arithmetic, but the upper levels share a few cache lines
-    // and the lower ones can be fetched ahead. heads_ holds the first eight
-    // bytes of the node's identifier as a big-endian number, probes_ its
-    // entry index.
-    std::vector<uint64_t, LineAligned<uint64_t>> heads_;
-    std::vector<uint32_t> probes_;
+    // and the lower ones can be fetched ahead. A node holds the first
+    // sixteen bytes of its identifier as two big-endian numbers (zero-padded),
+    // so that most probes settle without touching the identifier, and a
+    // copy of its entry, so that the match costs no further indirection.
+    struct Node {
+        uint64_t head;
+        uint64_t next;
+        Entry entry;
+    };
+    static_assert(sizeof(Node) == 32);
+    std::vector<Node, LineAligned<Node>> nodes_;
     uint32_t levels_ = 0;
 };

@@ -7,30 +7,14 @@ namespace {
 
 constexpr uint64_t kHighBits = 0x8080808080808080ull;
 constexpr uint64_t kLowBits = 0x0101010101010101ull;
+// Eight bytes at a time: no high bit means ASCII, and a zero byte in
+// word ^ (LF x 8) marks an LF.
 
 uint64_t Load8(const char *at)
 {
     uint64_t word;
     std::memcpy(&word, at, sizeof word);
     return word;
-}
-
-// Messages are mostly ASCII, often without line breaks: eight bytes at a
-// time settle those. A zero byte in word ^ LFs marks an LF.
-bool AsciiWithoutLf(std::string_view text)
-{
-    const char *at = text.data();
-    size_t left = text.size();
-    for (; left >= 8; at += 8, left -= 8) {
-        const uint64_t word = Load8(at);
-        const uint64_t lf = word ^ (kLowBits * '\n');
-        if (((word | ((lf - kLowBits) & ~lf)) & kHighBits) != 0)
-            return false;
-    }
-    for (; left > 0; ++at, --left)
-        if (static_cast<unsigned char>(*at) >= 0x80 || *at == '\n')
-            return false;
-    return true;
 }
 
 } // namespace
@@ -111,9 +95,43 @@ bool IsValidUtf8(std::string_view text)
 
 std::string DecodeTranslation(std::string_view text)
 {
-    if (AsciiWithoutLf(text))
+    // One pass checks the bytes and counts the LFs lacking their CR; the
+    // result is then built once.
+    const size_t n = text.size();
+    size_t bare = 0;
+    size_t i = 0;
+    while (i < n) {
+        if (n - i >= 8) {
+            const uint64_t word = Load8(text.data() + i);
+            const uint64_t lf = word ^ (kLowBits * '\n');
+            if (((word | ((lf - kLowBits) & ~lf)) & kHighBits) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        if (lead == '\n') {
+            if (i == 0 || text[i - 1] != '\r')
+                ++bare;
+            ++i;
+        } else if (lead < 0x80) {
+            ++i;
+        } else {
+            // Settle the whole sequence with the strict check.
+            const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+            if (n - i < length || !IsValidUtf8(text.substr(i, length)))
+                return {};
+            i += length;
+        }
+    }
+    if (bare == 0)
         return std::string(text);
-    if (!IsValidUtf8(text))
-        return {};
-    return RestoreCrLf(text);
+    std::string out;
+    out.reserve(n + bare);
+    for (size_t k = 0; k < n; ++k) {
+        if (text[k] == '\n' && (k == 0 || text[k - 1] != '\r'))
+            out.push_back('\r');
+        out.push_back(text[k]);
+    }
+    return out;
 }

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -71,6 +73,80 @@ TEST(MoCatalogue, SearchFindsEveryKeyAndNoAbsentOneForAnySize)
                 EXPECT_EQ(catalogue->BigEndian(), bigEndian);
                 ExpectFindsExactly(*catalogue, n, lead);
             }
+        }
+    }
+}
+
+// The search written out with plain index arithmetic and full compares:
+// the reference for which identifiers are probed, in which order.
+std::optional<std::string_view> ReferenceFind(const MoCatalogue &catalogue, std::string_view key)
+{
+    const uint32_t n = catalogue.Count();
+    if (n == 0)
+        return std::nullopt;
+    uint32_t probe = 1;
+    while (probe <= n / 2)
+        probe *= 2;
+    for (uint32_t step = probe / 2;; step /= 2) {
+        const int order = key.compare(catalogue.Original(probe - 1));
+        if (order == 0)
+            return catalogue.Translation(probe - 1);
+        if (step == 0)
+            return std::nullopt;
+        if (order < 0)
+            probe = probe > step ? probe - step : 1;
+        else
+            probe = n - probe > step ? probe + step : n;
+    }
+}
+
+TEST(MoCatalogue, UnsortedCatalogueIsProbedInTheSameOrder)
+{
+    // In a file whose identifiers are out of order (or repeated), which
+    // entry is found depends on exactly which ones are probed: the
+    // precomputed search must agree with the arithmetic one everywhere.
+    std::mt19937 random(777);
+    for (int round = 0; round < 60; ++round) {
+        const int n = 1 + static_cast<int>(random() % 70);
+        std::map<std::string, std::string> pairs;
+        const std::string lead = round % 2 == 0 ? "" : "Sixteen bytes or more of lead ";
+        while (pairs.size() < static_cast<size_t>(n))
+            pairs[lead + std::to_string(random() % 200)] = "t" + std::to_string(pairs.size());
+        std::string bytes = BuildMo(pairs, round % 3 == 0);
+        // Permute both tables alike, and sometimes copy one identifier over
+        // another to make a duplicate.
+        const bool big = round % 3 == 0;
+        auto word = [&](size_t at) {
+            uint32_t v = GetWord(bytes, at);
+            return big ? __builtin_bswap32(v) : v;
+        };
+        std::vector<uint64_t> originals, translations;
+        for (int i = 0; i < n; ++i) {
+            originals.push_back(uint64_t{word(28 + 8 * i)} << 32 | word(32 + 8 * i));
+            translations.push_back(uint64_t{word(28 + 8 * n + 8 * i)} << 32 | word(32 + 8 * n + 8 * i));
+        }
+        std::vector<int> order(n);
+        for (int i = 0; i < n; ++i)
+            order[i] = i;
+        std::shuffle(order.begin(), order.begin() + random() % (n + 1), random);
+        if (n > 2 && round % 4 == 1)
+            order[random() % n] = order[random() % n];
+        auto put = [&](size_t at, uint32_t v) { SetWord(bytes, at, big ? __builtin_bswap32(v) : v); };
+        for (int i = 0; i < n; ++i) {
+            put(28 + 8 * i, static_cast<uint32_t>(originals[order[i]] >> 32));
+            put(32 + 8 * i, static_cast<uint32_t>(originals[order[i]]));
+            put(28 + 8 * n + 8 * i, static_cast<uint32_t>(translations[order[i]] >> 32));
+            put(32 + 8 * n + 8 * i, static_cast<uint32_t>(translations[order[i]]));
+        }
+        const auto catalogue = MoCatalogue::Parse(bytes);
+        ASSERT_TRUE(catalogue);
+        for (int k = 0; k < 200; ++k) {
+            const std::string key = lead + std::to_string(k);
+            const auto expected = ReferenceFind(*catalogue, key);
+            const auto found = catalogue->Find(key);
+            ASSERT_EQ(found.has_value(), expected.has_value()) << "round " << round << " key " << key;
+            if (found)
+                EXPECT_EQ(found->data(), expected->data()) << "round " << round << " key " << key;
         }
     }
 }
@@ -210,4 +286,20 @@ TEST(TextForms, LineEndsAndUtf8Checks)
     for (const char *bad : {"\xe4", "\xc0\x80", "\xc3", "\xe0\x80\x80", "\xed\xa0\x80", "\xf4\x90\x80\x80",
                             "\xf5\x80\x80\x80", "\xe2\x82", "a\x80", "\xc3\x28"})
         EXPECT_FALSE(IsValidUtf8(bad)) << bad;
+
+    // The decoder works eight bytes at a time: faults and line ends must be
+    // seen wherever they fall in or across those blocks.
+    for (size_t pad = 0; pad < 17; ++pad) {
+        const std::string lead(pad, 'x');
+        EXPECT_EQ(DecodeTranslation(lead), lead);
+        EXPECT_EQ(DecodeTranslation(lead + "\n" + lead + "\r\n" + lead + "\n"),
+                  lead + "\r\n" + lead + "\r\n" + lead + "\r\n");
+        EXPECT_EQ(DecodeTranslation("\n" + lead), "\r\n" + lead);
+        EXPECT_EQ(DecodeTranslation(lead + "Gr\xc3\xbc\xc3\x9f" "e\n\xe2\x82\xac" + lead),
+                  lead + "Gr\xc3\xbc\xc3\x9f" "e\r\n\xe2\x82\xac" + lead);
+        for (const char *bad : {"\xe4", "\xc0\x80", "\xc3", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe2\x82", "\x80"}) {
+            EXPECT_EQ(DecodeTranslation(lead + bad), "") << pad << " " << bad;
+            EXPECT_EQ(DecodeTranslation(lead + bad + "\n" + lead), "") << pad << " " << bad;
+        }
+    }
 }
