@@ -71,6 +71,13 @@ void ShowErrorBox(const QString &text, QWidget *parent)
     box.exec();
 }
 
+void ShowMessage(const QString &text, QWidget *parent)
+{
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(QCoreApplication::applicationFilePath()), text,
+                    QMessageBox::Ok, parent);
+    box.exec();
+}
+
 void InstallDefaultErrorHandler(QWidget *parentProvider())
 {
     SetDefaultExceptionHandler([parentProvider](std::exception_ptr error) {

@@ -23,3 +23,6 @@ QString ErrorBoxText(std::exception_ptr error);
 // error icon, OK, the application title and the message.
 void InstallDefaultErrorHandler(QWidget *parentProvider());
 void ShowErrorBox(const QString &text, QWidget *parent);
+
+// A plain message with an OK button, captioned with the application title.
+void ShowMessage(const QString &text, QWidget *parent);

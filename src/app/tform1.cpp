@@ -657,8 +657,7 @@ void TForm1::BitBtn19Click()
     TMemoryStream buffer;   // released on every path with the scope
     httpClient1_.Get(UpdateServerBase() + "/ZOP-Update.exe", buffer);
     SaveFileBytes("ZOP-Update.exe", std::string_view(buffer.Memory(), static_cast<size_t>(buffer.Size())));
-    QMessageBox::information(this, ApplicationTitle(QCoreApplication::applicationFilePath()),
-                             QStringLiteral("Bitte ZOP beenden und Datei ZOP-Update.exe im ZOP-Verzeichnis umbenennen!"));
+    ShowMessage(QStringLiteral("Bitte ZOP beenden und Datei ZOP-Update.exe im ZOP-Verzeichnis umbenennen!"), this);
 }
 
 void TForm1::HttpClient1WorkBegin(int32_t countMax)
@@ -721,8 +720,7 @@ void TForm1::BitBtn18Click()
         Output(u"Firmware OK", 0);
         SetStatusLine(QStringLiteral("Firmware OK."));
     } catch (const Exception &e) {
-        QMessageBox::information(this, ApplicationTitle(QCoreApplication::applicationFilePath()),
-                                 AnsiToQString(e.Message()));
+        ShowMessage(AnsiToQString(e.Message()), this);
     } catch (...) {
         finish();
         throw;
