@@ -166,7 +166,7 @@ TEST_F(Form1Test, StatusWindowToggleHidesAndShowsTheLog)
 
 TEST_F(Form1Test, ServicePromptDiscardsTheAnswer)
 {
-    for (const QString answer : {QStringLiteral("geheim"), QString()}) {
+    for (const QString &answer : {QStringLiteral("geheim"), QString()}) {
         const bool seen = WithModal<QInputDialog>([&] { QTest::mouseClick(Find<QPushButton>("BitBtn5"), Qt::LeftButton); },
                                                   [&](QInputDialog *dialog) {
                                                       EXPECT_EQ(dialog->windowTitle(), "Service Modus");

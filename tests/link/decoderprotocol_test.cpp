@@ -177,7 +177,7 @@ TEST(SingleValueReplies, FillTheirFieldsAndLog)
 
 TEST(SingleValueReplies, ShortRepliesGiveEmptyValues)
 {
-    for (const std::string line : {std::string("0\x1e" "C\x1e" "GS"), std::string("0\x1e" "C\x1e" "GS\x1e"),
+    for (const std::string &line : {std::string("0\x1e" "C\x1e" "GS"), std::string("0\x1e" "C\x1e" "GS\x1e"),
                                    std::string("0\x1e" "C\x1e" "GS\x1e\n")}) {
         RecordingSink sink;
         DecoderProtocol protocol(sink);

@@ -145,8 +145,9 @@ TEST(MoCatalogue, UnsortedCatalogueIsProbedInTheSameOrder)
             const auto expected = ReferenceFind(*catalogue, key);
             const auto found = catalogue->Find(key);
             ASSERT_EQ(found.has_value(), expected.has_value()) << "round " << round << " key " << key;
-            if (found)
+            if (found) {
                 EXPECT_EQ(found->data(), expected->data()) << "round " << round << " key " << key;
+            }
         }
     }
 }
