@@ -716,14 +716,3 @@ TEST_F(LinkWindowTest, WorksWithTheDecoderSimulator)
     ExpectConnected(false);
     EXPECT_TRUE(sim->Stop());
 }
-
-int main(int argc, char **argv)
-{
-    // Test discovery runs the binary outside ctest's environment too.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ApplyWindowFont();
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -419,14 +419,3 @@ TEST(GermanMessages, MissingPortShowsGermanTextAndSuffix)
     }
     EXPECT_EQ(english, "Unable to open com port (win error code: 2)");
 }
-
-int main(int argc, char **argv)
-{
-    // Test discovery runs the binary outside ctest's environment too.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ApplyWindowFont();
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
