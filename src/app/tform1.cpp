@@ -24,7 +24,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QMessageBox>
 #include <QRadioButton>
 #include <QSocketNotifier>
 #include <QTabWidget>
@@ -447,7 +446,6 @@ void TForm1::OnClick(const char *button, void (TForm1::*handler)())
     connect(Btn(button), &QPushButton::clicked, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
 }
 
-QWidget *TForm1::W(const char *name) const { return findChild<QWidget *>(QString::fromLatin1(name)); }
 QPushButton *TForm1::Btn(const char *name) const { return findChild<QPushButton *>(QString::fromLatin1(name)); }
 QLabel *TForm1::Static(const char *name) const { return findChild<QLabel *>(QString::fromLatin1(name)); }
 QLineEdit *TForm1::Edit(const char *name) const { return findChild<QLineEdit *>(QString::fromLatin1(name)); }

@@ -132,7 +132,6 @@ private:
     void PauseWithEvents();
     void SetStatusLine(const QString &text);
 
-    QWidget *W(const char *name) const;
     QPushButton *Btn(const char *name) const;
     QLabel *Static(const char *name) const;
     QLineEdit *Edit(const char *name) const;
