@@ -3,6 +3,7 @@
 #include "eventlog.h"
 #include "exception.h"
 #include "resourcestring.h"
+#include "serialerror.h"
 #include "serialport.h"
 #include "tform1.h"
 #include "valuelisteditor.h"
@@ -24,6 +25,9 @@
 #include <fstream>
 #include <sstream>
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -418,4 +422,32 @@ TEST(GermanMessages, MissingPortShowsGermanTextAndSuffix)
         english = e.Message();
     }
     EXPECT_EQ(english, "Unable to open com port (win error code: 2)");
+}
+
+TEST(WindowStart, UnreadablePortListMeansNoWindow)
+{
+    // A child hides the tty class behind an empty mount (root only) and
+    // tries to build the window: the port list cannot be read at all.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("none", "/sys/class", "tmpfs", 0, nullptr) != 0)
+            _exit(77);
+        try {
+            TForm1 form;
+        } catch (const ESerialPort &e) {
+            const bool expected = e.LibraryCode() == 23 && e.Message().rfind("Registry error (win error code: ", 0) == 0;
+            _exit(expected ? 0 : 2);
+        } catch (...) {
+            _exit(3);
+        }
+        _exit(4);   // the window was created
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "needs a mount namespace (root)";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
