@@ -2,37 +2,12 @@
 
 #include "errorhandler.h"
 #include "exception.h"
+#include "textforms.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QWidget>
-
-namespace {
-
-bool IsValidUtf8(const std::string &s)
-{
-    size_t i = 0;
-    const size_t n = s.size();
-    while (i < n) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t extra;
-        if (c < 0x80) { ++i; continue; }
-        if (c >= 0xC2 && c <= 0xDF) extra = 1;
-        else if (c >= 0xE0 && c <= 0xEF) extra = 2;
-        else if (c >= 0xF0 && c <= 0xF4) extra = 3;
-        else return false;
-        if (i + extra >= n)
-            return false;
-        for (size_t k = 1; k <= extra; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
-                return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
-} // namespace
 
 QString ApplicationTitle(const QString &executablePath)
 {

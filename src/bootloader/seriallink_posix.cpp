@@ -17,6 +17,9 @@ namespace {
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
+// Only the standard rates a bootloader runs at; 0 refuses the rest. (The
+// port component's table needs termios2, which cannot share a file with
+// <termios.h>.)
 speed_t SpeedFor(int32_t baud)
 {
     switch (baud) {
