@@ -6,6 +6,7 @@
 #include "httpclient.h"
 #include "httperrors.h"
 #include "scriptedserver.h"
+#include "updateserver.h"
 
 #include <benchmark/benchmark.h>
 
@@ -104,6 +105,7 @@ void BM_AnnouncedTenGiB(benchmark::State &state)
         TScriptedServer server({Endless("HTTP/1.1 200 OK\r\nContent-Length: 10737418240\r\n\r\n",
                                         std::string(65536, 'x'))});
         THttpClient client;
+        client.SetLimits(kVersionReplyLimits);
         Report(state, Fetch(client, server.Url("/firmware.php?id=karvenzop"), 3.0, 400 << 20));
     }
 }
@@ -114,6 +116,7 @@ void BM_EndlessChunked(benchmark::State &state)
         TScriptedServer server({Endless("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
                                         "8000\r\n" + std::string(32768, 'y') + "\r\n")});
         THttpClient client;
+        client.SetLimits(kToolDownloadLimits);
         Report(state, Fetch(client, server.Url("/ZOP-Update.exe"), 3.0, 400 << 20));
     }
 }
@@ -130,6 +133,7 @@ void BM_TrickleUntilAbort(benchmark::State &state)
             }
         }});
         THttpClient client;
+        client.SetLimits(kVersionReplyLimits);
         Report(state, Fetch(client, server.Url("/firmware.php?id=karvenfir"), 45.0, 1 << 30));
         done.Raise();
     }
