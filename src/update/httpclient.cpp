@@ -286,13 +286,14 @@ void THttpClient::ReadBody(TStream &stream)
         return;
     const THttpHeaderInfo &headers = reply_.Headers();
     if (headers.HasContentLength()) {
+        // Refused on the announcement, before a byte of it is read.
         CheckBodySize(headers.ContentLength);
         ReadKnownLength(stream, headers.ContentLength);
-    }
-    else if (ContainsTextIgnoringCase(headers.ExtraHeaderValue("Transfer-Encoding"), "chunked"))
+    } else if (ContainsTextIgnoringCase(headers.ExtraHeaderValue("Transfer-Encoding"), "chunked")) {
         ReadChunked(stream);
-    else
+    } else {
         ReadUntilClose(stream);
+    }
 }
 
 void THttpClient::ReadKnownLength(TStream &stream, int64_t length)
