@@ -106,6 +106,7 @@ void RunTimed(benchmark::State &state, const std::string &name, Body body)
 void BM_ClientDiscard(benchmark::State &state)
 {
     THttpClient client;
+    client.MaxBodyBytes = kFileSize;  // above the default ceiling
     RunTimed(state, "client", [&] {
         TDiscardStream sink;
         client.Get(TheServer().url, sink);
@@ -117,6 +118,7 @@ void BM_ClientDiscard(benchmark::State &state)
 void BM_ClientDiscardWithWorkEvents(benchmark::State &state)
 {
     THttpClient client;
+    client.MaxBodyBytes = kFileSize;  // above the default ceiling
     int64_t events = 0;
     int32_t last = 0;
     client.OnWorkBegin = [&](THttpClient *, TWorkMode, int32_t) { ++events; };
@@ -136,6 +138,7 @@ void BM_ClientDiscardWithWorkEvents(benchmark::State &state)
 void BM_ClientMemoryStream(benchmark::State &state)
 {
     THttpClient client;
+    client.MaxBodyBytes = kFileSize;  // above the default ceiling
     RunTimed(state, "client->memory", [&] {
         TMemoryStream stream;
         client.Get(TheServer().url, stream);

@@ -640,12 +640,14 @@ void TForm1::SetStatusLine(const QString &text) { Static("StaticText1")->setText
 
 void TForm1::BitBtn17Click()
 {
+    httpClient1_.SetLimits(kVersionReplyLimits);
     const std::string version = httpClient1_.Get(UpdateServerBase() + "/firmware.php?id=karvenzop");
     Static("StaticText2")->setText(AnsiToQString(version));
 }
 
 void TForm1::BitBtn20Click()
 {
+    httpClient1_.SetLimits(kVersionReplyLimits);
     const std::string version = httpClient1_.Get(UpdateServerBase() + "/firmware.php?id=karvenfir");
     Static("StaticText3")->setText(AnsiToQString(version));
 }
@@ -653,6 +655,7 @@ void TForm1::BitBtn20Click()
 void TForm1::BitBtn19Click()
 {
     TMemoryStream buffer;   // released on every path with the scope
+    httpClient1_.SetLimits(kToolDownloadLimits);
     httpClient1_.Get(UpdateServerBase() + "/ZOP-Update.exe", buffer);
     SaveFileBytes("ZOP-Update.exe", std::string_view(buffer.Memory(), static_cast<size_t>(buffer.Size())));
     ShowMessage(QStringLiteral("Bitte ZOP beenden und Datei ZOP-Update.exe im ZOP-Verzeichnis umbenennen!"), this);
@@ -692,6 +695,7 @@ void TForm1::BitBtn18Click()
         throw Exception(bootloaderProblem_);
     {
         TMemoryStream buffer;
+        httpClient1_.SetLimits(kFirmwareDownloadLimits);
         httpClient1_.Get(UpdateServerBase() + "/karvenc469.acy", buffer);
         SaveFileBytes("firmware.acy", std::string_view(buffer.Memory(), static_cast<size_t>(buffer.Size())));
     }

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr uint32_t kMaxPayload = 16u << 20;
+constexpr uint32_t kMaxPayload = kFirmwareMaxImageSize;
 
 std::string Hex32(uint32_t v)
 {

@@ -15,6 +15,7 @@ class EFirmwareFile : public Exception {
 // Layout in FIRMWARE.md.
 constexpr size_t kFirmwareHeaderSize = 64;
 constexpr size_t kFirmwareTextSize = 16; // target id and version, NUL padded
+constexpr uint32_t kFirmwareMaxImageSize = 16u << 20;
 constexpr char kFirmwareMagic[8] = {'K', 'A', 'R', 'V', 'F', 'W', '\r', '\n'};
 constexpr uint16_t kFirmwareFormat = 1;
 

@@ -146,18 +146,63 @@ void THttpClient::Consume(size_t count)
     }
 }
 
+void THttpClient::CheckPace(TClock::time_point now)
+{
+    if (now >= deadline_)
+        throw EHttpSocketError(kWsaETIMEDOUT);
+    if (LowSpeedLimit <= 0 || LowSpeedTime <= 0 || now - windowStart_ < std::chrono::seconds(LowSpeedTime))
+        return;
+    if (windowBytes_ < static_cast<int64_t>(LowSpeedLimit) * LowSpeedTime)
+        throw EHttpSocketError(kWsaETIMEDOUT);
+    windowStart_ = now;
+    windowBytes_ = 0;
+}
+
+int THttpClient::WithinDeadline(int timeoutMs) const
+{
+    if (deadline_ == TClock::time_point::max())
+        return timeoutMs;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - TClock::now()).count();
+    if (left <= 0)
+        throw EHttpSocketError(kWsaETIMEDOUT);
+    if (timeoutMs > 0 && timeoutMs < left)
+        return timeoutMs;
+    return static_cast<int>(std::min<int64_t>(left, std::numeric_limits<int>::max()));
+}
+
 size_t THttpClient::ReceivePiece(size_t maxLength)
 {
+    const auto never = TClock::time_point::max();
+    const TClock::time_point silenceEnd
+        = ReadTimeout > 0 ? TClock::now() + std::chrono::milliseconds(ReadTimeout) : never;
     size_t got = 0;
-    try {
-        got = connection_.Receive(piece_.data(), std::min(maxLength, piece_.size()), ReadTimeout);
-    } catch (const EHttpSocketError &error) {
-        // A receive on a socket that was shut down counts as a close while
-        // received bytes are still waiting to be read.
-        if (error.LastError() != kWsaESHUTDOWN || Buffered() == 0)
-            throw;
-        got = 0;
+    for (;;) {
+        const TClock::time_point now = TClock::now();
+        CheckPace(now);
+        // Wake for whichever comes first: the silence time-out, the end of
+        // the request's time or of the low-speed window.
+        TClock::time_point wake = std::min(silenceEnd, deadline_);
+        if (LowSpeedLimit > 0 && LowSpeedTime > 0)
+            wake = std::min(wake, windowStart_ + std::chrono::seconds(LowSpeedTime));
+        int waitMs = 0;
+        if (wake != never)
+            waitMs = static_cast<int>(std::clamp<int64_t>(
+                std::chrono::ceil<std::chrono::milliseconds>(wake - now).count(), 1, std::numeric_limits<int>::max()));
+        try {
+            got = connection_.Receive(piece_.data(), std::min(maxLength, piece_.size()), waitMs);
+            break;
+        } catch (const EHttpSocketError &error) {
+            if (error.LastError() == kWsaETIMEDOUT && TClock::now() < silenceEnd)
+                continue;  // a window or the request's time is up: CheckPace decides
+            // A receive on a socket that was shut down counts as a close while
+            // received bytes are still waiting to be read.
+            if (error.LastError() != kWsaESHUTDOWN || Buffered() == 0)
+                throw;
+            got = 0;
+            break;
+        }
     }
+    windowBytes_ += static_cast<int64_t>(got);
     if (got == 0)
         closedGracefully_ = true;
     return got;
@@ -189,12 +234,13 @@ void THttpClient::SettleHostAndPort(const THttpUrl &url)
 void THttpClient::ConnectIfNeeded()
 {
     // A kept connection the server has dropped in the meantime (keep-alive
-    // expiry) would fail the request; notice it before sending.
-    if (connection_.Connected() && (closedGracefully_ || (Buffered() == 0 && connection_.PeerHasClosed())))
+    // expiry) would fail the request; one that holds unread bytes would
+    // answer it with a reply sent before it. Either way: a fresh connection.
+    if (connection_.Connected() && (closedGracefully_ || Buffered() > 0 || !connection_.IsIdle()))
         Disconnect();
     if (!connection_.Connected()) {
         Disconnect();
-        connection_.Connect(host_, port_, ConnectTimeout);
+        connection_.Connect(host_, port_, WithinDeadline(ConnectTimeout));
     }
 }
 
@@ -208,7 +254,9 @@ void THttpClient::SendRequest(const std::string &target)
     if (!Request.UserAgent.empty())
         header += "User-Agent: " + Request.UserAgent + "\r\n";
     header += "\r\n";
-    connection_.SendAll(header.data(), header.size(), ReadTimeout);
+    windowStart_ = TClock::now();
+    windowBytes_ = 0;
+    connection_.SendAll(header.data(), header.size(), WithinDeadline(ReadTimeout));
 }
 
 void THttpClient::ReadReplyHead()
@@ -237,12 +285,15 @@ void THttpClient::ReadBody(TStream &stream)
     if (HasNoBody(reply_.ResponseCode()))
         return;
     const THttpHeaderInfo &headers = reply_.Headers();
-    if (headers.HasContentLength())
+    if (headers.HasContentLength()) {
+        // Refused on the announcement, before a byte of it is read.
+        CheckBodySize(headers.ContentLength);
         ReadKnownLength(stream, headers.ContentLength);
-    else if (ContainsTextIgnoringCase(headers.ExtraHeaderValue("Transfer-Encoding"), "chunked"))
+    } else if (ContainsTextIgnoringCase(headers.ExtraHeaderValue("Transfer-Encoding"), "chunked")) {
         ReadChunked(stream);
-    else
+    } else {
         ReadUntilClose(stream);
+    }
 }
 
 void THttpClient::ReadKnownLength(TStream &stream, int64_t length)
@@ -279,8 +330,19 @@ void THttpClient::ReadKnownLength(TStream &stream, int64_t length)
         stream.SetSize(stream.Position());
 }
 
+void THttpClient::CheckBodySize(int64_t total) const
+{
+    if (total > MaxBodyBytes)
+        throw EHttpBodyTooLarge(MaxBodyBytes);
+}
+
 void THttpClient::ReadChunked(TStream &stream)
 {
+    const int64_t start = stream.Position();
+    // Room for the ceiling up front: growing by doubling would briefly hold
+    // two copies of a body near it.
+    if (MaxBodyBytes <= kPresizeLimit)
+        stream.Reserve(start + MaxBodyBytes);
     TChunkDecoder decoder;
     bool spanOpen = false;
     auto closeSpan = [&] {
@@ -322,6 +384,9 @@ void THttpClient::ReadChunked(TStream &stream)
                 stream.WriteBuffer(step.data, static_cast<int64_t>(step.dataLength));
             Consume(step.consumed);
             if (step.chunkStarted) {
+                // Each chunk's payload is bounded by its size line, so the
+                // sizes are all there is to check.
+                CheckBodySize(stream.Position() - start + static_cast<int64_t>(decoder.ChunkSize()));
                 spanOpen = true;
                 BeginWork(TWorkMode::wmRead, static_cast<int64_t>(decoder.ChunkSize()));
             }
@@ -336,13 +401,18 @@ void THttpClient::ReadChunked(TStream &stream)
 
 void THttpClient::ReadUntilClose(TStream &stream)
 {
+    const int64_t start = stream.Position();
+    if (MaxBodyBytes <= kPresizeLimit)
+        stream.Reserve(start + MaxBodyBytes);
     InWorkSpan(0, [&] {
         if (Buffered() > 0) {
+            CheckBodySize(static_cast<int64_t>(Buffered()));
             stream.WriteBuffer(BufferedData(), static_cast<int64_t>(Buffered()));
             Consume(Buffered());
         }
         for (;;) {
             const size_t got = ReceivePiece(kPieceSize);
+            CheckBodySize(stream.Position() - start + static_cast<int64_t>(got));
             if (got > 0)
                 stream.WriteBuffer(piece_.data(), static_cast<int64_t>(got));
             DoWork(TWorkMode::wmRead, static_cast<int64_t>(got));
@@ -375,6 +445,8 @@ void THttpClient::CloseIfDone()
 void THttpClient::Get(const std::string &url, TStream &stream)
 {
     const int64_t bodyStart = stream.Position();
+    deadline_ = RequestTimeout > 0 ? TClock::now() + std::chrono::milliseconds(RequestTimeout)
+                                   : TClock::time_point::max();
     std::string current = url;
     int requests = 0;
     for (;;) {
@@ -399,6 +471,9 @@ void THttpClient::Get(const std::string &url, TStream &stream)
 
         const int32_t code = reply_.ResponseCode();
         if (!IsRedirect(code, reply_.Headers())) {
+            // After 101 the connection speaks another protocol.
+            if (code == 101)
+                Disconnect();
             if (code < 200 || code > 299)
                 throw EHttpProtocolError(code, reply_.ResponseText());
             CloseIfDone();

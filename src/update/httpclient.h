@@ -6,6 +6,7 @@
 #include "streams.h"
 #include "tcpconnection.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -22,6 +23,13 @@ using TWorkEndEvent = std::function<void(THttpClient *Sender, TWorkMode AWorkMod
 struct THttpRequestInfo {
     std::string Accept = "text/html, */*";
     std::string UserAgent = "Mozilla/3.0 (compatible; KarvenZop)";
+};
+
+// What one request may cost: the largest reply body it accepts and the
+// time the whole request (connect, redirects, body) may take.
+struct THttpRequestLimits {
+    int64_t maxBodyBytes;
+    int requestTimeoutMs;  // 0: no bound beyond the time-outs below
 };
 
 // A blocking HTTP/1.1 client for GET over plain TCP. A request runs on the
@@ -51,6 +59,23 @@ public:
     // the window for ever.
     int ConnectTimeout = 15000;  // milliseconds
     int ReadTimeout = 30000;     // milliseconds of silence while receiving
+    // A server that trickles a byte now and then restarts the silence time-out
+    // each time; so a request that receives fewer than LowSpeedLimit bytes a
+    // second on average over a window of LowSpeedTime seconds (windows follow
+    // each other from the request on) fails with the time-out error. Either
+    // at 0 switches the check off.
+    int LowSpeedLimit = 1024;
+    int LowSpeedTime = 10;
+    // Callers set what fits the resource; this only guards a caller that
+    // forgot.
+    int64_t MaxBodyBytes = 64 * 1024 * 1024;
+    int RequestTimeout = 0;  // milliseconds for a whole Get; 0: none
+
+    void SetLimits(const THttpRequestLimits &limits)
+    {
+        MaxBodyBytes = limits.maxBodyBytes;
+        RequestTimeout = limits.requestTimeoutMs;
+    }
 
     TWorkBeginEvent OnWorkBegin;
     TWorkEvent OnWork;
@@ -72,6 +97,8 @@ public:
     void EndWork(TWorkMode mode);
 
 private:
+    using TClock = std::chrono::steady_clock;
+
     struct TWorkState {
         int level = 0;
         int64_t count = 0;
@@ -86,6 +113,12 @@ private:
     void ReadChunked(TStream &stream);
     void ReadUntilClose(TStream &stream);
     void CloseIfDone();
+    void CheckBodySize(int64_t total) const;
+    // Raises the time-out error once the request's deadline has passed or a
+    // low-speed window has closed with too few bytes.
+    void CheckPace(TClock::time_point now);
+    // timeoutMs cut to what is left of the request's time; at least 1.
+    int WithinDeadline(int timeoutMs) const;
 
     // Appends what the socket has to the read buffer; false when it closed.
     bool ReceiveIntoBuffer();
@@ -105,4 +138,7 @@ private:
     std::vector<char> piece_;
     THttpReplyReader reply_;
     TWorkState work_[2];
+    TClock::time_point deadline_ = TClock::time_point::max();
+    TClock::time_point windowStart_;
+    int64_t windowBytes_ = 0;
 };

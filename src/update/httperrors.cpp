@@ -27,3 +27,10 @@ EHttpInterceptInvalid::EHttpInterceptInvalid()
     : EHttpConnectionError(TranslateResourceString("Intercept value is not valid"))
 {
 }
+
+EHttpBodyTooLarge::EHttpBodyTooLarge(int64_t limit)
+    : EHttpException(FormatMessageArg(TranslateResourceString("Reply body larger than %d bytes"),
+                                      std::to_string(limit))),
+      limit_(limit)
+{
+}

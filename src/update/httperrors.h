@@ -2,6 +2,7 @@
 
 #include "exception.h"
 
+#include <cstdint>
 #include <string>
 
 // Every failure of the HTTP client descends from this class.
@@ -50,3 +51,14 @@ public:
 // The reply breaks a limit that protects memory (an endless header line, an
 // absurd chunk size). The connection is dropped, since its state is unknown.
 class EHttpInvalidReply : public EHttpException { using EHttpException::EHttpException; };
+
+// A reply body beyond the ceiling the request allows, announced or arriving.
+// The connection is dropped, since the rest of the body is still on it.
+class EHttpBodyTooLarge : public EHttpException {
+public:
+    explicit EHttpBodyTooLarge(int64_t limit);
+    int64_t Limit() const noexcept { return limit_; }
+
+private:
+    int64_t limit_;
+};

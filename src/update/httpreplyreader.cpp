@@ -58,6 +58,15 @@ void THttpReplyReader::TakeHeaderLine(const std::string &line)
 {
     if (line.empty()) {
         FilePending();
+        if (responseCode_ >= 100 && responseCode_ < 200 && responseCode_ != 101) {
+            // An interim head (100 Continue, 103 Early Hints) only precedes
+            // the reply. It counts against the same block budget, so a
+            // server cannot send them for ever.
+            const size_t blockBytes = blockBytes_;
+            Reset();
+            blockBytes_ = blockBytes;
+            return;
+        }
         done_ = true;
         return;
     }

@@ -8,8 +8,9 @@
 #include <string>
 
 // Reads a reply's status line and header block from bytes as they arrive;
-// it does no I/O. Feed() stops right after the empty line that ends the
-// block, so the bytes after it (the body) stay with the caller.
+// it does no I/O. Interim 1xx heads (except 101) are skipped. Feed() stops
+// right after the empty line that ends the final block, so the bytes after
+// it (the body) stay with the caller.
 class THttpReplyReader {
 public:
     static constexpr size_t kMaxHeaderBlock = 300 * 1024;

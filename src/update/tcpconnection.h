@@ -26,6 +26,8 @@ public:
     bool WaitReadable(int timeoutMs);
     // True when an idle connection has been closed or reset by the peer.
     bool PeerHasClosed();
+    // True while the peer has neither sent anything unread nor closed.
+    bool IsIdle();
 
 private:
     int fd_ = -1;

@@ -189,3 +189,12 @@ bool TTcpConnection::PeerHasClosed()
         return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
     return false;
 }
+
+bool TTcpConnection::IsIdle()
+{
+    if (fd_ < 0)
+        return false;
+    char probe;
+    const ssize_t got = ::recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    return got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+}

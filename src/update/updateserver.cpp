@@ -1,5 +1,7 @@
 #include "updateserver.h"
 
+#include "firmwarecontainer.h"
+
 #include <cstdlib>
 
 std::string UpdateServerBase()
@@ -14,3 +16,11 @@ std::string UpdateServerBase()
         server = "localhost";
     return "http://" + server;
 }
+
+// A version text is a line or two; the tool's program file is a few MB; the
+// firmware file is at most one container (FIRMWARE.md). A version check
+// must not hold the window for long; a download may take minutes on a slow
+// line.
+const THttpRequestLimits kVersionReplyLimits {4 * 1024, 20 * 1000};
+const THttpRequestLimits kToolDownloadLimits {32 * 1024 * 1024, 10 * 60 * 1000};
+const THttpRequestLimits kFirmwareDownloadLimits {kFirmwareHeaderSize + kFirmwareMaxImageSize, 10 * 60 * 1000};

@@ -375,8 +375,14 @@ TEST_F(UpdateFlashWindow, BrokenTransfersEndTheirWorkBeforeTheErrorShows)
         [&](TScriptedPeer &peer) {
             peer.ReadRequest();
             peer.Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
-            peer.Send(std::string(70000, '7'));
+            peer.Send(std::string(4000, '7'));
             peer.Close();
+        },
+        // A version reply far beyond what a version text can be.
+        [&](TScriptedPeer &peer) {
+            peer.ReadRequest();
+            peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 10737418240\r\n\r\n");
+            peer.WaitForClientClose();
         },
     });
     PointAt(server.Port());
@@ -401,7 +407,7 @@ TEST_F(UpdateFlashWindow, BrokenTransfersEndTheirWorkBeforeTheErrorShows)
         Button("BitBtn17")->click();
         EXPECT_TRUE(watcher.boxes.empty());
     }
-    EXPECT_EQ(Label("StaticText2").size(), 70000);
+    EXPECT_EQ(Label("StaticText2").size(), 4000);
     ASSERT_GE(progress.size(), 2u);
     EXPECT_EQ(progress.front().status, "Ready...");
     for (size_t i = 1; i + 1 < progress.size(); ++i) {
@@ -410,9 +416,17 @@ TEST_F(UpdateFlashWindow, BrokenTransfersEndTheirWorkBeforeTheErrorShows)
         EXPECT_EQ(progress[i].value, 0);
     }
     const int counted = progress[progress.size() - 2].status.section(' ', 0, 0).toInt();
-    EXPECT_LE(counted, 70000);
-    EXPECT_GE(counted, 70000 - static_cast<int>(THttpClient::kPieceSize));
+    EXPECT_LE(counted, 4000);
+    EXPECT_GE(counted, 4000 - static_cast<int>(THttpClient::kPieceSize));
     EXPECT_EQ(progress.back().status, "Ready...");
+
+    {
+        ModalWatcher watcher(*form);
+        Button("BitBtn20")->click();
+        ASSERT_EQ(watcher.boxes.size(), 1u);
+        EXPECT_EQ(watcher.boxes[0].text, "Reply body larger than 4096 bytes.");
+    }
+    EXPECT_EQ(Label("StaticText3"), "not read");
 }
 
 TEST_F(UpdateFlashWindow, StoppedServerShowsTheSocketErrorAndKeepsTheText)

@@ -59,14 +59,15 @@ std::string TScriptedPeer::ReadRequest()
     return request;
 }
 
-void TScriptedPeer::Send(std::string_view bytes)
+bool TScriptedPeer::Send(std::string_view bytes)
 {
     while (!bytes.empty()) {
         const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (sent <= 0)
-            return;
+            return false;
         bytes.remove_prefix(static_cast<size_t>(sent));
     }
+    return true;
 }
 
 void TScriptedPeer::ShutdownWrite()

@@ -16,7 +16,8 @@ public:
     // Reads one request header block (up to the empty line) and records it.
     // Empty when the client closed first or nothing came within 20 s.
     std::string ReadRequest();
-    void Send(std::string_view bytes);
+    // False once the client has gone.
+    bool Send(std::string_view bytes);
     void ShutdownWrite();
     // Closes with a reset instead of a FIN.
     void Reset();

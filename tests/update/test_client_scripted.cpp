@@ -302,6 +302,7 @@ TEST(ClientFailure, EarlyCloseRaisesConnClosedGracefullyAndEndsTheSpan)
                                 peer.Send("HTTP/1.1 200 OK\r\nConn");
                             }});
     THttpClient client;
+    client.MaxBodyBytes = 2000000000;
     WorkLog log;
     log.onBegin = [&] { sendRest.Raise(); };
     log.Attach(client);
@@ -450,4 +451,119 @@ TEST(ClientConnection, ReusesOnlyForTheSameHostAndExplicitPort)
     ASSERT_TRUE(closedByServer.Wait());
     EXPECT_EQ(client.Get("http://localhost:" + port + "/5"), "ok");
     EXPECT_EQ(server.Connections(), 3);
+}
+
+TEST(ClientReply, InterimHeadsAreSkippedAndEachRequestGetsItsOwnReply)
+{
+    TScriptedServer server({[](TScriptedPeer &peer) {
+                                peer.ReadRequest();
+                                peer.Send("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfirst");
+                                peer.ReadRequest();
+                                peer.Send("HTTP/1.1 103 Early Hints\r\nLink: </a.css>; rel=preload\r\n\r\n");
+                                peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nsecond");
+                                peer.ReadRequest();
+                                peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nthird");
+                                peer.WaitForClientClose();
+                            },
+                            [](TScriptedPeer &peer) {
+                                // Interim heads without end share the header block's budget.
+                                peer.ReadRequest();
+                                while (peer.Send("HTTP/1.1 103 Early Hints\r\n\r\n")) {
+                                }
+                            }});
+    THttpClient client;
+    EXPECT_EQ(client.Get(server.Url("/1")), "first");
+    EXPECT_EQ(client.Get(server.Url("/2")), "second");
+    EXPECT_EQ(client.Response().ExtraHeaders.size(), 0u);  // the interim head's fields are not the reply's
+    EXPECT_EQ(client.Get(server.Url("/3")), "third");
+    EXPECT_EQ(server.Connections(), 1);
+
+    client.Disconnect();
+    const auto error = Expect<EHttpInvalidReply>([&] { client.Get(server.Url("/4")); });
+    EXPECT_EQ(error.Message(), "Reply header block larger than 307200 bytes");
+}
+
+TEST(ClientConnection, BytesLeftAfterAReplyMakeTheNextRequestUseAFreshConnection)
+{
+    // Two stray line ends and a stale reply after the announced body: none
+    // of it may be read as the answer to the next request.
+    TScriptedServer server({Reply("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok\r\n"
+                                  "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nstale"),
+                            Reply("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfresh")});
+    THttpClient client;
+    EXPECT_EQ(client.Get(server.Url("/1")), "ok");
+    EXPECT_EQ(client.Get(server.Url("/2")), "fresh");
+    EXPECT_EQ(server.Connections(), 2);
+}
+
+TEST(ClientLimits, BodiesOverTheCeilingAreRefusedNamingTheLimit)
+{
+    auto endless = [](std::string head, std::string block) {
+        return [head, block](TScriptedPeer &peer) {
+            peer.ReadRequest();
+            if (peer.Send(head))
+                while (peer.Send(block)) {
+                }
+        };
+    };
+    const std::string block(1024, 'x');
+    TScriptedServer server({Reply("HTTP/1.1 200 OK\r\nContent-Length: 4096\r\n\r\n" + std::string(4096, 'a')),
+                            endless("HTTP/1.1 200 OK\r\nContent-Length: 10737418240\r\n\r\n", block),
+                            endless("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", "400\r\n" + block + "\r\n"),
+                            endless("HTTP/1.0 200 OK\r\n\r\n", block)});
+    THttpClient client;
+    client.SetLimits({4096, 0});
+    WorkLog log;
+    log.Attach(client);
+    TMemoryStream stream;
+    client.Get(server.Url("/exactly"), stream);  // the ceiling itself is allowed
+    EXPECT_EQ(stream.Size(), 4096);
+    client.Disconnect();
+
+    const auto started = std::chrono::steady_clock::now();
+    for (int reply = 0; reply < 3; ++reply) {
+        SCOPED_TRACE(reply);
+        stream.Clear();
+        log.events.clear();
+        const auto error = Expect<EHttpBodyTooLarge>([&] { client.Get(server.Url("/"), stream); });
+        EXPECT_EQ(error.Message(), "Reply body larger than 4096 bytes");
+        EXPECT_LE(stream.Size(), 4096);
+        EXPECT_FALSE(client.Connected());
+        if (reply == 0) {
+            // Refused on the announcement: nothing read, no transfer shown.
+            EXPECT_EQ(stream.Size(), 0);
+            EXPECT_TRUE(log.events.empty());
+        }
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+}
+
+TEST(ClientLimits, ATricklingServerIsGivenUpWithATimeOut)
+{
+    TSignal done;
+    auto trickle = [&](TScriptedPeer &peer) {
+        peer.ReadRequest();
+        peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 200\r\n\r\n");
+        while (!done.Wait(50) && peer.Send("v")) {
+        }
+    };
+    TScriptedServer server({trickle, trickle});
+    THttpClient client;
+    // 20 bytes a second stays under 100 bytes a second over each 1 s window.
+    client.LowSpeedLimit = 100;
+    client.LowSpeedTime = 1;
+    auto started = std::chrono::steady_clock::now();
+    auto error = Expect<EHttpSocketError>([&] { client.Get(server.Url("/slow")); });
+    EXPECT_EQ(error.Message(), "Socket Error # 10060\r\nConnection timed out.");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
+    EXPECT_FALSE(client.Connected());
+
+    // Fast enough for the window, but not done within the request's bound.
+    client.LowSpeedLimit = 1;
+    client.SetLimits({4096, 1500});
+    started = std::chrono::steady_clock::now();
+    error = Expect<EHttpSocketError>([&] { client.Get(server.Url("/long")); });
+    done.Raise();
+    EXPECT_EQ(error.LastError(), 10060);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
 }

@@ -140,6 +140,29 @@ TEST_P(ReplyReaderTest, ReadsStatusHeadersAndContinuations)
     EXPECT_EQ(h.ExtraHeaderValue("transfer-encoding"), "Chunked");
 }
 
+TEST_P(ReplyReaderTest, SkipsInterimHeadsButStopsAtSwitchingProtocols)
+{
+    const std::string head = "HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\n"
+                             "HTTP/1.1 103 Early Hints\r\nLink: </a.css>\r\n\r\n"
+                             "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n";
+    THttpReplyReader reader;
+    size_t consumed = 0;
+    FeedReply(reader, head + "abc", GetParam(), consumed);
+    ASSERT_TRUE(reader.Done());
+    EXPECT_EQ(consumed, head.size());
+    EXPECT_EQ(reader.ResponseText(), "200 OK");
+    EXPECT_EQ(reader.Headers().ContentLength, 3);
+    EXPECT_TRUE(reader.Headers().ExtraHeaders.empty());
+
+    // What follows a 101 is another protocol, not a further head.
+    const std::string switching = "HTTP/1.1 101 Switching Protocols\r\n\r\n";
+    THttpReplyReader switched;
+    FeedReply(switched, switching + "HTTP/1.1 200 OK\r\n\r\n", GetParam(), consumed);
+    ASSERT_TRUE(switched.Done());
+    EXPECT_EQ(consumed, switching.size());
+    EXPECT_EQ(switched.ResponseCode(), 101);
+}
+
 TEST_P(ReplyReaderTest, IgnoresContentLengthThatIsNotDecimal)
 {
     for (const char *value : {"abc", "-5", "12x", "", "99999999999999999999999"}) {
