@@ -123,7 +123,15 @@ bool WriteAll(int fd, std::string_view bytes)
 
 void PrintError(const std::string &message)
 {
-    WriteAll(STDERR_FILENO, "karvenzop-cli: " + Printable(WithFinalFullStop(message)) + "\n");
+    // Line breaks of our own messages (the socket errors' CR LF) stay breaks.
+    std::string text = WithFinalFullStop(message), shown;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        const size_t stop = end > start && text[end - 1] == '\r' ? end - 1 : end;
+        shown += Printable(std::string_view(text).substr(start, stop - start)) + "\n";
+    }
+    shown += Printable(std::string_view(text).substr(start));
+    WriteAll(STDERR_FILENO, "karvenzop-cli: " + shown + "\n");
 }
 
 } // namespace cli
