@@ -29,6 +29,8 @@ class ProgressDisplay {
 public:
     explicit ProgressDisplay(bool terminal) : terminal_(terminal) {}
 
+    bool Terminal() const { return terminal_; }
+
     // A line that stays (a log line of the run).
     void Line(const std::string &text)
     {
@@ -96,8 +98,18 @@ public:
     void Output(const char16_t *text, int32_t) override
     {
         const std::string line = Utf8FromWide(text);
+        // On a terminal the bar shows the progress: a line that reports new
+        // progress only updates it instead of scrolling.
+        bool progressOnly = false;
+        if (display_.Terminal() && LastSeenState() == kStateWorking && Loader()) {
+            const int progress = Loader()->GetProgress();
+            progressOnly = progress != lastProgress_;
+            lastProgress_ = progress;
+            display_.Percent(progress);
+        }
         display_.Status(line);
-        display_.Line(line);
+        if (!progressOnly)
+            display_.Line(line);
     }
     WideString GetPassword() override
     {
@@ -146,11 +158,14 @@ protected:
     }
     void ShowBootloaderState(uint8_t state) override
     {
-        if (state == kStateWorking)
+        if (state == kStateWorking) {
+            lastProgress_ = Loader() ? Loader()->GetProgress() : -1;
             display_.Status("Working..");
+        }
     }
 
 private:
+    int lastProgress_ = -1;
     std::string port_;
     EventWait &wait_;
     ProgressDisplay &display_;
