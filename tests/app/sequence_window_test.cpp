@@ -18,7 +18,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,16 +29,6 @@
 namespace {
 
 std::string Command(const std::string &code) { return "0\x1e" "C\x1e" + code + "\n\r"; }
-
-// A container made by the release tool from `image`.
-std::string MakeContainer(const std::string &image, const std::string &version)
-{
-    TTempDir dir;
-    WriteFile(dir.Path() + "/image.bin", image);
-    const std::string command = BinDirectory() + "mkfirmware --target KARVEN-C469 --version " + version + " '" +
-                                dir.Path() + "/image.bin' '" + dir.Path() + "/out.acy' > /dev/null";
-    return std::system(command.c_str()) == 0 ? ReadFile(dir.Path() + "/out.acy") : std::string();
-}
 
 // Notes the text of every message box and closes it.
 class BoxWatch {
@@ -147,8 +137,8 @@ TEST_F(SequenceWindow, FirmwareUpdateWritesTheImageThisRunDownloaded)
 {
     const std::string oldImage = PatternBytes(3000);
     const std::string newImage = PatternBytes(5000).substr(7) + "new";
-    const std::string oldContainer = MakeContainer(oldImage, "4.60");
-    const std::string newContainer = MakeContainer(newImage, "4.70");
+    const std::string oldContainer = MakeFirmwareContainer(oldImage, "4.60");
+    const std::string newContainer = MakeFirmwareContainer(newImage, "4.70");
     ASSERT_FALSE(oldContainer.empty());
     ASSERT_FALSE(newContainer.empty());
     // An older image lies beside the program; the tool runs in another folder.
@@ -196,7 +186,7 @@ TEST_F(SequenceWindow, ClosingWhileASequenceRunsWaitsForItsEnd)
     // (Run in the program's folder, where the image is saved and looked for alike.)
     InFolder inBin(BinDirectory());
     const std::string image = PatternBytes(4096);
-    StartServer(MakeContainer(image, "4.70"));
+    StartServer(MakeFirmwareContainer(image, "4.70"));
     sim = std::make_unique<SimProcess>(std::vector<std::string>{});
     ClosingForm &closing = MakeForm<ClosingForm>(sim->Port());
     BoxWatch boxes;

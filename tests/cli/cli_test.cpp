@@ -39,15 +39,6 @@ std::unique_ptr<TChildProcess> StartSimAt(const std::string &link, const std::ve
     return sim;
 }
 
-std::string MakeContainer(const std::string &image, const std::string &version)
-{
-    TTempDir dir;
-    WriteFile(dir.Path() + "/image.bin", image);
-    const std::string command = BinDirectory() + "mkfirmware --target KARVEN-C469 --version " + version + " '" +
-                                dir.Path() + "/image.bin' '" + dir.Path() + "/out.acy' > /dev/null";
-    return std::system(command.c_str()) == 0 ? ReadFile(dir.Path() + "/out.acy") : std::string();
-}
-
 class UpdateServer {
 public:
     explicit UpdateServer(const TTempDir &root)
@@ -217,7 +208,7 @@ TEST(CliFlash, WritesTheServedImageOrNothingWhenRefused)
 {
     const std::string image = PatternBytes(6000);
     TTempDir root;
-    root.WriteFile("karvenc469.acy", MakeContainer(image, "4.70"));
+    root.WriteFile("karvenc469.acy", MakeFirmwareContainer(image, "4.70"));
     UpdateServer server(root);
     SimProcess sim({});
     TTempDir work;
