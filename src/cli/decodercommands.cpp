@@ -95,7 +95,8 @@ int RunInfo(const std::string &port, bool json, EventWait &wait)
         const auto result = wait.Until([&] { return got.serial && got.firmware && got.hardware; },
                                        EventWait::Clock::now() + ReplyWait);
         if (result != EventWait::Result::Done) {
-            PrintError("no complete answer from the decoder on " + port);
+            PrintError(result == EventWait::Result::Stopped ? std::string("interrupted")
+                                                            : "no complete answer from the decoder on " + port);
             return int(ExitDecoderError);
         }
         std::string out;
@@ -141,7 +142,8 @@ int RunTones(const std::string &port, bool json, EventWait &wait)
         const auto result =
             wait.Until([&] { return link.sink.tones.has_value(); }, EventWait::Clock::now() + ReplyWait);
         if (result != EventWait::Result::Done) {
-            PrintError("no tone table from the decoder on " + port);
+            PrintError(result == EventWait::Result::Stopped ? std::string("interrupted")
+                                                            : "no tone table from the decoder on " + port);
             return int(ExitDecoderError);
         }
         std::string out = json ? "{" : "";

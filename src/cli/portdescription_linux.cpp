@@ -25,8 +25,18 @@ std::string PortDescription(const std::string &path)
     std::error_code error;
     const fs::path device = fs::path("/sys/class/tty") / fs::path(path).filename() / "device";
     if (path.rfind("/dev/", 0) == 0 && fs::exists(device, error)) {
-        const std::string driver = fs::read_symlink(device / "driver", error).filename().string();
+        // Newer kernels put a generic serial-base "port" (under its "ctrl")
+        // between the tty and the driver of the UART itself.
+        std::string driver;
+        fs::path up = fs::canonical(device, error);
+        for (int level = 0; level < 3 && !error && up.has_relative_path(); ++level, up = up.parent_path()) {
+            std::error_code linkError;
+            driver = fs::read_symlink(up / "driver", linkError).filename().string();
+            if (driver != "port" && driver != "ctrl")
+                break;
+        }
         // A USB adapter names itself a few levels up, on the USB device.
+        error.clear();
         fs::path dir = fs::canonical(device, error);
         for (int up = 0; up < 4 && !error && !dir.empty() && dir != dir.root_path(); ++up, dir = dir.parent_path()) {
             if (!fs::exists(dir / "product", error))
