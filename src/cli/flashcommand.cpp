@@ -14,8 +14,6 @@
 #include "updateservice.h"
 #include "updateserver.h"
 
-#include <filesystem>
-
 #include <termios.h>
 #include <unistd.h>
 
@@ -206,7 +204,7 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
     if (!options.image.empty()) {
         try {
             LoadFileBytes(options.image);   // a missing file is reported before the decoder is reset
-            image = std::filesystem::absolute(options.image).string();
+            image = session::AbsolutePath(options.image);
         } catch (const std::exception &e) {
             PrintError(e.what());
             return ExitFlashFailed;

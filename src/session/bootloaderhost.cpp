@@ -6,7 +6,6 @@
 #include "updateservice.h"
 
 #include <algorithm>
-#include <filesystem>
 
 std::string Latin1FromWide(std::u16string_view text)
 {
@@ -68,7 +67,7 @@ void TBootloaderHost::StateChanged()
 WideString TBootloaderHost::GetFlashFileName()
 {
     if (imageFile_.empty())
-        return WideFromUtf8(std::filesystem::absolute(session::UpdateService::FirmwareFile).string());
+        return WideFromUtf8(session::AbsolutePath(session::UpdateService::FirmwareFile));
     return WideFromUtf8(imageFile_);
 }
 

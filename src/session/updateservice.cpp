@@ -9,6 +9,13 @@
 
 namespace session {
 
+std::string AbsolutePath(const std::string &name)
+{
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::absolute(name, error);
+    return error ? name : path.string();
+}
+
 std::string UpdateService::Url(const char *resource) const
 {
     // Read at every request: the server may be changed while the tool runs.
@@ -41,7 +48,7 @@ std::string UpdateService::DownloadFirmware()
 {
     Download("/karvenc469.acy", FirmwareFile);
     // The file just saved, wherever the program itself lives.
-    return std::filesystem::absolute(FirmwareFile).string();
+    return AbsolutePath(FirmwareFile);
 }
 
 } // namespace session

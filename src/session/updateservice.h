@@ -37,4 +37,7 @@ private:
     std::string server_;
 };
 
+// The name resolved against the working directory (unchanged if that cannot be read).
+std::string AbsolutePath(const std::string &name);
+
 } // namespace session
