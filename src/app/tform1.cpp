@@ -5,13 +5,11 @@
 #include "errorhandler.h"
 #include "eventlog.h"
 #include "exception.h"
-#include "fileio.h"
+#include "firmwareupdater.h"
 #include "mainthreadsync.h"
 #include "portcombobox.h"
 #include "signalled.h"
-#include "streams.h"
 #include "tonepresets.h"
-#include "updateserver.h"
 #include "valuelisteditor.h"
 
 #include <QApplication>
@@ -30,7 +28,6 @@
 #include <QThread>
 #include <QToolButton>
 
-#include <algorithm>
 #include <ctime>
 
 namespace {
@@ -181,19 +178,15 @@ void TForm1::CreateSerialPort()
     port.BeginLoading();
     port.SetBaudRate(br19200);
     port.SetPort(StoredPortName);
-    port.Parity().SetBits(prNone);
-    port.SetStopBits(sbOneStopBit);
-    port.SetDataBits(dbEight);
-    port.SetEvents(kAllSerialEvents);
-    port.FlowControl().SetControlDTR(dtrDisable);
-    port.FlowControl().SetControlRTS(rtsDisable);
-    port.SetSyncMethod(smThreadSync);
+    session::ConfigureDecoderPort(port);
     port.OnAfterOpen = [this](TCustomSerialPort &) { SerialPort1AfterOpen(); };
     port.OnAfterClose = [this](TCustomSerialPort &) { SerialPort1AfterClose(); };
     // Runs inside the port's event delivery: a failure there ends delivery
     // (the port's own rule), so it is not guarded here.
     port.OnRxChar = [this](TCustomSerialPort &, int count) { SerialPort1RxChar(count); };
     port.EndLoading();
+    decoder::DecoderLineSink &sink = *this;
+    session_ = std::make_unique<session::DecoderSession>(port, sink, [this](int ms) { PauseWithEvents(ms); });
 
     // The port's event thread hands batches over through this descriptor.
     MainThreadSync &sync = MainThreadSync::Instance();
@@ -242,7 +235,7 @@ TForm1::~TForm1()
     portComboBox1_->SetSerialPort(nullptr);
     signalLed1_->SetSerialPort(nullptr);
     signalLed3_->SetSerialPort(nullptr);
-    loader_.reset();
+    SetLoader(nullptr);
 }
 
 void TForm1::BuildPageGeneral(QWidget *page)
@@ -443,7 +436,20 @@ void TForm1::BuildPageService(QWidget *page)
 
 void TForm1::OnClick(const char *button, void (TForm1::*handler)())
 {
-    connect(Btn(button), &QPushButton::clicked, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+    connect(Btn(button), &QPushButton::clicked, this, [this, handler] { RunHandler(handler); });
+}
+
+void TForm1::RunHandler(void (TForm1::*handler)())
+{
+    // Sequences let the event loop run, and a close may arrive then: the
+    // handler still needs the window and its port, and its error box needs
+    // the window, so the close is carried out once it has finished.
+    ++runningHandlers_;
+    Guarded([&] { (this->*handler)(); });
+    if (--runningHandlers_ == 0 && closePending_) {
+        closePending_ = false;
+        close();
+    }
 }
 
 QPushButton *TForm1::Btn(const char *name) const { return findChild<QPushButton *>(QString::fromLatin1(name)); }
@@ -452,9 +458,9 @@ QLineEdit *TForm1::Edit(const char *name) const { return findChild<QLineEdit *>(
 
 void TForm1::FormCreate()
 {
-    protocol_.ClearBuffer();
+    Protocol().ClearBuffer();
     try {
-        loader_ = BootloaderLibrary::Default().OpenBootloader(this);
+        SetLoader(BootloaderLibrary::Default().OpenBootloader(this));
     } catch (const std::exception &e) {
         // The tool stays useful without flashing; the reason is shown once
         // the window is up, and again when flashing is asked for.
@@ -476,6 +482,11 @@ void TForm1::FormDestroy()
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
+    if (runningHandlers_ > 0) {
+        closePending_ = true;
+        event->ignore();
+        return;
+    }
     Guarded([this] { FormDestroy(); });
     event->accept();
 }
@@ -565,55 +576,36 @@ void TForm1::SerialPort1AfterClose()
 
 void TForm1::SerialPort1RxChar(int count)
 {
-    std::string bytes;
-    serialPort1_->ReadString(bytes, count);
-    protocol_.AssembleDecoderLines(bytes);
+    session_->Receive(count);
 }
 
-void TForm1::WriteCommand(const std::string &command)
-{
-    serialPort1_->WriteString(command);
-}
-
-void TForm1::PauseWithEvents()
+void TForm1::PauseWithEvents(int milliseconds)
 {
     QCoreApplication::processEvents();
-    QThread::msleep(CommandPauseMs);
+    QThread::msleep(milliseconds);
     QCoreApplication::processEvents();
 }
 
 void TForm1::BitBtn21Click()
 {
-    for (const char *code : {"GS", "GF", "GR", "GT", "GA"}) {
-        WriteCommand(decoder::BuildCommand(code));
-        PauseWithEvents();
-    }
+    session_->ReadAllValues();
 }
 
 void TForm1::BitBtn4Click()
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    WriteCommand(decoder::BuildClockCommand(local));
+    session_->SetClock(std::time(nullptr));
 }
 
 void TForm1::BitBtn24Click()
 {
-    TSerialPort &port = *serialPort1_;
-    if (port.Connected())
-        port.ClosePort();
-    port.SetBaudRate(br9600);
-    port.OpenPort();
-    WriteCommand(decoder::BuildCommand("B"));
+    session_->Reset();
 }
 
 void TForm1::BitBtn15Click()
 {
     // From code: shows "eigene" without clearing the fields the reply will fill.
     comboBox3_->setCurrentIndex(4);
-    WriteCommand(decoder::BuildCommand("GZ"));
-    PauseWithEvents();
+    session_->RequestToneTable();
 }
 
 // ---- Substitution list
@@ -640,24 +632,19 @@ void TForm1::SetStatusLine(const QString &text) { Static("StaticText1")->setText
 
 void TForm1::BitBtn17Click()
 {
-    httpClient1_.SetLimits(kVersionReplyLimits);
-    const std::string version = httpClient1_.Get(UpdateServerBase() + "/firmware.php?id=karvenzop");
+    const std::string version = updates_.ProgramVersion();
     Static("StaticText2")->setText(AnsiToQString(version));
 }
 
 void TForm1::BitBtn20Click()
 {
-    httpClient1_.SetLimits(kVersionReplyLimits);
-    const std::string version = httpClient1_.Get(UpdateServerBase() + "/firmware.php?id=karvenfir");
+    const std::string version = updates_.FirmwareVersion();
     Static("StaticText3")->setText(AnsiToQString(version));
 }
 
 void TForm1::BitBtn19Click()
 {
-    TMemoryStream buffer;   // released on every path with the scope
-    httpClient1_.SetLimits(kToolDownloadLimits);
-    httpClient1_.Get(UpdateServerBase() + "/ZOP-Update.exe", buffer);
-    SaveFileBytes("ZOP-Update.exe", std::string_view(buffer.Memory(), static_cast<size_t>(buffer.Size())));
+    updates_.DownloadTool();
     ShowMessage(QStringLiteral("Bitte ZOP beenden und Datei ZOP-Update.exe im ZOP-Verzeichnis umbenennen!"), this);
 }
 
@@ -691,53 +678,11 @@ void TForm1::HttpClient1WorkEnd()
 
 void TForm1::BitBtn18Click()
 {
-    if (!loader_)
+    if (!Loader())
         throw Exception(bootloaderProblem_);
-    {
-        TMemoryStream buffer;
-        httpClient1_.SetLimits(kFirmwareDownloadLimits);
-        httpClient1_.Get(UpdateServerBase() + "/karvenc469.acy", buffer);
-        SaveFileBytes("firmware.acy", std::string_view(buffer.Memory(), static_cast<size_t>(buffer.Size())));
-    }
-
-    TSerialPort &port = *serialPort1_;
-    if (port.Connected())
-        port.ClosePort();
-    port.SetBaudRate(br9600);
-    port.OpenPort();
-    WriteCommand(decoder::BuildCommand("B"));
-    port.ClosePort();
-
-    IntfPtr<IBootloader> loader = loader_;
-    if (!loader->Connect(-1))
-        return;
-
-    auto finish = [&] {
-        loader->Disconnect();
-        port.SetBaudRate(br9600);
-        port.OpenPort();
-    };
-    try {
-        loader->Program(-1, -1);
-        Output(u"Firmware OK", 0);
-        SetStatusLine(QStringLiteral("Firmware OK."));
-    } catch (const Exception &e) {
-        ShowMessage(AnsiToQString(e.Message()), this);
-    } catch (...) {
-        finish();
-        throw;
-    }
-    finish();
-}
-
-int32_t TForm1::QueryInterface(const InterfaceId &iid, void **out)
-{
-    if (iid == kIidBootloaderHost || iid == kIidInterface) {
-        *out = static_cast<IBootloaderHost *>(this);
-        return kResultOk;
-    }
-    *out = nullptr;
-    return kResultNoInterface;
+    // The library gets exactly the file this run saved.
+    const std::string image = updates_.DownloadFirmware();
+    session::FirmwareUpdater(*serialPort1_, *this).Flash(image);
 }
 
 int32_t TForm1::ProcessMessages()
@@ -746,56 +691,30 @@ int32_t TForm1::ProcessMessages()
     return 0;
 }
 
-void TForm1::StateChanged()
+void TForm1::ShowConnectionReport(const std::vector<std::string> &lines)
 {
-    if (!loader_)
-        return;
-    auto state = [this] { return loader_->GetState(); };
-    if (state() == lastState_)
-        return;
-    const bool wasConnected = lastState_ == kStateConnected || lastState_ == kStateWorking;
-    const bool isConnected = state() == kStateConnected || state() == kStateWorking;
-    if (!wasConnected && isConnected) {
-        auto device = IntfPtr<IBootloaderDevice>::Adopt(loader_->GetDevice());
-        listBox1_->Clear();
-        auto link = IntfPtr<IBootloaderLink>::Adopt(loader_->GetLink());
-        // The report is appended without moving the selection.
-        // Built without a fixed buffer: the info text may be long enough to
-        // overflow one and would then lose the label.
-        auto report = [this](const char *label, const std::string &value, bool padded) {
-            std::string line = label;
-            line.resize(std::max<size_t>(line.size(), 31), ' ');
-            line += ": ";
-            if (padded && value.size() < 6)
-                line.append(6 - value.size(), ' ');
-            listBox1_->Append(line + value);
-        };
-        report("Connection", link && link->IsOneWire() ? "1-Wire" : "2-Wire", true);
-        const int32_t flags = device ? device->GetFlags() : 0;
-        if (flags & 1) {
-            report("FLASH data must be encrypted", (flags & 2) ? "Yes" : "No", true);
-            report("EEPROM data must be encrypted", (flags & 4) ? "Yes" : "No", true);
-        }
-        const std::string info = device ? QString::fromStdU16String(device->GetInfo()).toLatin1().toStdString() : "";
-        if (!info.empty())
-            report("Info", info, false);
-    }
-    lastState_ = state();
-    Btn("BitBtn11")->setEnabled(lastState_ != kStateWorking);
-    if (lastState_ == kStateWorking)
+    // Appended without moving the selection.
+    listBox1_->Clear();
+    for (const std::string &line : lines)
+        listBox1_->Append(line);
+}
+
+void TForm1::ShowBootloaderState(uint8_t state)
+{
+    Btn("BitBtn11")->setEnabled(state != kStateWorking);
+    if (state == kStateWorking)
         SetStatusLine(QStringLiteral("Working.."));
 }
+
+void TForm1::ShowStatus(const std::string &text) { SetStatusLine(AnsiToQString(text)); }
+
+void TForm1::ReportProgramFailure(const std::string &message) { ShowMessage(AnsiToQString(message), this); }
 
 void TForm1::Output(const char16_t *text, int32_t)
 {
     const QString line = QString::fromUtf16(text);
     SetStatusLine(line);
     AddLogLine(line.toLatin1().toStdString());
-}
-
-WideString TForm1::GetFlashFileName()
-{
-    return WideFromUtf8(ExecutableDirectory() + "firmware.acy");
 }
 
 WideString TForm1::GetPassword()
@@ -806,39 +725,4 @@ WideString TForm1::GetPassword()
     return ok ? text.toStdU16String() : WideString();
 }
 
-void TForm1::GetTimeouts(BootloaderTimeouts &out)
-{
-    static constexpr int32_t values[14] = {19200, 10, 800, 10, 15, 10, 10, 10, 250, 0, 0, 20, 0, 1};
-    for (int i = 0; i < 14; ++i)
-        out.Field[i] = values[i];
-}
-
-WideString TForm1::GetEntryCommand()
-{
-    const std::string command = decoder::BuildCommand("B");
-    return WideString(command.begin(), command.end());
-}
-
-IBootloaderLink *TForm1::OpenConnection(int32_t index)
-{
-    if (index > 1)
-        return nullptr;
-    const std::string name = portComboBox1_->Text();
-    IntfPtr<IBootloaderLink> link;
-    try {
-        link = BootloaderLibrary::Default().OpenCOM(u"\\\\.\\" + WideFromUtf8(name), this);
-    } catch (...) {
-        throw Exception("Error: can not open port " + name);
-    }
-    try {
-        if (!link)
-            throw Exception("no link");
-        link->SetParams(19200, 0, 8, 0, 0);
-    } catch (...) {
-        throw Exception("Error: can not setup baudrate to 19200");
-    }
-    Output((u"Connecting on port " + WideFromUtf8(name) + u"...").c_str(), 0x10000000);
-    IBootloaderLink *raw = link.get();
-    raw->AddRef();   // the reference the library receives
-    return raw;
-}
+std::string TForm1::ConnectionPortName() { return portComboBox1_->Text(); }

@@ -1,15 +1,18 @@
 #pragma once
 
-#include "bootloaderintf.h"
+#include "bootloaderhost.h"
 #include "decoderprotocol.h"
+#include "decodersession.h"
 #include "httpclient.h"
 #include "serialport.h"
+#include "updateservice.h"
 
 #include <QWidget>
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -35,8 +38,10 @@ inline constexpr const char *StoredPortBoxText = "/dev/ttyS0";
 
 // The main window: six pages, the event log below them, and the handlers of
 // every button. Widgets carry the names other code and tests find them by.
-// It is also the bootloader library's host.
-class TForm1 : public QWidget, private decoder::DecoderLineSink, public IBootloaderHost {
+// The sequences themselves run in the session classes; the window turns
+// clicks into their calls and their results into widgets. It is also the
+// bootloader library's host.
+class TForm1 : public QWidget, private decoder::DecoderLineSink, public TBootloaderHost {
     Q_OBJECT
 public:
     explicit TForm1(QWidget *parent = nullptr);
@@ -49,14 +54,13 @@ public:
     // is 476 for the 510-pixel window, so the caption and border took 34.
     static constexpr int FrameExtra = 510 - 476;
     // The pause after each command of a read sequence.
-    static constexpr int CommandPauseMs = 40;
+    static constexpr int CommandPauseMs = session::DecoderSession::CommandPauseMs;
 
     void AddLogLine(const std::string &text);
     TEventLog *EventLog() const { return listBox1_; }
-    decoder::DecoderProtocol &Protocol() { return protocol_; }
+    decoder::DecoderProtocol &Protocol() { return session_->Protocol(); }
     TSerialPort &SerialPort1() { return *serialPort1_; }
     THttpClient &HttpClient1() { return httpClient1_; }
-    uint8_t LastSeenState() const { return lastState_; }
     // Why flashing is unavailable (the bootloader library could not be loaded), or empty.
     const std::string &BootloaderProblem() const { return bootloaderProblem_; }
 
@@ -86,27 +90,18 @@ public:
     void HttpClient1Work(int32_t count);
     void HttpClient1WorkEnd();
 
-    // IBootloaderHost
-    int32_t QueryInterface(const InterfaceId &iid, void **out) override;
-    int32_t AddRef() override { return -1; }
-    int32_t Release() override { return -1; }
+    // IBootloaderHost, the parts the window shows and asks
     int32_t ProcessMessages() override;
-    void StateChanged() override;
     void Output(const char16_t *text, int32_t code) override;
-    WideString GetFlashFileName() override;
-    WideString GetEepromFileName() override { return {}; }
-    WideString GetImageFileName() override { return GetFlashFileName(); }
     WideString GetPassword() override;
-    WideString GetBootSign() override { return u"norVEX"; }
-    void GetTimeouts(BootloaderTimeouts &out) override;
-    WideString GetEntryCommand() override;
-    WideString GetExtraText1() override { return {}; }
-    int32_t GetHostValue(int32_t flag) override { return flag == 0 ? 16908288 : -1; }
-    WideString GetExtraText2() override { return {}; }
-    IBootloaderLink *OpenConnection(int32_t index) override;
+    void ShowStatus(const std::string &text) override;
+    void ReportProgramFailure(const std::string &message) override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    std::string ConnectionPortName() override;
+    void ShowConnectionReport(const std::vector<std::string> &lines) override;
+    void ShowBootloaderState(uint8_t state) override;
 
 private:
     // decoder::DecoderLineSink
@@ -128,8 +123,9 @@ private:
     // Connects a button's click to a handler run under the default error handler.
     void OnClick(const char *button, void (TForm1::*handler)());
 
-    void WriteCommand(const std::string &command);
-    void PauseWithEvents();
+    // Runs a click handler; a close asked for meanwhile waits until it ends.
+    void RunHandler(void (TForm1::*handler)());
+    void PauseWithEvents(int milliseconds);
     void SetStatusLine(const QString &text);
 
     QPushButton *Btn(const char *name) const;
@@ -137,11 +133,10 @@ private:
     QLineEdit *Edit(const char *name) const;
 
     std::unique_ptr<TSerialPort> serialPort1_;
+    std::unique_ptr<session::DecoderSession> session_;
     THttpClient httpClient1_;
-    decoder::DecoderProtocol protocol_{*this};
-    IntfPtr<IBootloader> loader_;
+    session::UpdateService updates_{httpClient1_};
     std::string bootloaderProblem_;
-    uint8_t lastState_ = 0;
     int32_t progressMax_ = 100;
 
     QTabWidget *pageControl1_ = nullptr;
@@ -156,4 +151,6 @@ private:
     QProgressBar *progressBar1_ = nullptr;
     QSocketNotifier *syncNotifier_ = nullptr;
     bool destroyed_ = false;
+    int runningHandlers_ = 0;
+    bool closePending_ = false;
 };

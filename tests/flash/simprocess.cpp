@@ -144,6 +144,17 @@ bool SimProcess::WaitForLog(const std::string &text, std::chrono::milliseconds t
     }
 }
 
+std::string MakeFirmwareContainer(const std::string &image, const std::string &version)
+{
+    const std::string dir = MakeTempDirectory();
+    WriteFile(dir + "/image.bin", image);
+    const std::string command = BinDirectory() + "mkfirmware --target KARVEN-C469 --version " + version + " '" + dir +
+                                "/image.bin' '" + dir + "/out.acy' > /dev/null";
+    const std::string container = std::system(command.c_str()) == 0 ? ReadFile(dir + "/out.acy") : std::string();
+    RemoveTree(dir);
+    return container;
+}
+
 void SendEntryCommand(const std::string &port)
 {
     const int fd = OpenRaw9600(port);

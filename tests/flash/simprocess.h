@@ -38,6 +38,9 @@ std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &bytes);
 bool FileExists(const std::string &path);
 
+// A firmware container made by mkfirmware from `image`; empty on failure.
+std::string MakeFirmwareContainer(const std::string &image, const std::string &version);
+
 // What the tool does before Connect: the reset command at 9600 baud.
 void SendEntryCommand(const std::string &port);
 // One decoder command on a fresh 9600 open; returns the reply line (up to CR).

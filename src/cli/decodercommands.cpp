@@ -1,0 +1,212 @@
+#include "decodercommands.h"
+
+#include "decodersession.h"
+#include "eventwait.h"
+#include "exitcodes.h"
+#include "httpclient.h"
+#include "portdescription.h"
+#include "portlist.h"
+#include "serialport.h"
+#include "textout.h"
+#include "updateservice.h"
+
+#include <chrono>
+#include <optional>
+
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+// How long the replies may take after a sequence: far more than a decoder
+// at 9600 baud needs, short enough not to keep a script waiting.
+constexpr auto ReplyWait = std::chrono::seconds(3);
+
+// The replies of the decoder as the window would show them.
+class ReplySink : public decoder::DecoderLineSink {
+public:
+    void AddLogLine(const std::string &line) override { lastLogLine_ = line; }
+    void SelectLastLogLine() override {}
+    void ShowSerialNumber(const std::string &value) override { Keep(serial, value); }
+    void ShowFirmwareVersion(const std::string &value) override { Keep(firmware, value); }
+    void ShowHardwareRevision(const std::string &value) override { Keep(hardware, value); }
+    void ShowToneTable(const decoder::ToneTable &fields) override { tones = fields; }
+
+    // The value and the log line the window writes for it.
+    struct Reply {
+        std::string value;
+        std::string logLine;
+    };
+    std::optional<Reply> serial, firmware, hardware;
+    std::optional<decoder::ToneTable> tones;
+
+private:
+    // The log line comes before the value in the interpreter.
+    void Keep(std::optional<Reply> &slot, const std::string &value) { slot = Reply{value, lastLogLine_}; }
+    std::string lastLogLine_;
+};
+
+// A port set up as the window's, opened at 9600 with its events going to the session.
+struct DecoderLink {
+    explicit DecoderLink(EventWait &wait)
+        : session(port, sink, [&wait](int ms) { wait.Pause(ms); })
+    {
+        session::ConfigureDecoderPort(port);
+        port.OnRxChar = [this](TCustomSerialPort &, int count) { session.Receive(count); };
+    }
+    ~DecoderLink()
+    {
+        try {
+            if (port.Connected())
+                port.ClosePort();
+        } catch (const std::exception &) {
+            // Closing is best effort once the command is done.
+        }
+    }
+    TSerialPort port;
+    ReplySink sink;
+    session::DecoderSession session;
+};
+
+// Runs a decoder command; a port or decoder failure becomes exit code 1.
+template <class Body>
+int WithDecoder(EventWait &wait, Body body)
+{
+    try {
+        DecoderLink link(wait);
+        return body(link);
+    } catch (const std::exception &e) {
+        PrintError(e.what());
+        return ExitDecoderError;
+    }
+}
+
+const char *const DigitNames[decoder::ToneDigits] = {"1", "2", "3", "4", "5", "6", "7", "8", "9", "0", "R"};
+
+} // namespace
+
+int RunInfo(const std::string &port, bool json, EventWait &wait)
+{
+    return WithDecoder(wait, [&](DecoderLink &link) {
+        link.session.Open(port);
+        link.session.ReadAllValues();
+        ReplySink &got = link.sink;
+        const auto result = wait.Until([&] { return got.serial && got.firmware && got.hardware; },
+                                       EventWait::Clock::now() + ReplyWait);
+        if (result != EventWait::Result::Done) {
+            PrintError(result == EventWait::Result::Stopped ? std::string("interrupted")
+                                                            : "no complete answer from the decoder on " + port);
+            return int(ExitDecoderError);
+        }
+        std::string out;
+        if (json) {
+            out = "{\"serial_number\":" + JsonString(got.serial->value) + ",\"firmware_version\":" +
+                  JsonString(got.firmware->value) + ",\"hardware_revision\":" + JsonString(got.hardware->value) +
+                  "}\n";
+        } else {
+            for (const auto *reply : {&got.serial, &got.firmware, &got.hardware})
+                out += Printable((*reply)->logLine) + "\n";
+        }
+        WriteAll(STDOUT_FILENO, out);
+        return int(ExitOk);
+    });
+}
+
+int RunClock(const std::string &port, EventWait &wait)
+{
+    return WithDecoder(wait, [&](DecoderLink &link) {
+        link.session.Open(port);
+        const auto now = std::chrono::system_clock::now();
+        link.session.SetClock(std::chrono::system_clock::to_time_t(now));
+        WriteAll(STDOUT_FILENO, "Clock set to " + IsoTime(std::chrono::floor<std::chrono::seconds>(now)) + "\n");
+        return int(ExitOk);
+    });
+}
+
+int RunReset(const std::string &port, EventWait &wait)
+{
+    return WithDecoder(wait, [&](DecoderLink &link) {
+        link.port.SetPort(port);
+        link.session.Reset();
+        WriteAll(STDOUT_FILENO, "Reset sent\n");
+        return int(ExitOk);
+    });
+}
+
+int RunTones(const std::string &port, bool json, EventWait &wait)
+{
+    return WithDecoder(wait, [&](DecoderLink &link) {
+        link.session.Open(port);
+        link.session.RequestToneTable();
+        const auto result =
+            wait.Until([&] { return link.sink.tones.has_value(); }, EventWait::Clock::now() + ReplyWait);
+        if (result != EventWait::Result::Done) {
+            PrintError(result == EventWait::Result::Stopped ? std::string("interrupted")
+                                                            : "no tone table from the decoder on " + port);
+            return int(ExitDecoderError);
+        }
+        std::string out = json ? "{" : "";
+        for (int i = 0; i < decoder::ToneDigits; ++i) {
+            const std::string &hz = (*link.sink.tones)[i];
+            if (json)
+                out += std::string(i ? "," : "") + "\"" + DigitNames[i] + "\":" + JsonString(hz);
+            else
+                out += std::string("Ziffer ") + DigitNames[i] + ": " + Printable(hz) + " Hz\n";
+        }
+        WriteAll(STDOUT_FILENO, json ? out + "}\n" : out);
+        return int(ExitOk);
+    });
+}
+
+int RunPorts(bool json)
+{
+    try {
+        std::string out;
+        for (const std::string &port : EnumeratePorts()) {
+            const std::string description = PortDescription(port);
+            if (json)
+                out += "{\"port\":" + JsonString(port) + ",\"description\":" + JsonString(description) + "}\n";
+            else
+                out += Printable(port) + (description.empty() ? "" : "\t" + Printable(description)) + "\n";
+        }
+        WriteAll(STDOUT_FILENO, out);
+        return ExitOk;
+    } catch (const std::exception &e) {
+        PrintError(e.what());
+        return ExitDecoderError;
+    }
+}
+
+int RunCheck(const std::string &server, bool json)
+{
+    try {
+        THttpClient http;
+        session::UpdateService updates(http);
+        if (!server.empty())
+            updates.SetServer(server);
+        const std::string tool = updates.ProgramVersion();
+        const std::string firmware = updates.FirmwareVersion();
+        std::string out;
+        if (json) {
+            out = "{\"tool_on_server\":" + JsonString(tool) + ",\"tool_here\":\"" KZ_VERSION
+                  "\",\"firmware_on_server\":" + JsonString(firmware) + "}\n";
+        } else {
+            // The replies are shown as sent, apart from a final line break.
+            auto shown = [](std::string text) {
+                while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+                    text.pop_back();
+                return Printable(text);
+            };
+            out = "ZOP Version auf Server: " + shown(tool) + "\nZOP Version lokal: " KZ_VERSION
+                  "\nDekoder Ver. auf Server: " + shown(firmware) + "\n";
+        }
+        WriteAll(STDOUT_FILENO, out);
+        return ExitOk;
+    } catch (const std::exception &e) {
+        PrintError(e.what());
+        return ExitServerError;
+    }
+}
+
+} // namespace cli

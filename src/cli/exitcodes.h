@@ -1,0 +1,14 @@
+#pragma once
+
+namespace cli {
+
+// The program's exit codes, as the manual page lists them.
+enum ExitCode {
+    ExitOk = 0,
+    ExitDecoderError = 1,   // the port or the decoder failed or did not answer
+    ExitUsage = 2,
+    ExitServerError = 3,
+    ExitFlashFailed = 4,    // refused, or the update did not complete
+};
+
+} // namespace cli

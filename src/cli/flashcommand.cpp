@@ -1,0 +1,268 @@
+#include "flashcommand.h"
+
+#include "bootloaderhost.h"
+#include "bootloaderlibrary.h"
+#include "decodersession.h"
+#include "eventwait.h"
+#include "exitcodes.h"
+#include "fileio.h"
+#include "firmwareupdater.h"
+#include "httpclient.h"
+#include "serialerror.h"
+#include "serialport.h"
+#include "textout.h"
+#include "updateservice.h"
+#include "updateserver.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+// One status line with a bar, redrawn in place on a terminal; plain lines
+// for a pipe or a file.
+class ProgressDisplay {
+public:
+    explicit ProgressDisplay(bool terminal) : terminal_(terminal) {}
+
+    bool Terminal() const { return terminal_; }
+
+    // A line that stays (a log line of the run).
+    void Line(const std::string &text)
+    {
+        if (terminal_)
+            WriteAll(STDOUT_FILENO, "\r\033[K" + Printable(text) + "\n" + Bar());
+        else
+            WriteAll(STDOUT_FILENO, Printable(text) + "\n");
+    }
+    void Status(const std::string &text)
+    {
+        status_ = text;
+        if (terminal_)
+            WriteAll(STDOUT_FILENO, "\r\033[K" + Bar());
+    }
+    void Percent(int percent)
+    {
+        if (percent == percent_)
+            return;
+        percent_ = percent;
+        if (terminal_)
+            WriteAll(STDOUT_FILENO, "\r\033[K" + Bar());
+    }
+    void Finish()
+    {
+        if (terminal_)
+            WriteAll(STDOUT_FILENO, "\r\033[K");
+    }
+
+private:
+    std::string Bar() const
+    {
+        constexpr int Width = 30;
+        const int filled = percent_ < 0 ? 0 : percent_ * Width / 100;
+        std::string bar = "[" + std::string(filled, '#') + std::string(Width - filled, '.') + "] ";
+        bar += percent_ < 0 ? std::string("    ") : std::to_string(percent_) + " %";
+        std::string text = Printable(status_);
+        if (text.size() > 60) {
+            size_t cut = 60;
+            while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+                --cut;
+            text.resize(cut);
+        }
+        return bar + "  " + text;
+    }
+
+    bool terminal_;
+    int percent_ = -1;
+    std::string status_;
+};
+
+class CommandLineHost : public TBootloaderHost {
+public:
+    CommandLineHost(std::string port, EventWait &wait, ProgressDisplay &display)
+        : port_(std::move(port)), wait_(wait), display_(display)
+    {
+    }
+
+    int32_t ProcessMessages() override
+    {
+        wait_.RunPending();
+        if (LastSeenState() == kStateWorking && Loader())
+            display_.Percent(Loader()->GetProgress());
+        return 0;
+    }
+    void Output(const char16_t *text, int32_t) override
+    {
+        const std::string line = Utf8FromWide(text);
+        // On a terminal the bar shows the progress: a line that reports new
+        // progress only updates it instead of scrolling.
+        bool progressOnly = false;
+        if (display_.Terminal() && LastSeenState() == kStateWorking && Loader()) {
+            const int progress = Loader()->GetProgress();
+            progressOnly = progress != lastProgress_;
+            lastProgress_ = progress;
+            display_.Percent(progress);
+        }
+        display_.Status(line);
+        if (!progressOnly)
+            display_.Line(line);
+    }
+    WideString GetPassword() override
+    {
+        WriteAll(STDERR_FILENO, "Password required\nPassword: ");
+        termios saved{};
+        const bool tty = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+        if (tty) {
+            termios quiet = saved;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+        }
+        const std::string answer = ReadAnswer();
+        if (tty) {
+            ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+            WriteAll(STDERR_FILENO, "\n");
+        }
+        return WideFromUtf8(answer);
+    }
+    void ShowStatus(const std::string &text) override
+    {
+        display_.Finish();
+        display_.Line(text);
+    }
+    void ReportProgramFailure(const std::string &message) override { failure = message; }
+
+    std::string failure;
+
+    // One line from stdin without its line end; empty at the end of input.
+    static std::string ReadAnswer()
+    {
+        std::string line;
+        char c;
+        while (line.size() < 256 && ::read(STDIN_FILENO, &c, 1) == 1 && c != '\n')
+            line += c;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        return line;
+    }
+
+protected:
+    std::string ConnectionPortName() override { return port_; }
+    void ShowConnectionReport(const std::vector<std::string> &lines) override
+    {
+        for (const std::string &line : lines)
+            display_.Line(line);
+    }
+    void ShowBootloaderState(uint8_t state) override
+    {
+        if (state == kStateWorking) {
+            lastProgress_ = Loader() ? Loader()->GetProgress() : -1;
+            display_.Status("Working..");
+        }
+    }
+
+private:
+    int lastProgress_ = -1;
+    std::string port_;
+    EventWait &wait_;
+    ProgressDisplay &display_;
+};
+
+bool Confirmed(const std::string &question)
+{
+    WriteAll(STDERR_FILENO, question + " [y/N] ");
+    const std::string answer = CommandLineHost::ReadAnswer();
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "j" || answer == "ja";
+}
+
+} // namespace
+
+int RunFlash(const FlashOptions &options, EventWait &wait)
+{
+    ProgressDisplay display(::isatty(STDOUT_FILENO) == 1);
+    CommandLineHost host(options.port, wait, display);
+    try {
+        host.SetLoader(BootloaderLibrary::Default().OpenBootloader(&host));
+    } catch (const std::exception &e) {
+        PrintError(e.what());
+        return ExitFlashFailed;
+    }
+
+    THttpClient http;
+    session::UpdateService updates(http);
+    if (!options.server.empty())
+        updates.SetServer(options.server);
+    const std::string source =
+        options.image.empty() ? (options.server.empty() ? UpdateServerBase() : "http://" + options.server) : options.image;
+    if (!options.yes && !Confirmed("Write the firmware from " + source + " into the decoder on " + options.port + "?")) {
+        PrintError("the firmware update was refused");
+        return ExitFlashFailed;
+    }
+
+    std::string image;
+    if (!options.image.empty()) {
+        try {
+            LoadFileBytes(options.image);   // a missing file is reported before the decoder is reset
+            image = session::AbsolutePath(options.image);
+        } catch (const std::exception &e) {
+            PrintError(e.what());
+            return ExitFlashFailed;
+        }
+    } else {
+        // The window's progress texts for the transfer.
+        int32_t expected = 0;
+        http.OnWorkBegin = [&](THttpClient *, TWorkMode, int32_t max) {
+            expected = max;
+            if (max > 0)
+                display.Status("Transfering: " + std::to_string(max));
+        };
+        http.OnWork = [&](THttpClient *, TWorkMode, int32_t count) {
+            if (expected > 0) {
+                display.Percent(static_cast<int>(int64_t{count} * 100 / expected));
+                display.Status(std::to_string(count) + " bytes of " + std::to_string(expected) + " bytes.");
+            } else {
+                display.Status(std::to_string(count) + " bytes.");
+            }
+        };
+        http.OnWorkEnd = [&](THttpClient *, TWorkMode) { display.Status("Ready..."); };
+        try {
+            display.Line("Downloading the firmware from " + source);
+            image = updates.DownloadFirmware();
+        } catch (const std::exception &e) {
+            display.Finish();
+            PrintError(e.what());
+            return ExitServerError;
+        }
+    }
+
+    TSerialPort port;
+    session::ConfigureDecoderPort(port);
+    port.SetPort(options.port);
+    session::FirmwareUpdater::Outcome outcome;
+    try {
+        outcome = session::FirmwareUpdater(port, host).Flash(image);
+    } catch (const ESerialPort &e) {
+        display.Finish();
+        PrintError(e.what());
+        return ExitDecoderError;
+    } catch (const std::exception &e) {
+        display.Finish();
+        PrintError(e.what());
+        return ExitFlashFailed;
+    }
+    display.Finish();
+    switch (outcome) {
+    case session::FirmwareUpdater::Outcome::Flashed:
+        return ExitOk;
+    case session::FirmwareUpdater::Outcome::NoBootloader:
+        PrintError(Utf8FromWide(host.Loader()->GetLastMessage()));
+        return ExitFlashFailed;
+    case session::FirmwareUpdater::Outcome::ProgramFailed:
+        PrintError(host.failure);
+        return ExitFlashFailed;
+    }
+    return ExitFlashFailed;
+}
+
+} // namespace cli

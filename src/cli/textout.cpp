@@ -1,0 +1,137 @@
+#include "textout.h"
+
+#include "cp1252.h"
+#include "exception.h"
+#include "textforms.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+void AppendUtf8(std::string &out, char32_t c)
+{
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+} // namespace
+
+std::string ToUtf8(std::string_view text)
+{
+    if (IsValidUtf8(text))
+        return std::string(text);
+    std::string out;
+    out.reserve(text.size() + text.size() / 4);
+    for (char c : text)
+        AppendUtf8(out, cp1252::ToUnicode(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string Printable(std::string_view text)
+{
+    const std::string utf8 = ToUtf8(text);
+    std::string out;
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        // C1 controls arrive as C2 80..C2 9F once decoded.
+        const bool c1 = c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0;
+        if (IsControl(c) || c1) {
+            const unsigned value = c1 ? static_cast<unsigned char>(utf8[++i]) : c;
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", value);
+            out += escaped;
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    return out;
+}
+
+std::string JsonString(std::string_view text)
+{
+    const std::string utf8 = ToUtf8(text);
+    std::string out = "\"";
+    out.reserve(utf8.size() + 2);
+    for (char ch : utf8) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (IsControl(c)) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                out += escaped;
+            } else {
+                out.push_back(ch);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string IsoTime(std::chrono::system_clock::time_point when)
+{
+    const auto since = when.time_since_epoch();
+    const std::time_t seconds = std::chrono::duration_cast<std::chrono::seconds>(since).count();
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(since).count() % 1000;
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[40];
+    const size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    char zone[8];
+    std::strftime(zone, sizeof zone, "%z", &local);   // +0100
+    const std::string z = zone;
+    char tail[24];
+    std::snprintf(tail, sizeof tail, ".%03d%s:%s", static_cast<int>(millis), z.substr(0, 3).c_str(),
+                  z.size() >= 5 ? z.substr(3, 2).c_str() : "00");
+    return std::string(text, n) + tail;
+}
+
+bool WriteAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+void PrintError(const std::string &message)
+{
+    // Line breaks of our own messages (the socket errors' CR LF) stay breaks.
+    std::string text = WithFinalFullStop(message), shown;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        const size_t stop = end > start && text[end - 1] == '\r' ? end - 1 : end;
+        shown += Printable(std::string_view(text).substr(start, stop - start)) + "\n";
+    }
+    shown += Printable(std::string_view(text).substr(start));
+    WriteAll(STDERR_FILENO, "karvenzop-cli: " + shown + "\n");
+}
+
+} // namespace cli

@@ -1,0 +1,72 @@
+#include "decodersession.h"
+
+#include "serialport.h"
+
+namespace session {
+
+void ConfigureDecoderPort(TSerialPort &port)
+{
+    port.Parity().SetBits(prNone);
+    port.SetStopBits(sbOneStopBit);
+    port.SetDataBits(dbEight);
+    port.SetEvents(kAllSerialEvents);
+    port.FlowControl().SetControlDTR(dtrDisable);
+    port.FlowControl().SetControlRTS(rtsDisable);
+    port.SetSyncMethod(smThreadSync);
+}
+
+DecoderSession::DecoderSession(TSerialPort &port, decoder::DecoderLineSink &sink, PauseHook pause)
+    : port_(port), protocol_(sink), pause_(std::move(pause))
+{
+}
+
+void DecoderSession::Open(const std::string &portName)
+{
+    port_.SetPort(portName);
+    port_.SetBaudRate(br9600);
+    port_.OpenPort();
+}
+
+void DecoderSession::Write(const std::string &command)
+{
+    port_.WriteString(command);
+}
+
+void DecoderSession::ReadAllValues()
+{
+    for (const char *code : {"GS", "GF", "GR", "GT", "GA"}) {
+        Write(decoder::BuildCommand(code));
+        pause_(CommandPauseMs);
+    }
+}
+
+void DecoderSession::SetClock(std::time_t now)
+{
+    std::tm local{};
+    localtime_r(&now, &local);
+    Write(decoder::BuildClockCommand(local));
+}
+
+void DecoderSession::Reset()
+{
+    if (port_.Connected())
+        port_.ClosePort();
+    port_.SetBaudRate(br9600);
+    port_.OpenPort();
+    Write(decoder::BuildCommand("B"));
+}
+
+void DecoderSession::RequestToneTable()
+{
+    Write(decoder::BuildCommand("GZ"));
+    pause_(CommandPauseMs);
+}
+
+void DecoderSession::Receive(int count)
+{
+    std::string bytes;
+    port_.ReadString(bytes, count);
+    protocol_.AssembleDecoderLines(bytes);
+}
+
+} // namespace session

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "decoderprotocol.h"
+
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+
+class TSerialPort;
+
+namespace session {
+
+// How a command sequence waits after each command. The window lets its event
+// loop run around the pause, so replies are interpreted meanwhile; the
+// command line waits on the port's hand-overs.
+using PauseHook = std::function<void(int milliseconds)>;
+
+// The stored line settings of the decoder's port (8N1, no flow control, DTR
+// and RTS held inactive, every line event); name and rate are set by whoever opens.
+void ConfigureDecoderPort(TSerialPort &port);
+
+// The decoder commands on an open serial port, and the replies that come
+// back through the line protocol into the caller's sink.
+class DecoderSession {
+public:
+    // The only pacing of the read sequences.
+    static constexpr int CommandPauseMs = 40;
+
+    DecoderSession(TSerialPort &port, decoder::DecoderLineSink &sink, PauseHook pause);
+
+    // Sets the name, 9600 baud and opens.
+    void Open(const std::string &portName);
+
+    // "GS", "GF", "GR", "GT", "GA", each followed by the pause; does not
+    // wait for replies beyond the pauses.
+    void ReadAllValues();
+    // The clock command for the local time of `now`, in one piece.
+    void SetClock(std::time_t now);
+    // Closes if open, reopens at 9600 under the port's name, writes "B".
+    void Reset();
+    // "GZ" and the pause.
+    void RequestToneTable();
+
+    // The port's received-data event: reads up to count bytes and hands
+    // those that came to the line assembly.
+    void Receive(int count);
+
+    decoder::DecoderProtocol &Protocol() { return protocol_; }
+    TSerialPort &Port() { return port_; }
+
+private:
+    void Write(const std::string &command);
+
+    TSerialPort &port_;
+    decoder::DecoderProtocol protocol_;
+    PauseHook pause_;
+};
+
+} // namespace session

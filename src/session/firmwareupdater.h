@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+
+class TBootloaderHost;
+class TSerialPort;
+
+namespace session {
+
+// The firmware update after the image is on disk: the decoder's reset into
+// its bootloader over the serial port, then the bootloader library writes
+// the image through the host, and the port is opened again at 9600.
+class FirmwareUpdater {
+public:
+    enum class Outcome {
+        Flashed,         // "Firmware OK"
+        NoBootloader,    // Connect said no: nothing written, the port stays closed
+        ProgramFailed,   // reported through the host; the port is open again
+    };
+
+    FirmwareUpdater(TSerialPort &port, TBootloaderHost &host) : port_(port), host_(host) {}
+
+    // imagePath: absolute path of the image to write, handed to the library
+    // as is. Failures of the port, of Connect, and anything that is not a
+    // system exception pass on to the caller.
+    Outcome Flash(const std::string &imagePath);
+
+private:
+    TSerialPort &port_;
+    TBootloaderHost &host_;
+};
+
+} // namespace session

@@ -1,0 +1,238 @@
+// karvenzop-cli as a user runs it: a process against the decoder simulator
+// (a process on a pty) and the local update server.
+
+#include "childprocess.h"
+#include "cliprocess.h"
+#include "scriptedserver.h"
+#include "simprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::regex IsoStamp(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)");
+
+// The members the monitor writes for a telegram, in its order.
+const std::regex TelegramObject(
+    R"re(\{"time":"([^"]+)","kind":"telegram","identifier":"([^"]{8})","status":"(.)","tactical_info":"(.)",)re"
+    R"re("stage":"(.)","direction":"(FZ<-LS|FZ->LS)","text":"([^"]*)","log":"([^"]*)","raw":"([^"]*)"\})re");
+
+// The simulator on a pty link of our choosing, so it can be stopped and
+// started again under the same name.
+std::unique_ptr<TChildProcess> StartSimAt(const std::string &link, const std::vector<std::string> &extra = {})
+{
+    std::vector<std::string> argv = {BinDirectory() + "decoder_sim", "--link", link};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    auto sim = std::make_unique<TChildProcess>(argv);
+    EXPECT_NE(sim->WaitForLine("READY"), "");
+    return sim;
+}
+
+class UpdateServer {
+public:
+    explicit UpdateServer(const TTempDir &root)
+        : process_({"python3", KZ_UPDATE_SERVER_SCRIPT, "--port", "0", "--root", root.Path()})
+    {
+        port = PortFromLine(process_.WaitForLine("Serving"));
+        EXPECT_TRUE(port > 0 && WaitUntilListening(port));
+    }
+    std::string Address() const { return "127.0.0.1:" + std::to_string(port); }
+    int port = 0;
+
+private:
+    TChildProcess process_;
+};
+
+} // namespace
+
+TEST(CliDecoder, CommandsPrintWhatTheWindowShows)
+{
+    SimProcess sim({"--serial", "S-7788"});
+    const std::string port = sim.Port();
+
+    CliResult info = RunCli({"info", "--port", port});
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_EQ(info.out, "Serial number: S-7788\nFirmware version: 4.69\nHardware revision: C469-2\n");
+    info = RunCli({"info", "--port", port, "--json"});
+    EXPECT_EQ(info.out, "{\"serial_number\":\"S-7788\",\"firmware_version\":\"4.69\",\"hardware_revision\":\"C469-2\"}\n");
+
+    // The port from the environment, as the window lists it.
+    ::setenv("KARVENZOP_PORTS", port.c_str(), 1);
+    const CliResult tones = RunCli({"tones"});
+    const CliResult tonesJson = RunCli({"tones", "--json"});
+    const CliResult ports = RunCli({"ports"});
+    ::unsetenv("KARVENZOP_PORTS");
+    EXPECT_EQ(tones.exitCode, 0) << tones.err;
+    EXPECT_EQ(tones.out.substr(0, 36), "Ziffer 1: 1060 Hz\nZiffer 2: 1160 Hz\n");
+    EXPECT_NE(tones.out.find("Ziffer R: 2600 Hz\n"), std::string::npos) << tones.out;
+    EXPECT_EQ(tonesJson.out, "{\"1\":\"1060\",\"2\":\"1160\",\"3\":\"1270\",\"4\":\"1400\",\"5\":\"1530\",\"6\":\"1670\","
+                             "\"7\":\"1830\",\"8\":\"2000\",\"9\":\"2200\",\"0\":\"2400\",\"R\":\"2600\"}\n");
+    EXPECT_NE(ports.out.find(port + "\tlink to /dev/pts/"), std::string::npos) << ports.out;
+
+    const CliResult clock = RunCli({"clock", "--port", port});
+    const CliResult reset = RunCli({"reset", "--port", port});
+    EXPECT_EQ(clock.exitCode, 0) << clock.err;
+    EXPECT_TRUE(std::regex_search(clock.out, IsoStamp)) << clock.out;
+    EXPECT_EQ(reset.exitCode, 0) << reset.err;
+    EXPECT_TRUE(sim.WaitForLog("30 1e 43 1e 43 1e", 5s)) << sim.Log();
+    EXPECT_TRUE(sim.WaitForLog("RESET", 5s)) << sim.Log();
+
+    // The window's message texts, through the same catalogue.
+    const CliResult missing = RunCli({"info", "--port", "/dev/kz-no-such-port"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.err, "karvenzop-cli: Unable to open com port (win error code: 2)\n");
+    ::setenv("LANG", "de_DE.UTF-8", 1);
+    const CliResult german = RunCli({"clock", "--port", "/dev/kz-no-such-port"});
+    ::unsetenv("LANG");
+    EXPECT_EQ(german.err, "karvenzop-cli: COM-Port kann nicht geöffnet werden (Windows-Fehlercode: 2)\n");
+
+    EXPECT_EQ(RunCli({"info", "--port", port, "--count", "3"}).exitCode, 2);
+    EXPECT_EQ(RunCli({"launch"}).exitCode, 2);
+    const CliResult help = RunCli({"monitor", "--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out.rfind("usage: karvenzop-cli monitor", 0), 0u) << help.out;
+}
+
+TEST(CliCheck, ShowsTheServersVersionsOrItsError)
+{
+    TTempDir root;
+    root.WriteFile("karvenzop.txt", "1.0.3\r\n");
+    root.WriteFile("karvenfir.txt", "4.70");
+    int port = 0;
+    {
+        UpdateServer server(root);
+        port = server.port;
+        const CliResult text = RunCli({"check", "--server", server.Address()});
+        EXPECT_EQ(text.exitCode, 0) << text.err;
+        EXPECT_EQ(text.out, "ZOP Version auf Server: 1.0.3\nZOP Version lokal: 1.0.2\nDekoder Ver. auf Server: 4.70\n");
+        // The server from the environment; JSON keeps the reply as sent.
+        ::setenv("KARVENZOP_UPDATE_SERVER", server.Address().c_str(), 1);
+        const CliResult json = RunCli({"check", "--json"});
+        ::unsetenv("KARVENZOP_UPDATE_SERVER");
+        EXPECT_EQ(json.out, "{\"tool_on_server\":\"1.0.3\\r\\n\",\"tool_here\":\"1.0.2\",\"firmware_on_server\":\"4.70\"}\n");
+    }
+    const CliResult down = RunCli({"check", "--server", "127.0.0.1:" + std::to_string(port)});
+    EXPECT_EQ(down.exitCode, 3);
+    EXPECT_EQ(down.err, "karvenzop-cli: Socket Error # 10061\nConnection refused.\n");
+    EXPECT_EQ(down.out, "");
+}
+
+TEST(CliMonitor, PrintsTelegramsUntilCountDurationOrSignal)
+{
+    SimProcess sim({"--telegram-interval", "0.05"});
+    const std::string port = sim.Port();
+
+    // JSON: one object per line whose fields agree with the log line and the raw line.
+    const CliResult json = RunCli({"monitor", "--port", port, "--json", "--count", "4"});
+    EXPECT_EQ(json.exitCode, 0) << json.err;
+    std::vector<std::string> lines;
+    for (size_t at = 0, nl; (nl = json.out.find('\n', at)) != std::string::npos; at = nl + 1)
+        lines.push_back(json.out.substr(at, nl - at));
+    ASSERT_EQ(lines.size(), 4u) << json.out;
+    int telegrams = 0;
+    for (const std::string &line : lines) {
+        std::smatch m;
+        if (!std::regex_match(line, m, TelegramObject))
+            continue;   // the decoder's greeting, kind "other"
+        ++telegrams;
+        EXPECT_TRUE(std::regex_match(m[1].str(), IsoStamp)) << line;
+        std::string log = "R1: " + m[2].str() + " S:" + m[3].str() + " TKI:" + m[4].str() + " BS:" + m[5].str() +
+                          " " + m[6].str() + " ";
+        if (!m[7].str().empty())
+            log += "T: " + m[7].str();
+        EXPECT_EQ(m[8].str(), log);
+        EXPECT_EQ(m[9].str().rfind("1\\u001eR\\u001e2\\u001e" + m[2].str() + "\\u001e" + m[3].str(), 0), 0u) << line;
+    }
+    EXPECT_GE(telegrams, 3);
+
+    // Text: the window's log line after the time; ends by itself after the duration.
+    const auto started = std::chrono::steady_clock::now();
+    const CliResult text = RunCli({"monitor", "--port", port, "--duration", "0.6"});
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_GE(took, 600ms);
+    EXPECT_LT(took, 5s);
+    EXPECT_TRUE(std::regex_search(text.out, std::regex("\n?" "\\d{4}-[^ ]+ R1: [^\n]{8} S:. TKI:. BS:. FZ[<-]-?>?"))) << text.out;
+
+    // Ctrl+C and SIGTERM end it cleanly.
+    for (int signal : {SIGINT, SIGTERM}) {
+        CliProcess monitor({CliPath(), "monitor", "--port", port});
+        std::string line;
+        ASSERT_TRUE(monitor.ReadLine(line, 5000)) << monitor.err;
+        monitor.Signal(signal);
+        EXPECT_EQ(monitor.Wait(5000), 0) << "signal " << signal << ": " << monitor.err;
+        EXPECT_EQ(monitor.err, "");
+    }
+}
+
+TEST(CliMonitor, WaitsForTheDeviceToReturn)
+{
+    TTempDir dir;
+    const std::string link = dir.Path() + "/ttyKARVEN0";
+    auto sim = StartSimAt(link, {"--telegram-interval", "0.05"});
+    CliProcess monitor({CliPath(), "monitor", "--port", link});
+    std::string line;
+    ASSERT_TRUE(monitor.ReadLine(line, 5000)) << monitor.err;
+
+    sim.reset();   // the adapter is pulled
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (monitor.err.find("gone") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+        monitor.ReadLine(line, 50);
+    EXPECT_EQ(monitor.err, "karvenzop-cli: " + link + ": the device is gone; waiting for it to return.\n");
+
+    sim = StartSimAt(link, {"--telegram-interval", "0.05"});
+    std::string after;
+    // Lines read before the return may still be buffered: look for one that came after it.
+    const auto again = std::chrono::steady_clock::now() + 10s;
+    while (monitor.err.find("back") == std::string::npos && std::chrono::steady_clock::now() < again)
+        monitor.ReadLine(after, 50);
+    ASSERT_TRUE(monitor.ReadLine(after, 5000)) << monitor.err;
+    EXPECT_TRUE(std::regex_search(after, IsoStamp)) << after;
+    EXPECT_NE(monitor.err.find(link + ": the device is back.\n"), std::string::npos) << monitor.err;
+    monitor.Signal(SIGINT);
+    EXPECT_EQ(monitor.Wait(5000), 0);
+}
+
+TEST(CliFlash, WritesTheServedImageOrNothingWhenRefused)
+{
+    const std::string image = PatternBytes(6000);
+    TTempDir root;
+    root.WriteFile("karvenc469.acy", MakeFirmwareContainer(image, "4.70"));
+    UpdateServer server(root);
+    SimProcess sim({});
+    TTempDir work;
+    char previous[4096];
+    ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(::chdir(work.Path().c_str()), 0);
+
+    const CliResult refused =
+        RunCli({"flash", "--port", sim.Port(), "--server", server.Address()}, "n\n");
+    EXPECT_EQ(refused.exitCode, 4);
+    EXPECT_EQ(refused.err.substr(refused.err.find("karvenzop-cli:")),
+              "karvenzop-cli: the firmware update was refused.\n");
+    EXPECT_FALSE(FileExists(work.Path() + "/firmware.acy"));
+    EXPECT_EQ(sim.Log().find("RX"), std::string::npos) << sim.Log();
+
+    const CliResult flashed = RunCli({"flash", "--port", sim.Port(), "--server", server.Address(), "--yes"}, {}, 60000);
+    ASSERT_EQ(::chdir(previous), 0);
+    EXPECT_EQ(flashed.exitCode, 0) << flashed.err;
+    EXPECT_TRUE(ReadFile(sim.DumpPath()) == image) << sim.Log();
+    // Not a terminal: plain progress lines, the window's log lines and its final status text.
+    EXPECT_NE(flashed.out.find("Connection                     : 2-Wire\n"), std::string::npos) << flashed.out;
+    EXPECT_NE(flashed.out.find("Writing firmware: 50 %"), std::string::npos) << flashed.out;
+    EXPECT_EQ(flashed.out.find('\r'), std::string::npos);
+    EXPECT_EQ(flashed.out.substr(flashed.out.size() - 26), "\nFirmware OK\nFirmware OK.\n");
+    EXPECT_EQ(flashed.err, "");
+    EXPECT_EQ(AskDecoder(sim.Port(), "GF"), "0\x1e" "C\x1e" "GF\x1e" "4.70\n");
+}
