@@ -1,4 +1,5 @@
 #include "catalogue.h"
+#include "karvenzop_config.h"
 #include "mappedfile.h"
 #include "resourcestring.h"
 #include "textforms.h"
@@ -101,6 +102,29 @@ TEST(GermanCatalogue, FoundBesideTheProgramForGermanLocales)
     ::setenv("LANG", "en_GB.UTF-8", 1);
     InitializeTranslation(program);
     EXPECT_EQ(TranslateResourceString("Cannot open file %s"), "Cannot open file %s");
+    FinalizeTranslation();
+    if (old != nullptr)
+        ::setenv("LANG", saved.c_str(), 1);
+    else
+        ::unsetenv("LANG");
+}
+
+TEST(GermanCatalogue, FoundInTheInstalledLayoutUnlessACopyLiesBesideTheProgram)
+{
+    TempDir prefix;
+    const std::filesystem::path bin = prefix.Path() / "bin";
+    const std::string program = (bin / "KarvenZop").string();
+    const auto installed = bin / KZ_CATALOGUE_DIR_FROM_PROGRAM / "de/LC_MESSAGES/default.mo";
+    WriteBytes(installed.string(), Msgfmt({{"Cannot open file %s", "installiert: %s"}}));
+    const char *old = std::getenv("LANG");
+    const std::string saved = old != nullptr ? old : "";
+    ::setenv("LANG", "de_DE.UTF-8", 1);
+    InitializeTranslation(program);
+    EXPECT_EQ(TranslateResourceString("Cannot open file %s"), "installiert: %s");
+
+    WriteBytes((bin / "locale/de/LC_MESSAGES/default.mo").string(), Msgfmt({{"Cannot open file %s", "daneben: %s"}}));
+    InitializeTranslation(program);
+    EXPECT_EQ(TranslateResourceString("Cannot open file %s"), "daneben: %s");
     FinalizeTranslation();
     if (old != nullptr)
         ::setenv("LANG", saved.c_str(), 1);
