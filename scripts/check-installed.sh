@@ -6,7 +6,7 @@ set -euo pipefail
 deb=$(realpath "$1")
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "$deb"
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends --reinstall "$deb"
 
 home=$(mktemp -d)
 pid=
