@@ -6,9 +6,13 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")" && pwd)"
 cd "$root"
-bash scripts/setup.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)"
+bash scripts/setup.sh run
+# A first start builds only what the run needs; a build folder that
+# ./test.sh configured keeps its tests.
+testing=()
+[ -f build/CMakeCache.txt ] || testing=(-DBUILD_TESTING=OFF -DKZ_BENCH=OFF)
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${testing[@]}" >/dev/null
+cmake --build build -j"$(nproc)" --target KarvenZop decoder_sim mkfirmware
 
 bin="$root/build/bin"
 pids=()

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Installs what the project needs, builds it and runs every test:
-#  1. the normal build (GCC): unit, pty, net and GUI tests;
+#  1. the normal build (GCC): the product, unit, pty, net and GUI tests, the
+#     benchmarks, and the Debian package with its checks;
 #  2. a clang build with AddressSanitizer and UBSan of the toolkit-free core,
 #     which also runs the fuzz targets for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")"
-bash scripts/setup.sh
+bash scripts/setup.sh test
 
 jobs=$(nproc)
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DBUILD_TESTING=ON -DKZ_BENCH=ON -DCMAKE_INSTALL_PREFIX=/usr
 cmake --build build -j"$jobs"
 
 CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
@@ -20,4 +22,6 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 status=0
 (cd build-asan && ctest --output-on-failure -j2 --timeout 600) || status=1
 (cd build && ctest --output-on-failure -j2 --timeout 600) || status=1
+(cd build && cpack -G DEB) && bash scripts/check-package.sh build/package/karvenzop_*.deb || status=1
+# Further lanes (e.g. the Windows cross build) go here as one line each.
 exit $status

@@ -1,14 +1,27 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs. Safe to run again.
+# Installs the Debian packages the project needs. Safe to run again.
+#   scripts/setup.sh run    what building and running the tool needs
+#   scripts/setup.sh test   everything: tests, sanitizer and fuzz build,
+#                           benchmarks, package building and checking (default)
 set -euo pipefail
-PACKAGES=(
+set_name=${1:-test}
+RUN_PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  gettext python3
+  xvfb xauth fonts-liberation
+)
+TEST_PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
-  gettext socat nginx-light python3 curl
-  xvfb xauth x11-utils imagemagick fonts-liberation
+  socat nginx-light curl x11-utils imagemagick
+  dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
 )
+case "$set_name" in
+  run) PACKAGES=("${RUN_PACKAGES[@]}") ;;
+  test) PACKAGES=("${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}") ;;
+  *) echo "usage: $0 [run|test]" >&2; exit 2 ;;
+esac
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -5,7 +5,9 @@
 #include "errorhandler.h"
 #include "eventlog.h"
 #include "exception.h"
+#include "fileio.h"
 #include "firmwareupdater.h"
+#include "karvenzop_config.h"
 #include "mainthreadsync.h"
 #include "portcombobox.h"
 #include "signalled.h"
@@ -133,7 +135,7 @@ TForm1::TForm1(QWidget *parent)
                           Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("KARVEN ZOP v1.0.2"));
+    setWindowTitle(QStringLiteral("KARVEN ZOP v" KZ_VERSION));
     setFixedSize(544, 476);
     move(516, 124);
 
@@ -389,7 +391,7 @@ void TForm1::BuildPageFirmware(QWidget *page)
     MakeLabel(versions, "Label1", "ZOP Version auf Server:", 8, 12);
     MakeStatic(versions, "StaticText2", "not read", 136, 12, 81, 17);
     MakeLabel(versions, "Label4", "ZOP Version lokal:", 8, 32);
-    MakeStatic(versions, "StaticText5", "1.0.2", 136, 32, 81, 17);
+    MakeStatic(versions, "StaticText5", KZ_VERSION, 136, 32, 81, 17);
     MakeLabel(versions, "Label2", "Dekoder Ver. auf Server:", 8, 60);
     MakeStatic(versions, "StaticText3", "not read", 136, 60, 81, 17);
     MakeLabel(versions, "Label3", "Dekoder Version lokal:", 8, 80);

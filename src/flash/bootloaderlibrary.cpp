@@ -1,7 +1,10 @@
 #include "bootloaderlibrary.h"
 
+#include "karvenzop_config.h"
+
 #include <cerrno>
 #include <climits>
+#include <filesystem>
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -34,16 +37,19 @@ BootloaderLibrary::BootloaderLibrary(const std::string &name)
         path_ = name;
         handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     } else {
-        // A copy beside the program wins over one installed elsewhere.
-        const std::string beside = ExecutableDirectory() + name;
-        struct stat st {};
-        if (::stat(beside.c_str(), &st) == 0) {
-            path_ = beside;
-            handle = ::dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
-        } else {
-            path_ = name;
-            handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+        // A copy beside the program (build folder, unpacked copy) wins over
+        // the installed one, and both over one on the usual library path.
+        const std::string installed =
+            (std::filesystem::path(ExecutableDirectory()) / KZ_BOOTLOADER_DIR_FROM_PROGRAM / name).lexically_normal().string();
+        path_ = name;
+        for (const std::string &candidate : {ExecutableDirectory() + name, installed}) {
+            struct stat st {};
+            if (::stat(candidate.c_str(), &st) == 0) {
+                path_ = candidate;
+                break;
+            }
         }
+        handle = ::dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
     }
     if (!handle)
         throw EBootloaderLibrary("Cannot load the bootloader library " + name + ": " + DlError());

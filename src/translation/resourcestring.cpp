@@ -1,6 +1,7 @@
 #include "resourcestring.h"
 
 #include "embedded.h"
+#include "karvenzop_config.h"
 #include "language.h"
 #include "translator.h"
 
@@ -60,8 +61,15 @@ void InitializeTranslation(const std::string &programPath)
     embedded->index = ScanProgramFile(programPath);
     if (embedded->index.empty())
         embedded.reset();
-    const std::string directory = (std::filesystem::path(programPath).parent_path() / "locale").string();
-    auto translator = std::make_unique<TTranslator>(directory, ChooseLanguageFromEnvironment(),
+    // Catalogues beside the program (build folder, unpacked copy) win over
+    // the installed ones.
+    const std::filesystem::path programDirectory = std::filesystem::path(programPath).parent_path();
+    std::filesystem::path directory = programDirectory / "locale";
+    const std::filesystem::path installed = (programDirectory / KZ_CATALOGUE_DIR_FROM_PROGRAM).lexically_normal();
+    std::error_code error;
+    if (!std::filesystem::is_directory(directory, error) && std::filesystem::is_directory(installed, error))
+        directory = installed;
+    auto translator = std::make_unique<TTranslator>(directory.string(), ChooseLanguageFromEnvironment(),
                                                     std::move(embedded));
 
     Lookup &state = State();

@@ -14,8 +14,9 @@ void AddResourceStringDomain(const std::string &name);
 
 // Sets up the catalogue lookup; call once in main() before the window is
 // built. programPath is the program file itself: catalogues are looked for
-// in <its directory>/locale/<language>/LC_MESSAGES/<domain>.mo and inside
-// the program file. Until this has run every text passes unchanged.
+// inside the program file, then in <its directory>/locale/<language>/
+// LC_MESSAGES/<domain>.mo, or, without that folder, in the installed
+// layout's <its directory>/../share/karvenzop/locale. Until this has run every text passes unchanged.
 void InitializeTranslation(const std::string &programPath);
 // Releases the lookup; texts pass unchanged again afterwards.
 void FinalizeTranslation();

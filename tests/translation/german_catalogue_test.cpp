@@ -1,4 +1,5 @@
 #include "catalogue.h"
+#include "karvenzop_config.h"
 #include "mappedfile.h"
 #include "resourcestring.h"
 #include "textforms.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <regex>
 #include <set>
 #include <string>
@@ -15,6 +17,28 @@
 using namespace testsupport;
 
 namespace {
+
+// Sets LANG for one test and puts the old value back.
+class ScopedLang {
+public:
+    explicit ScopedLang(const char *value)
+    {
+        if (const char *old = std::getenv("LANG"))
+            saved_ = old;
+        Set(value);
+    }
+    ~ScopedLang()
+    {
+        if (saved_)
+            ::setenv("LANG", saved_->c_str(), 1);
+        else
+            ::unsetenv("LANG");
+    }
+    void Set(const char *value) { ::setenv("LANG", value, 1); }
+
+private:
+    std::optional<std::string> saved_;
+};
 
 std::string Conversions(std::string_view text)
 {
@@ -89,21 +113,32 @@ TEST(GermanCatalogue, FoundBesideTheProgramForGermanLocales)
 {
     const std::string program =
         (std::filesystem::path(KZ_GERMAN_CATALOGUE).parent_path() / "../../../translation_tests").lexically_normal().string();
-    const char *old = std::getenv("LANG");
-    const std::string saved = old != nullptr ? old : "";
-    ::setenv("LANG", "de_DE.UTF-8", 1);
+    ScopedLang lang("de_DE.UTF-8");
     InitializeTranslation(program);
     EXPECT_EQ(TranslateResourceString("Cannot open file %s"), "Datei %s kann nicht ge\xc3\xb6" "ffnet werden");
     EXPECT_EQ(TranslateResourceString(" (win error code: %d)"), " (Windows-Fehlercode: %d)");
     EXPECT_EQ(TranslateResourceString("Operation would block. "), "Operation w\xc3\xbc" "rde blockieren. ");
     EXPECT_EQ(TranslateResourceString("Not a library message"), "Not a library message");
 
-    ::setenv("LANG", "en_GB.UTF-8", 1);
+    lang.Set("en_GB.UTF-8");
     InitializeTranslation(program);
     EXPECT_EQ(TranslateResourceString("Cannot open file %s"), "Cannot open file %s");
     FinalizeTranslation();
-    if (old != nullptr)
-        ::setenv("LANG", saved.c_str(), 1);
-    else
-        ::unsetenv("LANG");
+}
+
+TEST(GermanCatalogue, FoundInTheInstalledLayoutUnlessACopyLiesBesideTheProgram)
+{
+    TempDir prefix;
+    const std::filesystem::path bin = prefix.Path() / "bin";
+    const std::string program = (bin / "KarvenZop").string();
+    const auto installed = bin / KZ_CATALOGUE_DIR_FROM_PROGRAM / "de/LC_MESSAGES/default.mo";
+    WriteBytes(installed.string(), Msgfmt({{"Cannot open file %s", "installiert: %s"}}));
+    ScopedLang lang("de_DE.UTF-8");
+    InitializeTranslation(program);
+    EXPECT_EQ(TranslateResourceString("Cannot open file %s"), "installiert: %s");
+
+    WriteBytes((bin / "locale/de/LC_MESSAGES/default.mo").string(), Msgfmt({{"Cannot open file %s", "daneben: %s"}}));
+    InitializeTranslation(program);
+    EXPECT_EQ(TranslateResourceString("Cannot open file %s"), "daneben: %s");
+    FinalizeTranslation();
 }

@@ -4,8 +4,8 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 out="$(realpath -m "${1:-$root/screenshots}")"
-bash "$root/scripts/setup.sh"
+bash "$root/scripts/setup.sh" test
 cmake -S "$root" -B "$root/build" -G Ninja >/dev/null
 cmake --build "$root/build" --target screenshots
-cd "$root/build/bin"
+cd "$root/build/dev/bin"
 xvfb-run -a -s "-screen 0 1024x768x24" ./screenshots "$out"
