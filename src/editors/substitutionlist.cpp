@@ -21,8 +21,8 @@ std::string FormatKeyMessage(std::string_view pattern, std::string_view key)
 // at most a bounded part of a key that may be megabytes long.
 [[noreturn]] void ThrowDuplicate(std::string_view key, TextEncoding encoding)
 {
-    throw EDuplicateKeyError(
-        FormatKeyMessage("A key with the name of \"%s\" already exists", ShortenUtf8(DecodeText(key, encoding))));
+    throw EDuplicateKeyError(ShortenUtf8(
+        FormatKeyMessage("A key with the name of \"%s\" already exists", ShortenUtf8(DecodeText(key, encoding), kQuotedTextLimit / 4))));
 }
 
 template <class F>

@@ -1,6 +1,7 @@
 #include "valuelisteditor.h"
 
 #include "errorhandler.h"
+#include "displaytext.h"
 #include "fileio.h"
 #include "resourcestring.h"
 #include "text8bit.h"
@@ -537,6 +538,38 @@ TEST_F(GridPage, LoadShowsTheFileAndKeepsLinesBeforeADuplicate)
     fs::remove(file_);
     EXPECT_THROW(Grid()->LoadFromFile(file_), EFOpenError);
     EXPECT_EQ(Entries(), (Lines{"12=a", "34=b"}));
+}
+
+// Megabytes in a cell or a key must neither stall the window nor be cut in
+// the data: the cell shows a bounded part, saving gives it whole.
+TEST_F(GridPage, LongTextsShowBoundedAndStayWhole)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const std::string value(8 << 20, 'v');
+    Load("K=" + value + "\r\n" + std::string(4 << 20, 'x') + "=1\r\n");
+    Open();
+    GoTo(1, 0);                          // the long key opens in the editor
+    ASSERT_TRUE(WaitFor([&] { return Editor() && Row() == 1; }));
+    GoTo(0, 1);
+    ASSERT_TRUE(WaitFor([&] { return Editor() && Row() == 0 && Column() == 1; }));
+    Grid()->viewport()->repaint();
+    EXPECT_LE(Shown(0, 1).size(), DisplayTextLimit);
+    EXPECT_LE(Editor()->text().size(), DisplayTextLimit);
+    Key(Qt::Key_Up, Qt::ControlModifier);  // leaving the shortened cell stores nothing
+    Grid()->SaveToFile(file_);
+    EXPECT_EQ(LoadFileBytes(file_), "K=" + value + "\r\n" + std::string(4 << 20, 'x') + "=1\r\n");
+
+    // Two long keys differing in case: the box text quotes a bounded part.
+    try {
+        Load(std::string(4 << 20, 'k') + "=1\r\n" + std::string(4 << 20, 'K') + "=2\r\n");
+        ADD_FAILURE() << "duplicate not reported";
+    } catch (const EDuplicateKeyError &e) {
+        EXPECT_LE(e.Message().size(), 4096u);
+        EXPECT_EQ(e.Message().rfind("A key with the name of \"KKK", 0), 0u);
+    }
+    EXPECT_LT(timer.elapsed(), 20000) << "long texts stall the grid";
+    EXPECT_TRUE(messages_.empty());
 }
 
 int main(int argc, char **argv)
