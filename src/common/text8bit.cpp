@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -74,6 +75,24 @@ char32_t FoldChar(char32_t ch)
     return ch;
 }
 
+// Calls f(bytes, character) for each character of UTF-8 text; a byte that
+// starts no valid sequence comes alone, without a character.
+template <class F>
+void ForEachCharacter(std::string_view text, F &&f)
+{
+    for (size_t i = 0; i < text.size();) {
+        char32_t ch = 0;
+        const size_t length = DecodeAt(text, i, ch);
+        if (length == 0) {
+            f(text.substr(i, 1), std::nullopt);
+            ++i;
+        } else {
+            f(text.substr(i, length), std::optional<char32_t>(ch));
+            i += length;
+        }
+    }
+}
+
 } // namespace
 
 bool IsValidUtf8(std::string_view text)
@@ -131,17 +150,17 @@ std::string DecodeText(std::string_view bytes, TextEncoding encoding)
 {
     std::string out;
     out.reserve(bytes.size());
-    for (size_t i = 0; i < bytes.size();) {
-        char32_t ch = 0;
-        const size_t length = encoding == TextEncoding::Utf8 ? DecodeAt(bytes, i, ch) : 0;
-        if (length != 0) {
-            out.append(bytes.substr(i, length));
-            i += length;
-            continue;
-        }
-        AppendUtf8(out, cp1252::ToUnicode(static_cast<unsigned char>(bytes[i])));
-        ++i;
+    if (encoding == TextEncoding::Windows1252) {
+        for (const char c : bytes)
+            AppendUtf8(out, cp1252::ToUnicode(static_cast<unsigned char>(c)));
+        return out;
     }
+    ForEachCharacter(bytes, [&](std::string_view piece, std::optional<char32_t> ch) {
+        if (ch)
+            out.append(piece);
+        else
+            AppendUtf8(out, cp1252::ToUnicode(static_cast<unsigned char>(piece[0])));
+    });
     return out;
 }
 
@@ -151,17 +170,10 @@ std::string EncodeText(std::string_view utf8, TextEncoding encoding)
         return std::string(utf8);
     std::string out;
     out.reserve(utf8.size());
-    for (size_t i = 0; i < utf8.size();) {
-        char32_t ch = 0;
-        size_t length = DecodeAt(utf8, i, ch);
-        if (length == 0) {
-            ch = U'?';
-            length = 1;
-        }
-        const int byte = cp1252::FromUnicode(ch);
+    ForEachCharacter(utf8, [&](std::string_view, std::optional<char32_t> ch) {
+        const int byte = ch ? cp1252::FromUnicode(*ch) : -1;
         out.push_back(byte < 0 ? '?' : static_cast<char>(byte));
-        i += length;
-    }
+    });
     return out;
 }
 
@@ -171,18 +183,13 @@ std::string FoldCase(std::string_view bytes, TextEncoding encoding)
         return cp1252::FoldCase(bytes);
     std::string out;
     out.reserve(bytes.size());
-    for (size_t i = 0; i < bytes.size();) {
-        char32_t ch = 0;
-        const size_t length = DecodeAt(bytes, i, ch);
-        if (length <= 1) {
-            // ASCII, or a stray byte, which folds as Windows-1252 would.
-            out.push_back(static_cast<char>(cp1252::FoldCase(static_cast<unsigned char>(bytes[i]))));
-            ++i;
-            continue;
-        }
-        AppendUtf8(out, FoldChar(ch));
-        i += length;
-    }
+    ForEachCharacter(bytes, [&](std::string_view piece, std::optional<char32_t> ch) {
+        // ASCII, or a stray byte, folds as Windows-1252 would.
+        if (piece.size() == 1)
+            out.push_back(static_cast<char>(cp1252::FoldCase(static_cast<unsigned char>(piece[0]))));
+        else
+            AppendUtf8(out, FoldChar(*ch));
+    });
     return out;
 }
 

@@ -47,21 +47,13 @@ bool WaitFor(F condition, int timeoutMs = 10000)
     return true;
 }
 
-// The page the grid lives on, cut down to the grid and its two buttons,
+// The page the grid lives on, cut down to the grid and its buttons,
 // wired the way the main window wires them.
 class GridPage : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetDefaultExceptionHandler([this](std::exception_ptr error) {
-            try {
-                std::rethrow_exception(error);
-            } catch (const Exception &e) {
-                messages_.push_back(e.Message());
-            } catch (const std::exception &e) {
-                messages_.push_back(std::string("foreign: ") + e.what());
-            }
-        });
+        SetDefaultExceptionHandler([this](std::exception_ptr error) { Record(error); });
         auto *layout = new QVBoxLayout(&window_);
         auto *grid = new TValueListEditor(&window_);
         grid->setFixedSize(306, 300);
@@ -88,6 +80,17 @@ protected:
     }
 
     void TearDown() override { SetDefaultExceptionHandler(nullptr); }
+
+    void Record(std::exception_ptr error)
+    {
+        try {
+            std::rethrow_exception(error);
+        } catch (const Exception &e) {
+            messages_.push_back(e.Message());
+        } catch (const std::exception &e) {
+            messages_.push_back(std::string("foreign: ") + e.what());
+        }
+    }
 
     TValueListEditor *Grid() { return window_.findChild<TValueListEditor *>(QStringLiteral("ValueListEditor1")); }
     QPushButton *Button(const char *name) { return window_.findChild<QPushButton *>(QString::fromLatin1(name)); }
@@ -402,11 +405,7 @@ TEST_F(GridPage, TabLeavesTheGridAndANewRowStartsWithItsKey)
 TEST_F(GridPage, ClickThatRefusesADuplicateKeyStillTakesEffect)
 {
     SetDefaultExceptionHandler([this](std::exception_ptr error) {
-        try {
-            std::rethrow_exception(error);
-        } catch (const Exception &e) {
-            messages_.push_back(e.Message());
-        }
+        Record(error);
         QDialog box(&window_);
         box.setModal(true);
         QTimer::singleShot(300, &box, &QDialog::accept);
@@ -430,11 +429,7 @@ TEST_F(GridPage, ErrorBoxTakingTheFocusDoesNotLeaveTheCell)
 {
     // Like the real handler, show a window that takes the activation.
     SetDefaultExceptionHandler([this](std::exception_ptr error) {
-        try {
-            std::rethrow_exception(error);
-        } catch (const Exception &e) {
-            messages_.push_back(e.Message());
-        }
+        Record(error);
         QWidget box;
         box.show();
         box.activateWindow();
