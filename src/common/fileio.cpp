@@ -2,6 +2,7 @@
 
 #include "regularfile.h"
 #include "resourcestring.h"
+#include "text8bit.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -15,13 +16,14 @@
 
 namespace {
 
+// Bounded: a catalogue may carry a translation of any length.
 std::string Format1(std::string_view pattern, const std::string &arg)
 {
     std::string text = TranslateResourceString(pattern);
     const auto at = text.find("%s");
     if (at != std::string::npos)
         text.replace(at, 2, arg);
-    return text;
+    return ShortenUtf8(text);
 }
 
 class Fd {
@@ -139,6 +141,12 @@ public:
         if (::rename(path_.c_str(), target.c_str()) != 0)
             return false;
         named_ = false;
+        // The rename itself must reach the disk too.
+        const int folder = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder >= 0) {
+            ::fsync(folder);
+            ::close(folder);
+        }
         return true;
     }
 

@@ -154,7 +154,7 @@ TEST_F(FileSaving, SaveKilledMidWriteLeavesNothingStray)
 {
     Write("substi.txt", "old\r\n");
     bool killedMidSave = false;
-    for (size_t megabytes = 64; megabytes <= 512 && !killedMidSave; megabytes *= 2) {
+    for (size_t megabytes = 64; megabytes <= 256 && !killedMidSave; megabytes *= 2) {
         const pid_t child = ::fork();
         if (child == 0) {
             ::alarm(60);
