@@ -2,7 +2,7 @@
 
 #include "errorhandler.h"
 #include "exception.h"
-#include "textforms.h"
+#include "text8bit.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -22,9 +22,7 @@ QString ApplicationTitle(const QString &executablePath)
 
 QString AnsiToQString(const std::string &text)
 {
-    if (IsValidUtf8(text))
-        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    return QString::fromStdString(TextToUtf8(text));
 }
 
 QString ErrorBoxText(std::exception_ptr error)

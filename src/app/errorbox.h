@@ -11,8 +11,8 @@ class QWidget;
 // ".", every letter after the first in lower case ("KarvenZop" → "Karvenzop").
 QString ApplicationTitle(const QString &executablePath);
 
-// 8-bit text for display: UTF-8 where it is valid UTF-8 (translated messages),
-// else Windows-1252/Latin-1 bytes (file contents, decoder bytes).
+// 8-bit text for display by the one rule of text8bit.h: UTF-8 where it is
+// valid UTF-8, else Windows-1252.
 QString AnsiToQString(const std::string &text);
 
 // The text an error box shows for an exception: its message, with the final

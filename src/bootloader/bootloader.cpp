@@ -2,7 +2,9 @@
 
 #include "bootloadererror.h"
 #include "bootmessages.h"
+#include "filelimits.h"
 #include "firmwarecontainer.h"
+#include "regularfile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -32,25 +34,14 @@ std::string Hex(uint32_t v, int digits)
 
 std::string ReadWholeFile(const std::string &path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        throw EBootloader("Cannot read the firmware file " + path + ": " + std::strerror(error));
-    }
+    // Not blocking on a FIFO, and only a regular file the container may be.
+    const int fd = OpenRegularFile(path, kFirmwareFileLimit);
     std::string bytes;
-    char piece[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, piece, sizeof piece);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            const int error = errno;
+    if (fd < 0 || !ReadRegularFile(fd, kFirmwareFileLimit, bytes)) {
+        const int error = errno;
+        if (fd >= 0)
             ::close(fd);
-            throw EBootloader("Cannot read the firmware file " + path + ": " + std::strerror(error));
-        }
-        if (got == 0)
-            break;
-        bytes.append(piece, static_cast<size_t>(got));
+        throw EBootloader("Cannot read the firmware file " + path + ": " + std::strerror(error));
     }
     ::close(fd);
     return bytes;

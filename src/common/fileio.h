@@ -1,6 +1,7 @@
 #pragma once
 
 #include "exception.h"
+#include "filelimits.h"
 
 #include <string>
 #include <string_view>
@@ -13,10 +14,16 @@ class EWriteError : public Exception { using Exception::Exception; };    // "Str
 
 // Reads a whole file (relative names resolve against the working
 // directory). The file is opened shared for reading: a writer holding an
-// exclusive lock on it makes the open fail.
-std::string LoadFileBytes(const std::string &name);
+// exclusive lock on it makes the open fail. Anything but a regular file of
+// at most `limit` bytes fails to open.
+std::string LoadFileBytes(const std::string &name, uint64_t limit = kSubstitutionFileLimit);
 
-// Replaces a file with the given bytes. The bytes go into a temporary file
+// Replaces a file with the given bytes. The bytes go into an unnamed file
 // beside the target, which is flushed and renamed over the target only when
-// complete, so a failed save never destroys the previous file.
+// complete, so a failed or killed save never destroys the previous file nor
+// leaves a partial one behind. A symlink is followed and the file it names
+// replaced; mode and owner are kept. A file the user may not write, or one
+// that is not a regular file, is refused. Where only the file is writable
+// (its folder is not), or it has further hard links, it is rewritten in
+// place.
 void SaveFileBytes(const std::string &name, std::string_view bytes);

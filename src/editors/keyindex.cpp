@@ -1,6 +1,7 @@
 #include "keyindex.h"
 
 #include "cp1252.h"
+#include "text8bit.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,8 +16,25 @@ std::string_view KeyOfLine(const std::string &line)
               : std::string_view();
 }
 
-bool EqualFolded(std::string_view a, std::string_view b)
+bool Ascii(std::string_view text)
 {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+// Byte by byte where a byte is a character: always in Windows-1252, and for
+// ASCII keys (the usual FMS identifiers) in UTF-8 too.
+bool BytewiseFolding(TextEncoding encoding, std::string_view key)
+{
+    return encoding == TextEncoding::Windows1252 || Ascii(key);
+}
+
+bool EqualFolded(TextEncoding encoding, std::string_view a, std::string_view b)
+{
+    if (!BytewiseFolding(encoding, a) || !BytewiseFolding(encoding, b))
+        return FoldCase(a, encoding) == FoldCase(b, encoding);
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i)
@@ -34,8 +52,13 @@ uint64_t Seed()
 
 } // namespace
 
-uint32_t TKeyIndex::Hash(std::string_view key)
+uint32_t TKeyIndex::Hash(std::string_view key) const
 {
+    std::string folded;
+    if (!BytewiseFolding(encoding_, key)) {
+        folded = FoldCase(key, encoding_);
+        key = folded;
+    }
     uint64_t h = 0xcbf29ce484222325ULL ^ Seed();
     for (const char c : key) {
         h ^= cp1252::FoldCase(static_cast<unsigned char>(c));
@@ -56,7 +79,7 @@ size_t TKeyIndex::Locate(const Lines &lines, std::string_view key, uint32_t hash
         const Slot &slot = slots_[i];
         if (slot.linePlusOne == 0)
             return npos;
-        if (slot.hash == hash && EqualFolded(KeyOfLine(lines[slot.linePlusOne - 1]), key))
+        if (slot.hash == hash && EqualFolded(encoding_, KeyOfLine(lines[slot.linePlusOne - 1]), key))
             return i;
     }
 }
@@ -133,6 +156,12 @@ void TKeyIndex::ShiftFrom(size_t first, std::ptrdiff_t delta)
     for (Slot &slot : slots_)
         if (slot.linePlusOne != 0 && slot.linePlusOne - 1 >= first)
             slot.linePlusOne = static_cast<uint32_t>(static_cast<std::ptrdiff_t>(slot.linePlusOne) + delta);
+}
+
+void TKeyIndex::SetEncoding(TextEncoding encoding)
+{
+    Clear();
+    encoding_ = encoding;
 }
 
 void TKeyIndex::Clear()

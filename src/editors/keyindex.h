@@ -6,8 +6,10 @@
 #include <string_view>
 #include <vector>
 
+#include "text8bit.h"
+
 // A flat hash index over the keys of a list of "key=value" lines, compared
-// with Windows-1252 case folding. It stores line numbers only and reads the
+// regardless of case in the list's text encoding. It stores line numbers only and reads the
 // keys from the lines the owner passes in, so loading a large file allocates
 // nothing per line. The owner keeps it in step: Add/Remove a line's key,
 // ShiftFrom when lines are inserted or removed before others.
@@ -27,6 +29,8 @@ public:
     void ShiftFrom(size_t first, std::ptrdiff_t delta);
     void Reserve(size_t keys);
     void Clear();
+    // Empties the index and compares in `encoding` from now on.
+    void SetEncoding(TextEncoding encoding);
 
 private:
     struct Slot {
@@ -34,11 +38,12 @@ private:
         uint32_t hash = 0;
     };
 
-    static uint32_t Hash(std::string_view key);
+    uint32_t Hash(std::string_view key) const;
     size_t Locate(const Lines &lines, std::string_view key, uint32_t hash) const;
     void Place(Slot slot);
     void Grow(size_t capacity);
 
     std::vector<Slot> slots_; // power-of-two size, linear probing
     size_t used_ = 0;
+    TextEncoding encoding_ = TextEncoding::Utf8;
 };

@@ -2,6 +2,7 @@
 
 #include "fileio.h"
 #include "resourcestring.h"
+#include "text8bit.h"
 
 #include <cstring>
 
@@ -16,9 +17,12 @@ std::string FormatKeyMessage(std::string_view pattern, std::string_view key)
     return text;
 }
 
-[[noreturn]] void ThrowDuplicate(std::string_view key)
+// The message is UTF-8 like the catalogue's text around the key, and quotes
+// at most a bounded part of a key that may be megabytes long.
+[[noreturn]] void ThrowDuplicate(std::string_view key, TextEncoding encoding)
 {
-    throw EDuplicateKeyError(FormatKeyMessage("A key with the name of \"%s\" already exists", key));
+    throw EDuplicateKeyError(ShortenUtf8(
+        FormatKeyMessage("A key with the name of \"%s\" already exists", ShortenUtf8(DecodeText(key, encoding), kQuotedTextLimit / 4))));
 }
 
 template <class F>
@@ -102,7 +106,7 @@ void TSubstitutionList::CheckUnique(std::string_view line) const
 {
     const std::string_view key = KeyOf(line);
     if (KeyTaken(key, lines_.size()))
-        ThrowDuplicate(key);
+        ThrowDuplicate(key, encoding_);
 }
 
 void TSubstitutionList::Add(std::string line)
@@ -140,7 +144,7 @@ void TSubstitutionList::SetKey(size_t index, std::string_view key)
     CheckIndex(index, lines_.size());
     CheckKeyText(key);
     if (KeyTaken(key, index))
-        ThrowDuplicate(key);
+        ThrowDuplicate(key, encoding_);
     std::string &line = lines_[index];
     std::string updated;
     updated.reserve(key.size() + 1 + line.size());
@@ -163,6 +167,11 @@ void TSubstitutionList::SetValue(size_t index, std::string_view value)
 void TSubstitutionList::LoadFromText(std::string_view text)
 {
     Clear();
+    // The part after the first NUL is ignored, so it has no say either.
+    if (const void *nul = std::memchr(text.data(), '\0', text.size()))
+        text = text.substr(0, static_cast<size_t>(static_cast<const char *>(nul) - text.data()));
+    encoding_ = EncodingOf(text);
+    keys_.SetEncoding(encoding_);
     // Growing the index as lines arrive costs more than the lines
     // themselves; the LF count is a close guess for the line count.
     size_t breaks = 0;

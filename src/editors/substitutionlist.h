@@ -2,6 +2,7 @@
 
 #include "exception.h"
 #include "keyindex.h"
+#include "text8bit.h"
 
 #include <cstddef>
 #include <string>
@@ -21,13 +22,16 @@ class EInvalidKeyError : public Exception { using Exception::Exception; };
 // The substitution list: ordered lines "key=value". The key is the text
 // before the first "=" (a line without one has an empty key and is all
 // value). Non-empty keys are unique regardless of letter case; any number
-// of entries may have an empty key. Lines are 8-bit Windows-1252 text and
-// are stored exactly as given.
+// of entries may have an empty key. Lines are stored exactly as given, as
+// 8-bit text in the list's encoding: the loaded file's (UTF-8 if all of it
+// is valid UTF-8, else Windows-1252), UTF-8 for a list not loaded from a
+// file. So a file loaded and saved unchanged keeps its bytes.
 class TSubstitutionList {
 public:
     size_t Count() const { return lines_.size(); }
     bool Empty() const { return lines_.empty(); }
     const std::vector<std::string> &Lines() const { return lines_; }
+    TextEncoding Encoding() const { return encoding_; }
     const std::string &Line(size_t index) const;
 
     static std::string_view KeyOf(std::string_view line);
@@ -73,6 +77,7 @@ private:
     void CheckIndex(size_t index, size_t limit) const;
 
     std::vector<std::string> lines_;
+    TextEncoding encoding_ = TextEncoding::Utf8;
     // Non-empty keys, so the duplicate check does not walk the list.
     TKeyIndex keys_;
 };

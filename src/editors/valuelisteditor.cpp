@@ -1,10 +1,12 @@
 #include "valuelisteditor.h"
 
-#include "cp1252.h"
+#include "displaytext.h"
 #include "errorhandler.h"
 #include "fileio.h"
+#include "text8bit.h"
 
 #include <QAbstractTableModel>
+#include <QApplication>
 #include <QFocusEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -13,27 +15,21 @@
 #include <QStyledItemDelegate>
 
 #include <algorithm>
+#include <functional>
+#include <utility>
 
 namespace {
 
-QString FromCp1252(std::string_view bytes)
+// Cells show and take text in the list's own encoding, so a file keeps its
+// encoding; in a Windows-1252 list characters it lacks become "?".
+QString Decoded(const TSubstitutionList &list, std::string_view bytes)
 {
-    QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
-    for (size_t i = 0; i < bytes.size(); ++i)
-        text[static_cast<qsizetype>(i)] = QChar(cp1252::ToUnicode(static_cast<unsigned char>(bytes[i])));
-    return text;
+    return QString::fromStdString(DecodeText(bytes, list.Encoding()));
 }
 
-// Characters the code page lacks become "?", as the system's own conversion does.
-std::string ToCp1252(const QString &text)
+std::string Encoded(const TSubstitutionList &list, const QString &text)
 {
-    std::string bytes;
-    bytes.reserve(static_cast<size_t>(text.size()));
-    for (const char32_t ch : text.toUcs4()) {
-        const int byte = cp1252::FromUnicode(ch);
-        bytes.push_back(byte < 0 ? '?' : static_cast<char>(byte));
-    }
-    return bytes;
+    return EncodeText(text.toStdString(), list.Encoding());
 }
 
 // Runs on every structural change, also when an exception leaves early.
@@ -45,6 +41,28 @@ public:
     Counter &operator=(const Counter &) = delete;
 private:
     int &value_;
+};
+
+// Runs `then` once, after the next mouse button release anywhere in the
+// application has been seen, and goes away.
+class ReleaseWaiter : public QObject {
+public:
+    ReleaseWaiter(QObject *parent, std::function<void()> then) : QObject(parent), then_(std::move(then)) {}
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::MouseButtonRelease && then_) {
+            auto then = std::exchange(then_, nullptr);
+            qApp->removeEventFilter(this);
+            deleteLater();
+            then();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> then_;
 };
 
 } // namespace
@@ -68,7 +86,9 @@ public:
         const auto row = static_cast<size_t>(index.row());
         if (row >= list_.Count())
             return QString();
-        return FromCp1252(index.column() == 0 ? list_.Key(row) : list_.Value(row));
+        const QString text = Decoded(list_, index.column() == 0 ? list_.Key(row) : list_.Value(row));
+        // A cell shows a bounded part of a long text; the list keeps it whole.
+        return role == Qt::DisplayRole ? BoundForDisplay(text) : text;
     }
 
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override
@@ -159,14 +179,23 @@ public:
             return;
         line->setProperty("kzLoaded", true);
         const QString text = index.data(Qt::EditRole).toString();
-        line->setText(text);
-        grid_->EditorLoaded(line, index, text);
+        if (text.size() > DisplayTextLimit) {
+            // Too long to lay out in a line editor: shown in part and read-only,
+            // so that leaving the cell never stores the shortened text.
+            line->setReadOnly(true);
+            line->setProperty("kzShortened", true);
+        }
+        line->setText(BoundForDisplay(text));
+        grid_->EditorLoaded(line, index, line->text());
     }
 
     void setModelData(QWidget *editor, QAbstractItemModel *, const QModelIndex &index) const override
     {
-        grid_->CellCommitted(index, static_cast<QLineEdit *>(editor)->text());
+        if (!Shortened(editor))
+            grid_->CellCommitted(index, static_cast<QLineEdit *>(editor)->text());
     }
+
+    static bool Shortened(const QWidget *editor) { return editor->property("kzShortened").toBool(); }
 
     void updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option, const QModelIndex &) const override
     {
@@ -184,6 +213,12 @@ protected:
             const auto reason = static_cast<QFocusEvent *>(event)->reason();
             if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
                 return false;
+            if (reason == Qt::MouseFocusReason) {
+                // A click elsewhere is under way: a box opened now would swallow
+                // its release, and with it the click.
+                Counter deferring(grid_->errorsAfterClick_);
+                return QStyledItemDelegate::eventFilter(object, event);
+            }
         }
         return QStyledItemDelegate::eventFilter(object, event);
     }
@@ -350,6 +385,13 @@ void TValueListEditor::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEd
     // Tab moves on by itself: the base would open the next cell a second
     // time, since opening on a current change is ours and not a trigger.
     QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
+    const bool forward = hint == QAbstractItemDelegate::EditNextItem;
+    const QModelIndex current = currentIndex();
+    if (!current.isValid() || (forward ? current.row() == model_->rowCount() - 1 && current.column() == 1
+                                       : current.row() == 0 && current.column() == 0)) {
+        QWidget::focusNextPrevChild(forward);
+        return;
+    }
     const QModelIndex next = moveCursor(hint == QAbstractItemDelegate::EditNextItem ? MoveNext : MovePrevious,
                                         Qt::NoModifier);
     if (next.isValid())
@@ -399,7 +441,7 @@ void TValueListEditor::CellTextEdited(QLineEdit *editor, const QPersistentModelI
 {
     if (!index.isValid())
         return;
-    const std::string bytes = ToCp1252(text);
+    const std::string bytes = Encoded(list_, text);
     if (index.column() == 0 && bytes.find('=') != std::string::npos) {
         // Refuse the keystroke (or paste) as a whole and keep what was there.
         const int cursor = editor->cursorPosition() - static_cast<int>(text.size() - editorAccepted_.size());
@@ -407,7 +449,7 @@ void TValueListEditor::CellTextEdited(QLineEdit *editor, const QPersistentModelI
         editor->setCursorPosition(std::clamp(cursor, 0, static_cast<int>(editorAccepted_.size())));
         TSubstitutionList::CheckKeyText(bytes);
     }
-    const QString shown = FromCp1252(bytes);
+    const QString shown = Decoded(list_, bytes);
     if (shown != text) {
         // Show what will be stored for characters the code page lacks.
         const int cursor = editor->cursorPosition();
@@ -423,17 +465,46 @@ void TValueListEditor::CellTextEdited(QLineEdit *editor, const QPersistentModelI
 
 void TValueListEditor::CellCommitted(const QModelIndex &index, const QString &text)
 {
-    Guarded([&] {
+    try {
         if (!index.isValid() || index.model() != model_)
             return;
-        const std::string bytes = ToCp1252(text);
+        const std::string bytes = Encoded(list_, text);
         if (index.column() != 0) {
             ApplyValue(index.row(), bytes);
             return;
         }
         TSubstitutionList::CheckKeyText(bytes);
         ApplyKey(index.row(), bytes);
+    } catch (...) {
+        if (errorsAfterClick_ > 0)
+            ReportAfterClick(std::current_exception());
+        else
+            HandleCurrentException();
+    }
+}
+
+void TValueListEditor::ReportAfterClick(std::exception_ptr error)
+{
+    // Shown once the mouse button is up and the click has done its work on
+    // what the grid holds (the refused key is not stored).
+    auto *waiter = new ReleaseWaiter(this, [this, error] {
+        QMetaObject::invokeMethod(
+            this, [error] { Guarded([&] { std::rethrow_exception(error); }); }, Qt::QueuedConnection);
     });
+    qApp->installEventFilter(waiter);
+}
+
+bool TValueListEditor::focusNextPrevChild(bool next)
+{
+    // Tab past the last cell, or Shift+Tab before the first, leaves the
+    // grid as in any other control instead of wrapping round.
+    const QModelIndex current = currentIndex();
+    const bool atEdge = !current.isValid() ||
+                        (next ? current.row() == model_->rowCount() - 1 && current.column() == 1
+                              : current.row() == 0 && current.column() == 0);
+    if (atEdge)
+        return QWidget::focusNextPrevChild(next);
+    return QTableView::focusNextPrevChild(next);
 }
 
 void TValueListEditor::ApplyKey(int row, const std::string &key)
@@ -471,10 +542,10 @@ void TValueListEditor::ApplyValue(int row, const std::string &value)
 void TValueListEditor::CommitOpenEditor()
 {
     QLineEdit *editor = OpenEditor();
-    if (!editor)
+    if (!editor || ValueListCellDelegate::Shortened(editor))
         return;
     const QModelIndex index = editorIndex_;
-    const std::string bytes = ToCp1252(editor->text());
+    const std::string bytes = Encoded(list_, editor->text());
     try {
         if (index.column() == 0) {
             TSubstitutionList::CheckKeyText(bytes);
@@ -502,7 +573,7 @@ void TValueListEditor::UndoOrDeleteEmpty()
         refusedKey_.clear();
         const auto row = static_cast<size_t>(index.row());
         if (row < list_.Count()) {
-            const std::string bytes = ToCp1252(editorOriginal_);
+            const std::string bytes = Encoded(list_, editorOriginal_);
             if (index.column() == 0)
                 list_.SetKey(row, bytes);
             else
@@ -531,7 +602,8 @@ void TValueListEditor::AppendBelowLast()
     if (static_cast<size_t>(row) >= list_.Count() || list_.Key(static_cast<size_t>(row)).empty())
         return;
     model_->InsertEntry(row + 1, "=");
-    MoveTo(row + 1);
+    // A new row starts with its key, whichever column the cursor came from.
+    selectionModel()->setCurrentIndex(model_->index(row + 1, 0), QItemSelectionModel::ClearAndSelect);
 }
 
 bool TValueListEditor::HandleKey(QKeyEvent *event)

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QTableView>
 
+#include <exception>
 #include <string>
 
 class QLineEdit;
@@ -41,6 +42,7 @@ protected:
     void focusInEvent(QFocusEvent *event) override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
     void closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     friend class ValueListCellDelegate;
@@ -53,6 +55,7 @@ private:
     void CellTextEdited(QLineEdit *editor, const QPersistentModelIndex &index, const QString &text);
     void CellCommitted(const QModelIndex &index, const QString &text);
     void AfterCurrentSet(int from, int to);
+    void ReportAfterClick(std::exception_ptr error);
 
     void ApplyKey(int row, const std::string &key);
     void ApplyValue(int row, const std::string &value);
@@ -76,4 +79,5 @@ private:
     QString editorAccepted_;   // last text let through, to refuse a keystroke
     std::string refusedKey_;   // last duplicate typed, not stored
     int moveRuleSuspended_ = 0;
+    int errorsAfterClick_ = 0;  // a refusal now is reported after the click that caused it
 };

@@ -92,7 +92,7 @@ EmbeddedIndex ParseEmbeddedIndex(std::string_view bytes)
 EmbeddedIndex ScanProgramFile(const std::string &programPath)
 {
     try {
-        const MappedFile program = MappedFile::Map(programPath);
+        const MappedFile program = MappedFile::Map(programPath, 0, MappedFile::kToEnd, kProgramFileLimit);
         return ParseEmbeddedIndex(program.Bytes());
     } catch (const std::exception &) {
         return {};

@@ -1,14 +1,12 @@
 #include "mappedfile.h"
 
 #include "exception.h"
+#include "regularfile.h"
 
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 MappedFile::~MappedFile()
@@ -18,7 +16,7 @@ MappedFile::~MappedFile()
 
 MappedFile::MappedFile(MappedFile &&other) noexcept
     : base_(std::exchange(other.base_, nullptr)), length_(std::exchange(other.length_, 0)),
-      view_(std::exchange(other.view_, {}))
+      owned_(std::move(other.owned_)), view_(std::exchange(other.view_, {}))
 {
 }
 
@@ -28,6 +26,7 @@ MappedFile &MappedFile::operator=(MappedFile &&other) noexcept
         Release();
         base_ = std::exchange(other.base_, nullptr);
         length_ = std::exchange(other.length_, 0);
+        owned_ = std::move(other.owned_);  // a vector's move keeps its buffer, so view_ stays valid
         view_ = std::exchange(other.view_, {});
     }
     return *this;
@@ -35,51 +34,34 @@ MappedFile &MappedFile::operator=(MappedFile &&other) noexcept
 
 void MappedFile::Release() noexcept
 {
-    if (base_ != nullptr)
-        ::munmap(base_, length_);
+    owned_.clear();
+    owned_.shrink_to_fit();
     base_ = nullptr;
     length_ = 0;
     view_ = {};
 }
 
-MappedFile MappedFile::Map(const std::string &name, uint64_t offset, uint64_t size)
+MappedFile MappedFile::Map(const std::string &name, uint64_t offset, uint64_t size, uint64_t limit)
 {
-    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    // The whole file must be a bounded regular file, even when only a range is
+    // wanted: the program file holding embedded catalogues is bounded too.
+    const uint64_t fileLimit = offset == 0 && size == kToEnd ? limit : ~uint64_t{0};
+    const int fd = OpenRegularFile(name, fileLimit);
+    if (fd < 0 && errno == EINVAL)
+        throw Exception("Cannot create memory map on file " + name);
     if (fd < 0)
         throw Exception("Cannot open file " + name);
-    struct stat st {};
-    const bool statted = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (!statted) {
-        ::close(fd);
-        throw Exception("Cannot create memory map on file " + name);
-    }
-
-    MappedFile mapped;
-    const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
-    if (offset >= fileSize) {
-        ::close(fd);
-        return mapped;
-    }
-    if (size == kToEnd || size > fileSize - offset)
-        size = fileSize - offset;
-    if (size == 0) {
-        ::close(fd);
-        return mapped;
-    }
-
-    // mmap wants a page-aligned file offset; the view skips the lead-in.
-    const uint64_t page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
-    const uint64_t aligned = offset - offset % page;
-    const uint64_t leadIn = offset - aligned;
-    const size_t length = static_cast<size_t>(leadIn + size);
-    void *base = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, static_cast<off_t>(aligned));
+    std::string bytes;
+    const bool read = ReadRegularFile(fd, limit, bytes, offset, size);
     const int error = errno;
     ::close(fd);
-    if (base == MAP_FAILED)
+    if (!read) {
+        if (error == EFBIG)
+            throw Exception("Cannot open file " + name);
         throw Exception("Cannot map file " + name + " into memory. Reason: " + std::strerror(error));
-
-    mapped.base_ = base;
-    mapped.length_ = length;
-    mapped.view_ = std::string_view(static_cast<const char *>(base) + leadIn, static_cast<size_t>(size));
+    }
+    MappedFile mapped;
+    mapped.owned_.assign(bytes.begin(), bytes.end());
+    mapped.view_ = std::string_view(mapped.owned_.data(), mapped.owned_.size());
     return mapped;
 }

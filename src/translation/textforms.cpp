@@ -47,52 +47,6 @@ std::string RestoreCrLf(std::string_view text)
     return out;
 }
 
-bool IsValidUtf8(std::string_view text)
-{
-    size_t i = 0;
-    const size_t n = text.size();
-    const auto byte = [&](size_t at) { return static_cast<unsigned char>(text[at]); };
-    while (i < n) {
-        if (n - i >= 8 && (Load8(text.data() + i) & kHighBits) == 0) {
-            i += 8;
-            continue;
-        }
-        const unsigned char lead = byte(i);
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t extra;
-        unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            extra = 1;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            extra = 2;
-            if (lead == 0xE0)
-                low = 0xA0; // overlong
-            else if (lead == 0xED)
-                high = 0x9F; // surrogates
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            extra = 3;
-            if (lead == 0xF0)
-                low = 0x90; // overlong
-            else if (lead == 0xF4)
-                high = 0x8F; // above U+10FFFF
-        } else {
-            return false;
-        }
-        if (n - i <= extra)
-            return false;
-        if (byte(i + 1) < low || byte(i + 1) > high)
-            return false;
-        for (size_t k = 2; k <= extra; ++k)
-            if ((byte(i + k) & 0xC0) != 0x80)
-                return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
 std::string DecodeTranslation(std::string_view text)
 {
     // One pass checks the bytes and counts the LFs lacking their CR; the

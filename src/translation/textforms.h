@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "text8bit.h"  // IsValidUtf8
+
 // Catalogue keys carry bare LF line ends; texts shown on the window use
 // CR LF. These helpers move between the two forms.
 std::string RemoveCarriageReturns(std::string_view text);
@@ -13,5 +15,3 @@ std::string RestoreCrLf(std::string_view text);
 // not valid UTF-8 (our 8-bit strings are UTF-8, so decoding is checking).
 std::string DecodeTranslation(std::string_view text);
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool IsValidUtf8(std::string_view text);

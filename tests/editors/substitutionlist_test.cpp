@@ -118,9 +118,10 @@ TEST(SubstitutionList, KeyIsTextBeforeFirstEqualsSign)
 TEST(SubstitutionList, KeysCollideRegardlessOfCaseButEmptyKeysNever)
 {
     TSubstitutionList list;
-    list.Add("Wache\xC4=1");
-    EXPECT_EQ(MessageOf([&] { list.Add("wache\xE4=2"); }), "A key with the name of \"wache\xE4\" already exists");
-    EXPECT_EQ(MessageOf([&] { list.Insert(0, "WACHE\xC4="); }), "A key with the name of \"WACHE\xC4\" already exists");
+    list.LoadFromText("Wache\xC4=1");     // a Windows-1252 file
+    // The message is UTF-8, as the catalogue text around the key is.
+    EXPECT_EQ(MessageOf([&] { list.Add("wache\xE4=2"); }), "A key with the name of \"wache\xC3\xA4\" already exists");
+    EXPECT_EQ(MessageOf([&] { list.Insert(0, "WACHE\xC4="); }), "A key with the name of \"WACHE\xC3\x84\" already exists");
     ASSERT_EQ(list.Count(), 1u);
     list.Add("\x8A=");                    // Š
     EXPECT_THROW(list.Add("\x9A=x"), EDuplicateKeyError);
@@ -133,6 +134,10 @@ TEST(SubstitutionList, KeysCollideRegardlessOfCaseButEmptyKeysNever)
     EXPECT_FALSE(list.KeyTaken("", list.Count()));
     EXPECT_TRUE(list.KeyTaken("WACHE\xE4", list.Count()));
     EXPECT_FALSE(list.KeyTaken("WACHE\xE4", 0)); // its own entry
+
+    TSubstitutionList utf8;                // not from a file: UTF-8
+    utf8.Add("Wache \xC3\x84=1");
+    EXPECT_TRUE(utf8.KeyTaken("wache \xC3\xA4", utf8.Count()));
 }
 
 TEST(SubstitutionList, SettingAKeyKeepsTheIndexInStep)
@@ -275,7 +280,8 @@ TEST(SubstitutionList, RandomBytesLoadToAStableListOrStopAtADuplicate)
         if (!duplicate.empty()) {
             // The refused key must really collide with one that was kept.
             const auto open = duplicate.find('"'), close = duplicate.rfind('"');
-            EXPECT_TRUE(list.KeyTaken(duplicate.substr(open + 1, close - open - 1), list.Count())) << duplicate;
+            const std::string key = EncodeText(duplicate.substr(open + 1, close - open - 1), list.Encoding());
+            EXPECT_TRUE(list.KeyTaken(key, list.Count())) << duplicate;
             continue;
         }
         TSubstitutionList again;

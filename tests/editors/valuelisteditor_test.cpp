@@ -1,16 +1,21 @@
 #include "valuelisteditor.h"
 
 #include "errorhandler.h"
+#include "displaytext.h"
 #include "fileio.h"
+#include "resourcestring.h"
+#include "text8bit.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -42,21 +47,13 @@ bool WaitFor(F condition, int timeoutMs = 10000)
     return true;
 }
 
-// The page the grid lives on, cut down to the grid and its two buttons,
+// The page the grid lives on, cut down to the grid and its buttons,
 // wired the way the main window wires them.
 class GridPage : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetDefaultExceptionHandler([this](std::exception_ptr error) {
-            try {
-                std::rethrow_exception(error);
-            } catch (const Exception &e) {
-                messages_.push_back(e.Message());
-            } catch (const std::exception &e) {
-                messages_.push_back(std::string("foreign: ") + e.what());
-            }
-        });
+        SetDefaultExceptionHandler([this](std::exception_ptr error) { Record(error); });
         auto *layout = new QVBoxLayout(&window_);
         auto *grid = new TValueListEditor(&window_);
         grid->setFixedSize(306, 300);
@@ -64,9 +61,16 @@ protected:
         newButton->setObjectName(QStringLiteral("BitBtn14"));
         auto *deleteButton = new QPushButton(QStringLiteral("Löschen"), &window_);
         deleteButton->setObjectName(QStringLiteral("BitBtn16"));
+        auto *saveButton = new QPushButton(QStringLiteral("Konfiguration speichern"), &window_);
+        saveButton->setObjectName(QStringLiteral("BitBtn12"));
         layout->addWidget(grid);
         layout->addWidget(newButton);
         layout->addWidget(deleteButton);
+        layout->addWidget(saveButton);
+        QObject::connect(saveButton, &QPushButton::clicked, grid, [this, grid] {
+            ++saves_;
+            Guarded([&] { grid->SaveToFile(file_); });
+        });
         QObject::connect(newButton, &QPushButton::clicked, grid, [grid] { Guarded([grid] { grid->NewEntry(); }); });
         QObject::connect(deleteButton, &QPushButton::clicked, grid,
                          [grid] { Guarded([grid] { grid->DeleteCurrentEntry(); }); });
@@ -76,6 +80,17 @@ protected:
     }
 
     void TearDown() override { SetDefaultExceptionHandler(nullptr); }
+
+    void Record(std::exception_ptr error)
+    {
+        try {
+            std::rethrow_exception(error);
+        } catch (const Exception &e) {
+            messages_.push_back(e.Message());
+        } catch (const std::exception &e) {
+            messages_.push_back(std::string("foreign: ") + e.what());
+        }
+    }
 
     TValueListEditor *Grid() { return window_.findChild<TValueListEditor *>(QStringLiteral("ValueListEditor1")); }
     QPushButton *Button(const char *name) { return window_.findChild<QPushButton *>(QString::fromLatin1(name)); }
@@ -146,6 +161,7 @@ protected:
 
     QWidget window_;
     std::vector<std::string> messages_;
+    int saves_ = 0;
     std::string file_ = (fs::temp_directory_path() / ("kz_grid_" + std::to_string(::getpid()) + ".txt")).string();
 
     ~GridPage() override { fs::remove(file_); }
@@ -345,15 +361,75 @@ TEST_F(GridPage, DuplicateKeyIsRefusedWhenTheCellIsLeft)
     EXPECT_TRUE(messages_.empty());
 }
 
+// A keyboard user must be able to leave the grid, and Tab must never land
+// on an earlier key with its text selected, where typing replaces it.
+TEST_F(GridPage, TabLeavesTheGridAndANewRowStartsWithItsKey)
+{
+    auto press = [](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+        QCoreApplication::processEvents();
+    };
+    Type("111");
+    Key(Qt::Key_Tab);
+    ASSERT_TRUE(WaitFor([&] { return Editor() && Column() == 1; }));
+    Type("AAA");
+    Key(Qt::Key_Down);
+    ASSERT_TRUE(WaitFor([&] { return Editor() && Row() == 1; }));
+    EXPECT_EQ(Column(), 0);
+    Type("222");
+    Key(Qt::Key_Tab);
+    ASSERT_TRUE(WaitFor([&] { return Editor() && Column() == 1; }));
+    press(Qt::Key_Tab);
+    EXPECT_TRUE(WaitFor([&] { return Button("BitBtn14")->hasFocus(); }));
+    press(Qt::Key_Tab);
+    press(Qt::Key_Tab);
+    EXPECT_TRUE(Button("BitBtn12")->hasFocus());
+    EXPECT_EQ(Entries(), (Lines{"111=AAA", "222="}));
+
+    // Backwards: into the grid at its last cell, through it, and out.
+    press(Qt::Key_Tab);
+    ASSERT_TRUE(WaitFor([&] { return Editor() != nullptr; }));
+    GoTo(0, 1);
+    ASSERT_TRUE(WaitFor([&] { return Editor() && Column() == 1; }));
+    press(Qt::Key_Backtab, Qt::ShiftModifier);
+    ASSERT_TRUE(WaitFor([&] { return Editor() && Column() == 0; }));
+    press(Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_TRUE(WaitFor([&] { return Button("BitBtn12")->hasFocus(); }));
+    press(Qt::Key_9);
+    EXPECT_EQ(Entries(), (Lines{"111=AAA", "222="}));
+    EXPECT_TRUE(messages_.empty());
+}
+
+// The refusal of a duplicate key as the focus goes to a button must not
+// eat the click: the user's release comes while an error box would be up.
+TEST_F(GridPage, ClickThatRefusesADuplicateKeyStillTakesEffect)
+{
+    SetDefaultExceptionHandler([this](std::exception_ptr error) {
+        Record(error);
+        QDialog box(&window_);
+        box.setModal(true);
+        QTimer::singleShot(300, &box, &QDialog::accept);
+        box.exec();
+    });
+    Load("12=a\r\n1=b\r\n");
+    Open();
+    GoTo(1, 0);
+    Key(Qt::Key_End);
+    Type("2");                           // duplicate, silently not stored
+    QPushButton *save = Button("BitBtn12");
+    // The user lets go of the button 100 ms after pressing it.
+    QTimer::singleShot(100, save, [save] { QTest::mouseRelease(save, Qt::LeftButton); });
+    QTest::mousePress(save, Qt::LeftButton);
+    EXPECT_TRUE(WaitFor([&] { return saves_ == 1 && messages_.size() == 1; }, 5000));
+    EXPECT_EQ(messages_, Lines{"A key with the name of \"12\" already exists"});
+    EXPECT_EQ(LoadFileBytes(file_), "12=a\r\n1=b\r\n");
+}
+
 TEST_F(GridPage, ErrorBoxTakingTheFocusDoesNotLeaveTheCell)
 {
     // Like the real handler, show a window that takes the activation.
     SetDefaultExceptionHandler([this](std::exception_ptr error) {
-        try {
-            std::rethrow_exception(error);
-        } catch (const Exception &e) {
-            messages_.push_back(e.Message());
-        }
+        Record(error);
         QWidget box;
         box.show();
         box.activateWindow();
@@ -381,12 +457,59 @@ TEST_F(GridPage, TypingIntoTheBlankRowCreatesAnEntryAndSaveTakesWhatIsTyped)
     Key(Qt::Key_Tab);
     EXPECT_TRUE(WaitFor([&] { return Editor() && Column() == 1; }));
     Type("Wache \xC3\x96st");            // UTF-8 "Wache Öst"
+    Type(QString(QChar(0x0141)));          // Ł
     Grid()->SaveToFile(file_);
-    EXPECT_EQ(LoadFileBytes(file_), "4711=Wache \xD6st\r\n");
-    // Characters outside the code page are stored as "?" and shown so.
-    Type(QString(QChar(0x0141)));
-    EXPECT_EQ(Entries(), Lines{"4711=Wache \xD6st?"});
-    EXPECT_EQ(Editor()->text(), QString::fromUtf8("Wache Öst?"));
+    // A new file is UTF-8.
+    EXPECT_EQ(LoadFileBytes(file_), "4711=Wache \xC3\x96st\xC5\x81\r\n");
+}
+
+TEST_F(GridPage, EditsAreSavedInTheFilesOwnEncoding)
+{
+    // Loaded and saved unchanged, either encoding keeps its bytes.
+    for (const std::string text : {"\xC4=\x80\r\n", "\xC3\x84=\xE2\x82\xAC\r\n"}) {
+        Load(text);
+        EXPECT_EQ(Shown(0, 0), QString::fromUtf8("Ä"));
+        EXPECT_EQ(Shown(0, 1), QString::fromUtf8("€"));
+        Grid()->SaveToFile(file_);
+        EXPECT_EQ(LoadFileBytes(file_), text);
+    }
+    // Edited text goes back in the file's encoding; Windows-1252 lacks "Ł".
+    Load("\xC4=\x80\r\n");
+    Open();
+    GoTo(0, 1);
+    Key(Qt::Key_End);
+    Type(QString::fromUtf8("ÖŁ"));
+    EXPECT_EQ(Editor()->text(), QString::fromUtf8("€Ö?"));
+    Grid()->SaveToFile(file_);
+    EXPECT_EQ(LoadFileBytes(file_), "\xC4=\x80\xD6?\r\n");
+    Load("\xC3\x84=\xE2\x82\xAC\r\n");
+    Open();
+    GoTo(0, 1);
+    Key(Qt::Key_End);
+    Type(QString::fromUtf8("ÖŁ"));
+    Grid()->SaveToFile(file_);
+    EXPECT_EQ(LoadFileBytes(file_), "\xC3\x84=\xE2\x82\xAC\xC3\x96\xC5\x81\r\n");
+}
+
+// The duplicate message quotes the key as typed, whatever the file's
+// encoding, and reads right through the translation.
+TEST_F(GridPage, DuplicateKeyMessageReadsRightInGerman)
+{
+    qputenv("LANG", "de_DE.UTF-8");
+    InitializeTranslation(ResolvedProgramPath());
+    for (const std::string file : {"\xE4=x\r\n=\r\n", "\xC3\xA4=x\r\n=\r\n"}) {
+        messages_.clear();
+        Load(file);
+        Open();
+        GoTo(1, 0);
+        Type(QString::fromUtf8("Ä"));
+        Key(Qt::Key_Up);
+        ASSERT_EQ(messages_.size(), 1u);
+        EXPECT_EQ(QString::fromStdString(TextToUtf8(messages_[0])),
+                  QString::fromUtf8("Ein Schlüssel mit dem Namen \"Ä\" existiert bereits"));
+    }
+    FinalizeTranslation();
+    qunsetenv("LANG");
 }
 
 TEST_F(GridPage, LoadShowsTheFileAndKeepsLinesBeforeADuplicate)
@@ -410,6 +533,38 @@ TEST_F(GridPage, LoadShowsTheFileAndKeepsLinesBeforeADuplicate)
     fs::remove(file_);
     EXPECT_THROW(Grid()->LoadFromFile(file_), EFOpenError);
     EXPECT_EQ(Entries(), (Lines{"12=a", "34=b"}));
+}
+
+// Megabytes in a cell or a key must neither stall the window nor be cut in
+// the data: the cell shows a bounded part, saving gives it whole.
+TEST_F(GridPage, LongTextsShowBoundedAndStayWhole)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const std::string value(8 << 20, 'v');
+    Load("K=" + value + "\r\n" + std::string(4 << 20, 'x') + "=1\r\n");
+    Open();
+    GoTo(1, 0);                          // the long key opens in the editor
+    ASSERT_TRUE(WaitFor([&] { return Editor() && Row() == 1; }));
+    GoTo(0, 1);
+    ASSERT_TRUE(WaitFor([&] { return Editor() && Row() == 0 && Column() == 1; }));
+    Grid()->viewport()->repaint();
+    EXPECT_LE(Shown(0, 1).size(), DisplayTextLimit);
+    EXPECT_LE(Editor()->text().size(), DisplayTextLimit);
+    Key(Qt::Key_Up, Qt::ControlModifier);  // leaving the shortened cell stores nothing
+    Grid()->SaveToFile(file_);
+    EXPECT_EQ(LoadFileBytes(file_), "K=" + value + "\r\n" + std::string(4 << 20, 'x') + "=1\r\n");
+
+    // Two long keys differing in case: the box text quotes a bounded part.
+    try {
+        Load(std::string(4 << 20, 'k') + "=1\r\n" + std::string(4 << 20, 'K') + "=2\r\n");
+        ADD_FAILURE() << "duplicate not reported";
+    } catch (const EDuplicateKeyError &e) {
+        EXPECT_LE(e.Message().size(), 4096u);
+        EXPECT_EQ(e.Message().rfind("A key with the name of \"KKK", 0), 0u);
+    }
+    EXPECT_LT(timer.elapsed(), 20000) << "long texts stall the grid";
+    EXPECT_TRUE(messages_.empty());
 }
 
 int main(int argc, char **argv)

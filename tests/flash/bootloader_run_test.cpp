@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -144,6 +145,15 @@ TEST(BootloaderRun, DamagedContainerFailsBeforeAnythingIsErased)
     std::remove(file.c_str());
     EXPECT_NE(MessageOf([&] { s.loader->Program(-1, -1); }).find("Cannot read the firmware file"),
               std::string::npos);
+    // Neither a FIFO (which would block) nor an endless device is read.
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    EXPECT_NE(MessageOf([&] { s.loader->Program(-1, -1); }).find("Cannot read the firmware file"),
+              std::string::npos);
+    std::remove(file.c_str());
+    ASSERT_EQ(::symlink("/dev/zero", file.c_str()), 0);
+    EXPECT_NE(MessageOf([&] { s.loader->Program(-1, -1); }).find("Cannot read the firmware file"),
+              std::string::npos);
+    std::remove(file.c_str());
 
     s.loader->Disconnect();
     EXPECT_EQ(sim.Log().find("ERASE"), std::string::npos) << sim.Log();

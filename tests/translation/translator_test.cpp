@@ -10,6 +10,9 @@
 #include <map>
 #include <string>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace testsupport;
 
 namespace {
@@ -159,6 +162,46 @@ TEST(Translator, BrokenCatalogueReportedOnceThenTreatedAsAbsent)
     EXPECT_EQ(translator.TranslateText("default", "Registry error"), "Registry error");
     EXPECT_EQ(MessageOf([&] { translator.TranslateText("serial", "x"); }),
               "This file is not a valid GNU gettext mo file: " + (dir / "locale/de/LC_MESSAGES/serial.mo"));
+}
+
+TEST(Translator, CatalogueChangedOnDiskAfterLoadingNeverCrashes)
+{
+    TempDir dir;
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (int i = 0; i < 500; ++i)
+        pairs.emplace_back("Message " + std::to_string(1000 + i), "Meldung " + std::to_string(i) + std::string(40, '.'));
+    PutCatalogue(dir, "de", "default", Msgfmt(pairs));
+    const std::string name = dir / "locale/de/LC_MESSAGES/default.mo";
+    // In a child: a fault here would take the whole test program with it.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::alarm(20);
+        TTranslator translator(dir / "locale", "de");
+        const std::string before = translator.TranslateText("default", "Message 1499");
+        int faults = before == "Meldung 499" + std::string(40, '.') ? 0 : 1;
+        ::truncate(name.c_str(), 30);  // shortened in place
+        faults += translator.TranslateText("default", "Message 1499") != before;
+        WriteBytes(name, std::string(100000, 'x'));
+        faults += translator.TranslateText("default", "Message 1000") != "Meldung 0" + std::string(40, '.');
+        std::filesystem::remove(name);
+        faults += translator.TranslateText("default", "Message 1499") != before;
+        ::_exit(faults);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(Translator, CatalogueAboveTheSizeBoundIsRefused)
+{
+    TempDir dir;
+    PutCatalogue(dir, "de", "default", Msgfmt({{"Registry error", "Registry-Fehler"}}));
+    const std::string name = dir / "locale/de/LC_MESSAGES/default.mo";
+    std::filesystem::resize_file(name, kCatalogueFileLimit + 1);  // sparse
+    TTranslator translator(dir / "locale", "de");
+    EXPECT_EQ(MessageOf([&] { translator.TranslateText("default", "Registry error"); }), "Cannot open file " + name);
+    EXPECT_EQ(translator.TranslateText("default", "Registry error"), "Registry error");
 }
 
 TEST(ResourceStrings, DefaultDomainFirstThenSerialElseUnchanged)

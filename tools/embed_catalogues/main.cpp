@@ -42,8 +42,8 @@ int main(int argc, char **argv)
 
         std::vector<CatalogueToEmbed> catalogues;
         for (const auto &name : names)
-            catalogues.push_back({fs::path(name).generic_string(), LoadFileBytes((base / name).string())});
-        SaveFileBytes(program, EmbedCatalogues(LoadFileBytes(program), catalogues));
+            catalogues.push_back({fs::path(name).generic_string(), LoadFileBytes((base / name).string(), kCatalogueFileLimit)});
+        SaveFileBytes(program, EmbedCatalogues(LoadFileBytes(program, kProgramFileLimit), catalogues));
         for (const auto &name : names)
             std::cout << "embedded " << name << "\n";
         return 0;

@@ -1,0 +1,231 @@
+#include "fileio.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+// A scratch folder owned by "nobody", the working directory of the tests,
+// since the window names its files relatively. The tests run as root, who
+// may write anything; the faults only show for an ordinary user.
+class FileSaving : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/kz_fileio_XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        top_ = pattern;
+        fs::permissions(top_, fs::perms(0755));
+        dir_ = top_ / "work";
+        fs::create_directory(dir_);
+        Own(dir_);
+        old_ = fs::current_path();
+        fs::current_path(dir_);
+    }
+    void TearDown() override
+    {
+        fs::current_path(old_);
+        fs::permissions(dir_, fs::perms(0755));
+        fs::remove_all(top_);
+    }
+    // Run by an ordinary user already, the tests need not change user.
+    static bool Root() { return ::geteuid() == 0; }
+    static void Own(const fs::path &path)
+    {
+        if (Root()) {
+            ASSERT_EQ(::lchown(path.c_str(), kNobody, kNobody), 0);
+        }
+    }
+    static void Write(const fs::path &name, const std::string &bytes, mode_t mode = 0644)
+    {
+        std::ofstream(name, std::ios::binary) << bytes;
+        fs::permissions(name, fs::perms(mode));
+        Own(name);
+    }
+    static std::string Read(const fs::path &name)
+    {
+        std::ifstream in(name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    static mode_t Mode(const fs::path &name)
+    {
+        struct stat st {};
+        ::stat(name.c_str(), &st);
+        return st.st_mode & 07777;
+    }
+    // Runs f as "nobody" in a child; returns the message it raised, "" if none.
+    static std::string AsNobody(const std::function<void()> &f)
+    {
+        int pipe[2];
+        if (::pipe(pipe) != 0)
+            return "no pipe";
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(pipe[0]);
+            ::alarm(20);
+            std::string message;
+            if (Root() && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+                message = "cannot drop privileges";
+            } else {
+                try {
+                    f();
+                } catch (const std::exception &e) {
+                    message = e.what();
+                }
+            }
+            (void)!::write(pipe[1], message.data(), message.size());
+            ::_exit(0);
+        }
+        ::close(pipe[1]);
+        std::string message;
+        char piece[256];
+        for (ssize_t got; (got = ::read(pipe[0], piece, sizeof piece)) > 0;)
+            message.append(piece, static_cast<size_t>(got));
+        ::close(pipe[0]);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        if (!WIFEXITED(status))
+            return "child died";
+        return message;
+    }
+    static size_t Entries(const fs::path &dir)
+    {
+        return static_cast<size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+    }
+
+    fs::path top_, dir_, old_;
+};
+
+} // namespace
+
+TEST_F(FileSaving, WriteProtectedFileIsRefusedAndKept)
+{
+    for (const char *name : {"substi.txt", "ZOP-Update.exe", "firmware.acy"}) {
+        Write(name, "old\r\n", 0444);
+        EXPECT_EQ(AsNobody([&] { SaveFileBytes(name, "new\r\n"); }), std::string("Cannot create file ") + name);
+        EXPECT_EQ(Read(name), "old\r\n");
+        EXPECT_EQ(Mode(name), 0444u);
+    }
+    EXPECT_EQ(Entries(dir_), 3u);
+}
+
+TEST_F(FileSaving, SymlinkIsFollowedAndTheSharedFileKeepsItsMode)
+{
+    fs::create_directory(top_ / "shared");
+    Own(top_ / "shared");
+    Write(top_ / "shared" / "list.txt", "old\r\n", 0640);
+    fs::create_symlink("../shared/list.txt", "substi.txt");
+    Own("substi.txt");
+
+    EXPECT_EQ(AsNobody([] { SaveFileBytes("substi.txt", "1=a\r\n"); }), "");
+    EXPECT_TRUE(fs::is_symlink("substi.txt"));
+    EXPECT_EQ(Read(top_ / "shared" / "list.txt"), "1=a\r\n");
+    EXPECT_EQ(Mode(top_ / "shared" / "list.txt"), 0640u);
+    EXPECT_EQ(Entries(top_ / "shared"), 1u);
+    EXPECT_EQ(Entries(dir_), 1u);
+}
+
+TEST_F(FileSaving, ReadOnlyFolderWithWritableFileIsWrittenInPlace)
+{
+    Write("substi.txt", "a much longer old content\r\n", 0600);
+    fs::permissions(dir_, fs::perms(0555));
+    EXPECT_EQ(AsNobody([] { SaveFileBytes("substi.txt", "1=a\r\n"); }), "");
+    EXPECT_EQ(Read("substi.txt"), "1=a\r\n");
+    EXPECT_EQ(Mode("substi.txt"), 0600u);
+    // A new file cannot be made there.
+    EXPECT_EQ(AsNobody([] { SaveFileBytes("firmware.acy", "x"); }), "Cannot create file firmware.acy");
+    EXPECT_EQ(Entries(dir_), 1u);
+}
+
+// A save killed at any moment must leave nothing stray for good. The child
+// saves a large file and is stopped the moment it holds a file open in the
+// folder, then killed.
+TEST_F(FileSaving, SaveKilledMidWriteLeavesNothingStray)
+{
+    Write("substi.txt", "old\r\n");
+    bool killedMidSave = false;
+    for (size_t megabytes = 64; megabytes <= 256 && !killedMidSave; megabytes *= 2) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::alarm(60);
+            const std::string big(megabytes << 20, 'x');
+            SaveFileBytes("substi.txt", big);
+            ::_exit(0);
+        }
+        const std::string fds = "/proc/" + std::to_string(child) + "/fd";
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::chrono::steady_clock::now() < deadline) {
+            ::kill(child, SIGSTOP);
+            int status = 0;
+            if (::waitpid(child, &status, WUNTRACED) != child || !WIFSTOPPED(status))
+                break;  // finished before we caught it: try a larger file
+            std::error_code error;
+            for (const auto &fd : fs::directory_iterator(fds, error)) {
+                const std::string target = fs::read_symlink(fd.path(), error).string();
+                if (target.rfind(dir_.string() + "/", 0) == 0)
+                    killedMidSave = true;
+            }
+            if (killedMidSave)
+                break;
+            ::kill(child, SIGCONT);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        ::kill(child, SIGKILL);
+        ::kill(child, SIGCONT);
+        ::waitpid(child, nullptr, 0);
+    }
+    ASSERT_TRUE(killedMidSave);
+    EXPECT_EQ(Read("substi.txt"), "old\r\n");
+
+    SaveFileBytes("substi.txt", "1=a\r\n");
+    EXPECT_EQ(Read("substi.txt"), "1=a\r\n");
+    EXPECT_EQ(Entries(dir_), 1u);
+}
+
+TEST_F(FileSaving, OnlyBoundedRegularFilesAreRead)
+{
+    ASSERT_EQ(::mkfifo("substi.txt", 0644), 0);
+    fs::create_symlink("/dev/zero", "firmware.acy");
+    {
+        std::ofstream("big.txt");
+        fs::resize_file("big.txt", kSubstitutionFileLimit + 1);  // sparse
+    }
+    Write("ok.txt", "1=a\r\n");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::alarm(10);  // a blocking open would hang here
+        int failures = 0;
+        for (const char *name : {"substi.txt", "firmware.acy", "big.txt"}) {
+            try {
+                LoadFileBytes(name);
+            } catch (const EFOpenError &e) {
+                failures += e.Message() == std::string("Cannot open file ") + name;
+            }
+        }
+        ::_exit(failures == 3 && LoadFileBytes("ok.txt") == "1=a\r\n" ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status)) << "blocked or crashed";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    // Saving refuses to turn the FIFO into a file.
+    EXPECT_THROW(SaveFileBytes("substi.txt", "x"), EFCreateError);
+    EXPECT_TRUE(fs::is_fifo("substi.txt"));
+}
