@@ -3,6 +3,7 @@
 #include "resourcestring.h"
 #include "serialport.h"
 #include "tform1.h"
+#include "toolkittranslation.h"
 
 #include <QApplication>
 
@@ -21,6 +22,7 @@ int main(int argc, char *argv[])
     TSerialPort::RegisterMessageDomain();
 
     QApplication app(argc, argv);
+    InstallToolkitTranslation();
     ApplyWindowFont();
     InstallDefaultErrorHandler(&MainWindow);
 

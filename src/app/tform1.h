@@ -42,6 +42,7 @@ public:
     explicit TForm1(QWidget *parent = nullptr);
     ~TForm1() override;
 
+    static constexpr int DesignedWidth = 544;
     // Outer window heights with the event log shown and hidden.
     static constexpr int HeightWithLog = 510;
     static constexpr int HeightWithoutLog = 432;
@@ -105,8 +106,12 @@ public:
     WideString GetExtraText2() override { return {}; }
     IBootloaderLink *OpenConnection(int32_t index) override;
 
+    // The firmware image on the update server, saved as "firmware.acy".
+    static constexpr const char *FirmwareResource = "/karvenc469.acy";
+
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     // decoder::DecoderLineSink
@@ -131,6 +136,11 @@ private:
     void WriteCommand(const std::string &command);
     void PauseWithEvents();
     void SetStatusLine(const QString &text);
+    void PlaceOnScreen();
+    QString AskPassword(const QString &title, const QString &prompt, bool *ok = nullptr);
+    // Fetches the image and asks before anything is written; false when the
+    // user cancels (said in the log).
+    bool ConfirmFirmwareUpdate();
 
     QPushButton *Btn(const char *name) const;
     QLabel *Static(const char *name) const;
