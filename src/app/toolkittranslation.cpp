@@ -2,14 +2,12 @@
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
-#include <QLocale>
 #include <QTranslator>
 
-QTranslator *InstallToolkitTranslation()
+QTranslator *InstallToolkitTranslation(const QLocale &locale)
 {
     auto *translator = new QTranslator(QCoreApplication::instance());
-    // The locale is read afresh: QLocale::system() follows LANG and LC_*.
-    if (translator->load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
+    if (translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
         QCoreApplication::installTranslator(translator))
         return translator;
