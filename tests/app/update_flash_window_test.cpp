@@ -307,6 +307,17 @@ TEST_F(UpdateFlashWindow, VersionQueriesShowTheBodyUnchanged)
     EXPECT_EQ(progress.back().status, "Ready...");
 }
 
+TEST_F(UpdateFlashWindow, VersionThatLooksLikeMarkupIsShownAsText)
+{
+    root_.WriteFile("karvenfir.txt", "<h1>4.70</h1><img src=x>");
+    StartServer();
+    MakeForm();
+    Button("BitBtn20")->click();
+    auto *field = form->findChild<QLabel *>(QStringLiteral("StaticText3"));
+    EXPECT_EQ(field->textFormat(), Qt::PlainText);
+    EXPECT_EQ(field->text(), "<h1>4.70</h1><img src=x>");
+}
+
 TEST_F(UpdateFlashWindow, DownloadSavesTheToolAndAsksForTheRename)
 {
     const std::string first = RandomBytes(300000, 1);
