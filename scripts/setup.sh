@@ -7,7 +7,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   gettext socat nginx-light python3 curl
-  xvfb xauth x11-utils imagemagick fonts-liberation
+  xvfb xauth x11-utils imagemagick fonts-liberation fonts-freefont-ttf
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

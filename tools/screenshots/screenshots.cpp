@@ -1,12 +1,32 @@
-// Saves a PNG of each page of the main window: screenshots <folder>.
+// Saves a PNG of each page of the main window, then one of the window
+// enlarged with the log's times shown and its search bar open:
+// screenshots <folder>.
+#include "eventlog.h"
 #include "tform1.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QTabWidget>
 #include <QTest>
 
 #include <cstdio>
+
+namespace {
+
+bool Save(QWidget &form, const QString &name)
+{
+    QTest::qWait(150);
+    if (!form.grab().save(name)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(name));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(name));
+    return true;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -26,13 +46,25 @@ int main(int argc, char *argv[])
     auto *pages = form.findChild<QTabWidget *>(QStringLiteral("PageControl1"));
     for (int i = 0; i < pages->count(); ++i) {
         pages->setCurrentIndex(i);
-        QTest::qWait(150);
-        const QString name = QStringLiteral("%1/page%2-%3.png").arg(folder).arg(i + 1).arg(pages->widget(i)->objectName());
-        if (!form.grab().save(name)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(name));
+        if (!Save(form, QStringLiteral("%1/page%2-%3.png").arg(folder).arg(i + 1).arg(pages->widget(i)->objectName())))
             return 1;
-        }
-        std::printf("%s\n", qPrintable(name));
     }
-    return 0;
+
+    // Enlarged, with a bootloader report, control bytes, times and a search.
+    pages->setCurrentIndex(0);
+    form.resize(860, 640);
+    form.AddLogLine("Connecting on port /dev/ttyUSB0...");
+    TEventLog *log = form.EventLog();
+    log->Append("Connection                     : 2-Wire");
+    log->Append("FLASH data must be encrypted   :     No");
+    log->Append("EEPROM data must be encrypted  :     No");
+    log->Append("Info                           : KARVEN radio-status decoder");
+    for (int i = 0; i < 6; ++i)
+        form.AddLogLine("0\x1e" "C\x1e" "R1\x1e" + std::to_string(12345670 + i) + "\x1e" "3\x1e" "TKI:" + std::to_string(i));
+    form.AddLogLine("Firmware OK");
+    log->findChild<QAction *>(QStringLiteral("LogShowTimes"))->trigger();
+    log->OpenFindBar();
+    log->findChild<QLineEdit *>(QStringLiteral("LogFindEdit"))->setText(QStringLiteral("tki"));
+    log->FindNext();
+    return Save(form, QStringLiteral("%1/enlarged-times-search.png").arg(folder)) ? 0 : 1;
 }
