@@ -51,13 +51,3 @@ BENCHMARK(ShowReply<TStaticText>)->Name("BM_Reply20MB_BoundedStaticText")->Itera
 BENCHMARK(ShowReply<QLabel>)->Name("BM_Reply20MB_PlainQLabel")->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

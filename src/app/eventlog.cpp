@@ -804,8 +804,10 @@ void TEventLog::contextMenuEvent(QContextMenuEvent *event)
         if (name == QLatin1String("LogSelectAll") || name == QLatin1String("LogClear") || name == QLatin1String("LogFollow"))
             menu.addSeparator();
     }
-    findChild<QAction *>(QStringLiteral("LogCopy"))->setEnabled(!ranges_.empty());
+    QAction *copy = findChild<QAction *>(QStringLiteral("LogCopy"));
+    copy->setEnabled(!ranges_.empty());
     menu.exec(event->globalPos());
+    copy->setEnabled(true);   // Ctrl+C goes through the same action
 }
 
 void TEventLog::focusInEvent(QFocusEvent *event)

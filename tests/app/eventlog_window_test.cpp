@@ -6,6 +6,7 @@
 #include "errorhandler.h"
 #include "eventlog.h"
 #include "exception.h"
+#include "formtest.h"
 #include "statictext.h"
 #include "tform1.h"
 #include "toolkittranslation.h"
@@ -43,23 +44,12 @@
 
 namespace {
 
-class LogWindow : public ::testing::Test {
+class LogWindow : public FormTest {
 protected:
     void SetUp() override
     {
-        form = std::make_unique<TForm1>();
-        form->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        FormTest::SetUp();
         log = form->EventLog();
-    }
-    void TearDown() override { form.reset(); }
-
-    template <class T = QWidget>
-    T *Find(const char *name) const
-    {
-        T *widget = form->findChild<T *>(QString::fromLatin1(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
     }
     QAction *Action(const char *name) const { return Find<QAction>(name); }
     void Settle() const { QCoreApplication::processEvents(); }
@@ -70,37 +60,8 @@ protected:
         QTest::mouseClick(log->viewport(), Qt::LeftButton, modifiers, QPoint(20, y));
     }
 
-    // Runs `action`; the modal dialog of type D it opens goes to `answer`.
-    template <class D>
-    static bool WithModal(const std::function<void()> &action, const std::function<void(D *)> &answer)
-    {
-        bool seen = false;
-        QTimer timer;
-        timer.setInterval(10);
-        QObject::connect(&timer, &QTimer::timeout, [&] {
-            if (auto *dialog = qobject_cast<D *>(QApplication::activeModalWidget())) {
-                timer.stop();
-                seen = true;
-                answer(dialog);
-            }
-        });
-        timer.start();
-        action();
-        timer.stop();
-        return seen;
-    }
-
-    std::unique_ptr<TForm1> form;
     TEventLog *log = nullptr;
 };
-
-std::string ReadAll(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
 
 } // namespace
 
