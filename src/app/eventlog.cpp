@@ -386,6 +386,7 @@ void TEventLog::Clear()
     itemIndex_ = -1;
     anchor_ = -1;
     ranges_.clear();
+    multiple_ = false;
     detached_ = false;
     widest_ = 0;
     ScheduleSync();
@@ -395,9 +396,10 @@ void TEventLog::SetItemIndex(int index)
 {
     itemIndex_ = index >= 0 && index < Count() ? index : -1;
     anchor_ = itemIndex_;
-    ranges_.clear();
-    if (itemIndex_ >= 0)
-        ranges_[itemIndex_] = itemIndex_;
+    if (multiple_) {
+        ranges_.clear();
+        multiple_ = false;
+    }
     revealSelection_ = itemIndex_ >= 0;
     SelectionChanged();
 }
@@ -432,6 +434,8 @@ void TEventLog::SetFollowing(bool follow)
 
 bool TEventLog::IsSelected(int index) const
 {
+    if (!multiple_)
+        return index >= 0 && index == itemIndex_;
     auto it = ranges_.upper_bound(index);
     if (it == ranges_.begin())
         return false;
@@ -442,6 +446,11 @@ bool TEventLog::IsSelected(int index) const
 std::vector<int> TEventLog::SelectedRows() const
 {
     std::vector<int> rows;
+    if (!multiple_) {
+        if (itemIndex_ >= 0)
+            rows.push_back(itemIndex_);
+        return rows;
+    }
     for (const auto &[first, last] : ranges_)
         for (int row = first; row <= last && row < Count(); ++row)
             rows.push_back(row);
@@ -452,12 +461,19 @@ void TEventLog::SelectRange(int from, int to)
 {
     ranges_.clear();
     ranges_[std::min(from, to)] = std::max(from, to);
+    multiple_ = true;
     itemIndex_ = to;
     SelectionChanged();
 }
 
 void TEventLog::ToggleRow(int row)
 {
+    if (!multiple_) {
+        ranges_.clear();
+        if (itemIndex_ >= 0)
+            ranges_[itemIndex_] = itemIndex_;
+        multiple_ = true;
+    }
     if (IsSelected(row)) {
         auto it = std::prev(ranges_.upper_bound(row));
         const int first = it->first, last = it->second;
@@ -805,7 +821,7 @@ void TEventLog::contextMenuEvent(QContextMenuEvent *event)
             menu.addSeparator();
     }
     QAction *copy = findChild<QAction *>(QStringLiteral("LogCopy"));
-    copy->setEnabled(!ranges_.empty());
+    copy->setEnabled(multiple_ ? !ranges_.empty() : itemIndex_ >= 0);
     menu.exec(event->globalPos());
     copy->setEnabled(true);   // Ctrl+C goes through the same action
 }

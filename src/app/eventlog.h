@@ -145,6 +145,9 @@ private:
     TEventLogLines lines_;
     int itemIndex_ = -1;
     int anchor_ = -1;
+    // The designed single selection is the current line alone; only a
+    // selection of several lines (Shift, Ctrl) is kept as ranges.
+    bool multiple_ = false;
     std::map<int, int> ranges_;   // selected rows: first -> last, disjoint
     bool timesShown_ = false;
     bool following_ = true;
