@@ -6,6 +6,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QScreen>
+#include <QTimer>
 #include <QDir>
 #include <QLineEdit>
 #include <QTabWidget>
@@ -66,5 +69,31 @@ int main(int argc, char *argv[])
     log->OpenFindBar();
     log->findChild<QLineEdit *>(QStringLiteral("LogFindEdit"))->setText(QStringLiteral("tki"));
     log->FindNext();
-    return Save(form, QStringLiteral("%1/enlarged-times-search.png").arg(folder)) ? 0 : 1;
+    if (!Save(form, QStringLiteral("%1/enlarged-times-search.png").arg(folder)))
+        return 1;
+
+    // The log's context menu over a selection of several lines, with the
+    // focus frame on the current one; the menu is a window of its own, so
+    // the whole screen is taken.
+    log->CloseFindBar();
+    log->setFocus();
+    log->SetItemIndex(3);
+    QTest::keyClick(log, Qt::Key_Down, Qt::ShiftModifier);
+    QTest::keyClick(log, Qt::Key_Down, Qt::ShiftModifier);
+    form.activateWindow();
+    QTest::qWaitForWindowActive(&form);
+    if (!Save(form, QStringLiteral("%1/log-selection-focus.png").arg(folder)))
+        return 1;
+    const QPoint at = log->viewport()->mapToGlobal(QPoint(200, 5 * TEventLog::RowHeight));
+    bool saved = false;
+    QTimer::singleShot(400, [&] {
+        const QString name = QStringLiteral("%1/log-menu.png").arg(folder);
+        saved = form.screen()->grabWindow(0).save(name);
+        std::printf("%s\n", qPrintable(name));
+        if (QWidget *menu = QApplication::activePopupWidget())
+            menu->close();
+    });
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, log->viewport()->mapFromGlobal(at), at);
+    QApplication::sendEvent(log->viewport(), &menuEvent);
+    return saved ? 0 : 1;
 }
