@@ -3,9 +3,12 @@
 // screenshots <folder>.
 #include "eventlog.h"
 #include "tform1.h"
+#include "toolkittranslation.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QInputDialog>
+#include <QPushButton>
 #include <QContextMenuEvent>
 #include <QScreen>
 #include <QTimer>
@@ -34,6 +37,7 @@ bool Save(QWidget &form, const QString &name)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    InstallToolkitTranslation();
     ApplyWindowFont();
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
     QDir().mkpath(folder);
@@ -95,5 +99,22 @@ int main(int argc, char *argv[])
     });
     QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, log->viewport()->mapFromGlobal(at), at);
     QApplication::sendEvent(log->viewport(), &menuEvent);
+    if (!saved)
+        return 1;
+
+    // The service prompt with a password typed (in the user's language).
+    saved = false;
+    QTimer::singleShot(400, [&] {
+        auto *prompt = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
+        if (!prompt)
+            return;
+        prompt->setTextValue(QStringLiteral("geheim"));
+        QTest::qWait(100);
+        const QString name = QStringLiteral("%1/service-prompt.png").arg(folder);
+        saved = form.screen()->grabWindow(0).save(name);
+        std::printf("%s\n", qPrintable(name));
+        prompt->reject();
+    });
+    form.findChild<QPushButton *>(QStringLiteral("BitBtn5"))->click();
     return saved ? 0 : 1;
 }
