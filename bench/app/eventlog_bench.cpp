@@ -7,6 +7,7 @@
 
 #include <malloc.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -49,5 +50,19 @@ void BM_MemoryPerLine(benchmark::State &state)
     }
 }
 BENCHMARK(BM_MemoryPerLine)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Saving a million lines with their times shown (file in /tmp).
+void BM_SaveMillionLinesWithTimes(benchmark::State &state)
+{
+    TEventLog log;
+    for (int i = 0; i < 1000000; ++i)
+        log.Append(FortyChars);
+    log.SetTimesShown(true);
+    const std::string path = "/tmp/eventlog_bench_save.txt";
+    for (auto _ : state)
+        log.SaveToFile(path);
+    std::remove(path.c_str());
+}
+BENCHMARK(BM_SaveMillionLinesWithTimes)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace

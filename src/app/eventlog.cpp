@@ -201,10 +201,19 @@ QAccessibleInterface *EventLogAccessibleFactory(const QString &className, QObjec
     return nullptr;
 }
 
-// Local time of a line, for the view, copies and saved files.
+// Local time of a line, for the view, copies and saved files. Lines come in
+// bursts, so the local date and time are worked out once per second: saving
+// a million lines would otherwise spend seconds in time zone rules.
 QString FormatTime(int64_t msecs)
 {
-    return QDateTime::fromMSecsSinceEpoch(msecs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    static int64_t cachedSecond = std::numeric_limits<int64_t>::min();
+    static QString cachedText;
+    const int64_t second = msecs >= 0 ? msecs / 1000 : (msecs - 999) / 1000;
+    if (second != cachedSecond) {
+        cachedSecond = second;
+        cachedText = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    }
+    return cachedText + QStringLiteral(".%1").arg(msecs - second * 1000, 3, 10, QLatin1Char('0'));
 }
 
 QAction *MakeAction(QObject *parent, const char *name, const char *caption, const QKeySequence &keys = {})
@@ -334,7 +343,7 @@ void TEventLog::CreateFindBar()
 
 void TEventLog::LayoutFindBar()
 {
-    const int height = findBar_->isVisible() ? findBar_->sizeHint().height() : 0;
+    const int height = findBar_->isHidden() ? 0 : findBar_->sizeHint().height();
     setViewportMargins(0, 0, 0, height);
     if (height > 0) {
         const QRect inner = contentsRect();
@@ -687,7 +696,7 @@ void TEventLog::paintEvent(QPaintEvent *)
     const int dx = horizontalScrollBar()->value();
     const int width = viewport()->width();
     const QFontMetrics metrics(font());
-    const QString needle = findBar_->isVisible() ? findEdit_->text() : QString();
+    const QString needle = findBar_->isHidden() ? QString() : findEdit_->text();
     bool widened = false;
     for (int row = top; row < last; ++row) {
         const QRect rect(0, (row - top) * RowHeight, width, RowHeight);
@@ -780,7 +789,7 @@ void TEventLog::keyPressEvent(QKeyEvent *event)
         FindPrevious();
         return;
     }
-    if (event->key() == Qt::Key_Escape && findBar_->isVisible()) {
+    if (event->key() == Qt::Key_Escape && !findBar_->isHidden()) {
         CloseFindBar();
         return;
     }
