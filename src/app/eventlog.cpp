@@ -577,6 +577,7 @@ void TEventLog::Sync() const
         return;
     syncPending_ = false;
     UpdateScrollBars();
+    AnnounceRows();
     if (revealSelection_ && itemIndex_ >= 0) {
         QScrollBar *bar = verticalScrollBar();
         const int rows = std::max(1, VisibleRows());
@@ -587,6 +588,26 @@ void TEventLog::Sync() const
     }
     revealSelection_ = false;
     viewport()->update();
+}
+
+void TEventLog::AnnounceRows() const
+{
+    // Screen readers learn of new and cleared lines once per turn of the event loop.
+    if (Count() == announcedRows_)
+        return;
+    if (QAccessible::isActive()) {
+        auto *self = const_cast<TEventLog *>(this);
+        if (Count() > announcedRows_) {
+            QAccessibleTableModelChangeEvent inserted(self, QAccessibleTableModelChangeEvent::RowsInserted);
+            inserted.setFirstRow(announcedRows_);
+            inserted.setLastRow(Count() - 1);
+            QAccessible::updateAccessibility(&inserted);
+        } else {
+            QAccessibleTableModelChangeEvent reset(self, QAccessibleTableModelChangeEvent::ModelReset);
+            QAccessible::updateAccessibility(&reset);
+        }
+    }
+    announcedRows_ = Count();
 }
 
 void TEventLog::UpdateScrollBars() const

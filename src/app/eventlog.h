@@ -125,6 +125,7 @@ private:
     void ScheduleSync();
     void Sync() const;
     void UpdateScrollBars() const;
+    void AnnounceRows() const;
     int VisibleRows() const;
     int RowAt(int y) const;
     QString TimePrefix(int index) const;
@@ -154,6 +155,7 @@ private:
     bool detached_ = false;   // the user looks at older lines
     mutable bool syncPending_ = false;
     mutable bool revealSelection_ = false;
+    mutable int announcedRows_ = 0;
     mutable int widest_ = 0;   // widest line painted so far, for the horizontal scroll range
 
     QWidget *findBar_ = nullptr;
