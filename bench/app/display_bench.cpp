@@ -1,6 +1,8 @@
 // Showing a 20 MB version reply: the designed label (markup detection, full
-// layout) against the bounded plain static text the window now uses.
+// layout) against the bounded plain static text the window now uses, and
+// as a line of the event log.
 #include "errorbox.h"
+#include "eventlog.h"
 #include "statictext.h"
 
 #include <QApplication>
@@ -49,5 +51,20 @@ void ShowReply(benchmark::State &state)
 // Bounded first: the peak resident size only ever grows.
 BENCHMARK(ShowReply<TStaticText>)->Name("BM_Reply20MB_BoundedStaticText")->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(ShowReply<QLabel>)->Name("BM_Reply20MB_PlainQLabel")->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The same reply as one log line: appended, shown, shown again.
+void BM_LogLine20MB(benchmark::State &state)
+{
+    for (auto _ : state) {
+        TEventLog log;
+        log.resize(544, 73);
+        log.show();
+        log.Append(Reply);
+        log.SetItemIndex(0);
+        benchmark::DoNotOptimize(log.grab());
+        benchmark::DoNotOptimize(log.grab());
+    }
+}
+BENCHMARK(BM_LogLine20MB)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 } // namespace
