@@ -109,6 +109,7 @@ struct SeenBox {
     QString title;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
+    Qt::TextFormat format = Qt::AutoText;
     QString statusAtBox;
     int barAtBox = -1;
 };
@@ -139,7 +140,7 @@ private:
             confirmations.push_back(box->text());
             box->findChild<QPushButton *>(flash_ ? "FirmwareConfirmYes" : "FirmwareConfirmNo")->click();
         } else if (box) {
-            boxes.push_back({box->windowTitle(), box->text(), box->icon(),
+            boxes.push_back({box->windowTitle(), box->text(), box->icon(), box->textFormat(),
                              form_.findChild<QLabel *>(QStringLiteral("StaticText1"))->text(),
                              form_.findChild<QProgressBar *>(QStringLiteral("ProgressBar1"))->value()});
             box->accept();
@@ -316,6 +317,20 @@ TEST_F(UpdateFlashWindow, VersionThatLooksLikeMarkupIsShownAsText)
     auto *field = form->findChild<QLabel *>(QStringLiteral("StaticText3"));
     EXPECT_EQ(field->textFormat(), Qt::PlainText);
     EXPECT_EQ(field->text(), "<h1>4.70</h1><img src=x>");
+
+    // A server's status text reaches the error box as it was sent.
+    TScriptedServer server({[&](TScriptedPeer &peer) {
+        peer.ReadRequest();
+        peer.Send("HTTP/1.1 404 <h1>Update server hacked</h1>\r\nContent-Length: 0\r\n\r\n");
+        peer.Close();
+    }});
+    PointAt(server.Port());
+    ModalWatcher watcher(*form);
+    Button("BitBtn17")->click();
+    ASSERT_EQ(watcher.boxes.size(), 1u);
+    EXPECT_EQ(watcher.boxes[0].format, Qt::PlainText);
+    EXPECT_NE(watcher.boxes[0].text.indexOf("404 <h1>Update server hacked</h1>"), -1)
+        << watcher.boxes[0].text.toStdString();
 }
 
 TEST_F(UpdateFlashWindow, DownloadSavesTheToolAndAsksForTheRename)
