@@ -272,7 +272,7 @@ void TEventLog::CreateActions()
     connect(selectAll, &QAction::triggered, this, [this] {
         if (Count() > 0) {
             SelectRange(0, Count() - 1);
-            UserScrolled();
+            detached_ = true;   // a new line would otherwise replace the selection
         }
     });
     addAction(selectAll);
@@ -540,9 +540,9 @@ void TEventLog::UserSelect(int row, Qt::KeyboardModifiers modifiers)
     } else {
         SetItemIndex(row);
     }
-    // Choosing an older line stops new lines from moving the view; choosing
-    // the last one follows again.
-    detached_ = itemIndex_ != Count() - 1;
+    // Choosing an older line, or several, stops new lines from moving the
+    // view and the selection; choosing the last line alone follows again.
+    detached_ = multiple_ || itemIndex_ != Count() - 1;
 }
 
 void TEventLog::UserScrolled()
