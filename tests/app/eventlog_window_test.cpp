@@ -7,6 +7,7 @@
 #include "eventlog.h"
 #include "exception.h"
 #include "formtest.h"
+#include "signalled.h"
 #include "statictext.h"
 #include "tform1.h"
 #include "toolkittranslation.h"
@@ -332,4 +333,18 @@ TEST(ToolkitTranslation, GermanStandardButtons)
     delete german;
     EXPECT_EQ(QMessageBox(QMessageBox::Question, "t", "x", QMessageBox::Cancel).button(QMessageBox::Cancel)->text(),
               "Cancel");
+}
+
+TEST(Lamps, EnlargedPixelByPixelForTheScreen)
+{
+    const QImage small = TransparentLedPixmap(LedPicture(lkBlueLight, true)).toImage();
+    const QPixmap sharp = LedPixmapForRatio(QPixmap::fromImage(small), 2.0);
+    EXPECT_EQ(sharp.size(), QSize(30, 30));
+    EXPECT_EQ(sharp.deviceIndependentSize(), QSizeF(15, 15));
+    const QImage big = sharp.toImage();
+    int differing = 0;
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 30; ++x)
+            differing += big.pixel(x, y) != small.pixel(x / 2, y / 2);
+    EXPECT_EQ(differing, 0);
 }
