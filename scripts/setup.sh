@@ -7,9 +7,9 @@ set -euo pipefail
 set_name=${1:-test}
 RUN_PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev qt6-translations-l10n
   gettext python3
-  xvfb xauth fonts-liberation
+  xvfb xauth fonts-liberation fonts-freefont-ttf
 )
 TEST_PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev

@@ -7,6 +7,7 @@
 
 #include <malloc.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -50,14 +51,18 @@ void BM_MemoryPerLine(benchmark::State &state)
 }
 BENCHMARK(BM_MemoryPerLine)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-} // namespace
-
-int main(int argc, char **argv)
+// Saving a million lines with their times shown (file in /tmp).
+void BM_SaveMillionLinesWithTimes(benchmark::State &state)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    TEventLog log;
+    for (int i = 0; i < 1000000; ++i)
+        log.Append(FortyChars);
+    log.SetTimesShown(true);
+    const std::string path = "/tmp/eventlog_bench_save.txt";
+    for (auto _ : state)
+        log.SaveToFile(path);
+    std::remove(path.c_str());
 }
+BENCHMARK(BM_SaveMillionLinesWithTimes)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+} // namespace

@@ -1,5 +1,6 @@
 #include "errorbox.h"
 
+#include "displaytext.h"
 #include "errorhandler.h"
 #include "exception.h"
 #include "text8bit.h"
@@ -36,19 +37,27 @@ QString ErrorBoxText(std::exception_ptr error)
     }
 }
 
+namespace {
+// Messages carry outside text (a server's status line, a file's bytes): shown
+// as it is, never as markup, and bounded in length.
+void ShowBox(QMessageBox::Icon icon, const char *name, const QString &text, QWidget *parent)
+{
+    QMessageBox box(icon, ApplicationTitle(QCoreApplication::applicationFilePath()), QString(), QMessageBox::Ok, parent);
+    box.setObjectName(QString::fromLatin1(name));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(BoundForDisplay(text));
+    box.exec();
+}
+} // namespace
+
 void ShowErrorBox(const QString &text, QWidget *parent)
 {
-    QMessageBox box(QMessageBox::Critical, ApplicationTitle(QCoreApplication::applicationFilePath()), text,
-                    QMessageBox::Ok, parent);
-    box.setObjectName(QStringLiteral("ErrorBox"));
-    box.exec();
+    ShowBox(QMessageBox::Critical, "ErrorBox", text, parent);
 }
 
 void ShowMessage(const QString &text, QWidget *parent)
 {
-    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(QCoreApplication::applicationFilePath()), text,
-                    QMessageBox::Ok, parent);
-    box.exec();
+    ShowBox(QMessageBox::NoIcon, "MessageBox", text, parent);
 }
 
 void InstallDefaultErrorHandler(QWidget *parentProvider())

@@ -3,20 +3,30 @@
 #include <QAbstractScrollArea>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+class QAction;
+class QLabel;
+class QLineEdit;
+
 // The event log's lines, stored compactly: the tool may monitor a decoder for
-// days, so a line costs its bytes plus a 12-byte reference, and texts live in
-// large shared blocks instead of one allocation per line.
+// days, so a line costs its bytes plus a 16-byte reference (its arrival time
+// included), and texts live in large shared blocks instead of one allocation
+// per line.
 class TEventLogLines {
 public:
+    // Stamps the line with the wall clock.
     void Append(std::string_view line);
+    void Append(std::string_view line, int64_t msecsSinceEpoch);
     void Clear();
     int Count() const { return static_cast<int>(refs_.size()); }
     std::string_view Line(int index) const;
+    // Arrival time, milliseconds since the epoch (UTC).
+    int64_t Time(int index) const;
     size_t BytesReserved() const;
 
 private:
@@ -24,44 +34,90 @@ private:
         uint32_t block;
         uint32_t offset;
         uint32_t length;
+        uint32_t msecs;   // after the block's base time: a block spans at most 49 days
+    };
+    struct Block {
+        std::unique_ptr<char[]> bytes;
+        size_t size;
+        int64_t baseMsecs;
     };
     static constexpr size_t BlockSize = 1 << 20;
 
-    std::vector<std::unique_ptr<char[]>> blocks_;
-    std::vector<size_t> blockSizes_;
+    std::vector<Block> blocks_;
     size_t used_ = 0;   // bytes used in the last block
     std::vector<Ref> refs_;
 };
 
-// The list box at the bottom of the window: single selection, uniform
-// 13-pixel rows. Appending costs the same at a million lines as at ten: only
-// the rows in sight are ever measured or painted. Lines are 8-bit text,
-// shown as Latin-1.
+// Control bytes (the decoder's field separator, line feeds) as visible
+// symbols from the Control Pictures block instead of empty boxes.
+QString WithControlPictures(QString text);
+
+// The list box at the bottom of the window: uniform 13-pixel rows in a fixed
+// pitch font. Appending costs the same at a million lines as at ten: only the
+// rows in sight are ever measured or painted. Lines are 8-bit text, decoded
+// by the application's one rule.
+//
+// Added to the designed single-selection list, all reached through its
+// context menu and keys: multi-selection and copy, save, clear, arrival
+// times, following new lines (on) and a search bar.
 class TEventLog : public QAbstractScrollArea {
     Q_OBJECT
 public:
     static constexpr int RowHeight = 13;
 
     explicit TEventLog(QWidget *parent = nullptr);
+    ~TEventLog() override;
 
     const TEventLogLines &Lines() const { return lines_; }
     int Count() const { return lines_.Count(); }
+    // The line decoded, whole.
     QString Text(int index) const;
+    // The line as shown, whole: arrival time when times are shown, control
+    // pictures. Copy and save give this text.
+    QString VisibleText(int index) const;
 
     // Appends without touching the selection.
     void Append(std::string_view line);
     void Clear();
 
-    // Selected line, -1 for none; selecting scrolls the line into view.
+    // Selected line, -1 for none; selecting scrolls the line into view and
+    // makes it the only selected line.
     int ItemIndex() const { return itemIndex_; }
     void SetItemIndex(int index);
     int TopIndex() const;
+    bool IsSelected(int index) const;
+    std::vector<int> SelectedRows() const;
+
+    // The window's "select the last line" step after a new line: skipped
+    // while the user looks at older lines or following is off.
+    void FollowLastLine();
+
+    bool TimesShown() const { return timesShown_; }
+    void SetTimesShown(bool shown);
+    bool Following() const { return following_; }
+    void SetFollowing(bool follow);
+
+    void CopySelection() const;
+    void CopyAll() const;
+    // UTF-8, one line per entry, as shown. Raises the file errors of SaveFileBytes.
+    void SaveToFile(const std::string &path) const;
+    void SaveWithDialog();
+    void OpenFindBar();
+    void CloseFindBar();
+    // Selects the next or previous line holding the search text; false when none does.
+    bool FindNext();
+    bool FindPrevious();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
 
 private:
     // Scroll range, scroll position and repaint follow the lines once per turn
@@ -69,11 +125,42 @@ private:
     void ScheduleSync();
     void Sync() const;
     void UpdateScrollBars() const;
+    void AnnounceRows() const;
     int VisibleRows() const;
+    int RowAt(int y) const;
+    QString TimePrefix(int index) const;
+
+    void CreateActions();
+    void CreateFindBar();
+    void LayoutFindBar();
+    // A selection made by the user: detaches from the end unless it is the last line.
+    void UserSelect(int row, Qt::KeyboardModifiers modifiers);
+    void UserScrolled();
+    void SelectRange(int from, int to);
+    void ToggleRow(int row);
+    void SelectionChanged();
+    bool LineMatches(int index, const QString &needle) const;
+    bool Find(int step);
+    QString JoinedText(const std::vector<int> &rows) const;
 
     TEventLogLines lines_;
     int itemIndex_ = -1;
+    int anchor_ = -1;
+    // The designed single selection is the current line alone; only a
+    // selection of several lines (Shift, Ctrl) is kept as ranges.
+    bool multiple_ = false;
+    std::map<int, int> ranges_;   // selected rows: first -> last, disjoint
+    bool timesShown_ = false;
+    bool following_ = true;
+    bool detached_ = false;   // the user looks at older lines
     mutable bool syncPending_ = false;
     mutable bool revealSelection_ = false;
+    mutable int announcedRows_ = 0;
     mutable int widest_ = 0;   // widest line painted so far, for the horizontal scroll range
+
+    QWidget *findBar_ = nullptr;
+    QLineEdit *findEdit_ = nullptr;
+    QLabel *findStatus_ = nullptr;
+    QAction *showTimes_ = nullptr;
+    QAction *follow_ = nullptr;
 };

@@ -5,6 +5,7 @@
 #include "resourcestring.h"
 #include "serialport.h"
 #include "tform1.h"
+#include "toolkittranslation.h"
 
 #include <QApplication>
 
@@ -169,6 +170,7 @@ int main(int argc, char *argv[])
     // either (an option of another window system, say).
     if (argc > 1)
         return Refuse("unrecognized option '" + std::string(argv[1]) + "'");
+    InstallToolkitTranslation();
     QGuiApplication::setDesktopFileName(QStringLiteral("de.karven.KarvenZop"));
     ApplyWindowFont();
     InstallDefaultErrorHandler(&MainWindow);

@@ -1,16 +1,19 @@
 #include "tform1.h"
 
 #include "bootloaderlibrary.h"
+#include "displaytext.h"
 #include "errorbox.h"
 #include "errorhandler.h"
 #include "eventlog.h"
 #include "exception.h"
 #include "fileio.h"
+#include "firmwarecontainer.h"
 #include "firmwareupdater.h"
 #include "karvenzop_config.h"
 #include "mainthreadsync.h"
 #include "portcombobox.h"
 #include "signalled.h"
+#include "statictext.h"
 #include "tonepresets.h"
 #include "valuelisteditor.h"
 
@@ -22,9 +25,11 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QTabWidget>
 #include <QThread>
@@ -74,7 +79,8 @@ QLabel *MakeLabel(QWidget *parent, const char *name, const char *text, int x, in
 QLabel *MakeStatic(QWidget *parent, const char *name, const char *text, int x, int y, int w, int h,
                    Qt::Alignment align = Qt::AlignHCenter | Qt::AlignVCenter)
 {
-    auto *label = new QLabel(QString::fromUtf8(text), parent);
+    // Static texts show outside text (versions, the status line): plain and bounded.
+    auto *label = new TStaticText(QString::fromUtf8(text), parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(x, y, w, h);
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -132,12 +138,16 @@ void ApplyWindowFont()
 
 TForm1::TForm1(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint)
+                          Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("KARVEN ZOP v" KZ_VERSION));
-    setFixedSize(544, 476);
+    // Opens at its designed size, which is also the smallest; a larger
+    // window gives all extra room to the event log.
+    setMinimumSize(DesignedWidth, HeightWithLog - FrameExtra);
+    resize(DesignedWidth, HeightWithLog - FrameExtra);
     move(516, 124);
+    PlaceOnScreen();
 
     CreateSerialPort();
     pageControl1_ = new QTabWidget(this);
@@ -501,19 +511,65 @@ void TForm1::AddLogLine(const std::string &text)
 
 void TForm1::SelectLastLogLine()
 {
-    listBox1_->SetItemIndex(listBox1_->Count() - 1);
+    listBox1_->FollowLastLine();
 }
 
 void TForm1::CheckBox34Click()
 {
-    const int outer = checkBox34_->isChecked() ? HeightWithLog : HeightWithoutLog;
-    setFixedSize(width(), outer - FrameExtra);
+    if (isMaximized())
+        showNormal();
+    if (checkBox34_->isChecked()) {
+        setMinimumHeight(HeightWithLog - FrameExtra);
+        setMaximumHeight(QWIDGETSIZE_MAX);
+        resize(width(), HeightWithLog - FrameExtra);
+    } else {
+        // The log lies below the lower edge; the height stays fixed so that
+        // it cannot be pulled back into view.
+        setFixedHeight(HeightWithoutLog - FrameExtra);
+    }
+}
+
+void TForm1::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    // The pages keep their designed place; the log takes the rest (2 pixels
+    // below it, as designed).
+    if (listBox1_)
+        listBox1_->setGeometry(0, 401, width(), std::max(0, height() - 401 - 2));
+}
+
+void TForm1::PlaceOnScreen()
+{
+    // The designed position can lie off a small or highly scaled screen.
+    const QScreen *where = screen();
+    if (!where)
+        return;
+    const QRect area = where->availableGeometry();
+    const QSize outer(width(), height() + FrameExtra);
+    const int x = std::max(area.left(), std::min(pos().x(), area.right() + 1 - outer.width()));
+    const int y = std::max(area.top(), std::min(pos().y(), area.bottom() + 1 - outer.height()));
+    move(x, y);
+}
+
+QString TForm1::AskPassword(const QString &title, const QString &prompt, bool *ok)
+{
+    QInputDialog dialog(this);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(prompt);
+    dialog.setTextEchoMode(QLineEdit::Password);
+    // Wide enough for the whole title, which the window manager would cut.
+    const int titleWidth = dialog.fontMetrics().horizontalAdvance(title) + 160;
+    dialog.resize(std::max(dialog.sizeHint().width(), titleWidth), dialog.sizeHint().height());
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    if (ok)
+        *ok = accepted;
+    return accepted ? dialog.textValue() : QString();
 }
 
 void TForm1::BitBtn5Click()
 {
     // The answer is not used: no service password unlocks anything.
-    QInputDialog::getText(this, QStringLiteral("Service Modus"), QStringLiteral("Bitte das Servicepasswort eingeben!"));
+    AskPassword(QStringLiteral("Service Modus"), QStringLiteral("Bitte das Servicepasswort eingeben!"));
 }
 
 void TForm1::ComboBox3Change(int index)
@@ -682,9 +738,39 @@ void TForm1::BitBtn18Click()
 {
     if (!Loader())
         throw Exception(bootloaderProblem_);
+    const std::string image = updates_.FetchFirmware();
+    if (!ConfirmFirmwareUpdate(image))
+        return;
     // The library gets exactly the file this run saved.
-    const std::string image = updates_.DownloadFirmware();
-    session::FirmwareUpdater(*serialPort1_, *this).Flash(image);
+    const std::string path = updates_.SaveFirmware(image);
+    session::FirmwareUpdater(*serialPort1_, *this).Flash(path);
+}
+
+bool TForm1::ConfirmFirmwareUpdate(const std::string &bytes)
+{
+    const FirmwareImage image = ParseFirmwareContainer(bytes);
+    const QString current = Static("StaticText7")->text();
+    const QString decoder = current == QLatin1String("not read") ? QStringLiteral("nicht gelesen") : current;
+
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Dekoder Firmware-Update"), QString(), QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("FirmwareConfirmBox"));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(BoundForDisplay(QStringLiteral("Firmware in den Dekoder schreiben?\n\n"
+                                               "Firmware-Datei: %1, Version %2\n"
+                                               "Dekoder: Version %3\n\n"
+                                               "Während des Updates den Dekoder nicht trennen.")
+                                    .arg(AnsiToQString(image.target), AnsiToQString(image.version), decoder)));
+    QPushButton *write = box.addButton(QStringLiteral("Update durchführen"), QMessageBox::AcceptRole);
+    write->setObjectName(QStringLiteral("FirmwareConfirmYes"));
+    QPushButton *cancel = box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
+    cancel->setObjectName(QStringLiteral("FirmwareConfirmNo"));
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == write)
+        return true;
+    AddLogLine("Firmware-Update abgebrochen, Dekoder und Dateien unverändert.");
+    return false;
 }
 
 int32_t TForm1::ProcessMessages()
@@ -722,8 +808,7 @@ void TForm1::Output(const char16_t *text, int32_t)
 WideString TForm1::GetPassword()
 {
     bool ok = false;
-    const QString text = QInputDialog::getText(this, QStringLiteral("Password required"), QStringLiteral("Password"),
-                                               QLineEdit::Normal, QString(), &ok);
+    const QString text = AskPassword(QStringLiteral("Password required"), QStringLiteral("Password"), &ok);
     return ok ? text.toStdU16String() : WideString();
 }
 

@@ -47,6 +47,7 @@ public:
     explicit TForm1(QWidget *parent = nullptr);
     ~TForm1() override;
 
+    static constexpr int DesignedWidth = 544;
     // Outer window heights with the event log shown and hidden.
     static constexpr int HeightWithLog = 510;
     static constexpr int HeightWithoutLog = 432;
@@ -102,6 +103,7 @@ protected:
     std::string ConnectionPortName() override;
     void ShowConnectionReport(const std::vector<std::string> &lines) override;
     void ShowBootloaderState(uint8_t state) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     // decoder::DecoderLineSink
@@ -127,6 +129,11 @@ private:
     void RunHandler(void (TForm1::*handler)());
     void PauseWithEvents(int milliseconds);
     void SetStatusLine(const QString &text);
+    void PlaceOnScreen();
+    QString AskPassword(const QString &title, const QString &prompt, bool *ok = nullptr);
+    // Names the fetched image and asks before anything is written; false
+    // when the user cancels (said in the log).
+    bool ConfirmFirmwareUpdate(const std::string &image);
 
     QPushButton *Btn(const char *name) const;
     QLabel *Static(const char *name) const;

@@ -103,3 +103,13 @@ QPixmap TransparentLedPixmap(const QImage &image)
                 argb.setPixel(x, y, 0);
     return QPixmap::fromImage(argb);
 }
+
+QPixmap LedPixmapForRatio(const QPixmap &picture, qreal ratio)
+{
+    if (picture.isNull() || ratio <= 1.0)
+        return picture;
+    const QSize device = (QSizeF(picture.size()) * ratio).toSize();
+    QPixmap sharp = QPixmap::fromImage(picture.toImage().scaled(device, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    sharp.setDevicePixelRatio(ratio);
+    return sharp;
+}

@@ -174,7 +174,7 @@ void TSignalLed::paintEvent(QPaintEvent *)
     const int left = area.left() + std::max(0, (area.width() - picture.width()) / 2);
     const int top = area.top() + std::max(0, (area.height() - picture.height()) / 2);
     QPainter painter(this);
-    painter.drawPixmap(left, top, picture);
+    painter.drawPixmap(left, top, LedPixmapForRatio(picture, devicePixelRatioF()));
 }
 
 void TSignalLed::changeEvent(QEvent *event)

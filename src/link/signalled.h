@@ -18,6 +18,9 @@ enum TLedState { lsOff, lsOn };
 QImage LedPicture(TLedKind kind, bool lit);
 // Makes every pixel of the lower-left pixel's colour transparent.
 QPixmap TransparentLedPixmap(const QImage &image);
+// The picture enlarged pixel by pixel for a screen's device pixel ratio:
+// pixel art stays sharp instead of being smoothed by the painter.
+QPixmap LedPixmapForRatio(const QPixmap &picture, qreal ratio);
 
 // A lamp that lights while a chosen signal of a port is active.
 class TSignalLed : public QWidget {

@@ -34,24 +34,34 @@ std::string UpdateService::FirmwareVersion()
     return client_.Get(Url("/firmware.php?id=karvenfir"));
 }
 
-void UpdateService::Download(const char *resource, const char *file, const THttpRequestLimits &limits)
+std::string UpdateService::Fetch(const char *resource, const THttpRequestLimits &limits)
 {
     TMemoryStream buffer;   // released on every path with the scope
     client_.SetLimits(limits);
     client_.Get(Url(resource), buffer);
-    SaveFileBytes(file, std::string_view(buffer.Memory(), static_cast<size_t>(buffer.Size())));
+    return std::string(buffer.Memory(), static_cast<size_t>(buffer.Size()));
 }
 
 void UpdateService::DownloadTool()
 {
-    Download("/ZOP-Update.exe", ToolFile, kToolDownloadLimits);
+    SaveFileBytes(ToolFile, Fetch("/ZOP-Update.exe", kToolDownloadLimits));
+}
+
+std::string UpdateService::FetchFirmware()
+{
+    return Fetch("/karvenc469.acy", kFirmwareDownloadLimits);
+}
+
+std::string UpdateService::SaveFirmware(std::string_view image)
+{
+    SaveFileBytes(FirmwareFile, image);
+    // The file just saved, wherever the program itself lives.
+    return AbsolutePath(FirmwareFile);
 }
 
 std::string UpdateService::DownloadFirmware()
 {
-    Download("/karvenc469.acy", FirmwareFile, kFirmwareDownloadLimits);
-    // The file just saved, wherever the program itself lives.
-    return AbsolutePath(FirmwareFile);
+    return SaveFirmware(FetchFirmware());
 }
 
 } // namespace session

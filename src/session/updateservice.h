@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 class THttpClient;
 struct THttpRequestLimits;
@@ -29,10 +30,14 @@ public:
     // Saves the firmware image as FirmwareFile and returns the absolute path
     // of exactly that file, for the bootloader library.
     std::string DownloadFirmware();
+    // The same in two steps, so a caller can look at the image (and ask)
+    // before anything is written.
+    std::string FetchFirmware();
+    std::string SaveFirmware(std::string_view image);
 
 private:
     std::string Url(const char *resource) const;
-    void Download(const char *resource, const char *file, const THttpRequestLimits &limits);
+    std::string Fetch(const char *resource, const THttpRequestLimits &limits);
 
     THttpClient &client_;
     std::string server_;

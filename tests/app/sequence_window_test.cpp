@@ -30,7 +30,7 @@ namespace {
 
 std::string Command(const std::string &code) { return "0\x1e" "C\x1e" + code + "\n\r"; }
 
-// Notes the text of every message box and closes it.
+// Agrees to a firmware update; notes the text of every other message box and closes it.
 class BoxWatch {
 public:
     BoxWatch()
@@ -38,6 +38,10 @@ public:
         timer_.setInterval(10);
         QObject::connect(&timer_, &QTimer::timeout, [this] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                if (box->objectName() == QLatin1String("FirmwareConfirmBox")) {
+                    box->findChild<QPushButton *>(QStringLiteral("FirmwareConfirmYes"))->click();
+                    return;
+                }
                 texts.push_back(box->text().toStdString());
                 box->accept();
             }

@@ -2,6 +2,7 @@
 #include "errorhandler.h"
 #include "eventlog.h"
 #include "exception.h"
+#include "formtest.h"
 #include "resourcestring.h"
 #include "serialerror.h"
 #include "serialport.h"
@@ -42,45 +43,9 @@ const char *const ConnectionButtons[] = {"BitBtn4", "BitBtn6", "BitBtn9", "BitBt
 const char *const ToneEdits[] = {"Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit10",
                                  "Edit9", "Edit8", "Edit13", "Edit12", "Edit11"};
 
-class Form1Test : public ::testing::Test {
+class Form1Test : public FormTest {
 protected:
-    void SetUp() override
-    {
-        form = std::make_unique<TForm1>();
-        form->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-    }
-    void TearDown() override { form.reset(); }
-
-    template <class T = QWidget>
-    T *Find(const char *name) const
-    {
-        T *widget = form->findChild<T *>(QString::fromLatin1(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
     QString Text(const char *edit) const { return Find<QLineEdit>(edit)->text(); }
-
-    // Runs `action` and, from inside the modal loop it opens, hands the
-    // active dialog of type D to `inspect` and closes it.
-    template <class D>
-    static bool WithModal(const std::function<void()> &action, const std::function<void(D *)> &inspect)
-    {
-        bool seen = false;
-        QTimer timer;
-        timer.setInterval(10);
-        QObject::connect(&timer, &QTimer::timeout, [&] {
-            if (auto *dialog = qobject_cast<D *>(QApplication::activeModalWidget())) {
-                timer.stop();
-                seen = true;
-                inspect(dialog);
-            }
-        });
-        timer.start();
-        action();
-        timer.stop();
-        return seen;
-    }
 
     void ChooseTonePreset(int index)
     {
@@ -91,8 +56,6 @@ protected:
         for (int i = 0; i < std::abs(steps); ++i)
             QTest::keyClick(combo, steps > 0 ? Qt::Key_Down : Qt::Key_Up);
     }
-
-    std::unique_ptr<TForm1> form;
 };
 
 } // namespace
@@ -280,14 +243,6 @@ private:
     std::filesystem::path old_;
     std::string dir_;
 };
-
-std::string ReadAll(const char *name)
-{
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
 
 } // namespace
 

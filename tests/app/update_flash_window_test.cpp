@@ -109,16 +109,19 @@ struct SeenBox {
     QString title;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
+    Qt::TextFormat format = Qt::AutoText;
     QString statusAtBox;
     int barAtBox = -1;
 };
 
 // Closes every message box that opens while it exists and notes what it
 // said, together with the progress display at that moment. An input box is
-// answered with `answer`, or cancelled when it is empty.
+// answered with `answer`, or cancelled when it is empty. The confirmation
+// before flashing is answered with `flash` and noted apart.
 class ModalWatcher {
 public:
-    ModalWatcher(TForm1 &form, QString answer = {}) : form_(form), answer_(std::move(answer))
+    ModalWatcher(TForm1 &form, QString answer = {}, bool flash = true)
+        : form_(form), answer_(std::move(answer)), flash_(flash)
     {
         timer_.setInterval(10);
         QObject::connect(&timer_, &QTimer::timeout, [this] { Poll(); });
@@ -127,13 +130,17 @@ public:
     std::vector<SeenBox> boxes;
     int inputBoxes = 0;
     QString inputTitle, inputLabel;
+    std::vector<QString> confirmations;
 
 private:
     void Poll()
     {
         QWidget *modal = QApplication::activeModalWidget();
-        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            boxes.push_back({box->windowTitle(), box->text(), box->icon(),
+        if (auto *box = qobject_cast<QMessageBox *>(modal); box && box->objectName() == "FirmwareConfirmBox") {
+            confirmations.push_back(box->text());
+            box->findChild<QPushButton *>(flash_ ? "FirmwareConfirmYes" : "FirmwareConfirmNo")->click();
+        } else if (box) {
+            boxes.push_back({box->windowTitle(), box->text(), box->icon(), box->textFormat(),
                              form_.findChild<QLabel *>(QStringLiteral("StaticText1"))->text(),
                              form_.findChild<QProgressBar *>(QStringLiteral("ProgressBar1"))->value()});
             box->accept();
@@ -151,6 +158,7 @@ private:
     }
     TForm1 &form_;
     QString answer_;
+    bool flash_;
     QTimer timer_;
 };
 
@@ -298,6 +306,31 @@ TEST_F(UpdateFlashWindow, VersionQueriesShowTheBodyUnchanged)
     ASSERT_GE(progress.size(), 2u);
     EXPECT_EQ(progress.front().status, "Ready...");
     EXPECT_EQ(progress.back().status, "Ready...");
+}
+
+TEST_F(UpdateFlashWindow, VersionThatLooksLikeMarkupIsShownAsText)
+{
+    root_.WriteFile("karvenfir.txt", "<h1>4.70</h1><img src=x>");
+    StartServer();
+    MakeForm();
+    Button("BitBtn20")->click();
+    auto *field = form->findChild<QLabel *>(QStringLiteral("StaticText3"));
+    EXPECT_EQ(field->textFormat(), Qt::PlainText);
+    EXPECT_EQ(field->text(), "<h1>4.70</h1><img src=x>");
+
+    // A server's status text reaches the error box as it was sent.
+    TScriptedServer server({[&](TScriptedPeer &peer) {
+        peer.ReadRequest();
+        peer.Send("HTTP/1.1 404 <h1>Update server hacked</h1>\r\nContent-Length: 0\r\n\r\n");
+        peer.Close();
+    }});
+    PointAt(server.Port());
+    ModalWatcher watcher(*form);
+    Button("BitBtn17")->click();
+    ASSERT_EQ(watcher.boxes.size(), 1u);
+    EXPECT_EQ(watcher.boxes[0].format, Qt::PlainText);
+    EXPECT_NE(watcher.boxes[0].text.indexOf("404 <h1>Update server hacked</h1>"), -1)
+        << watcher.boxes[0].text.toStdString();
 }
 
 TEST_F(UpdateFlashWindow, DownloadSavesTheToolAndAsksForTheRename)
@@ -639,6 +672,37 @@ TEST_F(UpdateFlashWindow, PasswordIsAskedDuringTheRun)
     }
     EXPECT_TRUE(ReadFile(sim->DumpPath()) == image);
     EXPECT_TRUE(PortOpenAt9600());
+}
+
+TEST_F(UpdateFlashWindow, CancelledConfirmationLeavesDecoderPortAndFilesAlone)
+{
+    root_.WriteFile("karvenc469.acy", MakeContainer(RandomBytes(2048, 10), "4.74"));
+    StartServer();
+    StartSim();
+    MakeForm();
+    ConnectToSim(true);
+    Button("BitBtn21")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Label("StaticText7") == "4.69"; }, LongWaitMs)) << sim->Log();
+    const int baud = form->SerialPort1().BaudRate();
+
+    ModalWatcher watcher(*form, {}, false);
+    Button("BitBtn18")->click();
+    ASSERT_EQ(watcher.confirmations.size(), 1u);
+    const QString &text = watcher.confirmations[0];
+    EXPECT_NE(text.indexOf("KARVEN-C469"), -1) << text.toStdString();
+    EXPECT_NE(text.indexOf("Version 4.74"), -1) << text.toStdString();
+    EXPECT_NE(text.indexOf("Dekoder: Version 4.69"), -1) << text.toStdString();
+    EXPECT_TRUE(watcher.boxes.empty());
+    EXPECT_FALSE(FileExists(sim->DumpPath()));
+    EXPECT_EQ(sim->Log().find("ERASE"), std::string::npos);
+    EXPECT_FALSE(FileExists("firmware.acy"));
+    EXPECT_TRUE(form->SerialPort1().Connected());
+    EXPECT_EQ(form->SerialPort1().BaudRate(), baud);
+    EXPECT_EQ(LogLines(*form).back(), "Firmware-Update abgebrochen, Dekoder und Dateien unverändert.");
+    // Still the decoder it was.
+    form->findChild<QLabel *>(QStringLiteral("StaticText7"))->setText("not read");
+    Button("BitBtn21")->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Label("StaticText7") == "4.69"; }, LongWaitMs)) << sim->Log();
 }
 
 // ---- Host callbacks answered without a run

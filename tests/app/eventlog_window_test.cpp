@@ -1,0 +1,350 @@
+// The window's frame and the event log's additions, driven as a user would:
+// through the log's menu actions, keys and mouse, found by object name.
+
+#include "displaytext.h"
+#include "errorbox.h"
+#include "errorhandler.h"
+#include "eventlog.h"
+#include "exception.h"
+#include "formtest.h"
+#include "signalled.h"
+#include "statictext.h"
+#include "tform1.h"
+#include "toolkittranslation.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTranslator>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+class LogWindow : public FormTest {
+protected:
+    void SetUp() override
+    {
+        FormTest::SetUp();
+        log = form->EventLog();
+    }
+    QAction *Action(const char *name) const { return Find<QAction>(name); }
+    void Settle() const { QCoreApplication::processEvents(); }
+
+    void ClickRow(int row, Qt::KeyboardModifiers modifiers = {})
+    {
+        const int y = (row - log->TopIndex()) * TEventLog::RowHeight + TEventLog::RowHeight / 2;
+        QTest::mouseClick(log->viewport(), Qt::LeftButton, modifiers, QPoint(20, y));
+    }
+
+    TEventLog *log = nullptr;
+};
+
+} // namespace
+
+TEST_F(LogWindow, EnlargingGivesAllRoomToTheLogAndTheToggleStillHidesIt)
+{
+    EXPECT_EQ(form->minimumSize(), QSize(544, 476));
+    EXPECT_TRUE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    // Placed inside the screen, even where the designed position is not.
+    const QRect area = form->screen()->availableGeometry();
+    EXPECT_TRUE(area.contains(QRect(form->pos(), form->size()))) << form->pos().x() << "," << form->pos().y();
+
+    form->resize(900, 700);
+    Settle();
+    EXPECT_EQ(Find("PageControl1")->geometry(), QRect(0, 0, 544, 401));
+    EXPECT_EQ(log->geometry(), QRect(0, 401, 900, 297));
+    form->resize(300, 200);   // not below the designed size
+    EXPECT_EQ(form->size(), QSize(544, 476));
+
+    form->resize(800, 600);
+    auto *toggle = Find<QCheckBox>("CheckBox34");
+    QTest::mouseClick(toggle, Qt::LeftButton, {}, QPoint(5, toggle->height() / 2));
+    EXPECT_EQ(form->height() + TForm1::FrameExtra, TForm1::HeightWithoutLog);
+    form->resize(800, 600);   // cannot be pulled open while the log is hidden
+    EXPECT_EQ(form->height() + TForm1::FrameExtra, TForm1::HeightWithoutLog);
+    QTest::mouseClick(toggle, Qt::LeftButton, {}, QPoint(5, toggle->height() / 2));
+    EXPECT_EQ(form->height() + TForm1::FrameExtra, TForm1::HeightWithLog);
+    EXPECT_EQ(log->geometry().height(), 73);
+}
+
+TEST_F(LogWindow, CopySaveAndClearGiveTheLinesAsShown)
+{
+    form->AddLogLine("R1: 12345678 S:3\x1e" "TKI:0");
+    form->AddLogLine("Konfiguration geladen.");
+    form->AddLogLine("\xc4nderung");   // 8-bit text
+    form->AddLogLine("last");
+    Settle();
+    const QString first = QString::fromUtf8("R1: 12345678 S:3\u241eTKI:0");
+    EXPECT_EQ(log->VisibleText(0), first);
+
+    // Click, shift-click and control-click select as in any list.
+    ClickRow(0);
+    ClickRow(2, Qt::ShiftModifier);
+    ClickRow(1, Qt::ControlModifier);
+    EXPECT_EQ(log->SelectedRows(), (std::vector<int>{0, 2}));
+    QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), first + "\n" + QString::fromUtf8("Änderung\n"));
+
+    Action("LogCopyAll")->trigger();
+    const QString all = first + QString::fromUtf8("\nKonfiguration geladen.\nÄnderung\nlast\n");
+    EXPECT_EQ(QApplication::clipboard()->text(), all);
+
+    // Saved as UTF-8, one line per entry; with times shown, each starts with its time.
+    const std::string dir = std::filesystem::temp_directory_path() / ("kz-log-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    auto save = [&](const std::string &name) {
+        return WithModal<QFileDialog>([&] { Action("LogSave")->trigger(); },
+                                      [&](QFileDialog *dialog) {
+                                          // Typed into the name field, as a user would.
+                                          auto *field = dialog->findChild<QLineEdit *>("fileNameEdit");
+                                          if (!field) {
+                                              ADD_FAILURE() << "no name field";
+                                              dialog->reject();
+                                              return;
+                                          }
+                                          field->setText(QString::fromStdString(dir + "/" + name));
+                                          static_cast<QDialog *>(dialog)->accept();
+                                      });
+    };
+    ASSERT_TRUE(save("plain.txt"));
+    EXPECT_EQ(ReadAll(dir + "/plain.txt"), all.toStdString());
+    Action("LogShowTimes")->trigger();
+    ASSERT_TRUE(save("timed.txt"));
+    const QStringList timed = QString::fromStdString(ReadAll(dir + "/timed.txt")).split('\n');
+    ASSERT_EQ(timed.size(), 5);
+    const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  "));
+    EXPECT_TRUE(stamp.match(timed[3]).hasMatch()) << timed[3].toStdString();
+    EXPECT_TRUE(timed[3].endsWith("  last"));
+    std::filesystem::remove_all(dir);
+
+    Action("LogClear")->trigger();
+    EXPECT_EQ(log->Count(), 0);
+    EXPECT_EQ(log->ItemIndex(), -1);
+}
+
+TEST_F(LogWindow, TimesAreRecordedAlwaysAndShownOnRequest)
+{
+    using namespace std::chrono;
+    const auto now = [] { return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count(); };
+    const int64_t before = now();
+    form->AddLogLine("Firmware OK");
+    const int64_t after = now();
+    EXPECT_GE(log->Lines().Time(0), before);
+    EXPECT_LE(log->Lines().Time(0), after);
+
+    EXPECT_FALSE(Action("LogShowTimes")->isChecked());
+    EXPECT_EQ(log->VisibleText(0), "Firmware OK");   // as designed
+    Action("LogShowTimes")->trigger();
+    const QString time = QDateTime::fromMSecsSinceEpoch(log->Lines().Time(0)).toString("yyyy-MM-dd HH:mm:ss.zzz");
+    EXPECT_EQ(log->VisibleText(0), time + "  Firmware OK");
+    Action("LogShowTimes")->trigger();
+    EXPECT_EQ(log->VisibleText(0), "Firmware OK");
+}
+
+TEST_F(LogWindow, NewLinesFollowUntilTheUserLooksAtOlderOnes)
+{
+    for (int i = 0; i < 40; ++i)
+        form->AddLogLine("line " + std::to_string(i));
+    Settle();
+    EXPECT_EQ(log->ItemIndex(), 39);
+    EXPECT_GT(log->TopIndex(), 30);
+
+    // An older line chosen with the keyboard stays chosen and in view.
+    log->setFocus();
+    QTest::keyClick(log, Qt::Key_Up);
+    const int top = log->TopIndex();
+    form->AddLogLine("line 40");
+    Settle();
+    EXPECT_EQ(log->ItemIndex(), 38);
+    EXPECT_EQ(log->TopIndex(), top);
+    // Back at the end, new lines are followed again.
+    QTest::keyClick(log, Qt::Key_End);
+    form->AddLogLine("line 41");
+    Settle();
+    EXPECT_EQ(log->ItemIndex(), 41);
+
+    // Scrolling up detaches as well.
+    log->verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
+    Settle();
+    const int scrolled = log->TopIndex();
+    form->AddLogLine("line 42");
+    Settle();
+    EXPECT_EQ(log->ItemIndex(), 41);
+    EXPECT_EQ(log->TopIndex(), scrolled);
+    log->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
+    Settle();
+    form->AddLogLine("line 43");
+    Settle();
+    EXPECT_EQ(log->ItemIndex(), 43);
+
+    // Following switched off: lines arrive, nothing moves.
+    Action("LogFollow")->trigger();
+    EXPECT_FALSE(Action("LogFollow")->isChecked());
+    form->AddLogLine("line 44");
+    Settle();
+    EXPECT_EQ(log->ItemIndex(), 43);
+    Action("LogFollow")->trigger();   // on again: jumps to the end
+    EXPECT_EQ(log->ItemIndex(), 44);
+}
+
+TEST_F(LogWindow, SearchBarFindsNextAndPreviousIgnoringCase)
+{
+    for (const char *line : {"Connecting on port /dev/ttyS0...", "R1: 1 S:3 TKI:0", "Firmware OK", "R1: 2 S:4 tki:1",
+                             "Ende"})
+        form->AddLogLine(line);
+    log->setFocus();
+    QTest::keyClick(log, Qt::Key_F, Qt::ControlModifier);
+    auto *bar = Find("LogFindBar");
+    auto *edit = Find<QLineEdit>("LogFindEdit");
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_TRUE(edit->hasFocus());
+    QTest::keyClicks(edit, "Tki");
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_EQ(log->ItemIndex(), 1);   // wraps round from the last line
+    Find<QToolButton>("LogFindNext")->click();
+    EXPECT_EQ(log->ItemIndex(), 3);
+    Find<QToolButton>("LogFindPrevious")->click();
+    EXPECT_EQ(log->ItemIndex(), 1);
+    Find<QToolButton>("LogFindPrevious")->click();
+    EXPECT_EQ(log->ItemIndex(), 3);
+
+    edit->setText(QString::fromUtf8("\u241e"));   // a control picture finds the byte it stands for
+    form->AddLogLine("A\x1e" "B");
+    Find<QToolButton>("LogFindNext")->click();
+    EXPECT_EQ(log->ItemIndex(), 5);
+    edit->setText("nirgends");
+    Find<QToolButton>("LogFindNext")->click();
+    EXPECT_EQ(log->ItemIndex(), 5);
+    EXPECT_EQ(Find<QLabel>("LogFindStatus")->text(), "Nicht gefunden");
+    QTest::keyClick(edit, Qt::Key_Escape);
+    EXPECT_FALSE(bar->isVisible());
+}
+
+TEST_F(LogWindow, AccessibleListShowsItemsAndSelection)
+{
+    form->AddLogLine("first");
+    form->AddLogLine("second\x1e");
+    Settle();
+    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(log);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->role(), QAccessible::List);
+    ASSERT_EQ(list->childCount(), 2);
+    QAccessibleInterface *item = list->child(1);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->role(), QAccessible::ListItem);
+    EXPECT_EQ(item->text(QAccessible::Name), QString::fromUtf8("second\u241e"));
+    EXPECT_TRUE(item->state().selected);
+    EXPECT_FALSE(list->child(0)->state().selected);
+    EXPECT_EQ(list->indexOfChild(item), 1);
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    log->setFocus();
+    EXPECT_EQ(list->focusChild(), item);
+    EXPECT_TRUE(item->state().focused);
+}
+
+TEST_F(LogWindow, LongLineIsBoundedOnScreenAndWholeOnCopy)
+{
+    const std::string longLine(200000, 'x');
+    form->AddLogLine(longLine);
+    Settle();
+    log->repaint();
+    const QString shown = QAccessible::queryAccessibleInterface(log)->child(0)->text(QAccessible::Name);
+    EXPECT_EQ(shown.size(), DisplayTextLimit);
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026)));
+    QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().size(), 200001);
+}
+
+TEST_F(LogWindow, OutsideTextIsShownAsPlainText)
+{
+    // A decoder reply that looks like markup, and one of a megabyte.
+    form->Protocol().AssembleDecoderLines("0\x1e" "C\x1e" "GF\x1e" "<h1>4.69</h1>\n\r");
+    auto *field = Find<TStaticText>("StaticText7");
+    EXPECT_EQ(field->textFormat(), Qt::PlainText);
+    EXPECT_EQ(field->text(), "<h1>4.69</h1>");
+    field->setText(QString(1 << 20, QLatin1Char('9')));
+    EXPECT_EQ(field->DisplayedText().size(), DisplayTextLimit);
+    EXPECT_EQ(field->text().size(), 1 << 20);
+    EXPECT_EQ(Find<QLabel>("StaticText1")->textFormat(), Qt::PlainText);
+
+    // A server's status line in an error box.
+    InstallDefaultErrorHandler([]() -> QWidget * { return nullptr; });
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    Qt::TextFormat format = Qt::AutoText;
+    QString text;
+    WithModal<QMessageBox>([] { Guarded([] { throw Exception("404 <h1>Update server hacked</h1>"); }); },
+                           [&](QMessageBox *box) {
+                               icon = box->icon();
+                               format = box->textFormat();
+                               text = box->text();
+                               box->accept();
+                           });
+    SetDefaultExceptionHandler(nullptr);
+    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_EQ(text, "404 <h1>Update server hacked</h1>.");
+}
+
+TEST_F(LogWindow, ServicePromptHidesThePasswordAndShowsItsTitle)
+{
+    const bool seen = WithModal<QInputDialog>([&] { Find<QPushButton>("BitBtn5")->click(); },
+                                              [&](QInputDialog *dialog) {
+                                                  EXPECT_EQ(dialog->textEchoMode(), QLineEdit::Password);
+                                                  EXPECT_GT(dialog->width(),
+                                                            dialog->fontMetrics().horizontalAdvance("Service Modus") + 100);
+                                                  dialog->reject();
+                                              });
+    EXPECT_TRUE(seen);
+}
+
+TEST(ToolkitTranslation, GermanStandardButtons)
+{
+    QTranslator *german = InstallToolkitTranslation(QLocale(QLocale::German, QLocale::Germany));
+    ASSERT_NE(german, nullptr) << "qtbase_de.qm missing (qt6-translations-l10n)";
+    QMessageBox box(QMessageBox::Question, "t", "x", QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), "Abbrechen");
+    QCoreApplication::removeTranslator(german);
+    delete german;
+    EXPECT_EQ(QMessageBox(QMessageBox::Question, "t", "x", QMessageBox::Cancel).button(QMessageBox::Cancel)->text(),
+              "Cancel");
+}
+
+TEST(Lamps, EnlargedPixelByPixelForTheScreen)
+{
+    const QImage small = TransparentLedPixmap(LedPicture(lkBlueLight, true)).toImage();
+    const QPixmap sharp = LedPixmapForRatio(QPixmap::fromImage(small), 2.0);
+    EXPECT_EQ(sharp.size(), QSize(30, 30));
+    EXPECT_EQ(sharp.deviceIndependentSize(), QSizeF(15, 15));
+    const QImage big = sharp.toImage();
+    int differing = 0;
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 30; ++x)
+            differing += big.pixel(x, y) != small.pixel(x / 2, y / 2);
+    EXPECT_EQ(differing, 0);
+}
