@@ -6,7 +6,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
-  gettext socat nginx-light python3 curl
+  gettext socat strace nginx-light python3 curl
   xvfb xauth x11-utils imagemagick fonts-liberation
 )
 missing=()

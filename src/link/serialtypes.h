@@ -34,4 +34,4 @@ enum TModemSignal : std::uint8_t { msCTS = 1 << 0, msDSR = 1 << 1, msRing = 1 <<
 
 // Bits per second of a rate member; 0 for brCustom (the port uses CustomBaudRate).
 int BaudRateValue(TBaudRate rate) noexcept;
-int DataBitsValue(TDataBits bits) noexcept;
+constexpr int DataBitsValue(TDataBits bits) noexcept { return 5 + static_cast<int>(bits); }
