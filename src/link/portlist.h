@@ -4,7 +4,8 @@
 #include <vector>
 
 // Serial devices present, as full device paths ("/dev/ttyUSB0"), sorted by
-// the user's collation with letter case ignored; duplicates stay.
+// the user's collation with letter case ignored; a device reached under two
+// names (both paths resolve to the same file) is listed once.
 //
 // Sources: every tty under `sysfsRoot` that is backed by a driver (real
 // hardware; 8250 ports whose UART type is unknown are placeholders and

@@ -2,6 +2,7 @@
 
 #include "serialerror.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -82,6 +83,19 @@ std::vector<std::string> EnumeratePorts(const std::string &sysfsRoot)
             start = end + 1;
         }
     }
-    SortPortNames(ports);
-    return ports;
+    // A device under /sys may also be named in KARVENZOP_PORTS, directly or
+    // through a link (/dev/serial/by-id/...): list it once, under the name
+    // that came first. Paths that do not resolve are compared as written.
+    std::vector<std::string> unique;
+    std::vector<std::string> seen;
+    for (std::string &port : ports) {
+        char resolved[PATH_MAX];
+        std::string key = realpath(port.c_str(), resolved) ? std::string(resolved) : port;
+        if (std::find(seen.begin(), seen.end(), key) != seen.end())
+            continue;
+        seen.push_back(std::move(key));
+        unique.push_back(std::move(port));
+    }
+    SortPortNames(unique);
+    return unique;
 }

@@ -86,6 +86,22 @@ TEST(PortList, ListsHardwareAndConfiguredPortsSortedAsText)
     EXPECT_EQ(EnumeratePorts(sysfs.ClassDir()), expected);
 }
 
+TEST(PortList, DeviceFoundInSysAndNamedInTheVariableIsListedOnce)
+{
+    FakeSysfs sysfs;
+    sysfs.Add("null", "ftdi_sio"); // a device node every system has
+    char dir[] = "/tmp/kzportsXXXXXX";
+    const std::string links = mkdtemp(dir);
+    ASSERT_EQ(symlink("/dev/null", (links + "/by-id-adapter").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/zero", (links + "/other").c_str()), 0);
+    const std::string list = "/dev/null:" + links + "/by-id-adapter:" + links + "/other:/dev/zero";
+    ScopedEnv env("KARVENZOP_PORTS", list.c_str());
+
+    const std::vector<std::string> expected = {"/dev/null", links + "/other"};
+    EXPECT_EQ(EnumeratePorts(sysfs.ClassDir()), expected);
+    std::system(("rm -rf " + links).c_str());
+}
+
 TEST(PortList, EmptyClassGivesEmptyListAndMissingClassRaises23)
 {
     FakeSysfs sysfs;
