@@ -712,6 +712,10 @@ TEST_F(LinkWindowTest, WorksWithTheDecoderSimulator)
     for (const std::string &line : telegramLines())
         EXPECT_EQ(expected.count(line), 1u) << line;
 
+    // The reset reopens the port at the decoder's 9600 8N1: the decoder hears it.
+    Click("BitBtn24");
+    EXPECT_TRUE(sim->WaitForLog("RESET: bootloader waits", std::chrono::seconds(5))) << sim->Log();
+
     Click("BitBtn1");
     ExpectConnected(false);
     EXPECT_TRUE(sim->Stop());
