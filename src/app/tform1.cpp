@@ -193,6 +193,8 @@ void TForm1::CreateSerialPort()
     // Runs inside the port's event delivery: a failure there ends delivery
     // (the port's own rule), so it is not guarded here.
     port.OnRxChar = [this](TCustomSerialPort &, int count) { SerialPort1RxChar(count); };
+    // The port stays open (its lamp lit) until the user disconnects; say why nothing comes.
+    port.OnDeviceLost = [this](TCustomSerialPort &) { AddLogLine("Verbindung zum Gerät unterbrochen."); };
     port.EndLoading();
 
     // The port's event thread hands batches over through this descriptor.

@@ -668,6 +668,33 @@ std::set<std::string> ExpectedTelegramLines(const std::string &simLog)
 
 } // namespace
 
+TEST_F(LinkWindowTest, VanishedDeviceIsLoggedOnceAndTheNextToggleRecovers)
+{
+    PtyPair &first = NewPty();
+    PtyPair &second = NewPty();
+    MakeForm({first.slavePath, second.slavePath});
+    Connect(first.slavePath);
+    const int before = Log()->Count();
+    first.Send("last words\r");
+    ASSERT_TRUE(WaitFor([&] { return Log()->Count() == before + 1; }));
+    first.CloseMaster(); // the adapter is pulled
+
+    const std::string gone = "Verbindung zum Gerät unterbrochen.";
+    ASSERT_TRUE(WaitFor([&] { return Log()->Count() == before + 2; })) << Log()->Count();
+    EXPECT_EQ(LogLine(before), "last words");
+    EXPECT_EQ(LogLine(before + 1), gone);
+    QTest::qWait(300);
+    EXPECT_EQ(Log()->Count(), before + 2); // once, not again and again
+    ExpectConnected(true);                 // the port stays open until the user acts
+
+    Click("BitBtn1");
+    ExpectConnected(false);
+    Connect(second.slavePath);
+    ExpectConnected(true);
+    second.Send("0\x1e" "C\x1e" "GS\x1e" "B-2\n\r");
+    EXPECT_TRUE(WaitFor([&] { return Static("StaticText8") == "B-2"; }));
+}
+
 TEST_F(LinkWindowTest, WorksWithTheDecoderSimulator)
 {
     std::unique_ptr<SimProcess> sim;
