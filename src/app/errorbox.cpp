@@ -38,11 +38,24 @@ QString ErrorBoxText(std::exception_ptr error)
     }
 }
 
-void ShowErrorBox(const QString &text, QWidget *parent)
+QString ErrorBoxDetails(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const Exception &e) {
+        return AnsiToQString(e.Details());
+    } catch (...) {
+        return {};
+    }
+}
+
+void ShowErrorBox(const QString &text, QWidget *parent, const QString &details)
 {
     QMessageBox box(QMessageBox::Critical, ApplicationTitle(QCoreApplication::applicationFilePath()), text,
                     QMessageBox::Ok, parent);
     box.setObjectName(QStringLiteral("ErrorBox"));
+    if (!details.isEmpty())
+        box.setDetailedText(details);
     box.exec();
 }
 
@@ -56,6 +69,6 @@ void ShowMessage(const QString &text, QWidget *parent)
 void InstallDefaultErrorHandler(QWidget *parentProvider())
 {
     SetDefaultExceptionHandler([parentProvider](std::exception_ptr error) {
-        ShowErrorBox(ErrorBoxText(error), parentProvider ? parentProvider() : nullptr);
+        ShowErrorBox(ErrorBoxText(error), parentProvider ? parentProvider() : nullptr, ErrorBoxDetails(error));
     });
 }

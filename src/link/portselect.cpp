@@ -76,6 +76,22 @@ void TPortSelect::SetKind(TPortProperty kind)
         index_ = 0;
 }
 
+bool TPortSelect::Refresh()
+{
+    if (kind_ != cpPort)
+        return false;
+    std::vector<std::string> items = EnumeratePorts(SysfsRoot);
+    if (items == items_)
+        return false;
+    const std::string selected = Text();
+    items_ = std::move(items);
+    index_ = -1;
+    for (size_t i = 0; i < items_.size() && !selected.empty(); ++i)
+        if (items_[i] == selected)
+            index_ = static_cast<int>(i);
+    return true;
+}
+
 void TPortSelect::SetItemIndex(int index)
 {
     if (index >= -1 && index < static_cast<int>(items_.size()))
