@@ -3,6 +3,8 @@
 #include "portlist.h"
 #include "serialport.h"
 
+#include <algorithm>
+
 namespace {
 
 template <class E>
@@ -81,6 +83,13 @@ bool TPortSelect::Refresh()
     if (kind_ != cpPort)
         return false;
     std::vector<std::string> items = EnumeratePorts(SysfsRoot);
+    // The open port stays listed after its device went: the next toggle
+    // hands its name on and closes it, rather than trying an empty name.
+    if (port_ && port_->Connected() && !port_->Port().empty() &&
+        std::find(items.begin(), items.end(), port_->Port()) == items.end()) {
+        items.push_back(port_->Port());
+        SortPortNames(items);
+    }
     if (items == items_)
         return false;
     const std::string selected = Text();

@@ -89,7 +89,7 @@ void RaiseOpenError(const std::string &path, int systemErrorCode)
                 group = found->gr_name;
         }
         // The pattern may come from a catalogue: its "%s" are filled in order, never by printf.
-        std::string text = TranslateResourceString("%s: %s \u2014 add your user to the group \"%s\", then log in again");
+        std::string text = TranslateResourceString("%s: %s — add your user to the group \"%s\", then log in again");
         size_t from = 0;
         for (const std::string &value : {path, std::string(std::strerror(systemErrorCode)), group}) {
             const size_t at = text.find("%s", from);

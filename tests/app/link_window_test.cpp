@@ -40,6 +40,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -404,8 +405,14 @@ TEST_F(LinkWindowTest, AnotherPortTakesEffectAtTheNextToggle)
 TEST_F(LinkWindowTest, FailedOpenShowsThePortErrorAndStaysDisconnected)
 {
     PtyPair &busy = NewPty();
-    const std::string missing = "/tmp/kz-no-such-dir-" + std::to_string(getpid()) + "/ttyMISSING";
+    // Listed while it was there; gone (adapter pulled) by the time of the click.
+    const std::string gone = "/tmp/kz-no-such-dir-" + std::to_string(getpid());
+    const std::string missing = gone + "/ttyMISSING";
+    mkdir(gone.c_str(), 0700);
+    close(open(missing.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
     MakeForm({busy.slavePath, missing});
+    unlink(missing.c_str());
+    rmdir(gone.c_str());
 
     Select(missing);
     Click("BitBtn1");
@@ -686,6 +693,9 @@ TEST_F(LinkWindowTest, VanishedDeviceIsLoggedOnceAndTheNextToggleRecovers)
     QTest::qWait(300);
     EXPECT_EQ(Log()->Count(), before + 2); // once, not again and again
     ExpectConnected(true);                 // the port stays open until the user acts
+    // The list, read again, keeps the open port, so the toggle closes it.
+    PortBox()->RefreshPorts();
+    EXPECT_EQ(PortBox()->Text(), first.slavePath);
 
     Click("BitBtn1");
     ExpectConnected(false);

@@ -260,6 +260,10 @@ struct Arrival {
 // formats seen in this span count too, for the decoder/bootloader hand-over.
 constexpr auto kSettingsSpan = std::chrono::milliseconds(100);
 
+// How long a new listener must have kept the port open before the device
+// greets it or reports telegrams.
+constexpr auto kSettleTime = std::chrono::milliseconds(60);
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -369,6 +373,7 @@ int main(int argc, char **argv)
     Clock::time_point rxFree = Clock::now(), txFree = Clock::now();
     uint64_t totalIn = 0, totalOut = 0;
     bool wasHungUp = true;
+    Clock::time_point listenerSince = Clock::now();
     LineFormat lastWarned{-1, false};
     while (!gStop) {
         // Paced: sleep only until the next byte is due on either side.
@@ -399,7 +404,11 @@ int main(int argc, char **argv)
             if (pty.master != before && !Watch(waiter, pty.master))
                 break;
         }
+        if (!hangup && wasHungUp)
+            listenerSince = Clock::now();
         wasHungUp = hangup;
+        // Someone who opens the port and closes it again at once hears nothing unasked.
+        const bool listening = !hangup && Clock::now() - listenerSince >= kSettleTime;
         const LineFormat format = ReadFormat(pty.master);
         while (!recentFormats.empty() && Clock::now() - recentFormats.front().first > kSettingsSpan)
             recentFormats.pop_front();
@@ -454,7 +463,7 @@ int main(int argc, char **argv)
         }
         {
             const bool matches = Matches(format, device.LineRate());
-            const std::string timed = device.Tick(Clock::now(), !hangup, matches);
+            const std::string timed = device.Tick(Clock::now(), listening, matches);
             out += matches ? timed : GarbledAll(timed);
         }
         if (!out.empty()) {
