@@ -14,7 +14,7 @@ RUN_PACKAGES=(
 TEST_PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
-  socat nginx-light curl x11-utils imagemagick
+  socat strace nginx-light curl x11-utils imagemagick
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
 )
 case "$set_name" in

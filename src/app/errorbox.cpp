@@ -37,22 +37,36 @@ QString ErrorBoxText(std::exception_ptr error)
     }
 }
 
+QString ErrorBoxDetails(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const Exception &e) {
+        return AnsiToQString(e.Details());
+    } catch (...) {
+        return {};
+    }
+}
+
 namespace {
 // Messages carry outside text (a server's status line, a file's bytes): shown
 // as it is, never as markup, and bounded in length.
-void ShowBox(QMessageBox::Icon icon, const char *name, const QString &text, QWidget *parent)
+void ShowBox(QMessageBox::Icon icon, const char *name, const QString &text, QWidget *parent,
+             const QString &details = {})
 {
     QMessageBox box(icon, ApplicationTitle(QCoreApplication::applicationFilePath()), QString(), QMessageBox::Ok, parent);
     box.setObjectName(QString::fromLatin1(name));
     box.setTextFormat(Qt::PlainText);
     box.setText(BoundForDisplay(text));
+    if (!details.isEmpty())
+        box.setDetailedText(BoundForDisplay(details));
     box.exec();
 }
 } // namespace
 
-void ShowErrorBox(const QString &text, QWidget *parent)
+void ShowErrorBox(const QString &text, QWidget *parent, const QString &details)
 {
-    ShowBox(QMessageBox::Critical, "ErrorBox", text, parent);
+    ShowBox(QMessageBox::Critical, "ErrorBox", text, parent, details);
 }
 
 void ShowMessage(const QString &text, QWidget *parent)
@@ -63,6 +77,6 @@ void ShowMessage(const QString &text, QWidget *parent)
 void InstallDefaultErrorHandler(QWidget *parentProvider())
 {
     SetDefaultExceptionHandler([parentProvider](std::exception_ptr error) {
-        ShowErrorBox(ErrorBoxText(error), parentProvider ? parentProvider() : nullptr);
+        ShowErrorBox(ErrorBoxText(error), parentProvider ? parentProvider() : nullptr, ErrorBoxDetails(error));
     });
 }

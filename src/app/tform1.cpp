@@ -196,6 +196,8 @@ void TForm1::CreateSerialPort()
     // Runs inside the port's event delivery: a failure there ends delivery
     // (the port's own rule), so it is not guarded here.
     port.OnRxChar = [this](TCustomSerialPort &, int count) { SerialPort1RxChar(count); };
+    // The port stays open (its lamp lit) until the user disconnects; say why nothing comes.
+    port.OnDeviceLost = [this](TCustomSerialPort &) { AddLogLine("Verbindung zum Gerät unterbrochen."); };
     port.EndLoading();
     decoder::DecoderLineSink &sink = *this;
     session_ = std::make_unique<session::DecoderSession>(port, sink, [this](int ms) { PauseWithEvents(ms); });

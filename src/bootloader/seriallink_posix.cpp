@@ -1,6 +1,7 @@
 #include "seriallink.h"
 
 #include "bootloadererror.h"
+#include "termiossettings.h"
 
 #include <cerrno>
 #include <chrono>
@@ -10,33 +11,34 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
-// Only the standard rates a bootloader runs at; 0 refuses the rest. (The
-// port component's table needs termios2, which cannot share a file with
-// <termios.h>.)
-speed_t SpeedFor(int32_t baud)
-{
-    switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    default: return 0;
-    }
-}
-
 constexpr int kWriteStallMs = 5000;
+
+// Sets the line up as the decoder link does: raw bytes, the given framing,
+// DTR and RTS held inactive (Linux raises both when a tty is opened).
+// Returns 0 or the errno of the failing call.
+int ApplyLine(int fd, const SerialLineSettings &settings)
+{
+    struct termios2 current {};
+    if (::ioctl(fd, TCGETS2, &current) != 0)
+        return errno;
+    const struct termios2 wanted = BuildTermios(settings, current);
+    if (::ioctl(fd, TCSETS2, &wanted) != 0)
+        return errno;
+    const ModemLineLevels levels = ModemLinesFor(settings.controlDtr, settings.controlRts);
+    const int dtr = TIOCM_DTR;
+    const int rts = TIOCM_RTS;
+    // Ptys have no modem lines and refuse the request; nothing to hold there.
+    for (const auto &[on, line] : {std::pair{levels.dtr, &dtr}, std::pair{levels.rts, &rts}})
+        if (::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, line) != 0 && errno != ENOTTY && errno != EINVAL)
+            return errno;
+    return 0;
+}
 
 } // namespace
 
@@ -57,19 +59,15 @@ SerialLink *SerialLink::Open(const std::string &path, IBootloaderHost *host)
             throw EBootloader("Serial port " + path + " is in use by another program");
         throw EBootloader("Cannot lock serial port " + path + ": " + ErrnoText(error));
     }
-    struct termios tio {};
-    if (::tcgetattr(fd, &tio) != 0) {
+    struct termios2 probe {};
+    if (::ioctl(fd, TCGETS2, &probe) != 0) {
         const int error = errno;
         ::close(fd);
         throw EBootloader(path + " is not a serial port: " + ErrnoText(error));
     }
     ::ioctl(fd, TIOCEXCL);
-    cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-    if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
-        const int error = errno;
+    // 9600 8N1 until SetParams: the rate the decoder itself runs at.
+    if (const int error = ApplyLine(fd, SerialLineSettings{}); error != 0) {
         ::close(fd);
         throw EBootloader("Cannot set up serial port " + path + ": " + ErrnoText(error));
     }
@@ -109,8 +107,8 @@ void SerialLink::RequireOpen() const
 void SerialLink::SetParams(int32_t baudRate, int32_t parity, int32_t dataBits, int32_t stopBits, int32_t flowControl)
 {
     RequireOpen();
-    const speed_t speed = SpeedFor(baudRate);
-    if (speed == 0)
+    // Only the standard rates a bootloader runs at.
+    if (baudRate <= 0 || BaudRateCode(baudRate) == BOTHER)
         throw EBootloader("Baud rate " + std::to_string(baudRate) + " is not supported on " + path_);
     if (dataBits < 5 || dataBits > 8)
         throw EBootloader("Data bits " + std::to_string(dataBits) + " are not supported on " + path_);
@@ -118,33 +116,22 @@ void SerialLink::SetParams(int32_t baudRate, int32_t parity, int32_t dataBits, i
         throw EBootloader("Parity " + std::to_string(parity) + " is not supported on " + path_);
     if (stopBits != 0 && stopBits != 2)
         throw EBootloader("Stop bits " + std::to_string(stopBits) + " are not supported on " + path_);
-    struct termios tio {};
-    if (::tcgetattr(fd_, &tio) != 0) {
-        const int error = errno;
-        throw EBootloader("Cannot read the settings of " + path_ + ": " + ErrnoText(error));
-    }
-    cfsetispeed(&tio, speed);
-    cfsetospeed(&tio, speed);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
-    tio.c_cflag |= sizes[dataBits - 5];
-    if (parity != 0)
-        tio.c_cflag |= PARENB | (parity == 1 ? PARODD : 0);
-    if (stopBits == 2)
-        tio.c_cflag |= CSTOPB;
-    if (flowControl == 1)
-        tio.c_cflag |= CRTSCTS;
-    if (::tcsetattr(fd_, TCSANOW, &tio) != 0) {
-        const int error = errno;
+    SerialLineSettings settings;
+    settings.baudRate = baudRate;
+    settings.dataBits = static_cast<TDataBits>(dataBits - 5);
+    settings.parity = parity == 0 ? prNone : parity == 1 ? prOdd : prEven;
+    settings.stopBits = stopBits == 2 ? sbTwoStopBits : sbOneStopBit;
+    settings.outCtsFlow = flowControl == 1;
+    settings.controlRts = flowControl == 1 ? rtsHandshake : rtsDisable;
+    if (const int error = ApplyLine(fd_, settings); error != 0)
         throw EBootloader("Cannot set " + std::to_string(baudRate) + " baud on " + path_ + ": " + ErrnoText(error));
-    }
     baudRate_ = baudRate;
 }
 
 void SerialLink::Purge()
 {
     RequireOpen();
-    ::tcflush(fd_, TCIFLUSH);
+    ::ioctl(fd_, TCFLSH, TCIFLUSH);
     // A pty does not always drop what is already queued; read it away.
     uint8_t sink[256];
     while (::read(fd_, sink, sizeof sink) > 0) {

@@ -12,12 +12,16 @@ public:
 
     const std::string &Message() const noexcept { return message_; }
     const char *what() const noexcept override { return message_.c_str(); }
+    // More for the error box's details (the system's words, a remedy); often empty.
+    const std::string &Details() const noexcept { return details_; }
 
 protected:
     void SetMessage(std::string message) { message_ = std::move(message); }
+    void SetDetails(std::string details) { details_ = std::move(details); }
 
 private:
     std::string message_;
+    std::string details_;
 };
 
 // The final "." the default error handler adds when the message's last byte

@@ -36,23 +36,34 @@ public:
     virtual void ShowToneTable(const ToneTable &fields) = 0;
 };
 
+// The decoder's lines are under a hundred bytes; a line that reaches this
+// size without a CR is noise or a fault, and is cut here.
+constexpr size_t MaxLineLength = 64 * 1024;
+
 class DecoderProtocol {
 public:
     explicit DecoderProtocol(DecoderLineSink &sink) : sink_(sink) {}
 
     // Collects bytes into the receive line buffer; every CR completes a line,
     // which is interpreted at once. A partial line waits for the next call.
+    // A line reaching MaxLineLength is interpreted at that length, once, and
+    // its remaining bytes up to the next CR are dropped.
     void AssembleDecoderLines(std::string_view bytes);
 
     // Interprets one line (without its CR).
     void HandleDecoderLine(const std::string &line);
 
-    void ClearBuffer() { buffer_.clear(); }
+    void ClearBuffer()
+    {
+        buffer_.clear();
+        discarding_ = false;
+    }
     const std::string &Buffer() const { return buffer_; }
 
 private:
     DecoderLineSink &sink_;
     std::string buffer_;
+    bool discarding_ = false; // in the tail of a cut line
 };
 
 // Formats the log line of a telegram report; false when the line is too short

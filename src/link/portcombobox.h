@@ -1,12 +1,17 @@
 #pragma once
 
 #include "portselect.h"
+#include "portwatch.h"
+#include "seriallink.h"
 
 #include <QComboBox>
 
 #include <functional>
+#include <memory>
 #include <string>
 
+class QSocketNotifier;
+class QTimer;
 class TCustomSerialPort;
 
 // Drop-down list of one port setting (usually the port name). Selecting
@@ -16,10 +21,17 @@ class TCustomSerialPort;
 // Start-up of the main window's box, in this order:
 //   SetPortProperty(cpPort); SetText("/dev/ttyS0"); SetItemIndex(0);
 //   SetSerialPort(&SerialPort1);
+//
+// A port-name box follows the devices: its list is read again when the user
+// opens it and when devices or virtual ports come and go, the choice kept
+// while it is listed; an entry's tooltip says what the device is. The port
+// last opened is remembered for the user and chosen at the next start when
+// it is listed.
 class TPortComboBox : public QComboBox {
     Q_OBJECT
 public:
     explicit TPortComboBox(QWidget *parent = nullptr);
+    ~TPortComboBox() override;
 
     TPortSelect &PortSelect() { return select_; }
 
@@ -35,11 +47,22 @@ public:
     int ItemIndex() const { return select_.ItemIndex(); }
     void SetItemIndex(int index);
 
+    // Reads the port list again now (what opening the box does).
+    void RefreshPorts();
+
     std::function<void(TPortComboBox &sender)> OnChange;
+
+    void showPopup() override;
 
 private:
     void ShowSelect();
     void UserPicked(int index);
+    void WatchPorts();
 
     TPortSelect select_;
+    PortWatch watch_;
+    QSocketNotifier *watchNotifier_ = nullptr;
+    QTimer *settle_ = nullptr;
+    TSerialLink openedLink_;
+    TCustomSerialPort *linkedPort_ = nullptr;
 };

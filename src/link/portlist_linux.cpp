@@ -2,6 +2,7 @@
 
 #include "serialerror.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -41,7 +42,36 @@ bool IsPlaceholderUart(const std::string &ttyDir)
     return in >> type && type == 0;
 }
 
+std::vector<std::string> ConfiguredPaths()
+{
+    std::vector<std::string> paths;
+    const char *extra = std::getenv("KARVENZOP_PORTS");
+    const std::string list = extra ? extra : "";
+    size_t start = 0;
+    while (start < list.size()) {
+        size_t end = list.find(':', start);
+        if (end == std::string::npos)
+            end = list.size();
+        if (end > start)
+            paths.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return paths;
+}
+
 } // namespace
+
+std::vector<std::string> PortFolders()
+{
+    std::vector<std::string> folders = {"/dev", "/dev/serial/by-id"};
+    for (const std::string &path : ConfiguredPaths()) {
+        const size_t slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+    }
+    return folders;
+}
 
 std::vector<std::string> EnumeratePorts(const std::string &sysfsRoot)
 {
@@ -70,18 +100,80 @@ std::vector<std::string> EnumeratePorts(const std::string &sysfsRoot)
         ports.push_back("/dev/" + name);
     }
 
-    if (const char *extra = std::getenv("KARVENZOP_PORTS")) {
-        const std::string list = extra;
-        size_t start = 0;
-        while (start <= list.size()) {
-            size_t end = list.find(':', start);
-            if (end == std::string::npos)
-                end = list.size();
-            if (end > start)
-                ports.push_back(list.substr(start, end - start));
-            start = end + 1;
+    for (std::string &path : ConfiguredPaths()) {
+        // Listed while it exists, so a virtual port comes and goes with
+        // the program that makes it.
+        struct stat st{};
+        if (stat(path.c_str(), &st) == 0)
+            ports.push_back(std::move(path));
+    }
+
+    // A device under /sys may also be named in KARVENZOP_PORTS, directly or
+    // through a link (/dev/serial/by-id/...): list it once, under the name
+    // that came first. Paths that do not resolve are compared as written.
+    std::vector<std::string> unique;
+    std::vector<std::string> seen;
+    for (std::string &port : ports) {
+        char resolved[PATH_MAX];
+        std::string key = realpath(port.c_str(), resolved) ? std::string(resolved) : port;
+        if (std::find(seen.begin(), seen.end(), key) != seen.end())
+            continue;
+        seen.push_back(std::move(key));
+        unique.push_back(std::move(port));
+    }
+    SortPortNames(unique);
+    return unique;
+}
+
+namespace {
+
+std::string ReadLine(const std::string &file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+std::string Resolved(const std::string &path)
+{
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
+}
+
+} // namespace
+
+std::string PortDescription(const std::string &devicePath, const std::string &sysfsRoot,
+                            const std::string &byIdDir)
+{
+    const std::string device = Resolved(devicePath);
+    if (device.rfind("/dev/", 0) != 0)
+        return {};
+    std::string text;
+    // A USB adapter: the interface's device folder lies below the USB
+    // device, which names maker, product and serial number.
+    std::string dir = Resolved(sysfsRoot + "/" + device.substr(5) + "/device");
+    for (int up = 0; up < 4 && !dir.empty() && dir != "/"; ++up) {
+        const std::string product = ReadLine(dir + "/product");
+        if (!product.empty()) {
+            for (const std::string &part : {ReadLine(dir + "/manufacturer"), product, ReadLine(dir + "/serial")})
+                if (!part.empty())
+                    text += (text.empty() ? "" : " ") + part;
+            break;
+        }
+        dir = dir.substr(0, dir.rfind('/'));
+    }
+    // The stable name udev gives it.
+    std::unique_ptr<DIR, int (*)(DIR *)> byId(opendir(byIdDir.c_str()), closedir);
+    while (byId) {
+        const dirent *entry = readdir(byId.get());
+        if (!entry)
+            break;
+        const std::string name = entry->d_name;
+        if (name != "." && name != ".." && Resolved(byIdDir + "/" + name) == device) {
+            text += (text.empty() ? "" : " ") + ("(" + name + ")");
+            break;
         }
     }
-    SortPortNames(ports);
-    return ports;
+    return text;
 }

@@ -3,6 +3,8 @@
 #include "portlist.h"
 #include "serialport.h"
 
+#include <algorithm>
+
 namespace {
 
 template <class E>
@@ -74,6 +76,29 @@ void TPortSelect::SetKind(TPortProperty kind)
         MatchPortValue();
     else
         index_ = 0;
+}
+
+bool TPortSelect::Refresh()
+{
+    if (kind_ != cpPort)
+        return false;
+    std::vector<std::string> items = EnumeratePorts(SysfsRoot);
+    // The open port stays listed after its device went: the next toggle
+    // hands its name on and closes it, rather than trying an empty name.
+    if (port_ && port_->Connected() && !port_->Port().empty() &&
+        std::find(items.begin(), items.end(), port_->Port()) == items.end()) {
+        items.push_back(port_->Port());
+        SortPortNames(items);
+    }
+    if (items == items_)
+        return false;
+    const std::string selected = Text();
+    items_ = std::move(items);
+    index_ = -1;
+    for (size_t i = 0; i < items_.size() && !selected.empty(); ++i)
+        if (items_[i] == selected)
+            index_ = static_cast<int>(i);
+    return true;
 }
 
 void TPortSelect::SetItemIndex(int index)

@@ -42,6 +42,10 @@ public:
     std::string Text() const;
     void SetText(const std::string &text);
 
+    // Reads the port list again (cpPort only); the selected item stays
+    // selected while it is listed. True when the list changed.
+    bool Refresh();
+
     // A pick by the user: remembers the value and, with AutoApply, writes it
     // to the port.
     void Pick(int index);

@@ -9,7 +9,7 @@
 // error number when there is one.
 class ESerialPort : public Exception {
 public:
-    explicit ESerialPort(int libraryCode, int systemErrorCode = -1);
+    explicit ESerialPort(int libraryCode, int systemErrorCode = -1, std::string details = {});
 
     int LibraryCode() const noexcept { return libraryCode_; }
     int SystemErrorCode() const noexcept { return systemErrorCode_; }
@@ -24,3 +24,7 @@ const char *SerialErrorText(int libraryCode) noexcept;
 
 // Raises ESerialPort with errno as captured by the caller at the failing call.
 [[noreturn]] void RaiseSerialError(int libraryCode, int systemErrorCode = -1);
+
+// Error 1 for a device that cannot be opened; the details name the device and
+// the system's reason, and for a lack of permission how to get it.
+[[noreturn]] void RaiseOpenError(const std::string &path, int systemErrorCode);

@@ -331,17 +331,34 @@ void TCustomSerialPort::DeliverEvents(TSerialThread *from, TSerialEvents batch, 
         ~Leave() { if (active) --thread->deliveryDepth; }
     } leave{from, onUiThread};
 
-    for (TSerialEvent event : kOrder) {
-        if (!(batch & EventBit(event)))
-            continue;
-        // Stale batch: the port was closed (and maybe reopened) meanwhile.
-        if (!connected_ || (onUiThread && thread_.get() != from))
+    const auto current = [&] { return connected_ && (!onUiThread || thread_.get() == from); };
+    // Told after the events of its batch (the last bytes come first), and
+    // also when one of them failed: a read on a vanished device may raise.
+    const auto deviceGone = [&] {
+        if (!(batch & kDeviceGoneBit) || !OnDeviceLost || !current())
             return;
         if (eachGuarded)
-            Guarded([&] { DeliverEvent(event); });
+            Guarded([&] { OnDeviceLost(*this); });
         else
-            DeliverEvent(event);
+            OnDeviceLost(*this);
+    };
+    try {
+        for (TSerialEvent event : kOrder) {
+            if (!(batch & EventBit(event)))
+                continue;
+            // Stale batch: the port was closed (and maybe reopened) meanwhile.
+            if (!current())
+                return;
+            if (eachGuarded)
+                Guarded([&] { DeliverEvent(event); });
+            else
+                DeliverEvent(event);
+        }
+    } catch (...) {
+        deviceGone();
+        throw;
     }
+    deviceGone();
 }
 
 void TCustomSerialPort::DeliverEvent(TSerialEvent event)

@@ -119,6 +119,9 @@ public:
     LineStateEvent OnDSRChange;
     LineStateEvent OnRLSDChange;
     ErrorEvent OnError;
+    // Once per open: the device went away (adapter pulled, pty closed). The
+    // port stays open until it is closed.
+    Notify OnDeviceLost;
 
 private:
     // Platform part.

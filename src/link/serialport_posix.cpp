@@ -63,7 +63,7 @@ void TCustomSerialPort::OpenDevice()
     // The name is the device path as it stands; an empty name fails in open().
     const int fd = open(port_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        RaiseSerialError(1, errno);
+        RaiseOpenError(port_, errno);
     auto fail = [fd](int error) {
         close(fd);
         RaiseSerialError(1, error);

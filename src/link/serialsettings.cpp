@@ -24,8 +24,6 @@ int BaudRateValue(TBaudRate rate) noexcept
     return kRates[rate];
 }
 
-int DataBitsValue(TDataBits bits) noexcept { return 5 + static_cast<int>(bits); }
-
 // --- parity
 
 TSerialParity::TSerialParity(const TSerialParity &other)

@@ -201,6 +201,7 @@ void TSerialThread::Run()
             // thread sleeps until the port is closed.
             epoll_ctl(epollFd_, EPOLL_CTL_DEL, deviceFd_, nullptr);
             watchingDevice = false;
+            batch |= kDeviceGoneBit;
         }
 
         if (txPending) {
@@ -214,7 +215,7 @@ void TSerialThread::Run()
             }
         }
 
-        batch &= mask_;
+        batch &= mask_ | kDeviceGoneBit;
         if (batch == 0)
             continue;
         try {

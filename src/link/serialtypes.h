@@ -21,6 +21,9 @@ enum TSyncMethod { smThreadSync, smWindowSync, smNone };
 using TSerialEvents = std::uint16_t;
 constexpr TSerialEvents EventBit(TSerialEvent event) { return static_cast<TSerialEvents>(1u << event); }
 constexpr TSerialEvents kAllSerialEvents = 0x3FF;
+// Internal to the event thread's hand-over, never in a port's Events: the
+// device went away under the open port.
+constexpr TSerialEvents kDeviceGoneBit = 0x8000;
 
 // Line error flags returned by LineErrors.
 using TSerialErrors = std::uint8_t;
@@ -34,4 +37,4 @@ enum TModemSignal : std::uint8_t { msCTS = 1 << 0, msDSR = 1 << 1, msRing = 1 <<
 
 // Bits per second of a rate member; 0 for brCustom (the port uses CustomBaudRate).
 int BaudRateValue(TBaudRate rate) noexcept;
-int DataBitsValue(TDataBits bits) noexcept;
+constexpr int DataBitsValue(TDataBits bits) noexcept { return 5 + static_cast<int>(bits); }

@@ -3,6 +3,7 @@
 #include "tform1.h"
 
 #include <QApplication>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,8 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // Remembered choices go to a test folder, never the user's configuration.
+    QStandardPaths::setTestModeEnabled(true);
     ApplyWindowFont();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

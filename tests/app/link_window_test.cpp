@@ -40,6 +40,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -404,8 +405,14 @@ TEST_F(LinkWindowTest, AnotherPortTakesEffectAtTheNextToggle)
 TEST_F(LinkWindowTest, FailedOpenShowsThePortErrorAndStaysDisconnected)
 {
     PtyPair &busy = NewPty();
-    const std::string missing = "/tmp/kz-no-such-dir-" + std::to_string(getpid()) + "/ttyMISSING";
+    // Listed while it was there; gone (adapter pulled) by the time of the click.
+    const std::string gone = "/tmp/kz-no-such-dir-" + std::to_string(getpid());
+    const std::string missing = gone + "/ttyMISSING";
+    mkdir(gone.c_str(), 0700);
+    close(open(missing.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
     MakeForm({busy.slavePath, missing});
+    unlink(missing.c_str());
+    rmdir(gone.c_str());
 
     Select(missing);
     Click("BitBtn1");
@@ -668,6 +675,36 @@ std::set<std::string> ExpectedTelegramLines(const std::string &simLog)
 
 } // namespace
 
+TEST_F(LinkWindowTest, VanishedDeviceIsLoggedOnceAndTheNextToggleRecovers)
+{
+    PtyPair &first = NewPty();
+    PtyPair &second = NewPty();
+    MakeForm({first.slavePath, second.slavePath});
+    Connect(first.slavePath);
+    const int before = Log()->Count();
+    first.Send("last words\r");
+    ASSERT_TRUE(WaitFor([&] { return Log()->Count() == before + 1; }));
+    first.CloseMaster(); // the adapter is pulled
+
+    const std::string gone = "Verbindung zum Gerät unterbrochen.";
+    ASSERT_TRUE(WaitFor([&] { return Log()->Count() == before + 2; })) << Log()->Count();
+    EXPECT_EQ(LogLine(before), "last words");
+    EXPECT_EQ(LogLine(before + 1), gone);
+    QTest::qWait(300);
+    EXPECT_EQ(Log()->Count(), before + 2); // once, not again and again
+    ExpectConnected(true);                 // the port stays open until the user acts
+    // The list, read again, keeps the open port, so the toggle closes it.
+    PortBox()->RefreshPorts();
+    EXPECT_EQ(PortBox()->Text(), first.slavePath);
+
+    Click("BitBtn1");
+    ExpectConnected(false);
+    Connect(second.slavePath);
+    ExpectConnected(true);
+    second.Send("0\x1e" "C\x1e" "GS\x1e" "B-2\n\r");
+    EXPECT_TRUE(WaitFor([&] { return Static("StaticText8") == "B-2"; }));
+}
+
 TEST_F(LinkWindowTest, WorksWithTheDecoderSimulator)
 {
     std::unique_ptr<SimProcess> sim;
@@ -711,6 +748,10 @@ TEST_F(LinkWindowTest, WorksWithTheDecoderSimulator)
     const std::set<std::string> expected = ExpectedTelegramLines(sim->Log());
     for (const std::string &line : telegramLines())
         EXPECT_EQ(expected.count(line), 1u) << line;
+
+    // The reset reopens the port at the decoder's 9600 8N1: the decoder hears it.
+    Click("BitBtn24");
+    EXPECT_TRUE(sim->WaitForLog("RESET: bootloader waits", std::chrono::seconds(5))) << sim->Log();
 
     Click("BitBtn1");
     ExpectConnected(false);

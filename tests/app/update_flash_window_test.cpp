@@ -538,6 +538,8 @@ TEST_F(UpdateFlashWindow, FirmwareReachesTheDecoderAndTheWindowReportsIt)
     Button("BitBtn21")->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return Label("StaticText7") == "4.70"; }, LongWaitMs)) << sim->Log();
     EXPECT_EQ(Label("StaticText4"), "4.70");
+    // Every byte went out at the settings the decoder or its bootloader listens at.
+    EXPECT_EQ(sim->Log().find("arrive garbled"), std::string::npos) << sim->Log();
 }
 
 TEST_F(UpdateFlashWindow, DamagedFrameIsRepeatedAndThePortOpensEvenIfItWasClosed)

@@ -11,9 +11,15 @@
 #include <cstdlib>
 #include <random>
 
+#include <csignal>
+#include <fstream>
+#include <thread>
+
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -305,5 +311,62 @@ TEST(BootloaderLink, OpenFailuresNameThePort)
     EXPECT_NE(MessageOf([&] { link->SetParams(12345, 0, 8, 0, 0); }).find("12345"), std::string::npos);
     link->Close();
     EXPECT_NE(MessageOf([&] { link->Purge(); }).find("is closed"), std::string::npos);
+    RemoveTree(dir);
+}
+
+// Linux raises DTR and RTS when a tty is opened; the library must drop them
+// like the decoder link does. A pty has no modem lines to read back, so the
+// requests the library makes are taken from its system calls (strace).
+TEST(BootloaderLink, HoldsDtrAndRtsInactive)
+{
+    int master = -1, slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    const std::string dir = MakeTempDirectory();
+    const std::string trace = dir + "/ioctl.trace";
+    const std::string self = std::to_string(::getpid());
+    const pid_t tracer = ::fork();
+    if (tracer == 0) {
+        ::execlp("strace", "strace", "-qq", "-e", "trace=ioctl", "-e", "signal=none", "-o", trace.c_str(), "-p",
+                 self.c_str(), static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    auto traced = [] {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("TracerPid:", 0) == 0)
+                return std::stoi(line.substr(10)) != 0;
+        return false;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!traced() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(traced()) << "strace did not attach";
+
+    TestHost host(name);
+    IntfPtr<IBootloaderLink> link = BootloaderLibrary::Default().OpenCOM(WideFromUtf8(name), &host);
+    link->SetParams(19200, 0, 8, 0, 0);
+    link->Close();
+
+    ::kill(tracer, SIGINT);
+    int status = 0;
+    ::waitpid(tracer, &status, 0);
+    std::string dtrCleared, rtsCleared, raised;
+    std::ifstream in(trace);
+    for (std::string line; std::getline(in, line);) {
+        if (line.find("TIOCMBIC") != std::string::npos) {
+            if (line.find("TIOCM_DTR") != std::string::npos)
+                dtrCleared = line;
+            if (line.find("TIOCM_RTS") != std::string::npos)
+                rtsCleared = line;
+        }
+        if (line.find("TIOCMBIS") != std::string::npos || line.find("TIOCMSET") != std::string::npos)
+            raised = line;
+    }
+    EXPECT_FALSE(dtrCleared.empty()) << ReadFile(trace);
+    EXPECT_FALSE(rtsCleared.empty()) << ReadFile(trace);
+    EXPECT_EQ(raised, "");
+    ::close(slave);
+    ::close(master);
     RemoveTree(dir);
 }

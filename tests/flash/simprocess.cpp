@@ -89,12 +89,16 @@ bool FileExists(const std::string &path)
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-SimProcess::SimProcess(const std::vector<std::string> &extraArgs)
+SimProcess::SimProcess(const std::vector<std::string> &extraArgs, bool paced, int uid)
 {
     dir_ = MakeTempDirectory();
+    if (uid >= 0)
+        ::chmod(dir_.c_str(), 0777);
     port_ = dir_ + "/ttyKARVEN0";
     logPath_ = dir_ + "/sim.log";
     std::vector<std::string> args = {BinDirectory() + "decoder_sim", "--link", port_, "--dump", DumpPath()};
+    if (!paced)
+        args.push_back("--no-pacing");
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
 
     pid_ = ::fork();
@@ -102,6 +106,8 @@ SimProcess::SimProcess(const std::vector<std::string> &extraArgs)
         const int log = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(log, 1);
         ::dup2(log, 2);
+        if (uid >= 0 && (::setgid(static_cast<gid_t>(uid)) != 0 || ::setuid(static_cast<uid_t>(uid)) != 0))
+            ::_exit(126);
         std::vector<char *> argv;
         for (auto &a : args)
             argv.push_back(a.data());

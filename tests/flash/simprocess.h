@@ -10,7 +10,9 @@
 // that the tests read; the symlink to the pty lives in a fresh directory.
 class SimProcess {
 public:
-    explicit SimProcess(const std::vector<std::string> &extraArgs);
+    // Without `paced` the simulator moves bytes as fast as the pty allows.
+    // With `uid` >= 0 it runs as that user (and group).
+    explicit SimProcess(const std::vector<std::string> &extraArgs, bool paced = false, int uid = -1);
     ~SimProcess();
     SimProcess(const SimProcess &) = delete;
     SimProcess &operator=(const SimProcess &) = delete;

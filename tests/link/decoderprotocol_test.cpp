@@ -156,11 +156,35 @@ TEST(LineAssembly, LongLineWithoutCrAndCrFlood)
     DecoderProtocol protocol(sink);
     const std::string big(10 * 1024 * 1024, 'x');
     protocol.AssembleDecoderLines(big);
-    EXPECT_TRUE(sink.log.empty());
     protocol.AssembleDecoderLines(std::string(100000, '\r'));
+    // The long line is cut at the limit; its CR only ends the dropped tail.
     ASSERT_EQ(sink.log.size(), 100000u);
-    EXPECT_EQ(sink.log[0].size(), big.size());
+    EXPECT_EQ(sink.log[0], std::string(MaxLineLength, 'x'));
     EXPECT_TRUE(sink.log[1].empty());
+}
+
+TEST(LineAssembly, LineAtTheLimitIsHandledOnceAndTheRestDroppedUpToCr)
+{
+    for (const size_t piece : {size_t{1}, size_t{4093}, size_t{1} << 20}) {
+        RecordingSink sink;
+        DecoderProtocol protocol(sink);
+        const std::string fits(MaxLineLength, 'a');
+        const std::string input = fits + "\r" + std::string(MaxLineLength + 10, 'b') + "tail\r" +
+                                  std::string(3 * MaxLineLength, 'c') + "\r0\x1e" "C\x1e" "GF\x1e" "4.70\n\r";
+        for (size_t at = 0; at < input.size(); at += piece)
+            protocol.AssembleDecoderLines(std::string_view(input).substr(at, piece));
+        ASSERT_EQ(sink.log.size(), 4u) << piece;
+        EXPECT_EQ(sink.log[0], fits);
+        EXPECT_EQ(sink.log[1], std::string(MaxLineLength, 'b'));
+        EXPECT_EQ(sink.log[2], std::string(MaxLineLength, 'c'));
+        // The next line after a cut one is read as usual.
+        EXPECT_EQ(sink.firmware, "4.70");
+        EXPECT_EQ(protocol.Buffer(), "");
+        // Nothing held for a line that never ends beyond the limit.
+        protocol.AssembleDecoderLines(std::string(5 * MaxLineLength, 'd'));
+        EXPECT_EQ(sink.log.size(), 5u);
+        EXPECT_EQ(protocol.Buffer(), "");
+    }
 }
 
 TEST(SingleValueReplies, FillTheirFieldsAndLog)

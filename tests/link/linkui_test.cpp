@@ -5,10 +5,14 @@
 #include "ptyhelpers.h"
 
 #include <QApplication>
+#include <QStandardPaths>
 #include <QImage>
 #include <QSet>
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
 
 namespace {
 
@@ -161,37 +165,43 @@ TEST(PortComboBox, StartsUpOnTheStoredPortAndReportsOnlyUserPicks)
 {
     char dir[] = "/tmp/kzboxXXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
-    setenv("KARVENZOP_PORTS", "/dev/ttyS3:/dev/ttyS0:/dev/ttyUSB1", 1);
+    // Configured ports are listed while they exist.
+    char ports[] = "/tmp/kzboxportsXXXXXX";
+    const std::string P = mkdtemp(ports);
+    for (const char *name : {"ttyS3", "ttyS0", "ttyUSB1"})
+        std::ofstream(P + "/" + name) << "";
+    setenv("KARVENZOP_PORTS", (P + "/ttyS3:" + P + "/ttyS0:" + P + "/ttyUSB1").c_str(), 1);
     TSerialPort port;
-    port.SetPort("/dev/ttyS3");
+    port.SetPort(P + "/ttyS3");
     TPortComboBox box;
     box.PortSelect().SysfsRoot = dir;
     int changes = 0;
     box.OnChange = [&](TPortComboBox &) { ++changes; };
 
     box.SetPortProperty(cpPort);
-    box.SetText("/dev/ttyS0");
+    box.SetText(P + "/ttyS0");
     box.SetItemIndex(0);
     box.SetSerialPort(&port);
     unsetenv("KARVENZOP_PORTS");
     rmdir(dir);
 
     ASSERT_EQ(box.count(), 3);
-    EXPECT_EQ(box.itemText(0), "/dev/ttyS0");
-    EXPECT_EQ(box.Text(), "/dev/ttyS3");
-    EXPECT_EQ(box.currentText(), "/dev/ttyS3");
+    EXPECT_EQ(box.itemText(0), QString::fromStdString(P + "/ttyS0"));
+    EXPECT_EQ(box.Text(), P + "/ttyS3");
+    EXPECT_EQ(box.currentText(), QString::fromStdString(P + "/ttyS3"));
     EXPECT_FALSE(box.isEditable());
     EXPECT_EQ(changes, 0);
 
-    box.SetText("/DEV/TTYUSB1");
+    box.SetText(P + "/TTYUSB1");
     EXPECT_EQ(box.currentIndex(), 2);
     EXPECT_EQ(changes, 0);
 
     emit box.activated(0); // as the user's pick arrives
     EXPECT_EQ(changes, 1);
-    EXPECT_EQ(box.Text(), "/dev/ttyS0");
-    EXPECT_EQ(box.PortSelect().ChosenPort(), "/dev/ttyS0");
-    EXPECT_EQ(port.Port(), "/dev/ttyS3"); // AutoApply is off
+    EXPECT_EQ(box.Text(), P + "/ttyS0");
+    EXPECT_EQ(box.PortSelect().ChosenPort(), P + "/ttyS0");
+    EXPECT_EQ(port.Port(), P + "/ttyS3"); // AutoApply is off
+    std::system(("rm -rf " + P).c_str());
 }
 
 int main(int argc, char **argv)
@@ -200,6 +210,8 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // Remembered choices go to a test folder, never the user's configuration.
+    QStandardPaths::setTestModeEnabled(true);
     MainThreadSync::Instance().SetMainThread(std::this_thread::get_id());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -79,11 +79,54 @@ TEST(PortList, ListsHardwareAndConfiguredPortsSortedAsText)
     sysfs.Add("ttyS0", "serial8250", "4");
     sysfs.Add("ttyS1", "serial8250", "0"); // no UART behind it
     sysfs.Add("tty1", "");                 // virtual terminal
-    ScopedEnv env("KARVENZOP_PORTS", "/dev/COM3:/dev/COM10::/dev/COM2:/dev/com2");
+    // Configured paths are listed while they exist (/tmp/kzcomXXXXXX/gone does not).
+    char dir[] = "/tmp/kzcomXXXXXX";
+    const std::string d = mkdtemp(dir);
+    for (const char *name : {"COM3", "COM10", "COM2", "com2"})
+        std::ofstream(d + "/" + name) << "";
+    const std::string list = d + "/COM3:" + d + "/COM10::" + d + "/COM2:" + d + "/gone:" + d + "/com2";
+    ScopedEnv env("KARVENZOP_PORTS", list.c_str());
 
-    const std::vector<std::string> expected = {"/dev/COM10", "/dev/COM2", "/dev/com2", "/dev/COM3",
-                                               "/dev/ttyS0", "/dev/ttyUSB0"};
+    const std::vector<std::string> expected = {"/dev/ttyS0", "/dev/ttyUSB0", d + "/COM10", d + "/COM2",
+                                               d + "/com2", d + "/COM3"};
     EXPECT_EQ(EnumeratePorts(sysfs.ClassDir()), expected);
+    std::system(("rm -rf " + d).c_str());
+}
+
+TEST(PortList, DeviceFoundInSysAndNamedInTheVariableIsListedOnce)
+{
+    FakeSysfs sysfs;
+    sysfs.Add("null", "ftdi_sio"); // a device node every system has
+    char dir[] = "/tmp/kzportsXXXXXX";
+    const std::string links = mkdtemp(dir);
+    ASSERT_EQ(symlink("/dev/null", (links + "/by-id-adapter").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/zero", (links + "/other").c_str()), 0);
+    const std::string list = "/dev/null:" + links + "/by-id-adapter:" + links + "/other:/dev/zero";
+    ScopedEnv env("KARVENZOP_PORTS", list.c_str());
+
+    const std::vector<std::string> expected = {"/dev/null", links + "/other"};
+    EXPECT_EQ(EnumeratePorts(sysfs.ClassDir()), expected);
+    std::system(("rm -rf " + links).c_str());
+}
+
+TEST(PortList, UsbAdapterIsDescribedByMakerProductSerialAndItsStableName)
+{
+    // sysfs: the tty's device is a USB interface below the USB device.
+    char dir[] = "/tmp/kzusbXXXXXX";
+    const std::string root = mkdtemp(dir);
+    const std::string usb = root + "/devices/usb1/1-2";
+    std::system(("mkdir -p " + usb + "/1-2:1.0 " + root + "/class/null " + root + "/by-id").c_str());
+    std::ofstream(usb + "/manufacturer") << "FTDI\n";
+    std::ofstream(usb + "/product") << "FT232R USB UART\n";
+    std::ofstream(usb + "/serial") << "A1B2C3\n";
+    ASSERT_EQ(symlink((usb + "/1-2:1.0").c_str(), (root + "/class/null/device").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/null", (root + "/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0").c_str()), 0);
+
+    EXPECT_EQ(PortDescription("/dev/null", root + "/class", root + "/by-id"),
+              "FTDI FT232R USB UART A1B2C3 (usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0)");
+    // Nothing known: no description.
+    EXPECT_EQ(PortDescription("/dev/zero", root + "/class", root + "/by-id"), "");
+    std::system(("rm -rf " + root).c_str());
 }
 
 TEST(PortList, EmptyClassGivesEmptyListAndMissingClassRaises23)
@@ -104,24 +147,30 @@ TEST(PortList, EmptyClassGivesEmptyListAndMissingClassRaises23)
 TEST(PortSelect, FollowsThePortNameWithLetterCaseIgnored)
 {
     FakeSysfs sysfs;
-    ScopedEnv env("KARVENZOP_PORTS", "/dev/ttyS0:/dev/com4:/dev/COM1");
+    // Configured ports are listed while they exist.
+    char dir[] = "/tmp/kzselXXXXXX";
+    const std::string P = mkdtemp(dir);
+    for (const char *name : {"ttyS0", "com4", "COM1"})
+        std::ofstream(P + "/" + name) << "";
+    const std::string list = P + "/ttyS0:" + P + "/com4:" + P + "/COM1";
+    ScopedEnv env("KARVENZOP_PORTS", list.c_str());
     TPortSelect select;
     select.SysfsRoot = sysfs.ClassDir();
     TSerialPort port;
-    port.SetPort("/dev/COM4");
+    port.SetPort(P + "/COM4");
 
     // The main window's start-up order.
     select.SetKind(cpPort);
-    EXPECT_EQ(select.Text(), "/dev/COM1");
-    select.SetText("/dev/ttys0");
-    EXPECT_EQ(select.Text(), "/dev/ttyS0");
-    select.SetText("/dev/ttyUSB7"); // not listed: unchanged
-    EXPECT_EQ(select.Text(), "/dev/ttyS0");
+    EXPECT_EQ(select.Text(), P + "/COM1");
+    select.SetText(P + "/ttys0");
+    EXPECT_EQ(select.Text(), P + "/ttyS0");
+    select.SetText(P + "/ttyUSB7"); // not listed: unchanged
+    EXPECT_EQ(select.Text(), P + "/ttyS0");
     select.SetItemIndex(0);
     select.SetSerialPort(&port);
     // The listed small-letter name is selected and handed on as listed.
-    EXPECT_EQ(select.Text(), "/dev/com4");
-    EXPECT_EQ(select.ChosenPort(), "/dev/com4");
+    EXPECT_EQ(select.Text(), P + "/com4");
+    EXPECT_EQ(select.ChosenPort(), P + "/com4");
 
     // Without a matching entry nothing is selected and the text is empty.
     TSerialPort other;
@@ -132,11 +181,12 @@ TEST(PortSelect, FollowsThePortNameWithLetterCaseIgnored)
 
     // A pick is only remembered unless AutoApply is on.
     select.Pick(1);
-    EXPECT_EQ(select.ChosenPort(), "/dev/com4");
+    EXPECT_EQ(select.ChosenPort(), P + "/com4");
     EXPECT_EQ(other.Port(), "/dev/ttyACM0");
     select.AutoApply = true;
     select.Pick(0);
-    EXPECT_EQ(other.Port(), "/dev/COM1");
+    EXPECT_EQ(other.Port(), P + "/COM1");
+    std::system(("rm -rf " + P).c_str());
 }
 
 TEST(PortSelect, OffersTextFormsAndAppliesPicksOfEveryKind)

@@ -68,7 +68,7 @@ std::string DeviceSimulator::Receive(std::string_view bytes, Clock::time_point n
     return out;
 }
 
-std::string DeviceSimulator::Tick(Clock::time_point now, bool listening)
+std::string DeviceSimulator::Tick(Clock::time_point now, bool listening, bool lineMatches)
 {
     std::string out;
     if (mode_ == Mode::BootWait && now >= bootDeadline_) {
@@ -82,6 +82,10 @@ std::string DeviceSimulator::Tick(Clock::time_point now, bool listening)
     }
     if (mode_ != Mode::Decoder || !listening)
         return out;
+    if (announce_ && !lineMatches) {
+        announce_ = false;
+        log_("HELLO lost: the listener's line is not at " + std::to_string(LineRate()) + " 8N1");
+    }
     if (announce_) {
         announce_ = false;
         out += options_.target + " V" + appVersion_ + " ready\n\r";

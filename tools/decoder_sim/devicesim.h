@@ -20,6 +20,7 @@ struct SimOptions {
     std::string dumpFile;          // written after every successful programming
     double telegramInterval = 0;   // seconds, 0 = none
     double bootWindow = 3;         // seconds the bootloader waits for the sign after a reset
+    int bootBaud = 19200;          // the bootloader's line rate (the library sets it)
     uint32_t pageSize = 256;
     uint32_t flashSize = 128 * 1024;
     uint8_t flags = 1;             // encryption bits reported, none required
@@ -41,10 +42,13 @@ public:
     DeviceSimulator(SimOptions options, std::function<void(const std::string &)> log);
 
     std::string Receive(std::string_view bytes, Clock::time_point now);
-    // Timers: the boot window, telegrams (only when someone listens).
-    std::string Tick(Clock::time_point now, bool listening);
+    // Timers: the boot window, telegrams (only when someone listens). The
+    // start-up greeting is lost when the listener's line settings differ.
+    std::string Tick(Clock::time_point now, bool listening, bool lineMatches = true);
 
     Mode CurrentMode() const { return mode_; }
+    // The rate the device's UART runs at now (always 8N1).
+    int LineRate() const { return mode_ == Mode::Decoder ? 9600 : options_.bootBaud; }
     void CountSent(size_t bytes) { sessionSent_ += bytes; }
 
 private:

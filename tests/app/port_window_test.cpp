@@ -1,0 +1,243 @@
+// The port-name box of the main window following the serial ports as they
+// come and go (socat making and removing virtual ports), remembering the
+// last port used, and what the window says when a port may not be opened.
+
+#include "errorbox.h"
+#include "errorhandler.h"
+#include "exception.h"
+#include "portcombobox.h"
+#include "resourcestring.h"
+#include "serialport.h"
+#include "tform1.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <csignal>
+#include <grp.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+bool WaitFor(const std::function<bool()> &done, int timeoutMs = 5000)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+// socat joining two new ptys, reached through links in a folder.
+class VirtualPorts {
+public:
+    VirtualPorts(const std::string &a, const std::string &b)
+    {
+        pid_ = fork();
+        if (pid_ == 0) {
+            const std::string left = "pty,raw,echo=0,link=" + a;
+            const std::string right = "pty,raw,echo=0,link=" + b;
+            execlp("socat", "socat", left.c_str(), right.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+    }
+    ~VirtualPorts() { Stop(); }
+    void Stop()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+class PortWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char dir[] = "/tmp/kzportwinXXXXXX";
+        dir_ = mkdtemp(dir);
+        setenv("KARVENZOP_PORTS", (dir_ + "/vport0:" + dir_ + "/vport1:" + dir_ + "/later/vport2").c_str(), 1);
+        Settings().remove(QStringLiteral("Connection"));
+        // Any box is noted and closed, so none can hold the test up.
+        boxWatch_.setInterval(10);
+        QObject::connect(&boxWatch_, &QTimer::timeout, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                boxes_.push_back(box->text().toStdString());
+                box->accept();
+            }
+        });
+        boxWatch_.start();
+        InstallDefaultErrorHandler([]() -> QWidget * { return nullptr; });
+    }
+    void TearDown() override
+    {
+        form.reset();
+        ports.reset();
+        boxWatch_.stop();
+        SetDefaultExceptionHandler(nullptr);
+        unsetenv("KARVENZOP_PORTS");
+        Settings().remove(QStringLiteral("Connection"));
+        std::system(("rm -rf " + dir_).c_str());
+        for (const std::string &box : boxes_)
+            ADD_FAILURE() << "unexpected message box: " << box;
+    }
+
+    static QSettings Settings() { return QSettings(QStringLiteral("KarvenZop"), QStringLiteral("KarvenZop")); }
+
+    void MakeForm()
+    {
+        form = std::make_unique<TForm1>();
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    }
+    TPortComboBox *Box() const { return form->findChild<TPortComboBox *>(QStringLiteral("PortComboBox1")); }
+    bool Listed(const std::string &path) const
+    {
+        const auto &items = Box()->PortSelect().Items();
+        return std::find(items.begin(), items.end(), path) != items.end();
+    }
+    void Toggle() { QTest::mouseClick(form->findChild<QPushButton *>(QStringLiteral("BitBtn1")), Qt::LeftButton); }
+
+    std::string dir_;
+    std::unique_ptr<VirtualPorts> ports;
+    std::unique_ptr<TForm1> form;
+    QTimer boxWatch_;
+    std::vector<std::string> boxes_;
+};
+
+} // namespace
+
+TEST_F(PortWindowTest, ListFollowsVirtualPortsAndTheLastPortUsedIsChosenAtTheNextStart)
+{
+    const std::string port0 = dir_ + "/vport0", port1 = dir_ + "/vport1";
+    MakeForm();
+    // Nothing remembered: the designed choice, the port component's own name if listed.
+    const std::string stored = form->SerialPort1().Port();
+    EXPECT_EQ(Box()->Text(), Listed(stored) ? stored : "");
+    EXPECT_FALSE(Listed(port0));
+
+    // socat makes two ports: the list shows them without anyone touching it.
+    ports = std::make_unique<VirtualPorts>(port0, port1);
+    ASSERT_TRUE(WaitFor([&] { return Listed(port0) && Listed(port1); }));
+    EXPECT_EQ(Box()->count(), static_cast<int>(Box()->PortSelect().Items().size()));
+
+    // The user connects on one: the choice stays while the list changes.
+    Box()->SetText(port1);
+    Toggle();
+    ASSERT_TRUE(form->SerialPort1().Connected());
+    Toggle();
+    ASSERT_FALSE(form->SerialPort1().Connected());
+
+    // A port in a folder made after the start is found when the box is opened.
+    mkdir((dir_ + "/later").c_str(), 0755);
+    std::ofstream(dir_ + "/later/vport2") << "";
+    EXPECT_FALSE(Listed(dir_ + "/later/vport2"));
+    Box()->showPopup();
+    EXPECT_TRUE(Listed(dir_ + "/later/vport2"));
+    Box()->hidePopup();
+    EXPECT_EQ(Box()->Text(), port1);
+
+    // socat ends: its ports leave the list, and the choice with them.
+    ports->Stop();
+    unlink((dir_ + "/later/vport2").c_str());
+    ASSERT_TRUE(WaitFor([&] { return !Listed(port0) && !Listed(port1); }));
+    EXPECT_EQ(Box()->Text(), "");
+
+    // Next start, the ports back: the last port used is chosen.
+    ports = std::make_unique<VirtualPorts>(port0, port1);
+    ASSERT_TRUE(WaitFor([&] { return Listed(port0) && Listed(port1); }));
+    form.reset();
+    MakeForm();
+    EXPECT_EQ(Box()->Text(), port1);
+    EXPECT_EQ(Settings().value(QStringLiteral("Connection/LastPort")).toString().toStdString(), port1);
+}
+
+// An ordinary user without the right to the device: the designed message,
+// and in the details the system's words and the remedy, in German with the
+// German catalogue.
+TEST(PortPermission, DetailsNameTheReasonAndTheRemedy)
+{
+    int master = -1, slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    close(slave);
+    ASSERT_EQ(chmod(name, 0600), 0); // root's only
+    struct stat st {};
+    ASSERT_EQ(stat(name, &st), 0);
+    const group *owner = getgrgid(st.st_gid); // "tty" where devpts gives ptys that group
+    ASSERT_NE(owner, nullptr);
+    const std::string group = owner->gr_name;
+
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        std::string out;
+        for (const bool german : {false, true}) {
+            if (german) {
+                setenv("LANG", "de_DE.UTF-8", 1);
+                InitializeTranslation(ResolvedProgramPath()); // read while still root
+            }
+            if (setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(126);
+            TSerialPort port;
+            port.SetPort(name);
+            try {
+                port.OpenPort();
+                out += "opened\n";
+            } catch (...) {
+                const std::exception_ptr error = std::current_exception();
+                out += ErrorBoxText(error).toStdString() + "\n" + ErrorBoxDetails(error).toStdString() + "\n";
+            }
+            out += std::string(std::strerror(EACCES)) + "\n";
+        }
+        [[maybe_unused]] ssize_t n = write(pipeFds[1], out.data(), out.size());
+        _exit(0);
+    }
+    close(pipeFds[1]);
+    std::string got;
+    char buffer[512];
+    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        got.append(buffer, static_cast<size_t>(n));
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(master);
+
+    std::vector<std::string> lines;
+    for (size_t at = 0, nl; (nl = got.find('\n', at)) != std::string::npos; at = nl + 1)
+        lines.push_back(got.substr(at, nl - at));
+    ASSERT_EQ(lines.size(), 6u) << got;
+    EXPECT_EQ(lines[0], "Unable to open com port (win error code: 13)");
+    EXPECT_EQ(lines[1], std::string(name) + ": " + lines[2] + " \u2014 add your user to the group \"" + group +
+                            "\", then log in again");
+    EXPECT_EQ(lines[3], "COM-Port kann nicht geöffnet werden (Windows-Fehlercode: 13)");
+    EXPECT_EQ(lines[4], std::string(name) + ": " + lines[5] + " \u2014 nehmen Sie Ihren Benutzer in die Gruppe \"" +
+                            group + "\" auf und melden Sie sich neu an");
+}
