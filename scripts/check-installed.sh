@@ -21,6 +21,7 @@ program=$(command -v KarvenZop) || { echo "FAIL: KarvenZop is not on PATH" >&2; 
 version=$(dpkg-query -W -f='${Version}' karvenzop)
 [ "$(KarvenZop --version | head -n1)" = "KarvenZop $version" ] || fail "--version does not say $version"
 KarvenZop --help >/dev/null || fail "--help"
+karvenzop-cli --help >/dev/null || fail "karvenzop-cli --help"
 
 # Started as the menu entry starts it, on the offscreen platform: the window
 # comes up, maps the installed bootloader library, works in the data folder

@@ -17,7 +17,8 @@ depends=$(dpkg-deb -f "$deb" Depends)
 echo "package $(basename "$deb"): version $version"
 echo "depends: $depends"
 
-for f in usr/bin/KarvenZop usr/share/applications/de.karven.KarvenZop.desktop \
+for f in usr/bin/KarvenZop usr/bin/karvenzop-cli usr/share/man/man1/karvenzop-cli.1.gz \
+         usr/share/applications/de.karven.KarvenZop.desktop \
          usr/share/metainfo/de.karven.KarvenZop.metainfo.xml usr/share/man/man1/KarvenZop.1.gz \
          usr/share/icons/hicolor/scalable/apps/de.karven.KarvenZop.svg \
          usr/share/icons/hicolor/48x48/apps/de.karven.KarvenZop.png \
