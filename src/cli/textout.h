@@ -5,18 +5,15 @@
 #include <string_view>
 
 // Output of the command-line program: UTF-8 on stdout and stderr, with
-// outside text (decoder lines, server replies) shown as data.
+// outside text (decoder lines, server replies) shown as data. 8-bit text is
+// decoded by the window's one rule (text8bit.h).
 namespace cli {
 
-// 8-bit text as UTF-8: kept where it already is valid UTF-8 (translated
-// messages), else read as Windows-1252 (decoder bytes), as the window does.
-std::string ToUtf8(std::string_view text);
-
-// For a terminal: ToUtf8 with control characters written as \xNN, so no
-// byte from outside can move the cursor or change the terminal.
+// For a terminal: the text as UTF-8 with control characters written as \xNN,
+// so no byte from outside can move the cursor or change the terminal.
 std::string Printable(std::string_view text);
 
-// A JSON string literal (quotes included) of ToUtf8(text).
+// A JSON string literal (quotes included) of the text as UTF-8.
 std::string JsonString(std::string_view text);
 
 // Local time with milliseconds and UTC offset: 2026-12-07T14:05:09.123+01:00.
