@@ -3,7 +3,6 @@
 #include "exception.h"
 #include "text8bit.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
@@ -80,19 +79,6 @@ std::string IsoTime(std::chrono::system_clock::time_point when)
     std::snprintf(tail, sizeof tail, ".%03d%s:%s", static_cast<int>(millis), z.substr(0, 3).c_str(),
                   z.size() >= 5 ? z.substr(3, 2).c_str() : "00");
     return std::string(text, n) + tail;
-}
-
-bool WriteAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
 }
 
 void PrintError(const std::string &message)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fileio.h"  // WriteAll: a line goes out in one write, false when the reader has gone
+
 #include <chrono>
 #include <string>
 #include <string_view>
@@ -18,10 +20,6 @@ std::string JsonString(std::string_view text);
 
 // Local time with milliseconds and UTC offset: 2026-12-07T14:05:09.123+01:00.
 std::string IsoTime(std::chrono::system_clock::time_point when);
-
-// Writes all bytes to a descriptor at once (one line stays one write, so a
-// reader on a pipe gets it whole). False when the reader has gone.
-bool WriteAll(int fd, std::string_view bytes);
 
 // "karvenzop-cli: " and the message, with the final "." the window's error
 // box adds; on stderr.
