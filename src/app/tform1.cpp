@@ -6,7 +6,6 @@
 #include "errorhandler.h"
 #include "eventlog.h"
 #include "exception.h"
-#include "fileio.h"
 #include "firmwarecontainer.h"
 #include "firmwareupdater.h"
 #include "karvenzop_config.h"
@@ -604,13 +603,14 @@ void TForm1::ShowToneTable(const decoder::ToneTable &fields)
 void TForm1::BitBtn1Click()
 {
     TSerialPort &port = *serialPort1_;
-    port.SetPort(portComboBox1_->Text());
+    // A new name on an open port reopens it there first, as the component does.
+    const std::string name = portComboBox1_->Text();
+    port.SetPort(name);
     if (port.Connected()) {
         port.ClosePort();
         port.SetBaudRate(br9600);
     } else {
-        port.SetBaudRate(br9600);
-        port.OpenPort();
+        session_->Open(name);
     }
 }
 
