@@ -802,9 +802,8 @@ void TForm1::ReportProgramFailure(const std::string &message) { ShowMessage(Ansi
 
 void TForm1::Output(const char16_t *text, int32_t)
 {
-    const QString line = QString::fromUtf16(text);
-    SetStatusLine(line);
-    AddLogLine(line.toLatin1().toStdString());
+    SetStatusLine(QString::fromUtf16(text));
+    AddLogLine(Latin1FromWide(text));
 }
 
 WideString TForm1::GetPassword()
