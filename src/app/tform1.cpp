@@ -6,7 +6,6 @@
 #include "errorhandler.h"
 #include "eventlog.h"
 #include "exception.h"
-#include "fileio.h"
 #include "firmwarecontainer.h"
 #include "firmwareupdater.h"
 #include "karvenzop_config.h"
@@ -604,13 +603,14 @@ void TForm1::ShowToneTable(const decoder::ToneTable &fields)
 void TForm1::BitBtn1Click()
 {
     TSerialPort &port = *serialPort1_;
-    port.SetPort(portComboBox1_->Text());
+    // A new name on an open port reopens it there first, as the component does.
+    const std::string name = portComboBox1_->Text();
+    port.SetPort(name);
     if (port.Connected()) {
         port.ClosePort();
         port.SetBaudRate(br9600);
     } else {
-        port.SetBaudRate(br9600);
-        port.OpenPort();
+        session_->Open(name);
     }
 }
 
@@ -802,9 +802,8 @@ void TForm1::ReportProgramFailure(const std::string &message) { ShowMessage(Ansi
 
 void TForm1::Output(const char16_t *text, int32_t)
 {
-    const QString line = QString::fromUtf16(text);
-    SetStatusLine(line);
-    AddLogLine(line.toLatin1().toStdString());
+    SetStatusLine(QString::fromUtf16(text));
+    AddLogLine(Latin1FromWide(text));
 }
 
 WideString TForm1::GetPassword()

@@ -2,7 +2,6 @@
 
 #include "bootloadererror.h"
 #include "bootmessages.h"
-#include "filelimits.h"
 #include "firmwarecontainer.h"
 #include "regularfile.h"
 

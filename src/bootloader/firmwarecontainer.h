@@ -16,6 +16,9 @@ class EFirmwareFile : public Exception {
 constexpr size_t kFirmwareHeaderSize = 64;
 constexpr size_t kFirmwareTextSize = 16; // target id and version, NUL padded
 constexpr uint32_t kFirmwareMaxImageSize = 16u << 20;
+// The largest firmware file: what the bootloader library reads and a
+// download may bring.
+constexpr uint64_t kFirmwareFileLimit = kFirmwareHeaderSize + kFirmwareMaxImageSize;
 constexpr char kFirmwareMagic[8] = {'K', 'A', 'R', 'V', 'F', 'W', '\r', '\n'};
 constexpr uint16_t kFirmwareFormat = 1;
 

@@ -4,6 +4,7 @@
 #include "eventwait.h"
 #include "exitcodes.h"
 #include "httpclient.h"
+#include "karvenzop_config.h"
 #include "portdescription.h"
 #include "portlist.h"
 #include "serialport.h"

@@ -5,6 +5,7 @@
 #include "eventwait.h"
 #include "exitcodes.h"
 #include "flashcommand.h"
+#include "karvenzop_config.h"
 #include "monitor.h"
 #include "portlist.h"
 #include "resourcestring.h"

@@ -1,10 +1,8 @@
 #include "textout.h"
 
-#include "cp1252.h"
 #include "exception.h"
-#include "textforms.h"
+#include "text8bit.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
@@ -14,38 +12,13 @@ namespace cli {
 
 namespace {
 
-void AppendUtf8(std::string &out, char32_t c)
-{
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
 } // namespace
 
-std::string ToUtf8(std::string_view text)
-{
-    if (IsValidUtf8(text))
-        return std::string(text);
-    std::string out;
-    out.reserve(text.size() + text.size() / 4);
-    for (char c : text)
-        AppendUtf8(out, cp1252::ToUnicode(static_cast<unsigned char>(c)));
-    return out;
-}
-
 std::string Printable(std::string_view text)
 {
-    const std::string utf8 = ToUtf8(text);
+    const std::string utf8 = TextToUtf8(text);
     std::string out;
     out.reserve(utf8.size());
     for (size_t i = 0; i < utf8.size(); ++i) {
@@ -66,7 +39,7 @@ std::string Printable(std::string_view text)
 
 std::string JsonString(std::string_view text)
 {
-    const std::string utf8 = ToUtf8(text);
+    const std::string utf8 = TextToUtf8(text);
     std::string out = "\"";
     out.reserve(utf8.size() + 2);
     for (char ch : utf8) {
@@ -106,19 +79,6 @@ std::string IsoTime(std::chrono::system_clock::time_point when)
     std::snprintf(tail, sizeof tail, ".%03d%s:%s", static_cast<int>(millis), z.substr(0, 3).c_str(),
                   z.size() >= 5 ? z.substr(3, 2).c_str() : "00");
     return std::string(text, n) + tail;
-}
-
-bool WriteAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
 }
 
 void PrintError(const std::string &message)

@@ -70,20 +70,6 @@ std::string FollowLinks(std::string path)
     return path;
 }
 
-bool WriteAll(int fd, std::string_view bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        done += static_cast<size_t>(put);
-    }
-    return true;
-}
-
 // Only the file may be writable (its folder read-only), or the file has
 // further hard links that must keep seeing it: then it is rewritten where
 // it is, which is not atomic but is what the user can do by hand.
@@ -171,6 +157,20 @@ private:
 };
 
 } // namespace
+
+bool WriteAll(int fd, std::string_view bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        done += static_cast<size_t>(put);
+    }
+    return true;
+}
 
 std::string LoadFileBytes(const std::string &name, uint64_t limit)
 {

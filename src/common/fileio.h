@@ -27,3 +27,8 @@ std::string LoadFileBytes(const std::string &name, uint64_t limit = kSubstitutio
 // (its folder is not), or it has further hard links, it is rewritten in
 // place.
 void SaveFileBytes(const std::string &name, std::string_view bytes);
+
+// Writes all bytes to a descriptor, going on after short writes and signals;
+// false when a write fails (errno says why). A line handed over whole stays
+// whole for a reader on a pipe.
+bool WriteAll(int fd, std::string_view bytes);

@@ -386,14 +386,11 @@ void TValueListEditor::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEd
     // time, since opening on a current change is ours and not a trigger.
     QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
     const bool forward = hint == QAbstractItemDelegate::EditNextItem;
-    const QModelIndex current = currentIndex();
-    if (!current.isValid() || (forward ? current.row() == model_->rowCount() - 1 && current.column() == 1
-                                       : current.row() == 0 && current.column() == 0)) {
+    if (AtTabEdge(forward)) {
         QWidget::focusNextPrevChild(forward);
         return;
     }
-    const QModelIndex next = moveCursor(hint == QAbstractItemDelegate::EditNextItem ? MoveNext : MovePrevious,
-                                        Qt::NoModifier);
+    const QModelIndex next = moveCursor(forward ? MoveNext : MovePrevious, Qt::NoModifier);
     if (next.isValid())
         selectionModel()->setCurrentIndex(next, QItemSelectionModel::ClearAndSelect);
 }
@@ -496,15 +493,18 @@ void TValueListEditor::ReportAfterClick(std::exception_ptr error)
 
 bool TValueListEditor::focusNextPrevChild(bool next)
 {
+    if (AtTabEdge(next))
+        return QWidget::focusNextPrevChild(next);
+    return QTableView::focusNextPrevChild(next);
+}
+
+bool TValueListEditor::AtTabEdge(bool forward) const
+{
     // Tab past the last cell, or Shift+Tab before the first, leaves the
     // grid as in any other control instead of wrapping round.
     const QModelIndex current = currentIndex();
-    const bool atEdge = !current.isValid() ||
-                        (next ? current.row() == model_->rowCount() - 1 && current.column() == 1
-                              : current.row() == 0 && current.column() == 0);
-    if (atEdge)
-        return QWidget::focusNextPrevChild(next);
-    return QTableView::focusNextPrevChild(next);
+    return !current.isValid() || (forward ? current.row() == model_->rowCount() - 1 && current.column() == 1
+                                          : current.row() == 0 && current.column() == 0);
 }
 
 void TValueListEditor::ApplyKey(int row, const std::string &key)

@@ -56,6 +56,8 @@ private:
     void CellCommitted(const QModelIndex &index, const QString &text);
     void AfterCurrentSet(int from, int to);
     void ReportAfterClick(std::exception_ptr error);
+    // No cell lies beyond the current one in that Tab direction.
+    bool AtTabEdge(bool forward) const;
 
     void ApplyKey(int row, const std::string &key);
     void ApplyValue(int row, const std::string &value);

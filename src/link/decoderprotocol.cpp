@@ -86,6 +86,11 @@ bool FormatTelegram(std::string_view line, std::string &logLine)
     return true;
 }
 
+bool IsTelegram(std::string_view line)
+{
+    return line.starts_with(TelegramPrefix) && line.size() >= TelegramMinLength;
+}
+
 void DecoderProtocol::AssembleDecoderLines(std::string_view bytes)
 {
     while (!bytes.empty()) {

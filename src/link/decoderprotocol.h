@@ -70,4 +70,8 @@ private:
 // to hold every fixed position (it is then logged unchanged, as any other line).
 bool FormatTelegram(std::string_view line, std::string &logLine);
 
+// Whether the interpreter logs the line as a telegram report (its prefix and
+// every fixed position present).
+bool IsTelegram(std::string_view line);
+
 } // namespace decoder

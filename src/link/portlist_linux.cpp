@@ -42,6 +42,13 @@ bool IsPlaceholderUart(const std::string &ttyDir)
     return in >> type && type == 0;
 }
 
+// The file a path names after all links, or empty when it does not resolve.
+std::string Resolved(const std::string &path)
+{
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
+}
+
 std::vector<std::string> ConfiguredPaths()
 {
     std::vector<std::string> paths;
@@ -114,8 +121,9 @@ std::vector<std::string> EnumeratePorts(const std::string &sysfsRoot)
     std::vector<std::string> unique;
     std::vector<std::string> seen;
     for (std::string &port : ports) {
-        char resolved[PATH_MAX];
-        std::string key = realpath(port.c_str(), resolved) ? std::string(resolved) : port;
+        std::string key = Resolved(port);
+        if (key.empty())
+            key = port;
         if (std::find(seen.begin(), seen.end(), key) != seen.end())
             continue;
         seen.push_back(std::move(key));
@@ -133,12 +141,6 @@ std::string ReadLine(const std::string &file)
     std::string line;
     std::getline(in, line);
     return line;
-}
-
-std::string Resolved(const std::string &path)
-{
-    char resolved[PATH_MAX];
-    return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
 }
 
 } // namespace

@@ -15,6 +15,15 @@ void ConfigureDecoderPort(TSerialPort &port)
     port.SetSyncMethod(smThreadSync);
 }
 
+void SendReset(TSerialPort &port)
+{
+    if (port.Connected())
+        port.ClosePort();
+    port.SetBaudRate(br9600);
+    port.OpenPort();
+    port.WriteString(decoder::BuildCommand("B"));
+}
+
 DecoderSession::DecoderSession(TSerialPort &port, decoder::DecoderLineSink &sink, PauseHook pause)
     : port_(port), protocol_(sink), pause_(std::move(pause))
 {
@@ -47,14 +56,7 @@ void DecoderSession::SetClock(std::time_t now)
     Write(decoder::BuildClockCommand(local));
 }
 
-void DecoderSession::Reset()
-{
-    if (port_.Connected())
-        port_.ClosePort();
-    port_.SetBaudRate(br9600);
-    port_.OpenPort();
-    Write(decoder::BuildCommand("B"));
-}
+void DecoderSession::Reset() { SendReset(port_); }
 
 void DecoderSession::RequestToneTable()
 {

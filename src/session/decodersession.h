@@ -20,6 +20,10 @@ using PauseHook = std::function<void(int milliseconds)>;
 // and RTS held inactive, every line event); name and rate are set by whoever opens.
 void ConfigureDecoderPort(TSerialPort &port);
 
+// The decoder's reset, also the way into its bootloader: closes the port if
+// open, reopens it at 9600 under its name and writes "B".
+void SendReset(TSerialPort &port);
+
 // The decoder commands on an open serial port, and the replies that come
 // back through the line protocol into the caller's sink.
 class DecoderSession {
@@ -37,7 +41,7 @@ public:
     void ReadAllValues();
     // The clock command for the local time of `now`, in one piece.
     void SetClock(std::time_t now);
-    // Closes if open, reopens at 9600 under the port's name, writes "B".
+    // SendReset on the session's port.
     void Reset();
     // "GZ" and the pause.
     void RequestToneTable();
@@ -47,7 +51,6 @@ public:
     void Receive(int count);
 
     decoder::DecoderProtocol &Protocol() { return protocol_; }
-    TSerialPort &Port() { return port_; }
 
 private:
     void Write(const std::string &command);

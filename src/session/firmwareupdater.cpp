@@ -1,7 +1,7 @@
 #include "firmwareupdater.h"
 
 #include "bootloaderhost.h"
-#include "decoderprotocol.h"
+#include "decodersession.h"
 #include "exception.h"
 #include "serialport.h"
 
@@ -15,11 +15,7 @@ FirmwareUpdater::Outcome FirmwareUpdater::Flash(const std::string &imagePath)
 
     // The reset command starts the decoder's bootloader; then the port is
     // left to the library's own link.
-    if (port_.Connected())
-        port_.ClosePort();
-    port_.SetBaudRate(br9600);
-    port_.OpenPort();
-    port_.WriteString(decoder::BuildCommand("B"));
+    SendReset(port_);
     port_.ClosePort();
 
     IntfPtr<IBootloader> loader = host_.Loader();

@@ -6,8 +6,7 @@ namespace session {
 
 std::optional<Telegram> ParseTelegram(std::string_view line)
 {
-    std::string logLine;
-    if (!line.starts_with("1\x1eR\x1e" "2") || !decoder::FormatTelegram(line, logLine))
+    if (!decoder::IsTelegram(line))
         return std::nullopt;
     Telegram t;
     t.identifier = std::string(line.substr(6, 8));

@@ -1,5 +1,7 @@
 #include "textforms.h"
 
+#include "text8bit.h"
+
 #include <cstdint>
 #include <cstring>
 

@@ -3,8 +3,6 @@
 #include <string>
 #include <string_view>
 
-#include "text8bit.h"  // IsValidUtf8
-
 // Catalogue keys carry bare LF line ends; texts shown on the window use
 // CR LF. These helpers move between the two forms.
 std::string RemoveCarriageReturns(std::string_view text);

@@ -23,4 +23,4 @@ std::string UpdateServerBase()
 // line.
 const THttpRequestLimits kVersionReplyLimits {4 * 1024, 20 * 1000};
 const THttpRequestLimits kToolDownloadLimits {32 * 1024 * 1024, 10 * 60 * 1000};
-const THttpRequestLimits kFirmwareDownloadLimits {kFirmwareHeaderSize + kFirmwareMaxImageSize, 10 * 60 * 1000};
+const THttpRequestLimits kFirmwareDownloadLimits {kFirmwareFileLimit, 10 * 60 * 1000};

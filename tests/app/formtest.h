@@ -1,7 +1,8 @@
 #pragma once
 
-// The main window shown for a test, found by object name, and modal boxes
-// answered from inside the loop that opens them.
+// The main window shown for a test, found by object name, modal boxes
+// answered from inside the loop that opens them, and waits that keep the
+// event loop running.
 #include "tform1.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -64,4 +66,17 @@ inline std::string ReadAll(const std::string &path)
     std::stringstream all;
     all << in.rdbuf();
     return all.str();
+}
+
+// Lets the event loop run (hand-overs from the port's event thread
+// included) until `done` holds or the time runs out.
+inline bool WaitFor(const std::function<bool()> &done, int timeoutMs = 5000)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        QTest::qWait(5);
+    }
+    return true;
 }

@@ -8,6 +8,7 @@
 #include "errorbox.h"
 #include "errorhandler.h"
 #include "eventlog.h"
+#include "formtest.h"
 #include "portcombobox.h"
 #include "signalled.h"
 #include "tform1.h"
@@ -52,19 +53,6 @@ const char *const ToneEdits[] = {"Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "E
                                  "Edit9", "Edit8", "Edit13", "Edit12", "Edit11"};
 
 std::string Command(const std::string &code) { return "0\x1e" "C\x1e" + code + "\n\r"; }
-
-// Lets the event loop run (hand-overs from the port's event thread
-// included) until `done` holds or the time runs out.
-bool WaitFor(const std::function<bool()> &done, int timeoutMs = 5000)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        QTest::qWait(5);
-    }
-    return true;
-}
 
 bool MasterHungUp(const PtyPair &pty)
 {

@@ -5,6 +5,7 @@
 #include "errorbox.h"
 #include "errorhandler.h"
 #include "exception.h"
+#include "formtest.h"
 #include "portcombobox.h"
 #include "resourcestring.h"
 #include "serialport.h"
@@ -37,17 +38,6 @@
 #include <unistd.h>
 
 namespace {
-
-bool WaitFor(const std::function<bool()> &done, int timeoutMs = 5000)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
 
 // socat joining two new ptys, reached through links in a folder.
 class VirtualPorts {

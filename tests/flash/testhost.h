@@ -1,22 +1,17 @@
 #pragma once
 
-#include "bootloaderintf.h"
-#include "bootloaderlibrary.h"
+#include "bootloaderhost.h"
 #include "exception.h"
 
 #include <string>
 #include <vector>
 
-// A host like the main window's, without widgets: it records what the
-// library tells it and opens the link the way the tool does.
-class TestHost final : public IBootloaderHost {
+// The tool's own host without a front end: boot sign, entry command and
+// the opening of the link are the tool's; it records what the library tells
+// it, and the tests set the image, the timeouts and the password.
+class TestHost final : public TBootloaderHost {
 public:
-    explicit TestHost(std::string port) : port_(std::move(port))
-    {
-        const int32_t standard[14] = {19200, 10, 800, 10, 15, 10, 10, 10, 250, 0, 0, 20, 0, 1};
-        for (int i = 0; i < 14; ++i)
-            timeouts.Field[i] = standard[i];
-    }
+    explicit TestHost(std::string port) : port_(std::move(port)) { TBootloaderHost::GetTimeouts(timeouts); }
 
     IBootloader *loader = nullptr; // to read the state in StateChanged
     BootloaderTimeouts timeouts{};
@@ -43,19 +38,6 @@ public:
         return all;
     }
 
-    int32_t QueryInterface(const InterfaceId &iid, void **out) override
-    {
-        if (iid == kIidBootloaderHost || iid == kIidInterface) {
-            *out = static_cast<IBootloaderHost *>(this);
-            return kResultOk;
-        }
-        *out = nullptr;
-        return kResultNoInterface;
-    }
-    // The window's life is its own; the library's references do not count.
-    int32_t AddRef() override { return -1; }
-    int32_t Release() override { return -1; }
-
     int32_t ProcessMessages() override
     {
         ++processMessagesCalls;
@@ -64,43 +46,26 @@ public:
     void StateChanged() override { states.push_back(loader ? loader->GetState() : -1); }
     void Output(const char16_t *text, int32_t) override { outputs.push_back(Utf8FromWide(text)); }
     WideString GetFlashFileName() override { return WideFromUtf8(firmwareFile); }
-    WideString GetEepromFileName() override { return {}; }
-    WideString GetImageFileName() override { return WideFromUtf8(firmwareFile); }
     WideString GetPassword() override
     {
         ++passwordRequests;
         return password;
     }
-    WideString GetBootSign() override { return u"norVEX"; }
     void GetTimeouts(BootloaderTimeouts &out) override { out = timeouts; }
-    WideString GetEntryCommand() override { return u"0\x1e" u"C\x1e" u"B\n\r"; }
-    WideString GetExtraText1() override { return {}; }
-    int32_t GetHostValue(int32_t flag) override { return flag == 0 ? 16908288 : -1; }
-    WideString GetExtraText2() override { return {}; }
     IBootloaderLink *OpenConnection(int32_t index) override
     {
-        if (index > 1)
-            return nullptr;
-        IntfPtr<IBootloaderLink> link;
-        try {
-            if (failOpen)
-                throw Exception("refused by the test");
-            link = BootloaderLibrary::Default().OpenCOM(u"\\\\.\\" + WideFromUtf8(port_), this);
-        } catch (...) {
+        if (failOpen && index <= 1)
             throw Exception("Error: can not open port " + port_);
-        }
-        try {
-            if (!link)
-                throw Exception("no link");
-            link->SetParams(19200, 0, 8, 0, 0);
-        } catch (...) {
-            throw Exception("Error: can not setup baudrate to 19200");
-        }
-        Output((u"Connecting on port " + WideFromUtf8(port_) + u"...").c_str(), 0x10000000);
-        IBootloaderLink *raw = link.get();
-        raw->AddRef();
-        return raw;
+        return TBootloaderHost::OpenConnection(index);
     }
+    void ShowStatus(const std::string &) override {}
+    void ReportProgramFailure(const std::string &) override {}
+
+protected:
+    std::string ConnectionPortName() override { return port_; }
+    // Not reached: StateChanged above records instead of reporting.
+    void ShowConnectionReport(const std::vector<std::string> &) override {}
+    void ShowBootloaderState(uint8_t) override {}
 
 private:
     std::string port_;

@@ -1,5 +1,6 @@
 #include "catalogue.h"
 #include "mappedfile.h"
+#include "text8bit.h"
 #include "textforms.h"
 
 #include "exception.h"

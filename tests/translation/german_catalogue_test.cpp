@@ -2,6 +2,7 @@
 #include "karvenzop_config.h"
 #include "mappedfile.h"
 #include "resourcestring.h"
+#include "text8bit.h"
 #include "textforms.h"
 
 #include "testsupport.h"

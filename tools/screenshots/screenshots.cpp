@@ -85,7 +85,9 @@ int main(int argc, char *argv[])
     QTest::keyClick(log, Qt::Key_Down, Qt::ShiftModifier);
     QTest::keyClick(log, Qt::Key_Down, Qt::ShiftModifier);
     form.activateWindow();
-    QTest::qWaitForWindowActive(&form);
+    // Without a window manager the window may never become active; the
+    // picture is still worth taking.
+    (void)QTest::qWaitForWindowActive(&form);
     if (!Save(form, QStringLiteral("%1/log-selection-focus.png").arg(folder)))
         return 1;
     const QPoint at = log->viewport()->mapToGlobal(QPoint(200, 5 * TEventLog::RowHeight));
