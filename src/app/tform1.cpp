@@ -10,6 +10,7 @@
 #include "portcombobox.h"
 #include "signalled.h"
 #include "streams.h"
+#include "syncnotifier.h"
 #include "tonepresets.h"
 #include "updateserver.h"
 #include "valuelisteditor.h"
@@ -25,7 +26,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSocketNotifier>
 #include <QTabWidget>
 #include <QThread>
 #include <QToolButton>
@@ -195,12 +195,10 @@ void TForm1::CreateSerialPort()
     port.OnRxChar = [this](TCustomSerialPort &, int count) { SerialPort1RxChar(count); };
     port.EndLoading();
 
-    // The port's event thread hands batches over through this descriptor.
+    // The port's event thread hands batches over through this object.
     MainThreadSync &sync = MainThreadSync::Instance();
     sync.SetMainThread(std::this_thread::get_id());
-    syncNotifier_ = new QSocketNotifier(sync.WakeFd(), QSocketNotifier::Read, this);
-    connect(syncNotifier_, &QSocketNotifier::activated, this,
-            [] { Guarded([] { MainThreadSync::Instance().CheckSynchronize(); }); });
+    syncNotifier_ = WatchHandOvers(this);
 
     httpClient1_.OnWorkBegin = [this](THttpClient *, TWorkMode, int32_t max) { HttpClient1WorkBegin(max); };
     httpClient1_.OnWork = [this](THttpClient *, TWorkMode, int32_t count) { HttpClient1Work(count); };

@@ -17,7 +17,6 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class QSocketNotifier;
 class QTabWidget;
 class TEventLog;
 class TPortComboBox;
@@ -154,6 +153,6 @@ private:
     TSignalLed *signalLed3_ = nullptr;
     TValueListEditor *valueListEditor1_ = nullptr;
     QProgressBar *progressBar1_ = nullptr;
-    QSocketNotifier *syncNotifier_ = nullptr;
+    QObject *syncNotifier_ = nullptr;
     bool destroyed_ = false;
 };

@@ -9,10 +9,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <thread>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -32,27 +31,16 @@ std::string Hex(uint32_t v, int digits)
 
 std::string ReadWholeFile(const std::string &path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
         const int error = errno;
         throw EBootloader("Cannot read the firmware file " + path + ": " + std::strerror(error));
     }
-    std::string bytes;
-    char piece[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, piece, sizeof piece);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            const int error = errno;
-            ::close(fd);
-            throw EBootloader("Cannot read the firmware file " + path + ": " + std::strerror(error));
-        }
-        if (got == 0)
-            break;
-        bytes.append(piece, static_cast<size_t>(got));
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) {
+        const int error = errno;
+        throw EBootloader("Cannot read the firmware file " + path + ": " + std::strerror(error));
     }
-    ::close(fd);
     return bytes;
 }
 

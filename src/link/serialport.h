@@ -81,7 +81,7 @@ public:
     TSyncMethod SyncMethod() const { return syncMethod_; }
     void SetSyncMethod(TSyncMethod value);
 
-    // The open device descriptor, -1 while closed.
+    // The open device: a descriptor, on Windows the HANDLE's value; -1 while closed.
     int Handle() const { return fd_; }
     // Whether an event thread currently serves the open port.
     bool HasEventThread() const { return thread_ != nullptr; }
@@ -147,6 +147,8 @@ private:
     void NotifyAfterOpen();
     void NotifyBeforeClose();
     void ReportLineState(std::uint8_t signal, std::uint64_t openSerial);
+    // How a batch of the event thread reaches the handlers, by SyncMethod.
+    std::function<void(TSerialEvents)> DeliveryFor(TSerialThread *thread);
     void DeliverEvents(TSerialThread *from, TSerialEvents batch, bool eachGuarded);
     void DeliverEvent(TSerialEvent event);
     void ReceivedData();
