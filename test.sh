@@ -20,4 +20,5 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 status=0
 (cd build-asan && ctest --output-on-failure -j2 --timeout 600) || status=1
 (cd build && ctest --output-on-failure -j2 --timeout 600) || status=1
+bash scripts/windows/test-windows.sh || status=1
 exit $status

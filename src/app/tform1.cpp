@@ -10,10 +10,10 @@
 #include "portcombobox.h"
 #include "signalled.h"
 #include "streams.h"
-#include "syncnotifier.h"
 #include "tonepresets.h"
 #include "updateserver.h"
 #include "valuelisteditor.h"
+#include "windowplatform.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -27,11 +27,6 @@ class TValueListEditor;
 // Liberation Sans has the metrics closest to it.
 void ApplyWindowFont();
 
-// Linux stand-ins for the names stored in the window definition: the port
-// "COM4" of SerialPort1 and the text "COM1" of the port-name box.
-inline constexpr const char *StoredPortName = "/dev/ttyS3";
-inline constexpr const char *StoredPortBoxText = "/dev/ttyS0";
-
 // The main window: six pages, the event log below them, and the handlers of
 // every button. Widgets carry the names other code and tests find them by.
 // It is also the bootloader library's host.

@@ -1,4 +1,4 @@
-#include "syncnotifier.h"
+#include "windowplatform.h"
 
 #include "errorhandler.h"
 #include "mainthreadsync.h"
@@ -13,3 +13,6 @@ QObject *WatchHandOvers(QObject *parent)
                      [] { Guarded([] { MainThreadSync::Instance().CheckSynchronize(); }); });
     return notifier;
 }
+
+const char *const StoredPortName = "COM4";
+const char *const StoredPortBoxText = "COM1";

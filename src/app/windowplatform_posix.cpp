@@ -1,4 +1,4 @@
-#include "syncnotifier.h"
+#include "windowplatform.h"
 
 #include "errorhandler.h"
 #include "mainthreadsync.h"
@@ -12,3 +12,6 @@ QObject *WatchHandOvers(QObject *parent)
                      [] { Guarded([] { MainThreadSync::Instance().CheckSynchronize(); }); });
     return notifier;
 }
+
+const char *const StoredPortName = "/dev/ttyS3";
+const char *const StoredPortBoxText = "/dev/ttyS0";
