@@ -3,25 +3,13 @@
 #include "seriallink.h"
 
 #include "bootloadererror.h"
+#include "systemerror_win.h"
 
 #include <cstdint>
 
 #include <windows.h>
 
 namespace {
-
-std::string SystemText(DWORD error)
-{
-    char *text = nullptr;
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, error, 0, reinterpret_cast<char *>(&text), 0, nullptr);
-    std::string message = n > 0 && text != nullptr ? std::string(text, n) : "error " + std::to_string(error);
-    LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
-        message.pop_back();
-    return message;
-}
 
 // Handles are 32-bit values even in 64-bit processes, so one travels in the
 // link's int field; INVALID_HANDLE_VALUE is -1 there too.
@@ -53,14 +41,14 @@ SerialLink *SerialLink::Open(const std::string &path, IBootloaderHost *host)
         const DWORD error = GetLastError();
         if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
             throw EBootloader("Serial port " + path + " is in use by another program");
-        throw EBootloader("Cannot open serial port " + path + ": " + SystemText(error));
+        throw EBootloader("Cannot open serial port " + path + ": " + SystemErrorText(error));
     }
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(h, &dcb)) {
         const DWORD error = GetLastError();
         CloseHandle(h);
-        throw EBootloader(path + " is not a serial port: " + SystemText(error));
+        throw EBootloader(path + " is not a serial port: " + SystemErrorText(error));
     }
     dcb.fBinary = TRUE;
     dcb.fOutxCtsFlow = FALSE;
@@ -74,25 +62,10 @@ SerialLink *SerialLink::Open(const std::string &path, IBootloaderHost *host)
     if (!SetCommState(h, &dcb) || !SetReadTimeout(h, 0)) {
         const DWORD error = GetLastError();
         CloseHandle(h);
-        throw EBootloader("Cannot set up serial port " + path + ": " + SystemText(error));
+        throw EBootloader("Cannot set up serial port " + path + ": " + SystemErrorText(error));
     }
     return new SerialLink(path, static_cast<int>(reinterpret_cast<intptr_t>(h)), host);
 }
-
-SerialLink::SerialLink(std::string path, int fd, IBootloaderHost *host) : path_(std::move(path)), fd_(fd), host_(host)
-{
-    if (host_)
-        host_->AddRef();
-}
-
-SerialLink::~SerialLink()
-{
-    Close();
-    if (host_)
-        host_->Release();
-}
-
-WideString SerialLink::GetPortName() { return WideFromUtf8(path_); }
 
 void SerialLink::Close()
 {
@@ -123,7 +96,7 @@ void SerialLink::SetParams(int32_t baudRate, int32_t parity, int32_t dataBits, i
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(h, &dcb))
-        throw EBootloader("Cannot read the settings of " + path_ + ": " + SystemText(GetLastError()));
+        throw EBootloader("Cannot read the settings of " + path_ + ": " + SystemErrorText(GetLastError()));
     dcb.BaudRate = static_cast<DWORD>(baudRate);
     dcb.ByteSize = static_cast<BYTE>(dataBits);
     dcb.Parity = static_cast<BYTE>(parity == 0 ? NOPARITY : parity == 1 ? ODDPARITY : EVENPARITY);
@@ -133,7 +106,7 @@ void SerialLink::SetParams(int32_t baudRate, int32_t parity, int32_t dataBits, i
     dcb.fRtsControl = flowControl == 1 ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
     if (!SetCommState(h, &dcb))
         throw EBootloader("Cannot set " + std::to_string(baudRate) + " baud on " + path_ + ": " +
-                          SystemText(GetLastError()));
+                          SystemErrorText(GetLastError()));
     baudRate_ = baudRate;
 }
 
@@ -150,7 +123,7 @@ void SerialLink::Write(const uint8_t *data, int32_t length)
     while (done < length) {
         DWORD put = 0;
         if (!WriteFile(AsHandle(fd_), data + done, static_cast<DWORD>(length - done), &put, nullptr))
-            throw EBootloader("Writing to " + path_ + " failed: " + SystemText(GetLastError()));
+            throw EBootloader("Writing to " + path_ + " failed: " + SystemErrorText(GetLastError()));
         if (put == 0)
             throw EBootloader("Writing to " + path_ + " stalled for " + std::to_string(kWriteStallMs / 1000) + " s");
         done += static_cast<int32_t>(put);
@@ -167,22 +140,10 @@ int32_t SerialLink::Read(uint8_t *data, int32_t capacity, int32_t timeoutMs)
         return 0;
     const HANDLE h = AsHandle(fd_);
     if (!SetReadTimeout(h, timeoutMs))
-        throw EBootloader("The serial link " + path_ + " was lost: " + SystemText(GetLastError()));
+        throw EBootloader("The serial link " + path_ + " was lost: " + SystemErrorText(GetLastError()));
     DWORD got = 0;
     if (!ReadFile(h, data, static_cast<DWORD>(capacity), &got, nullptr))
-        throw EBootloader("The serial link " + path_ + " was lost: " + SystemText(GetLastError()));
+        throw EBootloader("The serial link " + path_ + " was lost: " + SystemErrorText(GetLastError()));
     received_ += got;
     return static_cast<int32_t>(got);
-}
-
-void SerialLink::GetCounters(int64_t &sent, int64_t &received)
-{
-    sent = sent_;
-    received = received_;
-}
-
-void SerialLink::ResetCounters()
-{
-    sent_ = 0;
-    received_ = 0;
 }

@@ -1,23 +1,7 @@
 #include "bootloaderlibrary.h"
 
+#include "systemerror_win.h"
 #include <windows.h>
-
-namespace {
-
-std::string SystemText(DWORD error)
-{
-    char *text = nullptr;
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, error, 0, reinterpret_cast<char *>(&text), 0, nullptr);
-    std::string message = n > 0 && text != nullptr ? std::string(text, n) : "error " + std::to_string(error);
-    LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
-        message.pop_back();
-    return message;
-}
-
-} // namespace
 
 const char *const BootloaderLibrary::kDefaultName = "Bootloader.dll";
 
@@ -38,7 +22,7 @@ BootloaderLibrary::BootloaderLibrary(const std::string &name)
     path_ = name.find_first_of("\\/:") == std::string::npos ? ExecutableDirectory() + name : name;
     const HMODULE module = LoadLibraryExA(path_.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (module == nullptr)
-        throw EBootloaderLibrary("Cannot load the bootloader library " + name + ": " + SystemText(GetLastError()));
+        throw EBootloaderLibrary("Cannot load the bootloader library " + name + ": " + SystemErrorText(GetLastError()));
     openBootloader_ = reinterpret_cast<OpenBootloaderFn>(reinterpret_cast<void *>(GetProcAddress(module, "OpenBootloader")));
     openCom_ = reinterpret_cast<OpenCOMFn>(reinterpret_cast<void *>(GetProcAddress(module, "OpenCOM")));
     if (!openBootloader_ || !openCom_) {

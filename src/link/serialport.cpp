@@ -298,6 +298,13 @@ void TCustomSerialPort::StopEventThread()
     MainThreadSync::Instance().CancelPosted(this);
 }
 
+void TCustomSerialPort::StartEventThread()
+{
+    auto thread = std::make_shared<TSerialThread>(fd_, events_, buffer_.InputSize());
+    thread_ = thread;
+    thread->Start(DeliveryFor(thread.get()));
+}
+
 std::function<void(TSerialEvents)> TCustomSerialPort::DeliveryFor(TSerialThread *raw)
 {
     std::function<void(TSerialEvents)> deliver;

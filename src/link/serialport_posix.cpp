@@ -120,13 +120,6 @@ int TCustomSerialPort::MicrosPerCharacter() const
     return std::max(1, static_cast<int>(1000000LL * BitsPerCharacter(s) / rate));
 }
 
-void TCustomSerialPort::StartEventThread()
-{
-    auto thread = std::make_shared<TSerialThread>(fd_, events_, buffer_.InputSize());
-    thread_ = thread;
-    thread->Start(DeliveryFor(thread.get()));
-}
-
 // --- settings
 
 void TCustomSerialPort::ApplyLineSettings()

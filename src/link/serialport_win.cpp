@@ -81,13 +81,6 @@ void TCustomSerialPort::PurgeQueues() noexcept
     // The event thread empties both driver queues as it ends.
 }
 
-void TCustomSerialPort::StartEventThread()
-{
-    auto thread = std::make_shared<TSerialThread>(fd_, events_, buffer_.InputSize());
-    thread_ = thread;
-    thread->Start(DeliveryFor(thread.get()));
-}
-
 // --- settings
 
 void TCustomSerialPort::ApplyLineSettings()

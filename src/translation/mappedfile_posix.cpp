@@ -11,28 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-MappedFile::~MappedFile()
-{
-    Release();
-}
-
-MappedFile::MappedFile(MappedFile &&other) noexcept
-    : base_(std::exchange(other.base_, nullptr)), length_(std::exchange(other.length_, 0)),
-      view_(std::exchange(other.view_, {}))
-{
-}
-
-MappedFile &MappedFile::operator=(MappedFile &&other) noexcept
-{
-    if (this != &other) {
-        Release();
-        base_ = std::exchange(other.base_, nullptr);
-        length_ = std::exchange(other.length_, 0);
-        view_ = std::exchange(other.view_, {});
-    }
-    return *this;
-}
-
 void MappedFile::Release() noexcept
 {
     if (base_ != nullptr)

@@ -1,49 +1,9 @@
 #include "mappedfile.h"
 
 #include "exception.h"
-
-#include <utility>
+#include "systemerror_win.h"
 
 #include <windows.h>
-
-namespace {
-
-std::string SystemMessage(DWORD error)
-{
-    char *text = nullptr;
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, error, 0, reinterpret_cast<char *>(&text), 0, nullptr);
-    std::string message = n > 0 && text != nullptr ? std::string(text, n) : "System error " + std::to_string(error);
-    LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
-        message.pop_back();
-    return message;
-}
-
-} // namespace
-
-MappedFile::~MappedFile()
-{
-    Release();
-}
-
-MappedFile::MappedFile(MappedFile &&other) noexcept
-    : base_(std::exchange(other.base_, nullptr)), length_(std::exchange(other.length_, 0)),
-      view_(std::exchange(other.view_, {}))
-{
-}
-
-MappedFile &MappedFile::operator=(MappedFile &&other) noexcept
-{
-    if (this != &other) {
-        Release();
-        base_ = std::exchange(other.base_, nullptr);
-        length_ = std::exchange(other.length_, 0);
-        view_ = std::exchange(other.view_, {});
-    }
-    return *this;
-}
 
 void MappedFile::Release() noexcept
 {
@@ -95,7 +55,7 @@ MappedFile MappedFile::Map(const std::string &name, uint64_t offset, uint64_t si
     const DWORD error = GetLastError();
     CloseHandle(mapping); // the view keeps the mapping alive
     if (base == nullptr)
-        throw Exception("Cannot map file " + name + " into memory. Reason: " + SystemMessage(error));
+        throw Exception("Cannot map file " + name + " into memory. Reason: " + SystemErrorText(error));
 
     mapped.base_ = base;
     mapped.length_ = viewLength;
