@@ -85,13 +85,6 @@ TSerialThread::~TSerialThread()
         CloseHandle(AsHandle(doneFd_));
 }
 
-void TSerialThread::Start(Deliver deliver)
-{
-    deliver_ = std::move(deliver);
-    auto self = shared_from_this();
-    thread_ = std::thread([self] { self->Run(); });
-}
-
 void TSerialThread::RequestStop()
 {
     stop_.store(true);
@@ -106,12 +99,6 @@ void TSerialThread::Join()
     if (MainThreadSync::Instance().IsMainThread())
         MainThreadSync::Instance().WaitWhileSynchronizing(doneFd_);
     thread_.join();
-}
-
-void TSerialThread::Detach()
-{
-    if (thread_.joinable())
-        thread_.detach();
 }
 
 void TSerialThread::NotifyWritten(int)
