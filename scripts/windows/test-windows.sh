@@ -74,7 +74,8 @@ if [ -x build/bin/decoder_sim ] && [ -x build/bin/mkfirmware ]; then
   pids+=($!)
   for _ in $(seq 50); do [ -e "$work/com7" ] && break; sleep 0.1; done
   sim_env=(KZ_WIN_SIM_PORT=COM7 KZ_WIN_SIM_FIRMWARE="$(winpath "$work/firmware.acy")"
-           KZ_WIN_SIM_IMAGE="$(winpath "$work/image.bin")" KZ_WIN_SIM_DUMP="$(winpath "$work/dump.bin")")
+           KZ_WIN_SIM_IMAGE="$(winpath "$work/image.bin")" KZ_WIN_SIM_DUMP="$(winpath "$work/dump.bin")"
+           KZ_WIN_SIM_LOG="$(winpath "$work/sim.log")")
 else
   echo "[windows lane] no build/bin/decoder_sim: the simulator test is skipped"
 fi
@@ -101,7 +102,11 @@ status=0
 (cd build-win && env KZ_WIN_PORT=COM5 KZ_WIN_PEER=COM6 KZ_WIN_VANISH_PORT=COM8 \
    KZ_WIN_VANISH_TRIGGER="$(winpath "$work/vanish")" "${sim_env[@]}" \
    KZ_WIN_HTTP_PORT="$http_port" KZ_WIN_CLOSED_PORT="$closed_port" \
-   ctest --output-on-failure --timeout 120) || status=1
+   ctest --output-on-failure --timeout 120 -E win_simulator_tests) || status=1
+# The simulator run under wine now and then stops answering or hangs (not
+# seen on Linux, cause not found yet): up to three tries, each bounded.
+(cd build-win && env "${sim_env[@]}" \
+   ctest --output-on-failure --timeout 60 -R win_simulator_tests --repeat until-pass:3) || status=1
 stamp "tests done"
 
 if [ -x build-win/bin/KarvenZop.exe ] && [ -f build-win/bin/Qt6Core.dll ]; then

@@ -5,6 +5,8 @@
 #include "bootloadererror.h"
 #include "systemerror_win.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 
 #include <windows.h>
@@ -17,14 +19,11 @@ HANDLE AsHandle(int fd) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(
 
 constexpr DWORD kWriteStallMs = 5000;
 
-// Reads return as soon as one byte is there, or after timeoutMs with none.
-bool SetReadTimeout(HANDLE h, int32_t timeoutMs)
+// Reads return at once with what is queued; writes give up after a stall.
+bool SetTimeouts(HANDLE h)
 {
     COMMTIMEOUTS t{};
     t.ReadIntervalTimeout = MAXDWORD;
-    t.ReadTotalTimeoutMultiplier = timeoutMs > 0 ? MAXDWORD : 0;
-    t.ReadTotalTimeoutConstant = timeoutMs > 0 ? static_cast<DWORD>(timeoutMs) : 0;
-    t.WriteTotalTimeoutMultiplier = 0;
     t.WriteTotalTimeoutConstant = kWriteStallMs;
     return SetCommTimeouts(h, &t) != 0;
 }
@@ -59,7 +58,7 @@ SerialLink *SerialLink::Open(const std::string &path, IBootloaderHost *host)
     dcb.fInX = FALSE;
     dcb.fNull = FALSE;
     dcb.fAbortOnError = FALSE;
-    if (!SetCommState(h, &dcb) || !SetReadTimeout(h, 0)) {
+    if (!SetCommState(h, &dcb) || !SetTimeouts(h)) {
         const DWORD error = GetLastError();
         CloseHandle(h);
         throw EBootloader("Cannot set up serial port " + path + ": " + SystemErrorText(error));
@@ -138,12 +137,26 @@ int32_t SerialLink::Read(uint8_t *data, int32_t capacity, int32_t timeoutMs)
     RequireOpen();
     if (capacity <= 0)
         return 0;
+    // Looks at the input queue itself rather than trusting the driver with
+    // a read time-out (wine's never ends a read that finds nothing); the
+    // bootloader protocol waits in small steps anyway.
     const HANDLE h = AsHandle(fd_);
-    if (!SetReadTimeout(h, timeoutMs))
-        throw EBootloader("The serial link " + path_ + " was lost: " + SystemErrorText(GetLastError()));
-    DWORD got = 0;
-    if (!ReadFile(h, data, static_cast<DWORD>(capacity), &got, nullptr))
-        throw EBootloader("The serial link " + path_ + " was lost: " + SystemErrorText(GetLastError()));
-    received_ += got;
-    return static_cast<int32_t>(got);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    for (;;) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!ClearCommError(h, &errors, &status))
+            throw EBootloader("The serial link " + path_ + " was lost: " + SystemErrorText(GetLastError()));
+        if (status.cbInQue > 0) {
+            DWORD got = 0;
+            const DWORD wanted = std::min<DWORD>(static_cast<DWORD>(capacity), status.cbInQue);
+            if (!ReadFile(h, data, wanted, &got, nullptr))
+                throw EBootloader("The serial link " + path_ + " was lost: " + SystemErrorText(GetLastError()));
+            received_ += got;
+            return static_cast<int32_t>(got);
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return 0;
+        Sleep(2);
+    }
 }

@@ -12,8 +12,9 @@ class EBootloaderLibrary : public Exception {
 };
 
 // Binding to the bootloader library, loaded at run time (dlopen, LoadLibrary).
-// A bare name is looked for beside the running executable first, then on the
-// usual library search path; a name with a folder is loaded from exactly there.
+// A bare name is looked for beside the running executable first, then (on
+// Linux only) on the usual library search path; a name with a folder is
+// loaded from exactly there.
 // The library stays loaded for the rest of the process: the objects it hands
 // out run its code, and the tool keeps them until it ends.
 class BootloaderLibrary {

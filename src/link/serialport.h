@@ -125,13 +125,13 @@ private:
     void OpenDevice();
     void CloseDevice();
     void PurgeQueues() noexcept;
-    void StartEventThread();
     void StopEventThread();
     void ReapRetiredThreads(bool waitForAll);
     int ReadBytes(char *buffer, int count);
     int MicrosPerCharacter() const;
 
     // Shared part.
+    void StartEventThread();
     bool CanApply() const { return connected_ && !loading_ && fd_ >= 0; }
     bool StillOpen(std::uint64_t openSerial) const { return connected_ && openSerial_ == openSerial; }
     // Hooks may pump UI events, and a nested handler may detach a link (a

@@ -340,6 +340,7 @@ TEST(WinSimulator, AnswersTheSerialNumberAndTakesAFirmwareUpdate)
     REQUIRE_ENV(firmware, "KZ_WIN_SIM_FIRMWARE");
     REQUIRE_ENV(image, "KZ_WIN_SIM_IMAGE");
     REQUIRE_ENV(dump, "KZ_WIN_SIM_DUMP");
+    REQUIRE_ENV(simLog, "KZ_WIN_SIM_LOG");
 
     struct Lines : decoder::DecoderLineSink {
         std::vector<std::string> log;
@@ -367,6 +368,10 @@ TEST(WinSimulator, AnswersTheSerialNumberAndTakesAFirmwareUpdate)
     // bootloader, then the port is handed to the library.
     port.WriteString(decoder::BuildCommand("B"));
     port.ClosePort();
+    // As the Linux tests do: the library starts once the decoder has reset.
+    const auto resetBy = std::chrono::steady_clock::now() + 10s;
+    while (ReadWhole(simLog).find("RESET") == std::string::npos && std::chrono::steady_clock::now() < resetBy)
+        std::this_thread::sleep_for(20ms);
     TestHost host(name);
     host.firmwareFile = firmware;
     IntfPtr<IBootloader> loader = BootloaderLibrary::Default().OpenBootloader(&host);
