@@ -23,5 +23,5 @@ status=0
 (cd build-asan && ctest --output-on-failure -j2 --timeout 600) || status=1
 (cd build && ctest --output-on-failure -j2 --timeout 600) || status=1
 (cd build && cpack -G DEB) && bash scripts/check-package.sh build/package/karvenzop_*.deb || status=1
-# Further lanes (e.g. the Windows cross build) go here as one line each.
+bash scripts/windows/test-windows.sh || status=1
 exit $status

@@ -6,6 +6,7 @@
 #include "serialport.h"
 #include "tform1.h"
 #include "toolkittranslation.h"
+#include "windowplatform.h"
 
 #include <QApplication>
 
@@ -149,7 +150,10 @@ void EnterDataFolderOnMenuStart()
 int main(int argc, char *argv[])
 {
     // Answered before the toolkit starts, so no display is needed.
-    switch (const CommandLine line = ParseCommandLine(argc, argv); line.request) {
+    const CommandLine line = ParseCommandLine(argc, argv);
+    if (line.request != Request::Run)
+        UseStartingConsole();
+    switch (line.request) {
     case Request::Help:
         return PrintHelp();
     case Request::Version:

@@ -15,6 +15,7 @@
 #include "statictext.h"
 #include "tonepresets.h"
 #include "valuelisteditor.h"
+#include "windowplatform.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -29,7 +30,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QSocketNotifier>
 #include <QTabWidget>
 #include <QThread>
 #include <QToolButton>
@@ -201,12 +201,10 @@ void TForm1::CreateSerialPort()
     decoder::DecoderLineSink &sink = *this;
     session_ = std::make_unique<session::DecoderSession>(port, sink, [this](int ms) { PauseWithEvents(ms); });
 
-    // The port's event thread hands batches over through this descriptor.
+    // The port's event thread hands batches over through this object.
     MainThreadSync &sync = MainThreadSync::Instance();
     sync.SetMainThread(std::this_thread::get_id());
-    syncNotifier_ = new QSocketNotifier(sync.WakeFd(), QSocketNotifier::Read, this);
-    connect(syncNotifier_, &QSocketNotifier::activated, this,
-            [] { Guarded([] { MainThreadSync::Instance().CheckSynchronize(); }); });
+    syncNotifier_ = WatchHandOvers(this);
 
     httpClient1_.OnWorkBegin = [this](THttpClient *, TWorkMode, int32_t max) { HttpClient1WorkBegin(max); };
     httpClient1_.OnWork = [this](THttpClient *, TWorkMode, int32_t count) { HttpClient1Work(count); };

@@ -20,7 +20,6 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class QSocketNotifier;
 class QTabWidget;
 class TEventLog;
 class TPortComboBox;
@@ -30,11 +29,6 @@ class TValueListEditor;
 // The designed layout assumes an 8-point sans serif at 96 dpi (11 pixels);
 // Liberation Sans has the metrics closest to it.
 void ApplyWindowFont();
-
-// Linux stand-ins for the names stored in the window definition: the port
-// "COM4" of SerialPort1 and the text "COM1" of the port-name box.
-inline constexpr const char *StoredPortName = "/dev/ttyS3";
-inline constexpr const char *StoredPortBoxText = "/dev/ttyS0";
 
 // The main window: six pages, the event log below them, and the handlers of
 // every button. Widgets carry the names other code and tests find them by.
@@ -156,7 +150,7 @@ private:
     TSignalLed *signalLed3_ = nullptr;
     TValueListEditor *valueListEditor1_ = nullptr;
     QProgressBar *progressBar1_ = nullptr;
-    QSocketNotifier *syncNotifier_ = nullptr;
+    QObject *syncNotifier_ = nullptr;
     bool destroyed_ = false;
     int runningHandlers_ = 0;
     bool closePending_ = false;

@@ -10,10 +10,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <thread>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -39,10 +38,10 @@ std::string ReadWholeFile(const std::string &path)
     if (fd < 0 || !ReadRegularFile(fd, kFirmwareFileLimit, bytes)) {
         const int error = errno;
         if (fd >= 0)
-            ::close(fd);
+            CloseRegularFile(fd);
         throw EBootloader("Cannot read the firmware file " + path + ": " + std::strerror(error));
     }
-    ::close(fd);
+    CloseRegularFile(fd);
     return bytes;
 }
 

@@ -74,21 +74,6 @@ SerialLink *SerialLink::Open(const std::string &path, IBootloaderHost *host)
     return new SerialLink(path, fd, host);
 }
 
-SerialLink::SerialLink(std::string path, int fd, IBootloaderHost *host) : path_(std::move(path)), fd_(fd), host_(host)
-{
-    if (host_)
-        host_->AddRef();
-}
-
-SerialLink::~SerialLink()
-{
-    Close();
-    if (host_)
-        host_->Release();
-}
-
-WideString SerialLink::GetPortName() { return WideFromUtf8(path_); }
-
 void SerialLink::Close()
 {
     if (fd_ < 0)
@@ -191,16 +176,4 @@ int32_t SerialLink::Read(uint8_t *data, int32_t capacity, int32_t timeoutMs)
     // A hangup (the adapter unplugged, the far end of a pty gone) reads as EOF or EIO.
     throw EBootloader("The serial link " + path_ + " was lost: " +
                       (got == 0 ? std::string("end of file") : ErrnoText(error)));
-}
-
-void SerialLink::GetCounters(int64_t &sent, int64_t &received)
-{
-    sent = sent_;
-    received = received_;
-}
-
-void SerialLink::ResetCounters()
-{
-    sent_ = 0;
-    received_ = 0;
 }

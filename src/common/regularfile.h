@@ -16,3 +16,6 @@ int OpenRegularFile(const std::string &name, uint64_t limit);
 // file that turns out longer than `limit` while being read is refused too.
 bool ReadRegularFile(int fd, uint64_t limit, std::string &bytes, uint64_t offset = 0,
                      uint64_t size = UINT64_MAX);
+
+// Closes a descriptor from OpenRegularFile.
+void CloseRegularFile(int fd);

@@ -71,3 +71,8 @@ bool ReadRegularFile(int fd, uint64_t limit, std::string &bytes, uint64_t offset
     }
     return true;
 }
+
+void CloseRegularFile(int fd)
+{
+    ::close(fd);
+}

@@ -11,20 +11,21 @@ class EBootloaderLibrary : public Exception {
     using Exception::Exception;
 };
 
-// Binding to the bootloader library, loaded at run time with dlopen. A name
-// without "/" is looked for beside the running executable first, then in the
-// installed layout's private library folder, then on the usual library
-// search path; a name with "/" is loaded from exactly there.
+// Binding to the bootloader library, loaded at run time (dlopen, LoadLibrary).
+// A bare name is looked for beside the running executable first, then (on
+// Linux) in the installed layout's private library folder and on the usual
+// library search path; a name with a folder is loaded from exactly there.
 // The library stays loaded for the rest of the process: the objects it hands
 // out run its code, and the tool keeps them until it ends.
 class BootloaderLibrary {
 public:
-    static constexpr const char *kDefaultName = "libBootloader.so";
+    // libBootloader.so, Bootloader.dll.
+    static const char *const kDefaultName;
 
     // Raises EBootloaderLibrary naming the library and the reason.
     explicit BootloaderLibrary(const std::string &name = kDefaultName);
 
-    // The process-wide instance of libBootloader.so, loaded on first use.
+    // The process-wide instance of the default library, loaded on first use.
     static BootloaderLibrary &Default();
 
     // The loader object for the host (one reference for the caller).
@@ -41,5 +42,5 @@ private:
     OpenCOMFn openCom_ = nullptr;
 };
 
-// The directory of the running executable, with a trailing "/".
+// The directory of the running executable, with a trailing separator.
 std::string ExecutableDirectory();

@@ -8,7 +8,8 @@
 #include <thread>
 
 // Hands work from worker threads to the user-interface thread without a
-// toolkit. The UI watches WakeFd() (readable while hand-overs wait) and calls
+// toolkit. The UI watches WakeFd() (an eventfd that is readable, on Windows
+// an event handle that is signalled, while hand-overs wait) and calls
 // CheckSynchronize(), which runs them on the UI thread.
 class MainThreadSync {
 public:
@@ -53,7 +54,9 @@ private:
         std::exception_ptr error;
     };
 
+    // Per platform: make WakeFd() signalled, and clear it again.
     void Wake();
+    void DrainWake();
 
     mutable std::mutex mutex_;
     std::condition_variable finished_;

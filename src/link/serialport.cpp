@@ -298,6 +298,36 @@ void TCustomSerialPort::StopEventThread()
     MainThreadSync::Instance().CancelPosted(this);
 }
 
+void TCustomSerialPort::StartEventThread()
+{
+    auto thread = std::make_shared<TSerialThread>(fd_, events_, buffer_.InputSize());
+    thread_ = thread;
+    thread->Start(DeliveryFor(thread.get()));
+}
+
+std::function<void(TSerialEvents)> TCustomSerialPort::DeliveryFor(TSerialThread *raw)
+{
+    std::function<void(TSerialEvents)> deliver;
+    switch (syncMethod_) {
+    case smThreadSync:
+        deliver = [this, raw](TSerialEvents batch) {
+            MainThreadSync::Instance().Synchronize([this, raw, batch] { DeliverEvents(raw, batch, false); });
+        };
+        break;
+    case smWindowSync:
+        // Queued without waiting; each event's failure is reported on its own
+        // and delivery goes on.
+        deliver = [this, raw](TSerialEvents batch) {
+            MainThreadSync::Instance().Post(this, [this, raw, batch] { DeliverEvents(raw, batch, true); });
+        };
+        break;
+    case smNone:
+        deliver = [this, raw](TSerialEvents batch) { DeliverEvents(raw, batch, false); };
+        break;
+    }
+    return deliver;
+}
+
 void TCustomSerialPort::ReapRetiredThreads(bool waitForAll)
 {
     for (auto it = retired_.begin(); it != retired_.end();) {

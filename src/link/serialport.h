@@ -81,7 +81,7 @@ public:
     TSyncMethod SyncMethod() const { return syncMethod_; }
     void SetSyncMethod(TSyncMethod value);
 
-    // The open device descriptor, -1 while closed.
+    // The open device: a descriptor, on Windows the HANDLE's value; -1 while closed.
     int Handle() const { return fd_; }
     // Whether an event thread currently serves the open port.
     bool HasEventThread() const { return thread_ != nullptr; }
@@ -128,13 +128,13 @@ private:
     void OpenDevice();
     void CloseDevice();
     void PurgeQueues() noexcept;
-    void StartEventThread();
     void StopEventThread();
     void ReapRetiredThreads(bool waitForAll);
     int ReadBytes(char *buffer, int count);
     int MicrosPerCharacter() const;
 
     // Shared part.
+    void StartEventThread();
     bool CanApply() const { return connected_ && !loading_ && fd_ >= 0; }
     bool StillOpen(std::uint64_t openSerial) const { return connected_ && openSerial_ == openSerial; }
     // Hooks may pump UI events, and a nested handler may detach a link (a
@@ -150,6 +150,8 @@ private:
     void NotifyAfterOpen();
     void NotifyBeforeClose();
     void ReportLineState(std::uint8_t signal, std::uint64_t openSerial);
+    // How a batch of the event thread reaches the handlers, by SyncMethod.
+    std::function<void(TSerialEvents)> DeliveryFor(TSerialThread *thread);
     void DeliverEvents(TSerialThread *from, TSerialEvents batch, bool eachGuarded);
     void DeliverEvent(TSerialEvent event);
     void ReceivedData();

@@ -120,32 +120,6 @@ int TCustomSerialPort::MicrosPerCharacter() const
     return std::max(1, static_cast<int>(1000000LL * BitsPerCharacter(s) / rate));
 }
 
-void TCustomSerialPort::StartEventThread()
-{
-    auto thread = std::make_shared<TSerialThread>(fd_, events_, buffer_.InputSize());
-    TSerialThread *raw = thread.get();
-    TSerialThread::Deliver deliver;
-    switch (syncMethod_) {
-    case smThreadSync:
-        deliver = [this, raw](TSerialEvents batch) {
-            MainThreadSync::Instance().Synchronize([this, raw, batch] { DeliverEvents(raw, batch, false); });
-        };
-        break;
-    case smWindowSync:
-        // Queued without waiting; each event's failure is reported on its own
-        // and delivery goes on.
-        deliver = [this, raw](TSerialEvents batch) {
-            MainThreadSync::Instance().Post(this, [this, raw, batch] { DeliverEvents(raw, batch, true); });
-        };
-        break;
-    case smNone:
-        deliver = [this, raw](TSerialEvents batch) { DeliverEvents(raw, batch, false); };
-        break;
-    }
-    thread_ = thread;
-    thread->Start(std::move(deliver));
-}
-
 // --- settings
 
 void TCustomSerialPort::ApplyLineSettings()

@@ -89,15 +89,6 @@ TSerialThread::~TSerialThread()
     CloseFd(stopFd_);
 }
 
-void TSerialThread::Start(Deliver deliver)
-{
-    deliver_ = std::move(deliver);
-    // The running thread keeps its own reference, so a detached thread can
-    // finish after the port has let go of it.
-    auto self = shared_from_this();
-    thread_ = std::thread([self] { self->Run(); });
-}
-
 void TSerialThread::RequestStop()
 {
     stop_.store(true);
@@ -112,12 +103,6 @@ void TSerialThread::Join()
     if (MainThreadSync::Instance().IsMainThread())
         MainThreadSync::Instance().WaitWhileSynchronizing(doneFd_);
     thread_.join();
-}
-
-void TSerialThread::Detach()
-{
-    if (thread_.joinable())
-        thread_.detach();
 }
 
 void TSerialThread::NotifyWritten(int microsPerChar)

@@ -34,11 +34,6 @@ std::string ChooseLanguage(const EnvironmentLookup &environment)
     return CutAtDot(code);
 }
 
-std::string ChooseLanguageFromEnvironment()
-{
-    return ChooseLanguage([](const char *name) { return std::getenv(name); });
-}
-
 std::string LanguageFromLocaleId(unsigned id)
 {
     switch (id) {

@@ -87,13 +87,6 @@ void FinalizeTranslation()
     released = std::move(state.translator);
 }
 
-std::string ResolvedProgramPath()
-{
-    std::error_code error;
-    const auto path = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string() : path.string();
-}
-
 std::string TranslateText(std::string_view domain, std::string_view text)
 {
     Lookup &state = State();

@@ -1,0 +1,92 @@
+# Windows build (cross-built with mingw-w64, tests under wine).
+
+# GoogleTest from the sources Debian ships, built for the target; on a
+# Windows machine without them, an installed GoogleTest.
+set(KZ_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+if(EXISTS ${KZ_GOOGLETEST_SOURCE}/CMakeLists.txt)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${KZ_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  foreach(lib gtest gtest_main)
+    if(NOT TARGET GTest::${lib})
+      add_library(GTest::${lib} ALIAS ${lib})
+    endif()
+  endforeach()
+endif()
+
+set(KZ_BENCH OFF CACHE BOOL "" FORCE)
+
+# <windows.h> without its macro renames of ordinary names (SetPort, min, max).
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX)
+# localtime_r and friends, as mingw-w64 offers them.
+add_compile_definitions(_POSIX_THREAD_SAFE_FUNCTIONS)
+
+# A cross-build needs the Qt for mingw-w64; without it only the core is
+# built. On Windows itself find_package finds the installed Qt.
+if(KZ_GUI AND CMAKE_CROSSCOMPILING)
+  if(KZ_QT_MINGW_DIR AND EXISTS ${KZ_QT_MINGW_DIR}/lib/cmake/Qt6/Qt6Config.cmake)
+    list(APPEND CMAKE_PREFIX_PATH ${KZ_QT_MINGW_DIR})
+    set(Qt6_DIR ${KZ_QT_MINGW_DIR}/lib/cmake/Qt6)
+    # moc, rcc and uic come from the build machine's Qt of the same version.
+    set(QT_HOST_PATH /usr CACHE PATH "")
+    set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake CACHE PATH "")
+    # The toolkit's libraries and plugins beside the programs, as in the ZIP.
+    set(KZ_QT_DLLS Qt6Core Qt6Gui Qt6Widgets Qt6Test)
+    foreach(dll ${KZ_QT_DLLS})
+      file(COPY ${KZ_QT_MINGW_DIR}/bin/${dll}.dll DESTINATION ${CMAKE_BINARY_DIR}/bin)
+    endforeach()
+    file(COPY ${KZ_QT_MINGW_DIR}/plugins/platforms/qwindows.dll ${KZ_QT_MINGW_DIR}/plugins/platforms/qoffscreen.dll
+         DESTINATION ${CMAKE_BINARY_DIR}/bin/platforms)
+    file(COPY ${KZ_QT_MINGW_DIR}/plugins/styles/qwindowsvistastyle.dll DESTINATION ${CMAKE_BINARY_DIR}/bin/styles)
+  else()
+    message(STATUS "No Qt for mingw-w64 at '${KZ_QT_MINGW_DIR}': the window is not built, only the core")
+    set(KZ_GUI OFF)
+  endif()
+endif()
+
+# The compiler runtime goes beside the programs, so they start from bin/
+# under wine and from the ZIP on Windows.
+get_filename_component(kz_gcc_dir ${CMAKE_CXX_COMPILER} DIRECTORY)
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++-6.dll
+  OUTPUT_VARIABLE kz_libstdcxx OUTPUT_STRIP_TRAILING_WHITESPACE)
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libgcc_s_seh-1.dll
+  OUTPUT_VARIABLE kz_libgcc OUTPUT_STRIP_TRAILING_WHITESPACE)
+find_file(KZ_WINPTHREAD_DLL libwinpthread-1.dll PATHS /usr/x86_64-w64-mingw32/lib ${kz_gcc_dir} NO_DEFAULT_PATH)
+set(KZ_RUNTIME_DLLS ${kz_libstdcxx} ${kz_libgcc} ${KZ_WINPTHREAD_DLL})
+file(COPY ${KZ_RUNTIME_DLLS} DESTINATION ${CMAKE_BINARY_DIR}/bin)
+
+# The ZIP (cpack -G ZIP): the program with everything it loads, in one folder.
+function(kz_windows_package)
+  if(NOT TARGET KarvenZop)
+    return()
+  endif()
+  install(TARGETS KarvenZop kz_bootloader RUNTIME DESTINATION . COMPONENT kz_windows)
+  install(FILES ${KZ_RUNTIME_DLLS} DESTINATION . COMPONENT kz_windows)
+  install(FILES ${CMAKE_BINARY_DIR}/bin/locale/de/LC_MESSAGES/default.mo
+          DESTINATION locale/de/LC_MESSAGES COMPONENT kz_windows)
+  # On Windows itself windeployqt adds the toolkit (see the README).
+  if(NOT KZ_QT_MINGW_DIR)
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_PACKAGE_FILE_NAME KarvenZop-${PROJECT_VERSION}-win64)
+    set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+    include(CPack)
+    return()
+  endif()
+  foreach(dll Qt6Core Qt6Gui Qt6Widgets)
+    install(FILES ${KZ_QT_MINGW_DIR}/bin/${dll}.dll DESTINATION . COMPONENT kz_windows)
+  endforeach()
+  install(FILES ${KZ_QT_MINGW_DIR}/plugins/platforms/qwindows.dll ${KZ_QT_MINGW_DIR}/plugins/platforms/qoffscreen.dll
+          DESTINATION platforms COMPONENT kz_windows)
+  install(FILES ${KZ_QT_MINGW_DIR}/plugins/styles/qwindowsvistastyle.dll DESTINATION styles COMPONENT kz_windows)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_NAME KarvenZop)
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+  set(CPACK_SYSTEM_NAME win64)
+  set(CPACK_PACKAGE_FILE_NAME KarvenZop-${PROJECT_VERSION}-win64)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  set(CPACK_COMPONENTS_ALL kz_windows)
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
+  include(CPack)
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL kz_windows_package)

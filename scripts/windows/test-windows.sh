@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# The Windows lane: cross-builds the tool with mingw-w64 (`cmake --preset
+# windows`) and runs its tests under wine in a fresh temporary prefix, with
+# COM ports mapped to socat pty pairs and to the Linux decoder simulator.
+# Needs the Linux build in build/ for decoder_sim and mkfirmware (test.sh
+# makes it first); without them the simulator test is skipped.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$root"
+lane_start=$(date +%s)
+stamp() { echo "[windows lane] $* ($(( $(date +%s) - lane_start )) s)"; }
+
+bash scripts/windows/setup-windows.sh
+
+# The Qt for mingw-w64, when its archive is around: unpacked once into .cache/.
+qt_dir=$root/.cache/qt6-mingw
+if [ ! -f "$qt_dir/lib/cmake/Qt6/Qt6Config.cmake" ]; then
+  for archive in "${KZ_QT_MINGW_ARCHIVE:-}" "$root/../shared/windows/qt6-mingw-6.4.2.tar.xz" \
+                 /work/shared/windows/qt6-mingw-6.4.2.tar.xz; do
+    if [ -n "$archive" ] && [ -f "$archive" ]; then
+      mkdir -p "$root/.cache"
+      tar -C "$root/.cache" -xJf "$archive"
+      stamp "unpacked $archive"
+      break
+    fi
+  done
+fi
+[ -f "$qt_dir/lib/cmake/Qt6/Qt6Config.cmake" ] || echo "[windows lane] no Qt for mingw-w64: the window is skipped, the core lane runs"
+
+cmake --preset windows -DKZ_QT_MINGW_DIR="$qt_dir" > /dev/null
+cmake --build build-win -j"$(nproc)"
+stamp "cross-build done"
+
+work=$(mktemp -d /tmp/kz-windows-XXXXXX)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wineserver -k 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+winpath() { local p=${1//\//\\}; echo "Z:$p"; }
+
+# A fresh prefix; the server stays up for the whole lane so each test
+# program starts in a fraction of a second. Its helper processes are
+# started here, away from ctest's output pipes.
+mkdir -p "$WINEPREFIX"
+wineserver -p
+wineboot -i > "$work/wineboot.log" 2>&1
+wine cmd /c exit > /dev/null 2>&1
+# A crashing test ends at once instead of waiting for a debugger.
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d "" /f > /dev/null 2>&1
+stamp "wine prefix ready"
+
+# COM5 <-> COM6 and COM8 <-> COM9: socat null-modem pairs; COM7: the simulator.
+pair() {
+  socat "pty,raw,echo=0,link=$work/$1" "pty,raw,echo=0,link=$work/$2" &
+  pids+=($!)
+}
+pair com5 com6
+pair com8 com9
+vanish_pid=${pids[-1]}
+for _ in $(seq 50); do [ -e "$work/com6" ] && [ -e "$work/com9" ] && break; sleep 0.1; done
+# The vanish test asks for its device to go away by making a file.
+( while [ ! -e "$work/vanish" ]; do sleep 0.1; done; kill "$vanish_pid" ) &
+pids+=($!)
+
+sim_env=()
+if [ -x build/bin/decoder_sim ] && [ -x build/bin/mkfirmware ]; then
+  head -c 20077 /dev/urandom > "$work/image.bin"
+  build/bin/mkfirmware --target KARVEN-C469 --version 4.70 "$work/image.bin" "$work/firmware.acy"
+  build/bin/decoder_sim --link "$work/com7" --dump "$work/dump.bin" > "$work/sim.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do [ -e "$work/com7" ] && break; sleep 0.1; done
+  sim_env=(KZ_WIN_SIM_PORT=COM7 KZ_WIN_SIM_FIRMWARE="$(winpath "$work/firmware.acy")"
+           KZ_WIN_SIM_IMAGE="$(winpath "$work/image.bin")" KZ_WIN_SIM_DUMP="$(winpath "$work/dump.bin")"
+           KZ_WIN_SIM_LOG="$(winpath "$work/sim.log")")
+else
+  echo "[windows lane] no build/bin/decoder_sim: the simulator test is skipped"
+fi
+
+for n in 5 6 7 8 9; do
+  [ -e "$work/com$n" ] && ln -sfn "$work/com$n" "$WINEPREFIX/dosdevices/com$n"
+done
+for n in 5 7 8 10; do
+  wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "KarvenTest$n" /t REG_SZ /d "COM$n" /f > /dev/null 2>&1
+done
+stamp "ports mapped"
+
+# The update server stand-in on loopback, and a port nobody listens on.
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+mkdir -p "$work/www"
+printf '4.70\n' > "$work/www/firmware.txt"
+http_port=$(free_port)
+closed_port=$(free_port)
+python3 -m http.server --bind 127.0.0.1 --directory "$work/www" "$http_port" > "$work/http.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do python3 -c "import socket; socket.create_connection(('127.0.0.1', $http_port))" 2>/dev/null && break; sleep 0.1; done
+
+status=0
+(cd build-win && env KZ_WIN_PORT=COM5 KZ_WIN_PEER=COM6 KZ_WIN_VANISH_PORT=COM8 \
+   KZ_WIN_VANISH_TRIGGER="$(winpath "$work/vanish")" "${sim_env[@]}" \
+   KZ_WIN_HTTP_PORT="$http_port" KZ_WIN_CLOSED_PORT="$closed_port" \
+   ctest --output-on-failure --timeout 120 -E win_simulator_tests) || status=1
+# The simulator run under wine now and then stops answering or hangs (not
+# seen on Linux, cause not found yet): up to three tries, each bounded.
+(cd build-win && env "${sim_env[@]}" \
+   ctest --output-on-failure --timeout 60 -R win_simulator_tests --repeat until-pass:3) || status=1
+stamp "tests done"
+
+if [ -x build-win/bin/KarvenZop.exe ] && [ -f build-win/bin/Qt6Core.dll ]; then
+  # The ZIP, unpacked into an empty folder, must start: a missing library
+  # ends a program at once under wine, with a loader error.
+  (cd build-win && cpack -G ZIP > "$work/cpack.log") || { cat "$work/cpack.log"; status=1; }
+  zip=$(ls build-win/KarvenZop-*-win64.zip)
+  mkdir "$work/unpacked"
+  (cd "$work/unpacked" && python3 -m zipfile -e "$root/$zip" .)
+  (cd "$work/unpacked" && WINEDEBUG=err+module wine KarvenZop.exe -platform offscreen > "$work/zip-run.log" 2>&1) &
+  app=$!
+  sleep 8
+  if kill -0 "$app" 2>/dev/null && ! grep -q "err:module" "$work/zip-run.log"; then
+    echo "[windows lane] $zip: KarvenZop.exe starts from an empty folder"
+  else
+    echo "[windows lane] $zip: KarvenZop.exe did not keep running:"; cat "$work/zip-run.log"; status=1
+  fi
+  kill "$app" 2>/dev/null || true
+  wait "$app" 2>/dev/null || true
+  version=$(cd "$work/unpacked" && wine KarvenZop.exe --version 2>/dev/null | tr -d '\r' | head -n1)
+  if [ "$version" = "KarvenZop $(sed -n 's/^project(KarvenZop VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" ]; then
+    echo "[windows lane] KarvenZop.exe --version: $version"
+  else
+    echo "[windows lane] KarvenZop.exe --version printed '$version'"; status=1
+  fi
+  stamp "zip checked"
+
+  # Screenshots of the six pages on the native platform under Xvfb.
+  if [ -x build-win/bin/win_screenshots.exe ] && command -v xvfb-run > /dev/null; then
+    shots=${KZ_WINDOWS_SCREENSHOTS:-$root/screenshots/windows}
+    mkdir -p "$shots"
+    # Wine's desktop process was started without a display: start the
+    # server again under Xvfb so windows get drawn.
+    wineserver -k; wineserver -w
+    (cd build-win/bin && xvfb-run -a -s "-screen 0 1024x768x24" \
+       sh -c "wine win_screenshots.exe '$(winpath "$shots")'; wineserver -k" \
+       > "$work/shots.log" 2>&1) || { echo "[windows lane] screenshots failed:"; cat "$work/shots.log"; status=1; }
+    stamp "screenshots in $shots"
+  fi
+else
+  echo "[windows lane] no window build: ZIP and screenshots skipped"
+fi
+exit $status

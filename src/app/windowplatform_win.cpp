@@ -1,0 +1,38 @@
+#include "windowplatform.h"
+
+#include "errorhandler.h"
+#include "mainthreadsync.h"
+#include "oshandle_win.h"
+
+#include <QWinEventNotifier>
+
+#include <cstdio>
+
+#include <windows.h>
+
+QObject *WatchHandOvers(QObject *parent)
+{
+    auto *notifier = new QWinEventNotifier(AsHandle(MainThreadSync::Instance().WakeFd()), parent);
+    QObject::connect(notifier, &QWinEventNotifier::activated, parent,
+                     [] { Guarded([] { MainThreadSync::Instance().CheckSynchronize(); }); });
+    return notifier;
+}
+
+const char *const StoredPortName = "COM4";
+const char *const StoredPortBoxText = "COM1";
+
+void UseStartingConsole()
+{
+    const auto redirected = [](DWORD which) {
+        const HANDLE handle = GetStdHandle(which);
+        return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_UNKNOWN;
+    };
+    const bool out = redirected(STD_OUTPUT_HANDLE);
+    const bool err = redirected(STD_ERROR_HANDLE);
+    if ((out && err) || !AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    if (!out)
+        std::freopen("CONOUT$", "w", stdout);
+    if (!err)
+        std::freopen("CONOUT$", "w", stderr);
+}

@@ -1,0 +1,133 @@
+// Windows file helpers: shared-read opens and a write-through safe save
+// that swaps the finished file in with ReplaceFile / MoveFileEx.
+#include "fileio.h"
+
+#include "resourcestring.h"
+
+#include <algorithm>
+#include <string>
+
+#include <io.h>
+#include <windows.h>
+
+namespace {
+
+std::string Format1(std::string_view pattern, const std::string &arg)
+{
+    std::string text = TranslateResourceString(pattern);
+    const auto at = text.find("%s");
+    if (at != std::string::npos)
+        text.replace(at, 2, arg);
+    return text;
+}
+
+class Handle {
+public:
+    explicit Handle(HANDLE h) : h_(h) {}
+    ~Handle() { Close(); }
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+    HANDLE get() const { return h_; }
+    bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+    bool Close()
+    {
+        if (!valid())
+            return true;
+        const bool ok = CloseHandle(h_) != 0;
+        h_ = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+private:
+    HANDLE h_;
+};
+
+std::string FolderOf(const std::string &name)
+{
+    const auto slash = name.find_last_of("\\/");
+    return slash == std::string::npos ? std::string(".") : name.substr(0, slash + 1);
+}
+
+} // namespace
+
+std::string LoadFileBytes(const std::string &name, uint64_t limit)
+{
+    // Shared for reading only: a writer holding the file refuses us, and we
+    // refuse a writer while we read. Only a bounded disk file is read: a
+    // device name (CON, COM1) is not a file.
+    Handle file(CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.valid())
+        throw EFOpenError(Format1("Cannot open file %s", name));
+    LARGE_INTEGER size{};
+    if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.get(), &size) ||
+        static_cast<uint64_t>(size.QuadPart) > limit)
+        throw EFOpenError(Format1("Cannot open file %s", name));
+
+    std::string bytes;
+    bytes.reserve(static_cast<size_t>(size.QuadPart));
+    char piece[65536];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), piece, sizeof piece, &got, nullptr))
+            throw EFOpenError(Format1("Cannot open file %s", name));
+        if (got == 0)
+            break;
+        bytes.append(piece, got);
+        // A file that grows while it is read is refused too.
+        if (bytes.size() > limit)
+            throw EFOpenError(Format1("Cannot open file %s", name));
+    }
+    return bytes;
+}
+
+bool WriteAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const auto piece = static_cast<unsigned>(std::min<size_t>(bytes.size(), 1u << 30));
+        const int done = ::_write(fd, bytes.data(), piece);
+        if (done <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<size_t>(done));
+    }
+    return true;
+}
+
+void SaveFileBytes(const std::string &name, std::string_view bytes)
+{
+    // The temporary file lives beside the target so the swap stays on one volume.
+    char tmp[MAX_PATH + 1];
+    if (GetTempFileNameA(FolderOf(name).c_str(), "kz", 0, tmp) == 0)
+        throw EFCreateError(Format1("Cannot create file %s", name));
+    auto fail = [&](auto error) {
+        DeleteFileA(tmp);
+        throw error;
+    };
+
+    Handle file(CreateFileA(tmp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+    if (!file.valid())
+        fail(EFCreateError(Format1("Cannot create file %s", name)));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+        DWORD put = 0;
+        if (!WriteFile(file.get(), bytes.data() + done, chunk, &put, nullptr) || put == 0)
+            fail(EWriteError(TranslateResourceString("Stream write error")));
+        done += put;
+    }
+    if (!FlushFileBuffers(file.get()))
+        fail(EWriteError(TranslateResourceString("Stream write error")));
+    if (!file.Close())
+        fail(EWriteError(TranslateResourceString("Stream write error")));
+
+    // ReplaceFile keeps the old file's attributes and security; a target
+    // that does not exist yet is simply moved into place.
+    if (ReplaceFileA(name.c_str(), tmp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+        return;
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        fail(EFCreateError(Format1("Cannot create file %s", name)));
+    if (!MoveFileExA(tmp, name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        fail(EFCreateError(Format1("Cannot create file %s", name)));
+}

@@ -1,0 +1,89 @@
+#include "regularfile.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+namespace {
+
+std::wstring Wide(const std::string &utf8)
+{
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+    return wide;
+}
+
+} // namespace
+
+// Windows has no FIFOs in the file system; a device name (CON, a COM port)
+// opens as something that is not a regular file and is refused alike.
+int OpenRegularFile(const std::string &name, uint64_t limit)
+{
+    const int fd = ::_wopen(Wide(name).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    if (fd < 0)
+        return -1;
+    struct _stat64 st {};
+    int error = 0;
+    if (::_fstat64(fd, &st) != 0)
+        error = errno;
+    else if ((st.st_mode & _S_IFMT) != _S_IFREG)
+        error = EINVAL;
+    else if (static_cast<uint64_t>(st.st_size) > limit)
+        error = EFBIG;
+    if (error != 0) {
+        ::_close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+bool ReadRegularFile(int fd, uint64_t limit, std::string &bytes, uint64_t offset, uint64_t size)
+{
+    bytes.clear();
+    struct _stat64 st {};
+    if (::_fstat64(fd, &st) != 0)
+        return false;
+    const auto fileSize = static_cast<uint64_t>(st.st_size);
+    if (offset > fileSize)
+        offset = fileSize;
+    const bool toEnd = size >= fileSize - offset;
+    if (toEnd)
+        size = fileSize - offset;
+    if (size > limit) {
+        errno = EFBIG;
+        return false;
+    }
+    if (::_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) < 0)
+        return false;
+    bytes.reserve(static_cast<size_t>(size));
+    // Up to the end means up to where reading stops: one byte past the bound
+    // tells a file that grew meanwhile.
+    const uint64_t want = toEnd ? limit + 1 : size;
+    char piece[65536];
+    while (bytes.size() < want) {
+        const auto ask = static_cast<unsigned>(std::min<uint64_t>(sizeof piece, want - bytes.size()));
+        const int got = ::_read(fd, piece, ask);
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        bytes.append(piece, static_cast<size_t>(got));
+    }
+    if (bytes.size() > limit) {
+        bytes.clear();
+        errno = EFBIG;
+        return false;
+    }
+    return true;
+}
+
+void CloseRegularFile(int fd)
+{
+    ::_close(fd);
+}

@@ -1,0 +1,271 @@
+// Windows backend of the serial port: the COM device opened for overlapped
+// I/O, set up with SetupComm, SetCommState and SetCommTimeouts; each transfer
+// is one overlapped operation with its own completion event.
+#include "serialport.h"
+
+#include "oshandle_win.h"
+#include "serialthread.h"
+
+#include <string>
+
+namespace {
+
+// Devices without modem lines (some virtual COM drivers) refuse the status
+// request instead of reporting the lines as off.
+bool NoModemLines(DWORD error) { return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION; }
+
+// One overlapped transfer: its block, its completion event (manual reset,
+// created signalled) and, for a write, the private copy of the bytes.
+class PendingIo {
+public:
+    explicit PendingIo(int failureCode) : failureCode_(failureCode)
+    {
+        overlapped_.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+        if (overlapped_.hEvent == nullptr)
+            RaiseSerialError(failureCode_, static_cast<int>(GetLastError()));
+    }
+    ~PendingIo() { CloseHandle(overlapped_.hEvent); }
+    PendingIo(const PendingIo &) = delete;
+    PendingIo &operator=(const PendingIo &) = delete;
+
+    OVERLAPPED *Block() { return &overlapped_; }
+    std::string copy;
+
+    // A start that neither finished nor is pending is a failure.
+    void Started(BOOL ok) const
+    {
+        if (!ok) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_IO_PENDING)
+                RaiseSerialError(failureCode_, static_cast<int>(error));
+        }
+    }
+
+    DWORD Wait(HANDLE device)
+    {
+        if (WaitForSingleObject(overlapped_.hEvent, INFINITE) != WAIT_OBJECT_0)
+            RaiseSerialError(failureCode_, static_cast<int>(GetLastError()));
+        DWORD transferred = 0;
+        if (!GetOverlappedResult(device, &overlapped_, &transferred, FALSE))
+            RaiseSerialError(failureCode_, static_cast<int>(GetLastError()));
+        return transferred;
+    }
+
+private:
+    int failureCode_;
+    OVERLAPPED overlapped_{};
+};
+
+} // namespace
+
+void TCustomSerialPort::OpenDevice()
+{
+    const std::string path = "\\\\.\\" + port_;
+    const HANDLE device = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OVERLAPPED, nullptr);
+    if (device == INVALID_HANDLE_VALUE)
+        RaiseSerialError(1, static_cast<int>(GetLastError()));
+    fd_ = HandleValue(device);
+}
+
+void TCustomSerialPort::CloseDevice()
+{
+    if (fd_ == -1)
+        return;
+    CloseHandle(AsHandle(fd_));
+    fd_ = -1;
+}
+
+void TCustomSerialPort::PurgeQueues() noexcept
+{
+    // The event thread empties both driver queues as it ends.
+}
+
+// --- settings
+
+void TCustomSerialPort::ApplyLineSettings()
+{
+    if (!CanApply())
+        return;
+    static const BYTE kParity[] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY};
+    static const BYTE kStopBits[] = {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS};
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    dcb.BaudRate = static_cast<DWORD>(baudRate_ == brCustom ? customBaudRate_ : BaudRateValue(baudRate_));
+    dcb.fBinary = 1;
+    dcb.fParity = parity_.Check();
+    dcb.fOutxCtsFlow = flowControl_.OutCTSFlow();
+    dcb.fOutxDsrFlow = flowControl_.OutDSRFlow();
+    dcb.fDtrControl = static_cast<DWORD>(flowControl_.ControlDTR());
+    dcb.fDsrSensitivity = flowControl_.DSRSensitivity();
+    dcb.fTXContinueOnXoff = flowControl_.TxContinueOnXoff();
+    dcb.fOutX = flowControl_.XonXoffOut();
+    dcb.fInX = flowControl_.XonXoffIn();
+    dcb.fErrorChar = parity_.Check() && parity_.Replace();
+    dcb.fNull = discardNull_;
+    dcb.fRtsControl = static_cast<DWORD>(flowControl_.ControlRTS());
+    dcb.fAbortOnError = 0;
+    dcb.XonLim = static_cast<WORD>(buffer_.InputSize() / 4);
+    dcb.XoffLim = static_cast<WORD>(buffer_.InputSize() / 4);
+    dcb.ByteSize = static_cast<BYTE>(DataBitsValue(dataBits_));
+    dcb.Parity = kParity[parity_.Bits()];
+    dcb.StopBits = kStopBits[stopBits_];
+    dcb.XonChar = flowControl_.XonChar();
+    dcb.XoffChar = flowControl_.XoffChar();
+    dcb.ErrorChar = dcb.fErrorChar ? parity_.ReplaceChar() : 0;
+    dcb.EofChar = 0;
+    dcb.EvtChar = eventChar_;
+    if (!SetCommState(AsHandle(fd_), &dcb))
+        RaiseSerialError(7, static_cast<int>(GetLastError()));
+}
+
+void TCustomSerialPort::ApplyTimeoutValues()
+{
+    if (!CanApply())
+        return;
+    COMMTIMEOUTS t{};
+    t.ReadIntervalTimeout = static_cast<DWORD>(timeouts_.ReadInterval());
+    t.ReadTotalTimeoutMultiplier = static_cast<DWORD>(timeouts_.ReadTotalMultiplier());
+    t.ReadTotalTimeoutConstant = static_cast<DWORD>(timeouts_.ReadTotalConstant());
+    t.WriteTotalTimeoutMultiplier = static_cast<DWORD>(timeouts_.WriteTotalMultiplier());
+    t.WriteTotalTimeoutConstant = static_cast<DWORD>(timeouts_.WriteTotalConstant());
+    if (!SetCommTimeouts(AsHandle(fd_), &t))
+        RaiseSerialError(8, static_cast<int>(GetLastError()));
+}
+
+void TCustomSerialPort::ApplyBufferSizes()
+{
+    if (!CanApply())
+        return;
+    if (!SetupComm(AsHandle(fd_), static_cast<DWORD>(buffer_.InputSize()), static_cast<DWORD>(buffer_.OutputSize())))
+        RaiseSerialError(9, static_cast<int>(GetLastError()));
+}
+
+// --- transfers
+
+int TCustomSerialPort::WriteString(const std::string &data)
+{
+    PendingIo io(2);
+    if (data.empty())
+        return 0;
+    if (fd_ == -1)
+        RaiseSerialError(2, ERROR_INVALID_HANDLE);
+    const HANDLE device = AsHandle(fd_);
+    io.copy = data;
+    io.Started(WriteFile(device, io.copy.data(), static_cast<DWORD>(io.copy.size()), nullptr, io.Block()));
+    ForEachLink([](TSerialLink &link) { if (link.TxActivity) link.TxActivity(true); });
+    // A hook that pumped UI events may have closed the port: the close
+    // aborted the transfer, which then completes with its error.
+    const int count = static_cast<int>(io.Wait(device));
+    ForEachLink([&](TSerialLink &link) {
+        if (link.TxBufferSent)
+            link.TxBufferSent(io.copy.data(), count);
+    });
+    return count;
+}
+
+int TCustomSerialPort::ReadString(std::string &data, int count)
+{
+    PendingIo io(3);
+    if (count <= 0) {
+        data.clear();
+        return 0;
+    }
+    if (fd_ == -1)
+        RaiseSerialError(3, ERROR_INVALID_HANDLE);
+    const HANDLE device = AsHandle(fd_);
+    // "Return at once with what is queued" and nothing is queued: the result
+    // is known. Some drivers (wine's) would leave such a read pending until
+    // bytes arrive.
+    if (timeouts_.ReadInterval() == -1 && timeouts_.ReadTotalMultiplier() == 0 &&
+        timeouts_.ReadTotalConstant() == 0 && InputQueueCount() == 0) {
+        data.clear();
+        ForEachLink([](TSerialLink &link) { if (link.RxActivity) link.RxActivity(false); });
+        return 0;
+    }
+    data.resize(static_cast<size_t>(count));
+    DWORD got = 0;
+    try {
+        io.Started(ReadFile(device, data.data(), static_cast<DWORD>(count), nullptr, io.Block()));
+        got = io.Wait(device);
+    } catch (...) {
+        data.clear();
+        throw;
+    }
+    data.resize(got);
+    if (InputQueueCount() == 0)
+        ForEachLink([](TSerialLink &link) { if (link.RxActivity) link.RxActivity(false); });
+    return static_cast<int>(got);
+}
+
+// --- queue, lines, errors
+
+int TCustomSerialPort::InputQueueCount()
+{
+    if (fd_ == -1)
+        RaiseSerialError(10, ERROR_INVALID_HANDLE);
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(AsHandle(fd_), &errors, &status))
+        RaiseSerialError(10, static_cast<int>(GetLastError()));
+    return static_cast<int>(status.cbInQue);
+}
+
+std::uint8_t TCustomSerialPort::ModemSignals()
+{
+    if (fd_ == -1)
+        RaiseSerialError(11, ERROR_INVALID_HANDLE);
+    DWORD lines = 0;
+    if (!GetCommModemStatus(AsHandle(fd_), &lines)) {
+        const DWORD error = GetLastError();
+        if (NoModemLines(error))
+            return 0;
+        RaiseSerialError(11, static_cast<int>(error));
+    }
+    std::uint8_t signals = 0;
+    if (lines & MS_CTS_ON)
+        signals |= msCTS;
+    if (lines & MS_DSR_ON)
+        signals |= msDSR;
+    if (lines & MS_RING_ON)
+        signals |= msRing;
+    if (lines & MS_RLSD_ON)
+        signals |= msRLSD;
+    return signals;
+}
+
+TSerialErrors TCustomSerialPort::LineErrors()
+{
+    if (fd_ == -1)
+        RaiseSerialError(10, ERROR_INVALID_HANDLE);
+    DWORD flags = 0;
+    COMSTAT status{};
+    if (!ClearCommError(AsHandle(fd_), &flags, &status))
+        RaiseSerialError(10, static_cast<int>(GetLastError()));
+    TSerialErrors errors = 0;
+    if (flags & CE_FRAME)
+        errors |= seFrame;
+    if ((flags & CE_RXPARITY) && parity_.Check())
+        errors |= seParity;
+    if (flags & CE_OVERRUN)
+        errors |= seOverrun;
+    if (flags & CE_BREAK)
+        errors |= seBreak;
+    if (flags & CE_IOE)
+        errors |= seIo;
+    if (flags & CE_MODE)
+        errors |= seMode;
+    if (flags & CE_RXOVER)
+        errors |= seRxOver;
+    if (flags & CE_TXFULL)
+        errors |= seTxFull;
+    return errors;
+}
+
+void TCustomSerialPort::AbortPendingIo()
+{
+    if (fd_ == -1)
+        RaiseSerialError(5, ERROR_INVALID_HANDLE);
+    if (!PurgeComm(AsHandle(fd_), PURGE_TXABORT | PURGE_RXABORT))
+        RaiseSerialError(5, static_cast<int>(GetLastError()));
+}

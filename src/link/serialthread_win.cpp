@@ -1,0 +1,182 @@
+// The event thread on Windows: an overlapped WaitCommEvent and the stop
+// event, waited for together; the reported mask is the batch.
+#include "serialthread.h"
+
+#include "mainthreadsync.h"
+#include "oshandle_win.h"
+#include "serialerror.h"
+
+namespace {
+
+struct EventCode {
+    TSerialEvent event;
+    DWORD code;
+};
+constexpr EventCode kCodes[] = {
+    {evRxChar, EV_RXCHAR}, {evTxEmpty, EV_TXEMPTY}, {evRxFlag, EV_RXFLAG}, {evRing, EV_RING},
+    {evBreak, EV_BREAK},   {evCTS, EV_CTS},         {evDSR, EV_DSR},       {evError, EV_ERR},
+    {evRLSD, EV_RLSD},     {evRx80Full, EV_RX80FULL},
+};
+
+constexpr DWORD kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+
+bool RefusedModemLines(DWORD error)
+{
+    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION || error == ERROR_OPERATION_ABORTED;
+}
+
+DWORD CommMask(TSerialEvents events)
+{
+    DWORD mask = 0;
+    for (const EventCode &c : kCodes)
+        if (events & EventBit(c.event))
+            mask |= c.code;
+    return mask;
+}
+
+TSerialEvents EventsOf(DWORD mask)
+{
+    TSerialEvents events = 0;
+    for (const EventCode &c : kCodes)
+        if (mask & c.code)
+            events |= EventBit(c.event);
+    return events;
+}
+
+} // namespace
+
+// stopFd_ holds the stop event, doneFd_ an event set when the thread ends
+// (the UI waits on it while running hand-overs); the other fields are unused.
+TSerialThread::TSerialThread(int deviceFd, TSerialEvents mask, int inputSize)
+    : deviceFd_(deviceFd), mask_(mask), inputSize_(inputSize)
+{
+    const HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE done = stop ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
+    const DWORD error = GetLastError();
+    if (!stop || !done) {
+        if (stop)
+            CloseHandle(stop);
+        RaiseSerialError(1, static_cast<int>(error));
+    }
+    stopFd_ = HandleValue(stop);
+    doneFd_ = HandleValue(done);
+    if (!SetCommMask(AsHandle(deviceFd_), CommMask(mask_))) {
+        const DWORD maskError = GetLastError();
+        CloseHandle(stop);
+        CloseHandle(done);
+        stopFd_ = doneFd_ = -1;
+        RaiseSerialError(1, static_cast<int>(maskError));
+    }
+}
+
+TSerialThread::~TSerialThread()
+{
+    if (thread_.joinable()) {
+        if (IsCurrentThread())
+            thread_.detach();
+        else {
+            RequestStop();
+            thread_.join();
+        }
+    }
+    if (stopFd_ != -1)
+        CloseHandle(AsHandle(stopFd_));
+    if (doneFd_ != -1)
+        CloseHandle(AsHandle(doneFd_));
+}
+
+void TSerialThread::RequestStop()
+{
+    stop_.store(true);
+    SetEvent(AsHandle(stopFd_));
+}
+
+void TSerialThread::Join()
+{
+    if (!thread_.joinable())
+        return;
+    Sleep(0);
+    if (MainThreadSync::Instance().IsMainThread())
+        MainThreadSync::Instance().WaitWhileSynchronizing(doneFd_);
+    thread_.join();
+}
+
+void TSerialThread::NotifyWritten(int)
+{
+    // The driver reports the empty output queue itself (EV_TXEMPTY).
+}
+
+void TSerialThread::SignalDone()
+{
+    finished_.store(true);
+    SetEvent(AsHandle(doneFd_));
+}
+
+void TSerialThread::Run()
+{
+    const HANDLE device = AsHandle(deviceFd_);
+    const HANDLE stop = AsHandle(stopFd_);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    if (overlapped.hEvent == nullptr) {
+        SignalDone();
+        return;
+    }
+    // Once a wait has been stopped the port is closing and still owns the
+    // device; after a delivery that closed the port (a retired thread) the
+    // device is gone and must not be touched again.
+    bool stoppedInWait = false;
+    bool deviceLost = false;
+    DWORD commMask = CommMask(mask_);
+    // The driver writes the mask when a pending wait completes, possibly
+    // only after the loop has ended: it lives as long as the block.
+    DWORD mask = 0;
+    while (!stop_.load()) {
+        mask = 0;
+        bool completed = false;
+        if (!deviceLost) {
+            if (WaitCommEvent(device, &mask, &overlapped))
+                completed = true;
+            else if (RefusedModemLines(GetLastError()) && (commMask & kModemEvents)) {
+                // A device without modem lines (a virtual port, wine's pty)
+                // refuses a wait that includes them; wait for the rest.
+                commMask &= ~kModemEvents;
+                if (SetCommMask(device, commMask))
+                    continue;
+                deviceLost = true;
+            } else if (GetLastError() != ERROR_IO_PENDING)
+                deviceLost = true; // a vanished device: sleep until the close
+        }
+        if (!completed) {
+            const HANDLE objects[2] = {stop, overlapped.hEvent};
+            const DWORD woke = WaitForMultipleObjects(deviceLost ? 1 : 2, objects, FALSE, INFINITE);
+            if (woke != WAIT_OBJECT_0 + 1) {
+                stoppedInWait = !deviceLost;
+                break;
+            }
+            DWORD ignored = 0;
+            if (!GetOverlappedResult(device, &overlapped, &ignored, FALSE))
+                continue;
+        }
+        const TSerialEvents batch = EventsOf(mask) & mask_;
+        if (batch == 0)
+            continue;
+        try {
+            deliver_(batch);
+        } catch (...) {
+            // A failing handler ends event delivery until the port reopens.
+            stoppedInWait = false;
+            break;
+        }
+    }
+    if (stoppedInWait) {
+        // Clearing the mask completes the pending wait; then both queues
+        // are emptied.
+        SetCommMask(device, 0);
+        DWORD ignored = 0;
+        GetOverlappedResult(device, &overlapped, &ignored, TRUE);
+        PurgeComm(device, PURGE_TXCLEAR | PURGE_RXCLEAR);
+    }
+    CloseHandle(overlapped.hEvent);
+    SignalDone();
+}

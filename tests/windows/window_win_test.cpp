@@ -1,0 +1,73 @@
+// The main window of the Windows build under wine, on Qt's offscreen
+// platform (wine does not hand QT_ variables to the program, so the
+// platform is chosen by argument). The decoder simulator sits on the COM
+// port the lane script maps (KZ_WIN_SIM_PORT).
+#include "errorbox.h"
+#include "portcombobox.h"
+#include "tform1.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+template <class T>
+T *Find(QWidget &form, const char *name)
+{
+    return form.findChild<T *>(QString::fromLatin1(name));
+}
+
+} // namespace
+
+TEST(WinWindow, ConnectsOnAComPortAndShowsTheDecodersReply)
+{
+    const char *port = std::getenv("KZ_WIN_SIM_PORT");
+    if (port == nullptr || *port == '\0')
+        GTEST_SKIP() << "KZ_WIN_SIM_PORT is not set: run scripts/windows/test-windows.sh";
+    TForm1 form;
+    form.show();
+    ASSERT_EQ(Find<QTabWidget>(form, "PageControl1")->count(), 6);
+
+    // The port box lists the names registered under SERIALCOMM.
+    auto *box = Find<TPortComboBox>(form, "PortComboBox1");
+    const int index = box->findText(QString::fromLatin1(port));
+    ASSERT_GE(index, 0) << "not listed: " << port;
+    box->SetItemIndex(index);
+    auto *connect = Find<QPushButton>(form, "BitBtn1");
+    QTest::mouseClick(connect, Qt::LeftButton);
+    ASSERT_EQ(connect->text(), QStringLiteral("Verbindung beenden"));
+
+    // The reply crosses from the port's event thread through the toolkit's
+    // event loop (the Windows event notifier) into the window.
+    QTest::mouseClick(Find<QPushButton>(form, "BitBtn21"), Qt::LeftButton);
+    auto *serial = Find<QLabel>(form, "StaticText8");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return serial->text() == QStringLiteral("A1234"); }, 10000))
+        << serial->text().toStdString();
+    QTest::mouseClick(connect, Qt::LeftButton);
+    EXPECT_EQ(connect->text(), QStringLiteral("Verbindung herstellen"));
+}
+
+TEST(WinWindow, ErrorBoxCaptionFollowsTheProgramName)
+{
+    EXPECT_EQ(ApplicationTitle(QStringLiteral("C:/Programme/KarvenZop/KarvenZop.exe")), QStringLiteral("Karvenzop"));
+}
+
+int main(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    int qtArgc = 3;
+    char platform[] = "-platform";
+    char offscreen[] = "offscreen";
+    char *qtArgv[] = {argv[0], platform, offscreen, nullptr};
+    QApplication app(qtArgc, qtArgv);
+    ApplyWindowFont();
+    return RUN_ALL_TESTS();
+}
