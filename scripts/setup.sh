@@ -3,6 +3,8 @@
 #   scripts/setup.sh run    what building and running the tool needs
 #   scripts/setup.sh test   everything: tests, sanitizer and fuzz build,
 #                           benchmarks, package building and checking (default)
+#   scripts/setup.sh windows  the Windows lane: mingw-w64 (posix threads),
+#                           GoogleTest's sources, wine, socat
 set -euo pipefail
 set_name=${1:-test}
 RUN_PACKAGES=(
@@ -17,10 +19,16 @@ TEST_PACKAGES=(
   socat strace nginx-light curl x11-utils imagemagick
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
 )
+WINDOWS_PACKAGES=(
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  googletest wine wine64 socat xz-utils cmake ninja-build
+  qt6-base-dev-tools xvfb xauth imagemagick
+)
 case "$set_name" in
   run) PACKAGES=("${RUN_PACKAGES[@]}") ;;
   test) PACKAGES=("${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}") ;;
-  *) echo "usage: $0 [run|test]" >&2; exit 2 ;;
+  windows) PACKAGES=("${WINDOWS_PACKAGES[@]}") ;;
+  *) echo "usage: $0 [run|test|windows]" >&2; exit 2 ;;
 esac
 missing=()
 for p in "${PACKAGES[@]}"; do

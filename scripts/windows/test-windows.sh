@@ -10,7 +10,7 @@ cd "$root"
 lane_start=$(date +%s)
 stamp() { echo "[windows lane] $* ($(( $(date +%s) - lane_start )) s)"; }
 
-bash scripts/windows/setup-windows.sh
+bash scripts/setup.sh windows
 
 # The Qt for mingw-w64, when its archive is around: unpacked once into .cache/.
 qt_dir=$root/.cache/qt6-mingw

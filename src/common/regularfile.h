@@ -19,3 +19,8 @@ bool ReadRegularFile(int fd, uint64_t limit, std::string &bytes, uint64_t offset
 
 // Closes a descriptor from OpenRegularFile.
 void CloseRegularFile(int fd);
+
+// The system's part of reading, one file per system: the file's size, and
+// up to `length` bytes at `offset` (0 at the end, -1 with errno on failure).
+bool RegularFileSize(int fd, uint64_t &size);
+int64_t ReadRegularFileAt(int fd, char *buffer, size_t length, uint64_t offset);

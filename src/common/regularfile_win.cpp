@@ -43,44 +43,20 @@ int OpenRegularFile(const std::string &name, uint64_t limit)
     return fd;
 }
 
-bool ReadRegularFile(int fd, uint64_t limit, std::string &bytes, uint64_t offset, uint64_t size)
+bool RegularFileSize(int fd, uint64_t &size)
 {
-    bytes.clear();
     struct _stat64 st {};
     if (::_fstat64(fd, &st) != 0)
         return false;
-    const auto fileSize = static_cast<uint64_t>(st.st_size);
-    if (offset > fileSize)
-        offset = fileSize;
-    const bool toEnd = size >= fileSize - offset;
-    if (toEnd)
-        size = fileSize - offset;
-    if (size > limit) {
-        errno = EFBIG;
-        return false;
-    }
-    if (::_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) < 0)
-        return false;
-    bytes.reserve(static_cast<size_t>(size));
-    // Up to the end means up to where reading stops: one byte past the bound
-    // tells a file that grew meanwhile.
-    const uint64_t want = toEnd ? limit + 1 : size;
-    char piece[65536];
-    while (bytes.size() < want) {
-        const auto ask = static_cast<unsigned>(std::min<uint64_t>(sizeof piece, want - bytes.size()));
-        const int got = ::_read(fd, piece, ask);
-        if (got < 0)
-            return false;
-        if (got == 0)
-            break;
-        bytes.append(piece, static_cast<size_t>(got));
-    }
-    if (bytes.size() > limit) {
-        bytes.clear();
-        errno = EFBIG;
-        return false;
-    }
+    size = static_cast<uint64_t>(st.st_size);
     return true;
+}
+
+int64_t ReadRegularFileAt(int fd, char *buffer, size_t length, uint64_t offset)
+{
+    if (::_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) < 0)
+        return -1;
+    return ::_read(fd, buffer, static_cast<unsigned>(std::min<size_t>(length, 1u << 30)));
 }
 
 void CloseRegularFile(int fd)
