@@ -107,6 +107,8 @@ status=0
 # seen on Linux, cause not found yet): up to three tries, each bounded.
 (cd build-win && env "${sim_env[@]}" \
    ctest --output-on-failure --timeout 60 -R win_simulator_tests --repeat until-pass:3) || status=1
+# Kept for looking into those tries: what the simulator heard and said.
+[ -f "$work/sim.log" ] && cp "$work/sim.log" build-win/decoder_sim.log
 stamp "tests done"
 
 if [ -x build-win/bin/KarvenZop.exe ] && [ -f build-win/bin/Qt6Core.dll ]; then
