@@ -1,8 +1,8 @@
 #include "fileio.h"
 
+#include "filemessage.h"
 #include "regularfile.h"
 #include "resourcestring.h"
-#include "text8bit.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -16,16 +16,6 @@
 
 namespace {
 
-// Bounded: a catalogue may carry a translation of any length.
-std::string Format1(std::string_view pattern, const std::string &arg)
-{
-    std::string text = TranslateResourceString(pattern);
-    const auto at = text.find("%s");
-    if (at != std::string::npos)
-        text.replace(at, 2, arg);
-    return ShortenUtf8(text);
-}
-
 class Fd {
 public:
     explicit Fd(int fd) : fd_(fd) {}
@@ -38,7 +28,7 @@ private:
     int fd_;
 };
 
-[[noreturn]] void ThrowCreate(const std::string &name) { throw EFCreateError(Format1("Cannot create file %s", name)); }
+[[noreturn]] void ThrowCreate(const std::string &name) { throw EFCreateError(FileMessage("Cannot create file %s", name)); }
 [[noreturn]] void ThrowWrite() { throw EWriteError(TranslateResourceString("Stream write error")); }
 
 std::string DirectoryOf(const std::string &path)
@@ -176,13 +166,13 @@ std::string LoadFileBytes(const std::string &name, uint64_t limit)
 {
     Fd fd(OpenRegularFile(name, limit));
     if (fd.get() < 0)
-        throw EFOpenError(Format1("Cannot open file %s", name));
+        throw EFOpenError(FileMessage("Cannot open file %s", name));
     // Shared lock: readers may read alongside us, a writer's exclusive lock refuses us.
     if (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0)
-        throw EFOpenError(Format1("Cannot open file %s", name));
+        throw EFOpenError(FileMessage("Cannot open file %s", name));
     std::string bytes;
     if (!ReadRegularFile(fd.get(), limit, bytes))
-        throw EFOpenError(Format1("Cannot open file %s", name));
+        throw EFOpenError(FileMessage("Cannot open file %s", name));
     return bytes;
 }
 

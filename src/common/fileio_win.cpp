@@ -2,6 +2,7 @@
 // that swaps the finished file in with ReplaceFile / MoveFileEx.
 #include "fileio.h"
 
+#include "filemessage.h"
 #include "resourcestring.h"
 
 #include <algorithm>
@@ -11,15 +12,6 @@
 #include <windows.h>
 
 namespace {
-
-std::string Format1(std::string_view pattern, const std::string &arg)
-{
-    std::string text = TranslateResourceString(pattern);
-    const auto at = text.find("%s");
-    if (at != std::string::npos)
-        text.replace(at, 2, arg);
-    return text;
-}
 
 class Handle {
 public:
@@ -58,11 +50,11 @@ std::string LoadFileBytes(const std::string &name, uint64_t limit)
     Handle file(CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.valid())
-        throw EFOpenError(Format1("Cannot open file %s", name));
+        throw EFOpenError(FileMessage("Cannot open file %s", name));
     LARGE_INTEGER size{};
     if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.get(), &size) ||
         static_cast<uint64_t>(size.QuadPart) > limit)
-        throw EFOpenError(Format1("Cannot open file %s", name));
+        throw EFOpenError(FileMessage("Cannot open file %s", name));
 
     std::string bytes;
     bytes.reserve(static_cast<size_t>(size.QuadPart));
@@ -70,13 +62,13 @@ std::string LoadFileBytes(const std::string &name, uint64_t limit)
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(file.get(), piece, sizeof piece, &got, nullptr))
-            throw EFOpenError(Format1("Cannot open file %s", name));
+            throw EFOpenError(FileMessage("Cannot open file %s", name));
         if (got == 0)
             break;
         bytes.append(piece, got);
         // A file that grows while it is read is refused too.
         if (bytes.size() > limit)
-            throw EFOpenError(Format1("Cannot open file %s", name));
+            throw EFOpenError(FileMessage("Cannot open file %s", name));
     }
     return bytes;
 }
@@ -98,7 +90,7 @@ void SaveFileBytes(const std::string &name, std::string_view bytes)
     // The temporary file lives beside the target so the swap stays on one volume.
     char tmp[MAX_PATH + 1];
     if (GetTempFileNameA(FolderOf(name).c_str(), "kz", 0, tmp) == 0)
-        throw EFCreateError(Format1("Cannot create file %s", name));
+        throw EFCreateError(FileMessage("Cannot create file %s", name));
     auto fail = [&](auto error) {
         DeleteFileA(tmp);
         throw error;
@@ -107,7 +99,7 @@ void SaveFileBytes(const std::string &name, std::string_view bytes)
     Handle file(CreateFileA(tmp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
     if (!file.valid())
-        fail(EFCreateError(Format1("Cannot create file %s", name)));
+        fail(EFCreateError(FileMessage("Cannot create file %s", name)));
     size_t done = 0;
     while (done < bytes.size()) {
         const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
@@ -127,7 +119,7 @@ void SaveFileBytes(const std::string &name, std::string_view bytes)
         return;
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-        fail(EFCreateError(Format1("Cannot create file %s", name)));
+        fail(EFCreateError(FileMessage("Cannot create file %s", name)));
     if (!MoveFileExA(tmp, name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        fail(EFCreateError(Format1("Cannot create file %s", name)));
+        fail(EFCreateError(FileMessage("Cannot create file %s", name)));
 }
