@@ -352,6 +352,14 @@ TEST(WinSimulator, AnswersTheSerialNumberAndTakesAFirmwareUpdate)
         void ShowHardwareRevision(const std::string &) override {}
         void ShowToneTable(const decoder::ToneTable &) override {}
     } lines;
+    // The library is loaded before the port is used, as the window and the
+    // command line do: under wine 8 every ended WaitCommEvent leaves a stale
+    // thread entry that a later load of a DLL with thread-local data
+    // (Bootloader.dll has some) writes through, and the process dies.
+    TestHost host(name);
+    host.firmwareFile = firmware;
+    IntfPtr<IBootloader> loader = BootloaderLibrary::Default().OpenBootloader(&host);
+
     decoder::DecoderProtocol protocol(lines);
     TSerialPort port;
     port.OnRxChar = [&](TCustomSerialPort &sender, int count) {
@@ -372,9 +380,6 @@ TEST(WinSimulator, AnswersTheSerialNumberAndTakesAFirmwareUpdate)
     const auto resetBy = std::chrono::steady_clock::now() + 10s;
     while (ReadWhole(simLog).find("RESET") == std::string::npos && std::chrono::steady_clock::now() < resetBy)
         std::this_thread::sleep_for(20ms);
-    TestHost host(name);
-    host.firmwareFile = firmware;
-    IntfPtr<IBootloader> loader = BootloaderLibrary::Default().OpenBootloader(&host);
     host.loader = loader.get();
     ASSERT_NE(loader->Connect(-1), 0) << host.AllOutput();
     loader->Program(-1, -1);
