@@ -15,6 +15,7 @@
 #include "statictext.h"
 #include "tonepresets.h"
 #include "valuelisteditor.h"
+#include "watchnotifier.h"
 #include "windowplatform.h"
 
 #include <QApplication>
@@ -204,7 +205,8 @@ void TForm1::CreateSerialPort()
     // The port's event thread hands batches over through this object.
     MainThreadSync &sync = MainThreadSync::Instance();
     sync.SetMainThread(std::this_thread::get_id());
-    syncNotifier_ = WatchHandOvers(this);
+    syncNotifier_ = NotifyWhenReady(sync.WakeFd(), this,
+                                    [] { Guarded([] { MainThreadSync::Instance().CheckSynchronize(); }); });
 
     httpClient1_.OnWorkBegin = [this](THttpClient *, TWorkMode, int32_t max) { HttpClient1WorkBegin(max); };
     httpClient1_.OnWork = [this](THttpClient *, TWorkMode, int32_t count) { HttpClient1Work(count); };

@@ -1,13 +1,6 @@
 #pragma once
 
-class QObject;
-
 // What the window does differently per system.
-
-// Runs the serial port's hand-overs on the UI thread whenever
-// MainThreadSync wakes it, through the toolkit's event loop: a socket
-// notifier on the eventfd, on Windows an event notifier on the event.
-QObject *WatchHandOvers(QObject *parent);
 
 // The port names stored in the window definition: the port component's
 // "COM4" and the port box's "COM1" (on Linux their stand-ins /dev/ttyS3

@@ -3,10 +3,10 @@
 #include "errorhandler.h"
 #include "portlist.h"
 #include "serialport.h"
+#include "watchnotifier.h"
 
 #include <QSettings>
 #include <QSignalBlocker>
-#include <QSocketNotifier>
 #include <QTimer>
 
 namespace {
@@ -95,8 +95,7 @@ void TPortComboBox::WatchPorts()
     settle_->setSingleShot(true);
     settle_->setInterval(150);
     connect(settle_, &QTimer::timeout, this, [this] { Guarded([this] { RefreshPorts(); }); });
-    watchNotifier_ = new QSocketNotifier(watch_.Descriptor(), QSocketNotifier::Read, this);
-    connect(watchNotifier_, &QSocketNotifier::activated, this, [this] {
+    watchNotifier_ = NotifyWhenReady(watch_.Descriptor(), this, [this] {
         if (watch_.TakeChanges())
             settle_->start();
     });

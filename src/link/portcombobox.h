@@ -10,7 +10,6 @@
 #include <memory>
 #include <string>
 
-class QSocketNotifier;
 class QTimer;
 class TCustomSerialPort;
 
@@ -61,7 +60,7 @@ private:
 
     TPortSelect select_;
     PortWatch watch_;
-    QSocketNotifier *watchNotifier_ = nullptr;
+    QObject *watchNotifier_ = nullptr;
     QTimer *settle_ = nullptr;
     TSerialLink openedLink_;
     TCustomSerialPort *linkedPort_ = nullptr;

@@ -3,10 +3,11 @@
 #include <string>
 #include <vector>
 
-// Notices serial devices and virtual ports coming and going: entries made,
-// removed or renamed in the watched folders (/dev for adapters, the folders
-// of configured virtual ports for their links). No toolkit: the caller waits
-// on Descriptor() with its own event loop.
+// Notices serial devices and virtual ports coming and going: on Linux entries
+// made, removed or renamed in the watched folders (/dev for adapters, the
+// folders of configured virtual ports for their links), on Windows changes of
+// the system's serial port list. No toolkit: the caller waits on
+// Descriptor() with its own event loop (see WhenReady).
 class PortWatch {
 public:
     PortWatch() = default;
@@ -16,11 +17,13 @@ public:
 
     // Watches the folders that exist; false when nothing could be watched.
     bool Start(const std::vector<std::string> &folders);
-    // Readable when there are notices; -1 when not started.
+    // Linux: readable when there are notices; Windows: an event signalled
+    // then. -1 when not started.
     int Descriptor() const { return fd_; }
     // Reads the pending notices; true when an entry came or went.
     bool TakeChanges();
 
 private:
     int fd_ = -1;
+    int key_ = -1; // Windows: the registry key watched
 };

@@ -17,6 +17,8 @@
 
 #include <cstdlib>
 
+#include <windows.h>
+
 namespace {
 
 template <class T>
@@ -53,6 +55,31 @@ TEST(WinWindow, ConnectsOnAComPortAndShowsTheDecodersReply)
         << serial->text().toStdString();
     QTest::mouseClick(connect, Qt::LeftButton);
     EXPECT_EQ(connect->text(), QStringLiteral("Verbindung herstellen"));
+}
+
+// An adapter plugged in or pulled out changes SERIALCOMM; the box follows
+// without being opened.
+TEST(WinWindow, PortListFollowsAdaptersComingAndGoing)
+{
+    TForm1 form;
+    form.show();
+    auto *box = Find<TPortComboBox>(form, "PortComboBox1");
+    const QString arrived = QStringLiteral("COM42");
+    ASSERT_LT(box->findText(arrived), 0);
+
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const char data[] = "COM42";
+    ASSERT_EQ(RegSetValueExA(key, "\\Device\\KarvenTestArrival", 0, REG_SZ, reinterpret_cast<const BYTE *>(data),
+                             sizeof data),
+              ERROR_SUCCESS);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return box->findText(arrived) >= 0; }, 5000)) << "the new port is not listed";
+
+    RegDeleteValueA(key, "\\Device\\KarvenTestArrival");
+    RegCloseKey(key);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return box->findText(arrived) < 0; }, 5000)) << "the pulled port is still listed";
 }
 
 TEST(WinWindow, ErrorBoxCaptionFollowsTheProgramName)
