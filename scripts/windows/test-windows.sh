@@ -84,9 +84,13 @@ fi
 for n in 5 6 7 8 9; do
   [ -e "$work/com$n" ] && ln -sfn "$work/com$n" "$WINEPREFIX/dosdevices/com$n"
 done
-for n in 5 7 8 10; do
-  wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "KarvenTest$n" /t REG_SZ /d "COM$n" /f > /dev/null 2>&1
-done
+# The commands that register the test ports in the system's port list.
+register_ports() {
+  for n in 5 7 8 10; do
+    printf "wine reg add 'HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM' /v KarvenTest%s /t REG_SZ /d COM%s /f > /dev/null 2>&1; " "$n" "$n"
+  done
+}
+sh -c "$(register_ports)"
 stamp "ports mapped"
 
 # The update server stand-in on loopback, and a port nobody listens on.
@@ -143,10 +147,12 @@ if [ -x build-win/bin/KarvenZop.exe ] && [ -f build-win/bin/Qt6Core.dll ]; then
     shots=${KZ_WINDOWS_SCREENSHOTS:-$root/screenshots/windows}
     mkdir -p "$shots"
     # Wine's desktop process was started without a display: start the
-    # server again under Xvfb so windows get drawn.
+    # server again under Xvfb so windows get drawn. The port list lives in
+    # the volatile part of the registry: registered again for the pictures.
+    # The screen has room for the enlarged window at its place.
     wineserver -k; wineserver -w
-    (cd build-win/bin && xvfb-run -a -s "-screen 0 1024x768x24" \
-       sh -c "wine win_screenshots.exe '$(winpath "$shots")'; wineserver -k" \
+    (cd build-win/bin && xvfb-run -a -s "-screen 0 1600x1200x24" \
+       sh -c "$(register_ports) wine win_screenshots.exe '$(winpath "$shots")'; wineserver -k" \
        > "$work/shots.log" 2>&1) || { echo "[windows lane] screenshots failed:"; cat "$work/shots.log"; status=1; }
     stamp "screenshots in $shots"
   fi
