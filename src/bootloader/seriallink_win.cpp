@@ -1,5 +1,6 @@
 // The library's serial link on the Win32 communications calls: opened
-// exclusively, no flow control, reads bounded by COMMTIMEOUTS.
+// exclusively, no flow control, DTR and RTS inactive, reads bounded by
+// COMMTIMEOUTS.
 #include "seriallink.h"
 
 #include "bootloadererror.h"
@@ -52,8 +53,9 @@ SerialLink *SerialLink::Open(const std::string &path, IBootloaderHost *host)
     dcb.fBinary = TRUE;
     dcb.fOutxCtsFlow = FALSE;
     dcb.fOutxDsrFlow = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    // DTR and RTS held inactive, as the decoder link holds them.
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
     dcb.fOutX = FALSE;
     dcb.fInX = FALSE;
     dcb.fNull = FALSE;
@@ -102,7 +104,7 @@ void SerialLink::SetParams(int32_t baudRate, int32_t parity, int32_t dataBits, i
     dcb.fParity = parity != 0;
     dcb.StopBits = static_cast<BYTE>(stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT);
     dcb.fOutxCtsFlow = flowControl == 1;
-    dcb.fRtsControl = flowControl == 1 ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+    dcb.fRtsControl = flowControl == 1 ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_DISABLE;
     if (!SetCommState(h, &dcb))
         throw EBootloader("Cannot set " + std::to_string(baudRate) + " baud on " + path_ + ": " +
                           SystemErrorText(GetLastError()));
