@@ -14,8 +14,6 @@
 #include <chrono>
 #include <optional>
 
-#include <unistd.h>
-
 namespace cli {
 
 namespace {
@@ -109,7 +107,7 @@ int RunInfo(const std::string &port, bool json, EventWait &wait)
             for (const auto *reply : {&got.serial, &got.firmware, &got.hardware})
                 out += Printable((*reply)->logLine) + "\n";
         }
-        WriteAll(STDOUT_FILENO, out);
+        WriteOut(out);
         return int(ExitOk);
     });
 }
@@ -120,7 +118,7 @@ int RunClock(const std::string &port, EventWait &wait)
         link.session.Open(port);
         const auto now = std::chrono::system_clock::now();
         link.session.SetClock(std::chrono::system_clock::to_time_t(now));
-        WriteAll(STDOUT_FILENO, "Clock set to " + IsoTime(std::chrono::floor<std::chrono::seconds>(now)) + "\n");
+        WriteOut("Clock set to " + IsoTime(std::chrono::floor<std::chrono::seconds>(now)) + "\n");
         return int(ExitOk);
     });
 }
@@ -130,7 +128,7 @@ int RunReset(const std::string &port, EventWait &wait)
     return WithDecoder(wait, [&](DecoderLink &link) {
         link.port.SetPort(port);
         link.session.Reset();
-        WriteAll(STDOUT_FILENO, "Reset sent\n");
+        WriteOut("Reset sent\n");
         return int(ExitOk);
     });
 }
@@ -155,7 +153,7 @@ int RunTones(const std::string &port, bool json, EventWait &wait)
             else
                 out += std::string("Ziffer ") + DigitNames[i] + ": " + Printable(hz) + " Hz\n";
         }
-        WriteAll(STDOUT_FILENO, json ? out + "}\n" : out);
+        WriteOut(json ? out + "}\n" : out);
         return int(ExitOk);
     });
 }
@@ -171,7 +169,7 @@ int RunPorts(bool json)
             else
                 out += Printable(port) + (description.empty() ? "" : "\t" + Printable(description)) + "\n";
         }
-        WriteAll(STDOUT_FILENO, out);
+        WriteOut(out);
         return ExitOk;
     } catch (const std::exception &e) {
         PrintError(e.what());
@@ -202,7 +200,7 @@ int RunCheck(const std::string &server, bool json)
             out = "ZOP Version auf Server: " + shown(tool) + "\nZOP Version lokal: " KZ_VERSION
                   "\nDekoder Ver. auf Server: " + shown(firmware) + "\n";
         }
-        WriteAll(STDOUT_FILENO, out);
+        WriteOut(out);
         return ExitOk;
     } catch (const std::exception &e) {
         PrintError(e.what());
