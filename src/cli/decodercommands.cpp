@@ -11,6 +11,7 @@
 #include "textout.h"
 #include "updateservice.h"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 
@@ -21,6 +22,12 @@ namespace {
 // How long the replies may take after a sequence: far more than a decoder
 // at 9600 baud needs, short enough not to keep a script waiting.
 constexpr auto ReplyWait = std::chrono::seconds(3);
+// Replies still coming when a command is done are read before the port
+// closes: left in the line they would reach the next program that opens it
+// (a pseudo-terminal under wine keeps them). The line counts as done once
+// quiet for a while, at 9600 baud far longer than the gap inside a reply.
+constexpr auto QuietGap = std::chrono::milliseconds(100);
+constexpr auto LongestTail = std::chrono::seconds(1);
 
 // The replies of the decoder as the window would show them.
 class ReplySink : public decoder::DecoderLineSink {
@@ -52,7 +59,19 @@ struct DecoderLink {
         : session(port, sink, [&wait](int ms) { wait.Pause(ms); })
     {
         session::ConfigureDecoderPort(port);
-        port.OnRxChar = [this](TCustomSerialPort &, int count) { session.Receive(count); };
+        port.OnRxChar = [this](TCustomSerialPort &, int count) {
+            lastReceived = EventWait::Clock::now();
+            session.Receive(count);
+        };
+    }
+    void TakeRemainingReplies(EventWait &wait) const
+    {
+        const auto end = EventWait::Clock::now() + LongestTail;
+        for (;;) {
+            const auto quiet = std::min(lastReceived + QuietGap, end);
+            if (quiet <= EventWait::Clock::now() || wait.Until(nullptr, quiet) == EventWait::Result::Stopped)
+                return;
+        }
     }
     ~DecoderLink()
     {
@@ -66,6 +85,7 @@ struct DecoderLink {
     TSerialPort port;
     ReplySink sink;
     session::DecoderSession session;
+    EventWait::Clock::time_point lastReceived = EventWait::Clock::now();
 };
 
 // Runs a decoder command; a port or decoder failure becomes exit code 1.
@@ -74,7 +94,10 @@ int WithDecoder(EventWait &wait, Body body)
 {
     try {
         DecoderLink link(wait);
-        return body(link);
+        const int code = body(link);
+        if (link.port.Connected())
+            link.TakeRemainingReplies(wait);
+        return code;
     } catch (const std::exception &e) {
         PrintError(e.what());
         return ExitDecoderError;
