@@ -2,11 +2,11 @@
 // under wine: the COM ports are the ones scripts/windows/test-windows.sh
 // maps (a socat pair, the decoder simulator) and registers.
 #include "karvenzop_config.h"
+#include "laneenv.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -15,17 +15,6 @@
 #include <windows.h>
 
 namespace {
-
-std::string Env(const char *name)
-{
-    const char *value = std::getenv(name);
-    return value ? value : "";
-}
-
-#define REQUIRE_ENV(var, name)                                                          \
-    const std::string var = Env(name);                                                  \
-    if (var.empty())                                                                    \
-        GTEST_SKIP() << name << " is not set: run scripts/windows/test-windows.sh";
 
 std::string ProgramFolder()
 {
