@@ -140,6 +140,12 @@ if [ -x build-win/bin/KarvenZop.exe ] && [ -f build-win/bin/Qt6Core.dll ]; then
   else
     echo "[windows lane] KarvenZop.exe --version printed '$version'"; status=1
   fi
+  cli_version=$(cd "$work/unpacked" && wine karvenzop-cli.exe --version 2>/dev/null | head -n1)
+  if [ "$cli_version" = "karvenzop-cli ${version#KarvenZop }" ]; then
+    echo "[windows lane] karvenzop-cli.exe --version: $cli_version"
+  else
+    echo "[windows lane] karvenzop-cli.exe --version printed '$cli_version'"; status=1
+  fi
   stamp "zip checked"
 
   # Screenshots of the six pages on the native platform under Xvfb.

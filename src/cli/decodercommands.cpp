@@ -11,10 +11,9 @@
 #include "textout.h"
 #include "updateservice.h"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
-
-#include <unistd.h>
 
 namespace cli {
 
@@ -23,6 +22,12 @@ namespace {
 // How long the replies may take after a sequence: far more than a decoder
 // at 9600 baud needs, short enough not to keep a script waiting.
 constexpr auto ReplyWait = std::chrono::seconds(3);
+// Replies still coming when a command is done are read before the port
+// closes: left in the line they would reach the next program that opens it
+// (a pseudo-terminal under wine keeps them). The line counts as done once
+// quiet for a while, at 9600 baud far longer than the gap inside a reply.
+constexpr auto QuietGap = std::chrono::milliseconds(100);
+constexpr auto LongestTail = std::chrono::seconds(1);
 
 // The replies of the decoder as the window would show them.
 class ReplySink : public decoder::DecoderLineSink {
@@ -54,7 +59,19 @@ struct DecoderLink {
         : session(port, sink, [&wait](int ms) { wait.Pause(ms); })
     {
         session::ConfigureDecoderPort(port);
-        port.OnRxChar = [this](TCustomSerialPort &, int count) { session.Receive(count); };
+        port.OnRxChar = [this](TCustomSerialPort &, int count) {
+            lastReceived = EventWait::Clock::now();
+            session.Receive(count);
+        };
+    }
+    void TakeRemainingReplies(EventWait &wait) const
+    {
+        const auto end = EventWait::Clock::now() + LongestTail;
+        for (;;) {
+            const auto quiet = std::min(lastReceived + QuietGap, end);
+            if (quiet <= EventWait::Clock::now() || wait.Until(nullptr, quiet) == EventWait::Result::Stopped)
+                return;
+        }
     }
     ~DecoderLink()
     {
@@ -68,6 +85,7 @@ struct DecoderLink {
     TSerialPort port;
     ReplySink sink;
     session::DecoderSession session;
+    EventWait::Clock::time_point lastReceived = EventWait::Clock::now();
 };
 
 // Runs a decoder command; a port or decoder failure becomes exit code 1.
@@ -76,7 +94,10 @@ int WithDecoder(EventWait &wait, Body body)
 {
     try {
         DecoderLink link(wait);
-        return body(link);
+        const int code = body(link);
+        if (link.port.Connected())
+            link.TakeRemainingReplies(wait);
+        return code;
     } catch (const std::exception &e) {
         PrintError(e.what());
         return ExitDecoderError;
@@ -109,7 +130,7 @@ int RunInfo(const std::string &port, bool json, EventWait &wait)
             for (const auto *reply : {&got.serial, &got.firmware, &got.hardware})
                 out += Printable((*reply)->logLine) + "\n";
         }
-        WriteAll(STDOUT_FILENO, out);
+        WriteOut(out);
         return int(ExitOk);
     });
 }
@@ -120,7 +141,7 @@ int RunClock(const std::string &port, EventWait &wait)
         link.session.Open(port);
         const auto now = std::chrono::system_clock::now();
         link.session.SetClock(std::chrono::system_clock::to_time_t(now));
-        WriteAll(STDOUT_FILENO, "Clock set to " + IsoTime(std::chrono::floor<std::chrono::seconds>(now)) + "\n");
+        WriteOut("Clock set to " + IsoTime(std::chrono::floor<std::chrono::seconds>(now)) + "\n");
         return int(ExitOk);
     });
 }
@@ -130,7 +151,7 @@ int RunReset(const std::string &port, EventWait &wait)
     return WithDecoder(wait, [&](DecoderLink &link) {
         link.port.SetPort(port);
         link.session.Reset();
-        WriteAll(STDOUT_FILENO, "Reset sent\n");
+        WriteOut("Reset sent\n");
         return int(ExitOk);
     });
 }
@@ -155,7 +176,7 @@ int RunTones(const std::string &port, bool json, EventWait &wait)
             else
                 out += std::string("Ziffer ") + DigitNames[i] + ": " + Printable(hz) + " Hz\n";
         }
-        WriteAll(STDOUT_FILENO, json ? out + "}\n" : out);
+        WriteOut(json ? out + "}\n" : out);
         return int(ExitOk);
     });
 }
@@ -171,7 +192,7 @@ int RunPorts(bool json)
             else
                 out += Printable(port) + (description.empty() ? "" : "\t" + Printable(description)) + "\n";
         }
-        WriteAll(STDOUT_FILENO, out);
+        WriteOut(out);
         return ExitOk;
     } catch (const std::exception &e) {
         PrintError(e.what());
@@ -202,7 +223,7 @@ int RunCheck(const std::string &server, bool json)
             out = "ZOP Version auf Server: " + shown(tool) + "\nZOP Version lokal: " KZ_VERSION
                   "\nDekoder Ver. auf Server: " + shown(firmware) + "\n";
         }
-        WriteAll(STDOUT_FILENO, out);
+        WriteOut(out);
         return ExitOk;
     } catch (const std::exception &e) {
         PrintError(e.what());

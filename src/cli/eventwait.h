@@ -13,7 +13,8 @@ public:
     using Clock = std::chrono::steady_clock;
     enum class Result { Done, TimedOut, Stopped, HungUp };
 
-    // Takes SIGINT and SIGTERM: they end waits instead of the process.
+    // Takes the stop signals (SIGINT and SIGTERM; on Windows Ctrl+C,
+    // Ctrl+Break and closing the console): they end waits instead of the process.
     EventWait();
     ~EventWait();
     EventWait(const EventWait &) = delete;
@@ -33,6 +34,12 @@ public:
 
 private:
     Result Wait(const std::function<bool()> &done, Clock::time_point deadline, int watchFd, bool stopEnds);
+
+    enum class Woke { Events, HungUp, Failed };
+    // Per system: sleeps until hand-overs wait, a stop signal comes, watchFd
+    // hangs up or timeoutMs (-1: no limit) passes; runs the hand-overs and
+    // notes the stop.
+    Woke WaitOnce(int timeoutMs, int watchFd);
 
     bool stopped_ = false;
 };

@@ -1,6 +1,7 @@
 #include "flashcommand.h"
 
 #include "bootloaderhost.h"
+#include "console.h"
 #include "bootloaderlibrary.h"
 #include "decodersession.h"
 #include "eventwait.h"
@@ -13,9 +14,6 @@
 #include "textout.h"
 #include "updateservice.h"
 #include "updateserver.h"
-
-#include <termios.h>
-#include <unistd.h>
 
 namespace cli {
 
@@ -33,15 +31,15 @@ public:
     void Line(const std::string &text)
     {
         if (terminal_)
-            WriteAll(STDOUT_FILENO, "\r\033[K" + Printable(text) + "\n" + Bar());
+            WriteOut("\r\033[K" + Printable(text) + "\n" + Bar());
         else
-            WriteAll(STDOUT_FILENO, Printable(text) + "\n");
+            WriteOut(Printable(text) + "\n");
     }
     void Status(const std::string &text)
     {
         status_ = text;
         if (terminal_)
-            WriteAll(STDOUT_FILENO, "\r\033[K" + Bar());
+            WriteOut("\r\033[K" + Bar());
     }
     void Percent(int percent)
     {
@@ -49,12 +47,12 @@ public:
             return;
         percent_ = percent;
         if (terminal_)
-            WriteAll(STDOUT_FILENO, "\r\033[K" + Bar());
+            WriteOut("\r\033[K" + Bar());
     }
     void Finish()
     {
         if (terminal_)
-            WriteAll(STDOUT_FILENO, "\r\033[K");
+            WriteOut("\r\033[K");
     }
 
 private:
@@ -111,20 +109,8 @@ public:
     }
     WideString GetPassword() override
     {
-        WriteAll(STDERR_FILENO, "Password required\nPassword: ");
-        termios saved{};
-        const bool tty = ::tcgetattr(STDIN_FILENO, &saved) == 0;
-        if (tty) {
-            termios quiet = saved;
-            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-            ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-        }
-        const std::string answer = ReadAnswer();
-        if (tty) {
-            ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-            WriteAll(STDERR_FILENO, "\n");
-        }
-        return WideFromUtf8(answer);
+        WriteErr("Password required\nPassword: ");
+        return WideFromUtf8(ReadAnswer(true));
     }
     void ShowStatus(const std::string &text) override
     {
@@ -136,12 +122,9 @@ public:
     std::string failure;
 
     // One line from stdin without its line end; empty at the end of input.
-    static std::string ReadAnswer()
+    static std::string ReadAnswer(bool hidden = false)
     {
-        std::string line;
-        char c;
-        while (line.size() < 256 && ::read(STDIN_FILENO, &c, 1) == 1 && c != '\n')
-            line += c;
+        std::string line = ReadInputLine(256, hidden);
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         return line;
@@ -171,7 +154,7 @@ private:
 
 bool Confirmed(const std::string &question)
 {
-    WriteAll(STDERR_FILENO, question + " [y/N] ");
+    WriteErr(question + " [y/N] ");
     const std::string answer = CommandLineHost::ReadAnswer();
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "j" || answer == "ja";
 }
@@ -180,7 +163,7 @@ bool Confirmed(const std::string &question)
 
 int RunFlash(const FlashOptions &options, EventWait &wait)
 {
-    ProgressDisplay display(::isatty(STDOUT_FILENO) == 1);
+    ProgressDisplay display(OutputIsTerminal());
     CommandLineHost host(options.port, wait, display);
     try {
         host.SetLoader(BootloaderLibrary::Default().OpenBootloader(&host));

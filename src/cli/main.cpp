@@ -1,6 +1,7 @@
 // karvenzop-cli: the decoder commands, the monitor, the update check and the
 // firmware update without the window. See --help and karvenzop-cli(1).
 
+#include "console.h"
 #include "decodercommands.h"
 #include "eventwait.h"
 #include "exitcodes.h"
@@ -17,8 +18,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 namespace {
 
@@ -94,7 +93,7 @@ const char *const ToolHelp =
 int Usage(const std::string &problem)
 {
     PrintError(problem);
-    WriteAll(STDERR_FILENO, "Try 'karvenzop-cli --help'.\n");
+    WriteErr("Try 'karvenzop-cli --help'.\n");
     return ExitUsage;
 }
 
@@ -135,6 +134,7 @@ std::string DefaultPort()
 
 int main(int argc, char **argv)
 {
+    PrepareConsole();
     // Library messages read as the window's: through the same catalogues.
     InitializeTranslation(ResolvedProgramPath());
     TSerialPort::RegisterMessageDomain();
@@ -143,11 +143,11 @@ int main(int argc, char **argv)
     if (args.empty())
         return Usage("no command given");
     if (args[0] == "--help" || args[0] == "-h") {
-        WriteAll(STDOUT_FILENO, ToolHelp);
+        WriteOut(ToolHelp);
         return ExitOk;
     }
     if (args[0] == "--version") {
-        WriteAll(STDOUT_FILENO, "karvenzop-cli " KZ_VERSION "\n");
+        WriteOut("karvenzop-cli " KZ_VERSION "\n");
         return ExitOk;
     }
     const Command *command = nullptr;
@@ -162,7 +162,7 @@ int main(int argc, char **argv)
         std::string option = args[i];
         std::string value;
         if (option == "--help" || option == "-h") {
-            WriteAll(STDOUT_FILENO, command->help);
+            WriteOut(command->help);
             return ExitOk;
         }
         if (option == "-y")

@@ -11,8 +11,6 @@
 #include <chrono>
 #include <optional>
 
-#include <unistd.h>
-
 namespace cli {
 
 namespace {
@@ -86,7 +84,7 @@ int RunMonitor(const MonitorOptions &options, EventWait &wait)
             out = IsoTime(arrived) + " " + Printable(*recorder.logLine) + "\n";
         if (out.empty() || readerGone || (options.count >= 0 && printed >= options.count))
             return;
-        readerGone = !WriteAll(STDOUT_FILENO, out);
+        readerGone = !WriteOut(out);
         ++printed;
     };
     port.OnRxChar = [&](TCustomSerialPort &, int count) {

@@ -6,13 +6,22 @@
 #include <cstdio>
 #include <ctime>
 
-#include <unistd.h>
-
 namespace cli {
 
 namespace {
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+// Seconds east of UTC, from the two broken-down forms of one instant: the
+// C library's "%z" is a zone name on Windows.
+long UtcOffset(const std::tm &local, const std::tm &utc)
+{
+    int days = local.tm_yday - utc.tm_yday;
+    if (local.tm_year != utc.tm_year)
+        days = local.tm_year > utc.tm_year ? 1 : -1;
+    return ((days * 24L + local.tm_hour - utc.tm_hour) * 60 + local.tm_min - utc.tm_min) * 60 + local.tm_sec -
+           utc.tm_sec;
+}
 
 } // namespace
 
@@ -68,16 +77,16 @@ std::string IsoTime(std::chrono::system_clock::time_point when)
     const auto since = when.time_since_epoch();
     const std::time_t seconds = std::chrono::duration_cast<std::chrono::seconds>(since).count();
     const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(since).count() % 1000;
-    std::tm local{};
+    std::tm local{}, utc{};
     localtime_r(&seconds, &local);
+    gmtime_r(&seconds, &utc);
     char text[40];
     const size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    char zone[8];
-    std::strftime(zone, sizeof zone, "%z", &local);   // +0100
-    const std::string z = zone;
+    const long offset = UtcOffset(local, utc);
+    const long minutes = (offset < 0 ? -offset : offset) / 60;
     char tail[24];
-    std::snprintf(tail, sizeof tail, ".%03d%s:%s", static_cast<int>(millis), z.substr(0, 3).c_str(),
-                  z.size() >= 5 ? z.substr(3, 2).c_str() : "00");
+    std::snprintf(tail, sizeof tail, ".%03d%c%02ld:%02ld", static_cast<int>(millis), offset < 0 ? '-' : '+',
+                  minutes / 60, minutes % 60);
     return std::string(text, n) + tail;
 }
 
@@ -91,7 +100,18 @@ void PrintError(const std::string &message)
         shown += Printable(std::string_view(text).substr(start, stop - start)) + "\n";
     }
     shown += Printable(std::string_view(text).substr(start));
-    WriteAll(STDERR_FILENO, "karvenzop-cli: " + shown + "\n");
+    WriteErr("karvenzop-cli: " + shown + "\n");
+}
+
+// Descriptors 1 and 2 are stdout and stderr on both systems.
+bool WriteOut(std::string_view bytes)
+{
+    return WriteAll(1, bytes);
+}
+
+bool WriteErr(std::string_view bytes)
+{
+    return WriteAll(2, bytes);
 }
 
 } // namespace cli

@@ -21,6 +21,11 @@ std::string JsonString(std::string_view text);
 // Local time with milliseconds and UTC offset: 2026-12-07T14:05:09.123+01:00.
 std::string IsoTime(std::chrono::system_clock::time_point when);
 
+// Bytes to stdout or stderr, in one write where possible; false when the
+// reader has gone.
+bool WriteOut(std::string_view bytes);
+bool WriteErr(std::string_view bytes);
+
 // "karvenzop-cli: " and the message, with the final "." the window's error
 // box adds; on stderr.
 void PrintError(const std::string &message);

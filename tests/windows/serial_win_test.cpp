@@ -12,6 +12,7 @@
 // write time-out of a stalled line (a pty's buffer takes the bytes).
 #include "bootloaderlibrary.h"
 #include "decoderprotocol.h"
+#include "laneenv.h"
 #include "mainthreadsync.h"
 #include "oshandle_win.h"
 #include "portlist.h"
@@ -31,17 +32,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string Env(const char *name)
-{
-    const char *value = std::getenv(name);
-    return value ? value : "";
-}
-
-#define REQUIRE_ENV(var, name)                                                          \
-    const std::string var = Env(name);                                                  \
-    if (var.empty())                                                                    \
-        GTEST_SKIP() << name << " is not set: run scripts/windows/test-windows.sh";
 
 // Wine's serial driver leaves some things out; tests that need them say so.
 bool UnderWine()

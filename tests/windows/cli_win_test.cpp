@@ -1,0 +1,225 @@
+// karvenzop-cli.exe as a user runs it, as a process with its own pipes,
+// under wine: the COM ports are the ones scripts/windows/test-windows.sh
+// maps (a socat pair, the decoder simulator) and registers.
+#include "karvenzop_config.h"
+#include "laneenv.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include <windows.h>
+
+namespace {
+
+std::string ProgramFolder()
+{
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder = path;
+    return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+// karvenzop-cli.exe from beside this program; stdin gets `input` and then
+// its end, stdout and stderr are collected as they come.
+class CliProcess {
+public:
+    explicit CliProcess(const std::string &args, const std::string &input = {}, DWORD flags = 0)
+    {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE in[2], out[2], err[2];
+        CreatePipe(&in[0], &in[1], &inherit, 0);
+        CreatePipe(&out[0], &out[1], &inherit, 0);
+        CreatePipe(&err[0], &err[1], &inherit, 0);
+        for (HANDLE ours : {in[1], out[0], err[0]})
+            SetHandleInformation(ours, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = in[0];
+        startup.hStdOutput = out[1];
+        startup.hStdError = err[1];
+        std::string command = "\"" + ProgramFolder() + "karvenzop-cli.exe\" " + args;
+        started_ = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup,
+                                  &process_);
+        for (HANDLE theirs : {in[0], out[1], err[1]})
+            CloseHandle(theirs);
+        DWORD put = 0;
+        if (started_ && !input.empty())
+            WriteFile(in[1], input.data(), static_cast<DWORD>(input.size()), &put, nullptr);
+        CloseHandle(in[1]);
+        readers_[0] = std::thread([this, pipe = out[0]] { Drain(pipe, out_); });
+        readers_[1] = std::thread([this, pipe = err[0]] { Drain(pipe, err_); });
+    }
+    ~CliProcess()
+    {
+        Wait(0);
+        if (started_) {
+            CloseHandle(process_.hProcess);
+            CloseHandle(process_.hThread);
+        }
+    }
+
+    bool Started() const { return started_; }
+    DWORD Id() const { return process_.dwProcessId; }
+    std::string Out() const
+    {
+        std::lock_guard lock(mutex_);
+        return out_;
+    }
+    std::string Err() const
+    {
+        std::lock_guard lock(mutex_);
+        return err_;
+    }
+
+    // The exit code, or -1 when it did not end in time (it is ended then).
+    int Wait(int timeoutMs)
+    {
+        DWORD code = static_cast<DWORD>(-1);
+        if (started_ && WaitForSingleObject(process_.hProcess, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
+            TerminateProcess(process_.hProcess, code);
+            WaitForSingleObject(process_.hProcess, INFINITE);
+        } else if (started_) {
+            GetExitCodeProcess(process_.hProcess, &code);
+        }
+        for (std::thread &reader : readers_)
+            if (reader.joinable())
+                reader.join();
+        return static_cast<int>(code);
+    }
+
+private:
+    void Drain(HANDLE pipe, std::string &into)
+    {
+        char buffer[4096];
+        DWORD got = 0;
+        while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+            std::lock_guard lock(mutex_);
+            into.append(buffer, got);
+        }
+        CloseHandle(pipe);
+    }
+
+    bool started_ = false;
+    PROCESS_INFORMATION process_{};
+    mutable std::mutex mutex_;
+    std::string out_, err_;
+    std::thread readers_[2];
+};
+
+struct Result {
+    int exitCode;
+    std::string out, err;
+};
+
+Result RunCli(const std::string &args, const std::string &input = {})
+{
+    CliProcess cli(args, input);
+    EXPECT_TRUE(cli.Started()) << args;
+    const int code = cli.Wait(20000);
+    return {code, cli.Out(), cli.Err()};
+}
+
+} // namespace
+
+// The lines end as on Linux: "\n" alone, also through a pipe.
+TEST(WinCli, ShowsItsVersionAndTheRegisteredPorts)
+{
+    const Result version = RunCli("--version");
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "karvenzop-cli " KZ_VERSION "\n");
+
+    REQUIRE_ENV(port, "KZ_WIN_PORT");
+    // The lane registers COM5 as "KarvenTest5": without a device manager
+    // entry, the registry's name for the port stands beside it.
+    const std::string name = "KarvenTest" + port.substr(3);
+    const Result ports = RunCli("ports");
+    EXPECT_EQ(ports.exitCode, 0) << ports.err;
+    EXPECT_NE(("\n" + ports.out).find("\n" + port + "\t" + name + "\n"), std::string::npos) << ports.out;
+    EXPECT_EQ(ports.out.find('\r'), std::string::npos) << ports.out;
+    const Result json = RunCli("ports --json");
+    EXPECT_NE(json.out.find("{\"port\":\"" + port + "\",\"description\":\"" + name + "\"}\n"), std::string::npos)
+        << json.out;
+}
+
+TEST(WinCli, ReadsTheDecoderOnTheSimulatorPort)
+{
+    REQUIRE_ENV(port, "KZ_WIN_SIM_PORT");
+    const Result info = RunCli("info --port " + port);
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    // The firmware version depends on whether the simulator was updated before.
+    EXPECT_TRUE(std::regex_match(info.out, std::regex("Serial number: A1234\nFirmware version: [0-9.]+\n"
+                                                      "Hardware revision: C469-2\n")))
+        << info.out;
+}
+
+// The answer to the question comes through a pipe, with a Windows line end.
+TEST(WinCli, FlashTakesAPipedAnswer)
+{
+    const std::string args = "flash --port COM42 --image missing.acy";
+    const Result no = RunCli(args, "n\r\n");
+    EXPECT_EQ(no.exitCode, 4);
+    EXPECT_NE(no.err.find("karvenzop-cli: the firmware update was refused.\n"), std::string::npos) << no.err;
+    // Yes: the missing image is reported before the port is touched.
+    const Result yes = RunCli(args, "y\r\n");
+    EXPECT_EQ(yes.exitCode, 4);
+    const std::string message = yes.err.substr(std::min(yes.err.find("karvenzop-cli: "), yes.err.size()));
+    EXPECT_NE(message.find("missing.acy"), std::string::npos) << yes.err;
+    EXPECT_EQ(message.find("refused"), std::string::npos) << yes.err;
+}
+
+// Ctrl+C reaches every process of a console, so the test takes one of its
+// own, shares it with the program and lets the event pass itself by. (Wine
+// cannot send Ctrl+Break to a process group, and ends a process that does
+// not handle Ctrl+C with exit code 0.)
+TEST(WinCli, CtrlCEndsTheMonitorAndAPendingRead)
+{
+    REQUIRE_ENV(port, "KZ_WIN_PORT");
+    REQUIRE_ENV(peerName, "KZ_WIN_PEER");
+    FreeConsole();
+    ASSERT_TRUE(AllocConsole()) << GetLastError();
+    const auto passBy = [](DWORD type) -> BOOL { return type == CTRL_C_EVENT; };
+    SetConsoleCtrlHandler(passBy, TRUE);
+    const HANDLE peer = CreateFileA(("\\\\.\\" + peerName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(peer, INVALID_HANDLE_VALUE);
+    COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 100, 0, 2000};
+    SetCommTimeouts(peer, &timeouts);
+
+    CliProcess monitor("monitor --json --port " + port);
+    // Lines sent before the monitor has the port open may go nowhere: send until one shows.
+    std::string out;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((out = monitor.Out()).find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        DWORD put = 0;
+        WriteFile(peer, "hello\r", 6, &put, nullptr);
+        Sleep(200);
+    }
+    EXPECT_TRUE(std::regex_match(out.substr(0, out.find('\n')),
+                                 std::regex(R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d",)"
+                                            R"("kind":"other","log":[^,]+,"raw":"hello"\})")))
+        << out << monitor.Err();
+    EXPECT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
+    EXPECT_EQ(monitor.Wait(5000), 0);
+    EXPECT_EQ(monitor.Err(), "");
+
+    // No decoder answers here: once the request has gone out, the read waits.
+    CliProcess info("info --port " + port);
+    char request[64];
+    DWORD got = 0;
+    deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!(ReadFile(peer, request, sizeof request, &got, nullptr) && got > 0) &&
+           std::chrono::steady_clock::now() < deadline) {
+    }
+    EXPECT_GT(got, 0u);
+    EXPECT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
+    EXPECT_EQ(info.Wait(5000), 1);
+    EXPECT_EQ(info.Err(), "karvenzop-cli: interrupted.\n");
+    CloseHandle(peer);
+    SetConsoleCtrlHandler(passBy, FALSE);
+}
