@@ -134,6 +134,9 @@ void TSerialThread::Run()
     while (!stop_.load()) {
         mask = 0;
         bool completed = false;
+        // A vanished device is reported once; then the thread sleeps until
+        // the close.
+        bool lostNow = false;
         if (!deviceLost) {
             if (WaitCommEvent(device, &mask, &overlapped))
                 completed = true;
@@ -143,11 +146,11 @@ void TSerialThread::Run()
                 commMask &= ~kModemEvents;
                 if (SetCommMask(device, commMask))
                     continue;
-                deviceLost = true;
+                deviceLost = lostNow = true;
             } else if (GetLastError() != ERROR_IO_PENDING)
-                deviceLost = true; // a vanished device: sleep until the close
+                deviceLost = lostNow = true;
         }
-        if (!completed) {
+        if (!completed && !lostNow) {
             const HANDLE objects[2] = {stop, overlapped.hEvent};
             const DWORD woke = WaitForMultipleObjects(deviceLost ? 1 : 2, objects, FALSE, INFINITE);
             if (woke != WAIT_OBJECT_0 + 1) {
@@ -158,7 +161,7 @@ void TSerialThread::Run()
             if (!GetOverlappedResult(device, &overlapped, &ignored, FALSE))
                 continue;
         }
-        const TSerialEvents batch = EventsOf(mask) & mask_;
+        const TSerialEvents batch = lostNow ? kDeviceGoneBit : EventsOf(mask) & mask_;
         if (batch == 0)
             continue;
         try {

@@ -299,10 +299,12 @@ TEST(WinSerial, AVanishedDeviceNeitherSpinsNorBlocksTheClose)
         std::string sink;
         sender.ReadString(sink, count);
     };
+    int lost = 0;
+    port.OnDeviceLost = [&](TCustomSerialPort &) { ++lost; };
     OpenAt9600(port, name);
     // The lane script ends the socat pair when this file appears.
     std::ofstream(trigger) << "now";
-    std::this_thread::sleep_for(1500ms);
+    EXPECT_TRUE(PumpUntil([&] { return lost > 0; }, 5000)) << "the loss was not reported";
 
     auto cpu = [] {
         FILETIME created, exited, kernel, user;
@@ -315,6 +317,7 @@ TEST(WinSerial, AVanishedDeviceNeitherSpinsNorBlocksTheClose)
     const auto used = cpu() - before;
     EXPECT_LT(used, 5000000u) << "the event thread keeps the processor busy after the device vanished";
 
+    EXPECT_EQ(lost, 1);
     EXPECT_THROW(port.WriteString("x"), ESerialPort);
     const auto start = std::chrono::steady_clock::now();
     port.ClosePort();
