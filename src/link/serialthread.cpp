@@ -14,3 +14,17 @@ void TSerialThread::Detach()
     if (thread_.joinable())
         thread_.detach();
 }
+
+void TSerialThread::EndThread()
+{
+    if (!thread_.joinable())
+        return;
+    // A thread that ends its own port (closed from inside a delivery) cannot
+    // wait for itself: it finishes on its own reference.
+    if (IsCurrentThread())
+        thread_.detach();
+    else {
+        RequestStop();
+        thread_.join();
+    }
+}

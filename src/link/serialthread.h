@@ -40,6 +40,8 @@ public:
 
 private:
     void Run();
+    // Stops and joins the thread, or lets it go when called on it.
+    void EndThread();
     void SignalDone();
 
     int deviceFd_;

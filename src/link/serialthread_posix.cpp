@@ -75,14 +75,7 @@ TSerialThread::TSerialThread(int deviceFd, TSerialEvents mask, int inputSize)
 
 TSerialThread::~TSerialThread()
 {
-    if (thread_.joinable()) {
-        if (IsCurrentThread())
-            thread_.detach();
-        else {
-            RequestStop();
-            thread_.join();
-        }
-    }
+    EndThread();
     CloseFd(epollFd_);
     CloseFd(doneFd_);
     CloseFd(txFd_);

@@ -71,14 +71,7 @@ TSerialThread::TSerialThread(int deviceFd, TSerialEvents mask, int inputSize)
 
 TSerialThread::~TSerialThread()
 {
-    if (thread_.joinable()) {
-        if (IsCurrentThread())
-            thread_.detach();
-        else {
-            RequestStop();
-            thread_.join();
-        }
-    }
+    EndThread();
     if (stopFd_ != -1)
         CloseHandle(AsHandle(stopFd_));
     if (doneFd_ != -1)
