@@ -6,13 +6,12 @@
 
 namespace cli {
 
-EventWait::Result EventWait::Until(const std::function<bool()> &done, Clock::time_point deadline, int watchFd)
+EventWait::Result EventWait::Until(const std::function<bool()> &done, Clock::time_point deadline)
 {
-    return Wait(done, deadline, watchFd, true);
+    return Wait(done, deadline, true);
 }
 
-EventWait::Result EventWait::Wait(const std::function<bool()> &done, Clock::time_point deadline, int watchFd,
-                                  bool stopEnds)
+EventWait::Result EventWait::Wait(const std::function<bool()> &done, Clock::time_point deadline, bool stopEnds)
 {
     for (;;) {
         if (done && done())
@@ -26,21 +25,15 @@ EventWait::Result EventWait::Wait(const std::function<bool()> &done, Clock::time
                 return Result::TimedOut;
             timeout = static_cast<int>(std::min<long long>(left, 60000));
         }
-        switch (WaitOnce(timeout, watchFd)) {
-        case Woke::Events:
-            break;
-        case Woke::HungUp:
-            return Result::HungUp;
-        case Woke::Failed:
+        if (!WaitOnce(timeout))
             return Result::Stopped;
-        }
     }
 }
 
 void EventWait::Pause(int milliseconds)
 {
     // A command sequence keeps its pacing to its end; a stop is seen afterwards.
-    Wait(nullptr, Clock::now() + std::chrono::milliseconds(milliseconds), -1, false);
+    Wait(nullptr, Clock::now() + std::chrono::milliseconds(milliseconds), false);
 }
 
 void EventWait::RunPending()

@@ -5,13 +5,13 @@
 
 // The command line's stand-in for an event loop: waits for a condition, a
 // deadline or a stop signal while running the serial port's hand-overs
-// (its received-data events), and notices a device that hung up.
+// (its received-data events, a lost device among them).
 namespace cli {
 
 class EventWait {
 public:
     using Clock = std::chrono::steady_clock;
-    enum class Result { Done, TimedOut, Stopped, HungUp };
+    enum class Result { Done, TimedOut, Stopped };
 
     // Takes the stop signals (SIGINT and SIGTERM; on Windows Ctrl+C,
     // Ctrl+Break and closing the console): they end waits instead of the process.
@@ -20,11 +20,10 @@ public:
     EventWait(const EventWait &) = delete;
     EventWait &operator=(const EventWait &) = delete;
 
-    // Runs hand-overs until done() holds, the deadline passes, a stop signal
-    // came (now or earlier) or watchFd reports a hang-up. done() is checked
-    // first and after every wake-up; no deadline means wait for ever.
-    Result Until(const std::function<bool()> &done, Clock::time_point deadline = Clock::time_point::max(),
-                 int watchFd = -1);
+    // Runs hand-overs until done() holds, the deadline passes or a stop
+    // signal came (now or earlier). done() is checked first and after every
+    // wake-up; no deadline means wait for ever.
+    Result Until(const std::function<bool()> &done, Clock::time_point deadline = Clock::time_point::max());
     // The pause between commands.
     void Pause(int milliseconds);
     // Runs what is waiting now, without blocking.
@@ -33,13 +32,12 @@ public:
     bool StopRequested() const { return stopped_; }
 
 private:
-    Result Wait(const std::function<bool()> &done, Clock::time_point deadline, int watchFd, bool stopEnds);
+    Result Wait(const std::function<bool()> &done, Clock::time_point deadline, bool stopEnds);
 
-    enum class Woke { Events, HungUp, Failed };
-    // Per system: sleeps until hand-overs wait, a stop signal comes, watchFd
-    // hangs up or timeoutMs (-1: no limit) passes; runs the hand-overs and
-    // notes the stop.
-    Woke WaitOnce(int timeoutMs, int watchFd);
+    // Per system: sleeps until hand-overs wait, a stop signal comes or
+    // timeoutMs (-1: no limit) passes; runs the hand-overs and notes the
+    // stop. False when waiting failed.
+    bool WaitOnce(int timeoutMs);
 
     bool stopped_ = false;
 };

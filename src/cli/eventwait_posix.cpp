@@ -46,16 +46,15 @@ EventWait::~EventWait()
     ::signal(SIGTERM, SIG_DFL);
 }
 
-EventWait::Woke EventWait::WaitOnce(int timeoutMs, int watchFd)
+bool EventWait::WaitOnce(int timeoutMs)
 {
     MainThreadSync &sync = MainThreadSync::Instance();
-    // events 0 on the device: only a hang-up or an error wakes us there.
-    pollfd fds[3] = {{sync.WakeFd(), POLLIN, 0}, {signalPipe[0], POLLIN, 0}, {watchFd, 0, 0}};
-    const int n = ::poll(fds, watchFd >= 0 ? 3 : 2, timeoutMs);
+    pollfd fds[2] = {{sync.WakeFd(), POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+    const int n = ::poll(fds, 2, timeoutMs);
     if (n < 0 && errno != EINTR)
-        return Woke::Failed;
+        return false;
     if (n <= 0)
-        return Woke::Events;
+        return true;
     if (fds[1].revents & POLLIN) {
         char drain[16];
         while (::read(signalPipe[0], drain, sizeof drain) > 0) {
@@ -64,9 +63,7 @@ EventWait::Woke EventWait::WaitOnce(int timeoutMs, int watchFd)
     }
     if (fds[0].revents & POLLIN)
         sync.CheckSynchronize();
-    if (watchFd >= 0 && (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)))
-        return Woke::HungUp;
-    return Woke::Events;
+    return true;
 }
 
 } // namespace cli

@@ -101,6 +101,9 @@ int RunMonitor(const MonitorOptions &options, EventWait &wait)
         }
     };
 
+    bool gone = false;
+    port.OnDeviceLost = [&](TCustomSerialPort &) { gone = true; };
+
     port.OpenPort();
     const Clock::time_point deadline =
         options.duration >= 0
@@ -109,7 +112,7 @@ int RunMonitor(const MonitorOptions &options, EventWait &wait)
     auto finished = [&] { return readerGone || (options.count >= 0 && printed >= options.count); };
 
     for (;;) {
-        if (wait.Until(finished, deadline, port.Handle()) != EventWait::Result::HungUp)
+        if (wait.Until([&] { return finished() || gone; }, deadline) != EventWait::Result::Done || !gone || finished())
             break;
         PrintError(options.port + ": the device is gone; waiting for it to return");
         try {
@@ -125,6 +128,7 @@ int RunMonitor(const MonitorOptions &options, EventWait &wait)
             if (wait.Until(nullptr, next) != EventWait::Result::TimedOut || next == deadline)
                 break;
             try {
+                gone = false;
                 port.OpenPort();
                 back = true;
                 break;
