@@ -1,20 +1,51 @@
 #include "updateserver.h"
 
 #include "firmwarecontainer.h"
+#include "usersettings.h"
 
 #include <cstdlib>
 
-std::string UpdateServerBase()
+namespace {
+
+std::string Trimmed(const std::string &text)
 {
-    std::string server;
-    if (const char *value = std::getenv("KARVENZOP_UPDATE_SERVER"))
-        server = value;
-    const size_t first = server.find_first_not_of(" \t\r\n");
-    const size_t last = server.find_last_not_of(" \t\r\n/");
-    server = first == std::string::npos || last < first ? std::string() : server.substr(first, last - first + 1);
-    if (server.empty())
-        server = "localhost";
-    return "http://" + server;
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    const size_t last = text.find_last_not_of(" \t\r\n");
+    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+bool NamesScheme(const std::string &value)
+{
+    const size_t colon = value.find("://");
+    return colon != std::string::npos && colon > 0 &&
+           value.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ") >= colon;
+}
+
+} // namespace
+
+std::string UpdateServerSetting(const std::string &given)
+{
+    if (!Trimmed(given).empty())
+        return given;
+    if (const char *value = std::getenv("KARVENZOP_UPDATE_SERVER"); value && !Trimmed(value).empty())
+        return value;
+    const std::string stored = UserSetting("UpdateServer");
+    return Trimmed(stored).empty() ? "localhost" : stored;
+}
+
+std::string UpdateServerBaseFor(std::string value)
+{
+    value = Trimmed(value);
+    while (!value.empty() && value.back() == '/')
+        value.pop_back();
+    if (value.empty())
+        value = "localhost";
+    return NamesScheme(value) ? value : "http://" + value;
+}
+
+std::string UpdateServerBase(const std::string &given)
+{
+    return UpdateServerBaseFor(UpdateServerSetting(given));
 }
 
 // A version text is a line or two; the tool's program file is a few MB; the
