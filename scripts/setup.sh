@@ -10,7 +10,7 @@ set_name=${1:-test}
 RUN_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev qt6-translations-l10n
-  gettext python3
+  gettext python3 libssl-dev libsodium-dev minisign openssl
   xvfb xauth fonts-liberation fonts-freefont-ttf
 )
 TEST_PACKAGES=(
