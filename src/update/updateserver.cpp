@@ -1,51 +1,49 @@
 #include "updateserver.h"
 
 #include "firmwarecontainer.h"
+#include "httpheaderinfo.h"
 #include "usersettings.h"
 
 #include <cstdlib>
 
 namespace {
 
-std::string Trimmed(const std::string &text)
+bool Blank(const std::string &text)
 {
-    const size_t first = text.find_first_not_of(" \t\r\n");
-    const size_t last = text.find_last_not_of(" \t\r\n");
-    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
-}
-
-bool NamesScheme(const std::string &value)
-{
-    const size_t colon = value.find("://");
-    return colon != std::string::npos && colon > 0 &&
-           value.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ") >= colon;
+    return text.find_first_not_of(" \t\r\n") == std::string::npos;
 }
 
 } // namespace
 
-std::string UpdateServerSetting(const std::string &given)
+std::string UpdateServerUrl(std::string server)
 {
-    if (!Trimmed(given).empty())
-        return given;
-    if (const char *value = std::getenv("KARVENZOP_UPDATE_SERVER"); value && !Trimmed(value).empty())
-        return value;
-    const std::string stored = UserSetting("UpdateServer");
-    return Trimmed(stored).empty() ? "localhost" : stored;
+    const size_t first = server.find_first_not_of(" \t\r\n");
+    const size_t last = server.find_last_not_of(" \t\r\n/");
+    server = first == std::string::npos || last < first ? std::string() : server.substr(first, last - first + 1);
+    if (server.empty())
+        server = "localhost";
+    // "https://" asks for TLS; a bare host[:port] stays plain HTTP.
+    for (const char *scheme : {"https://", "http://"}) {
+        const size_t length = std::char_traits<char>::length(scheme);
+        if (server.size() > length && SameTextIgnoringCase(server.substr(0, length), scheme))
+            return scheme + server.substr(length);
+    }
+    return "http://" + server;
 }
 
-std::string UpdateServerBaseFor(std::string value)
+std::string UpdateServerSetting(const std::string &given)
 {
-    value = Trimmed(value);
-    while (!value.empty() && value.back() == '/')
-        value.pop_back();
-    if (value.empty())
-        value = "localhost";
-    return NamesScheme(value) ? value : "http://" + value;
+    if (!Blank(given))
+        return given;
+    if (const char *value = std::getenv("KARVENZOP_UPDATE_SERVER"); value && !Blank(value))
+        return value;
+    const std::string stored = UserSetting("UpdateServer");
+    return Blank(stored) ? "localhost" : stored;
 }
 
 std::string UpdateServerBase(const std::string &given)
 {
-    return UpdateServerBaseFor(UpdateServerSetting(given));
+    return UpdateServerUrl(UpdateServerSetting(given));
 }
 
 // A version text is a line or two; the tool's program file is a few MB; the

@@ -332,6 +332,8 @@ TEST(UpdateServerBase, CommandLineOverEnvironmentOverSettingsOverLocalhost)
     EXPECT_EQ(UpdateServerBase(), "https://updates.example:8443");
     ::setenv("KARVENZOP_UPDATE_SERVER", " 127.0.0.1:8469/ ", 1);
     EXPECT_EQ(UpdateServerBase(), "http://127.0.0.1:8469");
+    ::setenv("KARVENZOP_UPDATE_SERVER", "HTTPS://updates.example:8443", 1);
+    EXPECT_EQ(UpdateServerBase(), "https://updates.example:8443");
     EXPECT_EQ(UpdateServerBase("127.0.0.1:9000"), "http://127.0.0.1:9000");
     ::setenv("KARVENZOP_UPDATE_SERVER", "", 1);
     config.WriteFile("KarvenZop/KarvenZop.conf", "[General]\nUpdateServer=\n");
