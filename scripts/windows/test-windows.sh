@@ -135,7 +135,9 @@ if [ -x build-win/bin/KarvenZop.exe ] && [ -f build-win/bin/Qt6Core.dll ]; then
   # Started as a program keeps running; ends it and waits.
   keeps_running() {  # folder, log, what, arguments...
     local folder=$1 log=$2 what=$3; shift 3
-    (cd "$folder" && WINEDEBUG=err+module wine "$@" -platform offscreen > "$log" 2>&1) &
+    # exec: the process ended below is the program's own, so nothing of it
+    # holds its files afterwards.
+    (cd "$folder" && WINEDEBUG=err+module exec wine "$@" -platform offscreen > "$log" 2>&1) &
     local app=$!
     sleep 8
     if kill -0 "$app" 2>/dev/null && ! grep -q "err:module" "$log"; then
