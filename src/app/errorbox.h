@@ -31,3 +31,7 @@ void ShowErrorBox(const QString &text, QWidget *parent, const QString &details =
 
 // A plain message with an OK button, captioned with the application title.
 void ShowMessage(const QString &text, QWidget *parent);
+
+// A question whose safe answer "Abbrechen" is the default (Enter and Escape
+// both decline); true only when the user pressed `proceed`.
+bool AskBeforeProceeding(const QString &text, const QString &proceed, QWidget *parent);
