@@ -59,8 +59,10 @@ void ShowBox(QMessageBox::Icon icon, const char *name, const QString &text, QWid
     box.setObjectName(QString::fromLatin1(name));
     box.setTextFormat(Qt::PlainText);
     box.setText(BoundForDisplay(text));
+    // The system's reason and its remedy are what a user acts on: in sight,
+    // not behind a details button.
     if (!details.isEmpty())
-        box.setDetailedText(BoundForDisplay(details));
+        box.setInformativeText(BoundForDisplay(details));
     box.exec();
 }
 } // namespace

@@ -19,13 +19,13 @@ QString AnsiToQString(const std::string &text);
 // "." the application adds.
 QString ErrorBoxText(std::exception_ptr error);
 
-// What the box's details show for an exception (the system's words, a
-// remedy); empty for most.
+// What the box shows below the message for an exception (the system's
+// words, a remedy, where a file's line is); empty for most.
 QString ErrorBoxDetails(std::exception_ptr error);
 
 // Installs the application's default error handler: a modal box with the
-// error icon, OK, the application title and the message (and the details,
-// behind the box's details button).
+// error icon, OK, the application title and the message (and the details
+// as the box's informative text).
 void InstallDefaultErrorHandler(QWidget *parentProvider());
 void ShowErrorBox(const QString &text, QWidget *parent, const QString &details = {});
 

@@ -99,7 +99,7 @@ int WithDecoder(EventWait &wait, Body body)
             link.TakeRemainingReplies(wait);
         return code;
     } catch (const std::exception &e) {
-        PrintError(e.what());
+        PrintError(e);
         return ExitDecoderError;
     }
 }
@@ -195,7 +195,7 @@ int RunPorts(bool json)
         WriteOut(out);
         return ExitOk;
     } catch (const std::exception &e) {
-        PrintError(e.what());
+        PrintError(e);
         return ExitDecoderError;
     }
 }
@@ -226,7 +226,7 @@ int RunCheck(const std::string &server, bool json)
         WriteOut(out);
         return ExitOk;
     } catch (const std::exception &e) {
-        PrintError(e.what());
+        PrintError(e);
         return ExitServerError;
     }
 }

@@ -112,16 +112,18 @@ bool ParseNumber(const std::string &text, double &out)
 
 // The port when none is given: the first of KARVENZOP_PORTS, as the window
 // lists it, else the only serial port present.
-std::string DefaultPort()
+std::string DefaultPort(std::string &why)
 {
     if (const char *list = std::getenv("KARVENZOP_PORTS")) {
         const std::string ports = list;
         const std::string first = ports.substr(0, ports.find(':'));
+        why = "the first of KARVENZOP_PORTS";
         if (!first.empty())
             return first;
     }
     try {
         const std::vector<std::string> ports = EnumeratePorts();
+        why = "the only port present";
         if (ports.size() == 1)
             return ports.front();
     } catch (const std::exception &) {
@@ -185,11 +187,16 @@ int main(int argc, char **argv)
 
     auto has = [&](const char *o) { return options.count(o) > 0; };
     const bool json = has("--json");
+    if (has("--port") && options["--port"].empty())
+        return Usage("--port needs a port name");
     std::string port = has("--port") ? options["--port"] : std::string();
     if (command->options.count("--port") && port.empty()) {
-        port = DefaultPort();
+        std::string why;
+        port = DefaultPort(why);
         if (port.empty())
             return Usage("no port given: use --port or set KARVENZOP_PORTS");
+        // A script's log shows which device was used when none was named.
+        WriteErr("karvenzop-cli: using port " + Printable(port) + " (" + why + ")\n");
     }
     const std::string name = command->name;
 
@@ -225,7 +232,7 @@ int main(int argc, char **argv)
         try {
             return RunMonitor(monitor, wait);
         } catch (const std::exception &e) {
-            PrintError(e.what());
+            PrintError(e);
             return ExitDecoderError;
         }
     }

@@ -103,6 +103,13 @@ void PrintError(const std::string &message)
     WriteErr("karvenzop-cli: " + shown + "\n");
 }
 
+void PrintError(const std::exception &error)
+{
+    PrintError(std::string(error.what()));
+    if (const auto *own = dynamic_cast<const Exception *>(&error); own && !own->Details().empty())
+        WriteErr("karvenzop-cli: " + Printable(own->Details()) + "\n");
+}
+
 // Descriptors 1 and 2 are stdout and stderr on both systems.
 bool WriteOut(std::string_view bytes)
 {

@@ -292,7 +292,7 @@ TEST_F(Form1Test, SubstitutionFailuresShowTheirMessages)
     WithModal<QMessageBox>([&] { QTest::mouseClick(Find<QPushButton>("BitBtn2"), Qt::LeftButton); },
                            [&](QMessageBox *box) {
                                EXPECT_EQ(box->text(), "A key with the name of \"1\" already exists.");
-                               details = box->detailedText();
+                               details = box->informativeText();
                                box->accept();
                            });
     EXPECT_EQ(details, "substi.txt, line 3");
@@ -395,7 +395,7 @@ TEST(GermanMessages, MissingPortShowsGermanTextAndSuffix)
     FinalizeTranslation();
     setenv("LANG", previous.c_str(), 1);
 
-    EXPECT_EQ(german, "COM-Port kann nicht geöffnet werden (Windows-Fehlercode: 2)");
+    EXPECT_EQ(german, "COM-Port kann nicht geöffnet werden (Fehlercode: 2)");
     EXPECT_FALSE(port.Connected());
 
     // Without the lookup the same failure reads in English.
