@@ -9,6 +9,7 @@ enum ExitCode {
     ExitUsage = 2,
     ExitServerError = 3,
     ExitFlashFailed = 4,    // refused, or the update did not complete
+    ExitUpdateAvailable = 100,   // check: the server offers a newer version
 };
 
 } // namespace cli

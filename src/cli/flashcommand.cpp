@@ -168,7 +168,7 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
     try {
         host.SetLoader(BootloaderLibrary::Default().OpenBootloader(&host));
     } catch (const std::exception &e) {
-        PrintError(e);
+        PrintFailure(e);
         return ExitFlashFailed;
     }
 
@@ -177,7 +177,7 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
     if (!options.server.empty())
         updates.SetServer(options.server);
     const std::string source =
-        options.image.empty() ? (options.server.empty() ? UpdateServerBase() : UpdateServerUrl(options.server)) : options.image;
+        options.image.empty() ? UpdateServerBase(options.server) : options.image;
     if (!options.yes && !Confirmed("Write the firmware from " + source + " into the decoder on " + options.port + "?")) {
         PrintError("the firmware update was refused");
         return ExitFlashFailed;
@@ -189,7 +189,7 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
             LoadFileBytes(options.image);   // a missing file is reported before the decoder is reset
             image = session::AbsolutePath(options.image);
         } catch (const std::exception &e) {
-            PrintError(e);
+            PrintFailure(e);
             return ExitFlashFailed;
         }
     } else {
@@ -214,7 +214,7 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
             image = updates.DownloadFirmware();
         } catch (const std::exception &e) {
             display.Finish();
-            PrintError(e);
+            PrintFailure(e);
             return ExitServerError;
         }
     }
@@ -227,11 +227,11 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
         outcome = session::FirmwareUpdater(port, host).Flash(image);
     } catch (const ESerialPort &e) {
         display.Finish();
-        PrintError(e);
+        PrintFailure(e);
         return ExitDecoderError;
     } catch (const std::exception &e) {
         display.Finish();
-        PrintError(e);
+        PrintFailure(e);
         return ExitFlashFailed;
     }
     display.Finish();

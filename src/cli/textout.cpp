@@ -103,13 +103,6 @@ void PrintError(const std::string &message)
     WriteErr("karvenzop-cli: " + shown + "\n");
 }
 
-void PrintError(const std::exception &error)
-{
-    PrintError(std::string(error.what()));
-    if (const auto *own = dynamic_cast<const Exception *>(&error); own && !own->Details().empty())
-        WriteErr("karvenzop-cli: " + Printable(own->Details()) + "\n");
-}
-
 // Descriptors 1 and 2 are stdout and stderr on both systems.
 bool WriteOut(std::string_view bytes)
 {
@@ -119,6 +112,13 @@ bool WriteOut(std::string_view bytes)
 bool WriteErr(std::string_view bytes)
 {
     return WriteAll(2, bytes);
+}
+
+void PrintFailure(const std::exception &failure)
+{
+    PrintError(failure.what());
+    if (const auto *known = dynamic_cast<const Exception *>(&failure); known && !known->Informative().empty())
+        WriteErr(Printable(known->Informative()) + "\n");
 }
 
 } // namespace cli

@@ -30,8 +30,8 @@ bool WriteErr(std::string_view bytes);
 // "karvenzop-cli: " and the message, with the final "." the window's error
 // box adds; on stderr.
 void PrintError(const std::string &message);
-// The same for a failure, followed by its details (the system's reason, a
-// remedy) on a line of their own.
-void PrintError(const std::exception &error);
+// The same for a failure, with the line naming what was tried (a server's
+// address) when it has one.
+void PrintFailure(const std::exception &failure);
 
 } // namespace cli

@@ -203,7 +203,7 @@ TEST(PortPermission, DetailsNameTheReasonAndTheRemedy)
                 out += "opened\n";
             } catch (...) {
                 const std::exception_ptr error = std::current_exception();
-                out += ErrorBoxText(error).toStdString() + "\n" + ErrorBoxDetails(error).toStdString() + "\n";
+                out += ErrorBoxText(error).toStdString() + "\n" + ErrorBoxInformative(error).toStdString() + "\n";
             }
             out += std::string(std::strerror(EACCES)) + "\n";
         }

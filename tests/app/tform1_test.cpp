@@ -292,7 +292,7 @@ TEST_F(Form1Test, SubstitutionFailuresShowTheirMessages)
     WithModal<QMessageBox>([&] { QTest::mouseClick(Find<QPushButton>("BitBtn2"), Qt::LeftButton); },
                            [&](QMessageBox *box) {
                                EXPECT_EQ(box->text(), "A key with the name of \"1\" already exists.");
-                               details = box->informativeText();
+                               details = box->detailedText();
                                box->accept();
                            });
     EXPECT_EQ(details, "substi.txt, line 3");
