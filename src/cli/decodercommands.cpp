@@ -209,14 +209,14 @@ std::optional<std::string> DecoderFirmware(const std::string &port, EventWait &w
     const int code = WithDecoder(wait, [&](DecoderLink &link) {
         link.session.Open(port);
         link.session.ReadAllValues();
-        const auto result = wait.Until([&] { return link.sink.firmware.has_value(); },
+        const auto result = wait.Until([&] { return link.replies.firmware.has_value(); },
                                        EventWait::Clock::now() + ReplyWait);
         if (result != EventWait::Result::Done) {
             PrintError(result == EventWait::Result::Stopped ? std::string("interrupted")
                                                             : "no firmware version from the decoder on " + port);
             return int(ExitDecoderError);
         }
-        version = link.sink.firmware->value;
+        version = link.replies.firmware->value;
         return int(ExitOk);
     });
     return code == ExitOk ? version : std::nullopt;
