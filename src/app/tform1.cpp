@@ -757,9 +757,9 @@ void TForm1::BitBtn18Click()
     const std::string image = updates_.FetchFirmware();
     if (!ConfirmFirmwareUpdate(image))
         return;
-    // The library gets exactly the file this run saved.
-    const std::string path = updates_.SaveFirmware(image);
-    session::FirmwareUpdater(*serialPort1_, *this).Flash(path);
+    // Saved for the user; the library gets the checked bytes themselves.
+    updates_.SaveFirmware(image);
+    session::FirmwareUpdater(*serialPort1_, *this).Flash(image);
 }
 
 bool TForm1::ConfirmFirmwareUpdate(const std::string &bytes)
