@@ -9,6 +9,7 @@ enum ExitCode {
     ExitUsage = 2,
     ExitServerError = 3,
     ExitFlashFailed = 4,    // refused, or the update did not complete
+    ExitBrokerRefused = 5,  // watch: the broker refused the login
 };
 
 } // namespace cli
