@@ -199,8 +199,9 @@ void TForm1::CreateSerialPort()
     // The port stays open (its lamp lit) until the user disconnects; say why nothing comes.
     port.OnDeviceLost = [this](TCustomSerialPort &) { AddLogLine("Verbindung zum Gerät unterbrochen."); };
     port.EndLoading();
-    decoder::DecoderLineSink &sink = *this;
-    session_ = std::make_unique<session::DecoderSession>(port, sink, [this](int ms) { PauseWithEvents(ms); });
+    session_ = std::make_unique<session::DecoderSession>(
+        port, [this](const decoder::DecoderLine &line) { ShowDecoderLine(line); },
+        [this](int ms) { PauseWithEvents(ms); });
 
     // The port's event thread hands batches over through this object.
     MainThreadSync &sync = MainThreadSync::Instance();
@@ -507,11 +508,6 @@ void TForm1::closeEvent(QCloseEvent *event)
 void TForm1::AddLogLine(const std::string &text)
 {
     listBox1_->Append(text);
-    SelectLastLogLine();
-}
-
-void TForm1::SelectLastLogLine()
-{
     listBox1_->FollowLastLine();
 }
 
@@ -582,20 +578,30 @@ void TForm1::ComboBox3Change(int index)
         Edit(ToneEdits[i])->setText(QString::fromLatin1((*preset)[i].c_str()));
 }
 
-void TForm1::ShowSerialNumber(const std::string &value) { Static("StaticText8")->setText(AnsiToQString(value)); }
-
-void TForm1::ShowFirmwareVersion(const std::string &value)
+void TForm1::ShowDecoderLine(const decoder::DecoderLine &line)
 {
-    Static("StaticText7")->setText(AnsiToQString(value));
-    Static("StaticText4")->setText(AnsiToQString(value));
-}
-
-void TForm1::ShowHardwareRevision(const std::string &value) { Static("StaticText6")->setText(AnsiToQString(value)); }
-
-void TForm1::ShowToneTable(const decoder::ToneTable &fields)
-{
-    for (int i = 0; i < decoder::ToneDigits; ++i)
-        Edit(ToneEdits[i])->setText(AnsiToQString(fields[i]));
+    if (line.logText)
+        listBox1_->Append(*line.logText);
+    const QString value = AnsiToQString(line.value);
+    switch (line.kind) {
+    case decoder::LineKind::SerialNumber:
+        Static("StaticText8")->setText(value);
+        break;
+    case decoder::LineKind::FirmwareVersion:
+        Static("StaticText7")->setText(value);
+        Static("StaticText4")->setText(value);
+        break;
+    case decoder::LineKind::HardwareRevision:
+        Static("StaticText6")->setText(value);
+        break;
+    case decoder::LineKind::ToneTable:
+        for (int i = 0; i < decoder::ToneDigits; ++i)
+            Edit(ToneEdits[i])->setText(AnsiToQString(line.tones[i]));
+        break;
+    default:
+        break;
+    }
+    listBox1_->FollowLastLine();
 }
 
 // ---- Connection toggle and decoder commands

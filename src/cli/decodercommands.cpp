@@ -30,15 +30,7 @@ constexpr auto QuietGap = std::chrono::milliseconds(100);
 constexpr auto LongestTail = std::chrono::seconds(1);
 
 // The replies of the decoder as the window would show them.
-class ReplySink : public decoder::DecoderLineSink {
-public:
-    void AddLogLine(const std::string &line) override { lastLogLine_ = line; }
-    void SelectLastLogLine() override {}
-    void ShowSerialNumber(const std::string &value) override { Keep(serial, value); }
-    void ShowFirmwareVersion(const std::string &value) override { Keep(firmware, value); }
-    void ShowHardwareRevision(const std::string &value) override { Keep(hardware, value); }
-    void ShowToneTable(const decoder::ToneTable &fields) override { tones = fields; }
-
+struct Replies {
     // The value and the log line the window writes for it.
     struct Reply {
         std::string value;
@@ -47,16 +39,24 @@ public:
     std::optional<Reply> serial, firmware, hardware;
     std::optional<decoder::ToneTable> tones;
 
-private:
-    // The log line comes before the value in the interpreter.
-    void Keep(std::optional<Reply> &slot, const std::string &value) { slot = Reply{value, lastLogLine_}; }
-    std::string lastLogLine_;
+    void Take(const decoder::DecoderLine &line)
+    {
+        using decoder::LineKind;
+        switch (line.kind) {
+        case LineKind::SerialNumber: serial = Reply{line.value, *line.logText}; break;
+        case LineKind::FirmwareVersion: firmware = Reply{line.value, *line.logText}; break;
+        case LineKind::HardwareRevision: hardware = Reply{line.value, *line.logText}; break;
+        case LineKind::ToneTable: tones = line.tones; break;
+        default: break;
+        }
+    }
 };
 
 // A port set up as the window's, opened at 9600 with its events going to the session.
 struct DecoderLink {
     explicit DecoderLink(EventWait &wait)
-        : session(port, sink, [&wait](int ms) { wait.Pause(ms); })
+        : session(port, [this](const decoder::DecoderLine &line) { replies.Take(line); },
+                  [&wait](int ms) { wait.Pause(ms); })
     {
         session::ConfigureDecoderPort(port);
         port.OnRxChar = [this](TCustomSerialPort &, int count) {
@@ -83,7 +83,7 @@ struct DecoderLink {
         }
     }
     TSerialPort port;
-    ReplySink sink;
+    Replies replies;
     session::DecoderSession session;
     EventWait::Clock::time_point lastReceived = EventWait::Clock::now();
 };
@@ -113,7 +113,7 @@ int RunInfo(const std::string &port, bool json, EventWait &wait)
     return WithDecoder(wait, [&](DecoderLink &link) {
         link.session.Open(port);
         link.session.ReadAllValues();
-        ReplySink &got = link.sink;
+        const Replies &got = link.replies;
         const auto result = wait.Until([&] { return got.serial && got.firmware && got.hardware; },
                                        EventWait::Clock::now() + ReplyWait);
         if (result != EventWait::Result::Done) {
@@ -162,7 +162,7 @@ int RunTones(const std::string &port, bool json, EventWait &wait)
         link.session.Open(port);
         link.session.RequestToneTable();
         const auto result =
-            wait.Until([&] { return link.sink.tones.has_value(); }, EventWait::Clock::now() + ReplyWait);
+            wait.Until([&] { return link.replies.tones.has_value(); }, EventWait::Clock::now() + ReplyWait);
         if (result != EventWait::Result::Done) {
             PrintError(result == EventWait::Result::Stopped ? std::string("interrupted")
                                                             : "no tone table from the decoder on " + port);
@@ -170,7 +170,7 @@ int RunTones(const std::string &port, bool json, EventWait &wait)
         }
         std::string out = json ? "{" : "";
         for (int i = 0; i < decoder::ToneDigits; ++i) {
-            const std::string &hz = (*link.sink.tones)[i];
+            const std::string &hz = (*link.replies.tones)[i];
             if (json)
                 out += std::string(i ? "," : "") + "\"" + DigitNames[i] + "\":" + JsonString(hz);
             else

@@ -19,7 +19,7 @@ std::string AbsolutePath(const std::string &name)
 std::string UpdateService::Url(const char *resource) const
 {
     // Read at every request: the server may be changed while the tool runs.
-    return (server_.empty() ? UpdateServerBase() : "http://" + server_) + resource;
+    return (server_.empty() ? UpdateServerBase() : UpdateServerUrl(server_)) + resource;
 }
 
 std::string UpdateService::ProgramVersion()

@@ -4,9 +4,11 @@
 
 #include <string>
 
-// "http://" and the update server's host[:port], taken from the environment
-// variable KARVENZOP_UPDATE_SERVER, "localhost" (port 80) when it is not
-// set. Resource paths such as "/firmware.php?id=karvenzop" are appended.
+// The base URL for a server given as host[:port] (plain HTTP),
+// https://host[:port] (TLS) or http://host[:port]; "localhost" when empty.
+// Resource paths such as "/firmware.php?id=karvenzop" are appended.
+std::string UpdateServerUrl(std::string server);
+// The same for the environment variable KARVENZOP_UPDATE_SERVER.
 std::string UpdateServerBase();
 
 // What each update request may cost; the values, and why, in

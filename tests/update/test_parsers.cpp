@@ -324,5 +324,7 @@ TEST(UpdateServerBase, ComesFromTheEnvironmentWithLocalhostAsDefault)
     EXPECT_EQ(UpdateServerBase(), "http://localhost");
     ::setenv("KARVENZOP_UPDATE_SERVER", " 127.0.0.1:8469/ ", 1);
     EXPECT_EQ(UpdateServerBase(), "http://127.0.0.1:8469");
+    ::setenv("KARVENZOP_UPDATE_SERVER", "HTTPS://updates.example:8443", 1);
+    EXPECT_EQ(UpdateServerBase(), "https://updates.example:8443");
     ::unsetenv("KARVENZOP_UPDATE_SERVER");
 }
