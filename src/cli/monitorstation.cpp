@@ -112,6 +112,4 @@ void MonitorStation::DeviceLost()
     publisher_->SetDeviceLost(true);
 }
 
-void MonitorStation::Flush(std::chrono::milliseconds timeout) { publisher_->Flush(timeout); }
-
 } // namespace cli

@@ -48,10 +48,6 @@ public:
     void DeviceLost();
     static const char *const DeviceQueries[3];
 
-    // Waits up to the time given until the broker has everything; for a
-    // monitor that ends by itself (--count, --duration).
-    void Flush(std::chrono::milliseconds timeout);
-
 private:
     void PublishDeviceWhenComplete();
 
