@@ -22,12 +22,15 @@ QString ErrorBoxText(std::exception_ptr error);
 // What the box's details show for an exception (the system's words, a
 // remedy); empty for most.
 QString ErrorBoxDetails(std::exception_ptr error);
+// The line under the message naming what was tried (a server's address).
+QString ErrorBoxInformative(std::exception_ptr error);
 
 // Installs the application's default error handler: a modal box with the
 // error icon, OK, the application title and the message (and the details,
 // behind the box's details button).
 void InstallDefaultErrorHandler(QWidget *parentProvider());
-void ShowErrorBox(const QString &text, QWidget *parent, const QString &details = {});
+void ShowErrorBox(const QString &text, QWidget *parent, const QString &details = {},
+                  const QString &informative = {});
 
 // A plain message with an OK button, captioned with the application title.
 void ShowMessage(const QString &text, QWidget *parent);

@@ -10,6 +10,7 @@ enum ExitCode {
     ExitServerError = 3,
     ExitFlashFailed = 4,    // refused, or the update did not complete
     ExitBrokerRefused = 5,  // watch: the broker refused the login
+    ExitUpdateAvailable = 100,   // check: the server offers a newer version
 };
 
 } // namespace cli

@@ -177,7 +177,7 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
     if (!options.server.empty())
         updates.SetServer(options.server);
     const std::string source =
-        options.image.empty() ? (options.server.empty() ? UpdateServerBase() : UpdateServerUrl(options.server)) : options.image;
+        options.image.empty() ? UpdateServerBase(options.server) : options.image;
     if (!options.yes && !Confirmed("Write the firmware from " + source + " into the decoder on " + options.port + "?")) {
         PrintError("the firmware update was refused");
         return ExitFlashFailed;
@@ -214,7 +214,7 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
             image = updates.DownloadFirmware();
         } catch (const std::exception &e) {
             display.Finish();
-            PrintError(e.what());
+            PrintFailure(e);
             return ExitServerError;
         }
     }

@@ -8,7 +8,7 @@
 #include "flashcommand.h"
 #include "karvenzop_config.h"
 #include "monitor.h"
-#include "portlist.h"
+#include "portdescription.h"
 #include "resourcestring.h"
 #include "serialport.h"
 #include "textout.h"
@@ -75,9 +75,11 @@ const std::vector<Command> &Commands()
          "telegrams and lines, status (online, offline, device-lost) and device state.\n"
          "Ends after N messages, after S seconds, or on Ctrl+C or SIGTERM (exit code 0);\n"
          "exit code 5 when the broker refuses the login.\n"},
-        {"check", {"--server", "--json"},
-         "usage: karvenzop-cli check [--server H:P] [--json]\n"
-         "Asks the update server for the newest tool and decoder firmware versions.\n"},
+        {"check", {"--server", "--port", "--json"},
+         "usage: karvenzop-cli check [--server H:P] [--port P] [--json]\n"
+         "Asks the update server for the newest tool and decoder firmware versions.\n"
+         "Exits with 100 when the server offers a newer tool or, with --port, a newer\n"
+         "firmware than the decoder's, with 0 when not.\n"},
         {"flash", {"--port", "--image", "--server", "--yes"},
          "usage: karvenzop-cli flash [--port P] [--image FILE | --server H:P] [--yes]\n"
          "Writes decoder firmware: downloaded from the update server and saved as\n"
@@ -102,14 +104,15 @@ const char *const ToolHelp =
     "  flash     write decoder firmware\n"
     "\n"
     "Options:\n"
-    "  --port P        serial port (default: the first of KARVENZOP_PORTS, or the only port present)\n"
-    "  --server H:P    update server, https://H:P for TLS (default: KARVENZOP_UPDATE_SERVER,\n"
-    "                  else localhost:80)\n"
+    "  --port P        serial port (default: the first of KARVENZOP_PORTS on Linux, or the only port present)\n"
+    "  --server H:P    update server, https://H:P for TLS (default: KARVENZOP_UPDATE_SERVER, else the\n"
+    "                  window's setting, else localhost:80)\n"
     "  --json          machine-readable output, one object per line\n"
     "  --help          help for the tool or for a command\n"
     "\n"
     "Exit codes: 0 success, 1 decoder or port error, 2 usage, 3 server error,\n"
-    "4 firmware update refused or failed, 5 the MQTT broker refused the login (watch).\n";
+    "4 firmware update refused or failed, 5 the MQTT broker refused the login (watch),\n"
+    "100 (check) a newer version on the server.\n";
 
 int Usage(const std::string &problem)
 {
@@ -132,26 +135,6 @@ bool ParseNumber(const std::string &text, double &out)
     char *end = nullptr;
     out = std::strtod(text.c_str(), &end);
     return !text.empty() && end && *end == '\0' && out >= 0;
-}
-
-// The port when none is given: the first of KARVENZOP_PORTS, as the window
-// lists it, else the only serial port present.
-std::string DefaultPort()
-{
-    if (const char *list = std::getenv("KARVENZOP_PORTS")) {
-        const std::string ports = list;
-        const std::string first = ports.substr(0, ports.find(':'));
-        if (!first.empty())
-            return first;
-    }
-    try {
-        const std::vector<std::string> ports = EnumeratePorts();
-        if (ports.size() == 1)
-            return ports.front();
-    } catch (const std::exception &) {
-        // No list: the user has to name the port.
-    }
-    return {};
 }
 
 } // namespace
@@ -215,10 +198,11 @@ int main(int argc, char **argv)
     auto has = [&](const char *o) { return options.count(o) > 0; };
     const bool json = has("--json");
     std::string port = has("--port") ? options["--port"] : std::string();
-    if (command->options.count("--port") && port.empty()) {
+    // check compares the decoder's firmware only when asked to.
+    if (command->options.count("--port") && port.empty() && command->name != std::string("check")) {
         port = DefaultPort();
         if (port.empty())
-            return Usage("no port given: use --port or set KARVENZOP_PORTS");
+            return Usage(NoPortGiven);
     }
     const std::string name = command->name;
 
@@ -246,10 +230,9 @@ int main(int argc, char **argv)
                 broker[o] = options[o];
         return broker;
     };
-    if (name == "check")
-        return RunCheck(options["--server"], json);
-
     EventWait wait;
+    if (name == "check")
+        return RunCheck({options["--server"], port, json}, wait);
     if (name == "watch") {
         WatchOptions watch;
         if (!has("url"))

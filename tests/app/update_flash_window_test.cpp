@@ -121,6 +121,7 @@ struct SeenBox {
     Qt::TextFormat format = Qt::AutoText;
     QString statusAtBox;
     int barAtBox = -1;
+    QString informative;
 };
 
 // Closes every message box that opens while it exists and notes what it
@@ -151,7 +152,8 @@ private:
         } else if (box) {
             boxes.push_back({box->windowTitle(), box->text(), box->icon(), box->textFormat(),
                              form_.findChild<QLabel *>(QStringLiteral("StaticText1"))->text(),
-                             form_.findChild<QProgressBar *>(QStringLiteral("ProgressBar1"))->value()});
+                             form_.findChild<QProgressBar *>(QStringLiteral("ProgressBar1"))->value(),
+                             box->informativeText()});
             box->accept();
         } else if (auto *input = qobject_cast<QInputDialog *>(modal)) {
             ++inputBoxes;
@@ -478,7 +480,8 @@ TEST_F(UpdateFlashWindow, StoppedServerShowsTheSocketErrorAndKeepsTheText)
     Button("BitBtn17")->click();
     ASSERT_EQ(Label("StaticText2"), "1.0.3\r\n");
     StopServer();
-    PointAt(UnusedLoopbackPort());
+    const int unused = UnusedLoopbackPort();
+    PointAt(unused);
 
     ModalWatcher watcher(*form);
     Button("BitBtn17")->click();
@@ -489,6 +492,10 @@ TEST_F(UpdateFlashWindow, StoppedServerShowsTheSocketErrorAndKeepsTheText)
         EXPECT_EQ(box.title, ApplicationCaption);
         EXPECT_EQ(box.icon, QMessageBox::Critical);
     }
+    // Under the message, the address that was tried.
+    const QString server = QStringLiteral("Server: http://127.0.0.1:%1").arg(unused);
+    EXPECT_EQ(watcher.boxes[0].informative, server + "/firmware.php?id=karvenzop");
+    EXPECT_EQ(watcher.boxes[1].informative, server + "/ZOP-Update.exe");
     EXPECT_EQ(Label("StaticText2"), "1.0.3\r\n");
     EXPECT_FALSE(FileExists("ZOP-Update.exe"));
 }
