@@ -688,6 +688,14 @@ void TForm1::BitBtn11Click()
 
 void TForm1::BitBtn12Click()
 {
+    // The file may hold entries the grid never showed (never loaded, a load
+    // stopped at a duplicate, changed since): overwriting them asks first.
+    if (const size_t lost = valueListEditor1_->EntriesSaveWouldLose("substi.txt");
+        lost > 0 && !AskBeforeProceeding(QStringLiteral("Einträge in \"substi.txt\", die nicht in der Liste stehen: %1.\n"
+                                                         "Beim Speichern gehen sie verloren.")
+                                              .arg(lost),
+                                          QStringLiteral("Trotzdem speichern"), this))
+        return;
     valueListEditor1_->SaveToFile("substi.txt");
     AddLogLine("Konfiguration gespeichert.");
 }

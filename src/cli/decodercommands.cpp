@@ -99,7 +99,7 @@ int WithDecoder(EventWait &wait, Body body)
             link.TakeRemainingReplies(wait);
         return code;
     } catch (const std::exception &e) {
-        PrintError(e.what());
+        PrintFailure(e);
         return ExitDecoderError;
     }
 }
@@ -195,7 +195,7 @@ int RunPorts(bool json)
         WriteOut(out);
         return ExitOk;
     } catch (const std::exception &e) {
-        PrintError(e.what());
+        PrintFailure(e);
         return ExitDecoderError;
     }
 }

@@ -168,7 +168,7 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
     try {
         host.SetLoader(BootloaderLibrary::Default().OpenBootloader(&host));
     } catch (const std::exception &e) {
-        PrintError(e.what());
+        PrintFailure(e);
         return ExitFlashFailed;
     }
 
@@ -189,7 +189,7 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
             LoadFileBytes(options.image);   // a missing file is reported before the decoder is reset
             image = session::AbsolutePath(options.image);
         } catch (const std::exception &e) {
-            PrintError(e.what());
+            PrintFailure(e);
             return ExitFlashFailed;
         }
     } else {
@@ -227,11 +227,11 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
         outcome = session::FirmwareUpdater(port, host).Flash(image);
     } catch (const ESerialPort &e) {
         display.Finish();
-        PrintError(e.what());
+        PrintFailure(e);
         return ExitDecoderError;
     } catch (const std::exception &e) {
         display.Finish();
-        PrintError(e.what());
+        PrintFailure(e);
         return ExitFlashFailed;
     }
     display.Finish();

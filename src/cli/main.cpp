@@ -197,12 +197,16 @@ int main(int argc, char **argv)
 
     auto has = [&](const char *o) { return options.count(o) > 0; };
     const bool json = has("--json");
+    if (has("--port") && options["--port"].empty())
+        return Usage("--port needs a port name");
     std::string port = has("--port") ? options["--port"] : std::string();
     // check compares the decoder's firmware only when asked to.
     if (command->options.count("--port") && port.empty() && command->name != std::string("check")) {
         port = DefaultPort();
         if (port.empty())
             return Usage(NoPortGiven);
+        // A script's log shows which device was used when none was named.
+        WriteErr("karvenzop-cli: using port " + Printable(port) + "\n");
     }
     const std::string name = command->name;
 
@@ -294,7 +298,7 @@ int main(int argc, char **argv)
         } catch (const std::invalid_argument &e) {
             return Usage(e.what());
         } catch (const std::exception &e) {
-            PrintError(e.what());
+            PrintFailure(e);
             return ExitDecoderError;
         }
     }

@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <regex>
 #include <string>
@@ -74,6 +76,7 @@ TEST(CliDecoder, CommandsPrintWhatTheWindowShows)
     const CliResult ports = RunCli({"ports"});
     ::unsetenv("KARVENZOP_PORTS");
     EXPECT_EQ(tones.exitCode, 0) << tones.err;
+    EXPECT_EQ(tones.err, "karvenzop-cli: using port " + port + "\n");
     EXPECT_EQ(tones.out.substr(0, 36), "Ziffer 1: 1060 Hz\nZiffer 2: 1160 Hz\n");
     EXPECT_NE(tones.out.find("Ziffer R: 2600 Hz\n"), std::string::npos) << tones.out;
     EXPECT_EQ(tonesJson.out, "{\"1\":\"1060\",\"2\":\"1160\",\"3\":\"1270\",\"4\":\"1400\",\"5\":\"1530\",\"6\":\"1670\","
@@ -91,11 +94,14 @@ TEST(CliDecoder, CommandsPrintWhatTheWindowShows)
     // The window's message texts, through the same catalogue.
     const CliResult missing = RunCli({"info", "--port", "/dev/kz-no-such-port"});
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_EQ(missing.err, "karvenzop-cli: Unable to open com port (win error code: 2)\n");
+    EXPECT_EQ(missing.err, "karvenzop-cli: Unable to open com port (win error code: 2)\n"
+                           "/dev/kz-no-such-port: " + std::string(std::strerror(ENOENT)) + "\n");
     ::setenv("LANG", "de_DE.UTF-8", 1);
     const CliResult german = RunCli({"clock", "--port", "/dev/kz-no-such-port"});
     ::unsetenv("LANG");
-    EXPECT_EQ(german.err, "karvenzop-cli: COM-Port kann nicht geöffnet werden (Windows-Fehlercode: 2)\n");
+    EXPECT_EQ(german.err.substr(0, german.err.find('\n')),
+              "karvenzop-cli: COM-Port kann nicht geöffnet werden (Fehlercode: 2)");
+    EXPECT_EQ(RunCli({"info", "--port", ""}).exitCode, 2);
 
     EXPECT_EQ(RunCli({"info", "--port", port, "--count", "3"}).exitCode, 2);
     EXPECT_EQ(RunCli({"launch"}).exitCode, 2);
