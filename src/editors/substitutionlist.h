@@ -53,6 +53,9 @@ public:
     // Whether a non-empty key would collide with an entry other than `except`
     // (pass Count() or more to compare against every entry).
     bool KeyTaken(std::string_view key, size_t except) const;
+    // The entry whose key equals `key` regardless of case; npos for none.
+    static constexpr size_t npos = TKeyIndex::npos;
+    size_t Find(std::string_view key) const { return keys_.Find(lines_, key); }
 
     void Add(std::string line);
     void Insert(size_t index, std::string line);
