@@ -341,6 +341,14 @@ void TForm1::BitBtn11Click()
 
 void TForm1::BitBtn12Click()
 {
+    // The file may hold entries the grid never showed (never loaded, a load
+    // stopped at a duplicate, changed since): overwriting them asks first.
+    if (const size_t lost = valueListEditor1_->EntriesSaveWouldLose("substi.txt");
+        lost > 0 && !AskBeforeProceeding(QStringLiteral("Einträge in \"substi.txt\", die nicht in der Liste stehen: %1.\n"
+                                                         "Beim Speichern gehen sie verloren.")
+                                              .arg(lost),
+                                          QStringLiteral("Trotzdem speichern"), this))
+        return;
     valueListEditor1_->SaveToFile("substi.txt");
     AddLogLine("Konfiguration gespeichert.");
 }
@@ -402,9 +410,9 @@ void TForm1::BitBtn18Click()
     const std::string image = updates_.FetchFirmware();
     if (!ConfirmFirmwareUpdate(image))
         return;
-    // The library gets exactly the file this run saved.
-    const std::string path = updates_.SaveFirmware(image);
-    session::FirmwareUpdater(SerialPort1(), bootloaderHost_).Flash(path);
+    // Saved for the user; the library gets the checked bytes themselves.
+    updates_.SaveFirmware(image);
+    session::FirmwareUpdater(SerialPort1(), bootloaderHost_).Flash(image);
 }
 
 bool TForm1::ConfirmFirmwareUpdate(const std::string &bytes)

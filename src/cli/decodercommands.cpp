@@ -99,7 +99,7 @@ int WithDecoder(EventWait &wait, Body body)
             link.TakeRemainingReplies(wait);
         return code;
     } catch (const std::exception &e) {
-        PrintError(e.what());
+        PrintFailure(e);
         return ExitDecoderError;
     }
 }
@@ -195,40 +195,103 @@ int RunPorts(bool json)
         WriteOut(out);
         return ExitOk;
     } catch (const std::exception &e) {
-        PrintError(e.what());
+        PrintFailure(e);
         return ExitDecoderError;
     }
 }
 
-int RunCheck(const std::string &server, bool json)
+namespace {
+
+// The firmware version the decoder reports, or nothing (the failure printed).
+std::optional<std::string> DecoderFirmware(const std::string &port, EventWait &wait)
 {
+    std::optional<std::string> version;
+    const int code = WithDecoder(wait, [&](DecoderLink &link) {
+        link.session.Open(port);
+        link.session.ReadAllValues();
+        const auto result = wait.Until([&] { return link.replies.firmware.has_value(); },
+                                       EventWait::Clock::now() + ReplyWait);
+        if (result != EventWait::Result::Done) {
+            PrintError(result == EventWait::Result::Stopped ? std::string("interrupted")
+                                                            : "no firmware version from the decoder on " + port);
+            return int(ExitDecoderError);
+        }
+        version = link.replies.firmware->value;
+        return int(ExitOk);
+    });
+    return code == ExitOk ? version : std::nullopt;
+}
+
+// Whether the server's version is newer; nothing when a text is no version.
+std::optional<bool> Newer(const std::string &onServer, const std::string &here, std::string &problem)
+{
+    const auto server = session::ParseVersion(onServer);
+    const auto local = session::ParseVersion(here);
+    if (!server || !local) {
+        problem = "cannot compare versions: '" + (server ? here : onServer) + "' is not a version number";
+        return std::nullopt;
+    }
+    return *server > *local;
+}
+
+} // namespace
+
+int RunCheck(const CheckOptions &options, EventWait &wait)
+{
+    std::optional<std::string> firmwareHere;
+    if (!options.port.empty()) {
+        firmwareHere = DecoderFirmware(options.port, wait);
+        if (!firmwareHere)
+            return ExitDecoderError;
+    }
+    std::string tool, firmware;
     try {
         THttpClient http;
         session::UpdateService updates(http);
-        if (!server.empty())
-            updates.SetServer(server);
-        const std::string tool = updates.ProgramVersion();
-        const std::string firmware = updates.FirmwareVersion();
-        std::string out;
-        if (json) {
-            out = "{\"tool_on_server\":" + JsonString(tool) + ",\"tool_here\":\"" KZ_VERSION
-                  "\",\"firmware_on_server\":" + JsonString(firmware) + "}\n";
-        } else {
-            // The replies are shown as sent, apart from a final line break.
-            auto shown = [](std::string text) {
-                while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-                    text.pop_back();
-                return Printable(text);
-            };
-            out = "ZOP Version auf Server: " + shown(tool) + "\nZOP Version lokal: " KZ_VERSION
-                  "\nDekoder Ver. auf Server: " + shown(firmware) + "\n";
-        }
-        WriteOut(out);
-        return ExitOk;
+        updates.SetServer(options.server);
+        tool = updates.ProgramVersion();
+        firmware = updates.FirmwareVersion();
     } catch (const std::exception &e) {
-        PrintError(e.what());
+        PrintFailure(e);
         return ExitServerError;
     }
+    std::string problem;
+    const std::optional<bool> newerTool = Newer(tool, KZ_VERSION, problem);
+    std::optional<bool> newerFirmware = false;
+    if (firmwareHere)
+        newerFirmware = Newer(firmware, *firmwareHere, problem);
+    std::string out;
+    if (options.json) {
+        out = "{\"tool_on_server\":" + JsonString(tool) + ",\"tool_here\":\"" KZ_VERSION
+              "\",\"firmware_on_server\":" + JsonString(firmware);
+        if (firmwareHere)
+            out += ",\"firmware_here\":" + JsonString(*firmwareHere);
+        if (problem.empty())
+            out += std::string(",\"tool_newer\":") + (*newerTool ? "true" : "false") +
+                   (firmwareHere ? std::string(",\"firmware_newer\":") + (*newerFirmware ? "true" : "false") : "");
+        out += "}\n";
+    } else {
+        // The replies are shown as sent, apart from a final line break.
+        auto shown = [](std::string text) {
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+                text.pop_back();
+            return Printable(text);
+        };
+        out = "ZOP Version auf Server: " + shown(tool) + "\nZOP Version lokal: " KZ_VERSION
+              "\nDekoder Ver. auf Server: " + shown(firmware) + "\n";
+        if (firmwareHere)
+            out += "Dekoder Version lokal: " + shown(*firmwareHere) + "\n";
+        if (problem.empty() && (*newerTool || *newerFirmware))
+            out += std::string("Newer on the server:") + (*newerTool ? " tool" : "") +
+                   (*newerFirmware ? " decoder-firmware" : "") + "\n";
+    }
+    WriteOut(out);
+    if (!problem.empty()) {
+        PrintError(problem);
+        return ExitServerError;
+    }
+    // As package managers' update checks: 100 says there is something to install.
+    return *newerTool || *newerFirmware ? ExitUpdateAvailable : ExitOk;
 }
 
 } // namespace cli
