@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QWidget>
 
 QString ApplicationTitle(const QString &executablePath)
@@ -87,6 +88,21 @@ void ShowErrorBox(const QString &text, QWidget *parent, const QString &details, 
 void ShowMessage(const QString &text, QWidget *parent)
 {
     ShowBox(QMessageBox::NoIcon, "MessageBox", text, parent);
+}
+
+bool AskBeforeProceeding(const QString &text, const QString &proceed, QWidget *parent)
+{
+    QMessageBox box(QMessageBox::Warning, ApplicationTitle(QCoreApplication::applicationFilePath()), QString(),
+                    QMessageBox::NoButton, parent);
+    box.setObjectName(QStringLiteral("QuestionBox"));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(BoundForDisplay(text));
+    QPushButton *yes = box.addButton(proceed, QMessageBox::AcceptRole);
+    QPushButton *no = box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
 }
 
 void InstallDefaultErrorHandler(QWidget *parentProvider())

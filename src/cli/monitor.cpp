@@ -3,11 +3,13 @@
 #include "decodersession.h"
 #include "eventwait.h"
 #include "linerecord.h"
+#include "monitorstation.h"
 #include "serialport.h"
 #include "textout.h"
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 
 namespace cli {
 
@@ -27,12 +29,18 @@ int RunMonitor(const MonitorOptions &options, EventWait &wait)
     session::ConfigureDecoderPort(port);
     port.SetPort(options.port);
     port.SetBaudRate(br9600);
+    // Set up before the port opens, so a wrong address or name is refused at once.
+    std::unique_ptr<MonitorStation> station;
+    if (options.station)
+        station = std::make_unique<MonitorStation>(*options.station, options.port);
 
     long printed = 0;
     bool readerGone = false;
     std::chrono::system_clock::time_point arrived;
 
     auto handleLine = [&](const decoder::DecoderLine &line) {
+        if (station)
+            station->Take(line, JsonRecord(IsoTime(arrived), line));
         if (readerGone || (options.count >= 0 && printed >= options.count))
             return;
         const std::string time = IsoTime(arrived);
@@ -51,7 +59,19 @@ int RunMonitor(const MonitorOptions &options, EventWait &wait)
     bool gone = false;
     port.OnDeviceLost = [&](TCustomSerialPort &) { gone = true; };
 
+    // The device message is made of the decoder's replies to these.
+    auto askDevice = [&] {
+        if (!station)
+            return;
+        station->DeviceOpened();
+        for (const char *code : MonitorStation::DeviceQueries) {
+            port.WriteString(decoder::BuildCommand(code));
+            wait.Pause(session::DecoderSession::CommandPauseMs);
+        }
+    };
+
     port.OpenPort();
+    askDevice();
     const Clock::time_point deadline =
         options.duration >= 0
             ? Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.duration))
@@ -62,6 +82,8 @@ int RunMonitor(const MonitorOptions &options, EventWait &wait)
         if (wait.Until([&] { return finished() || gone; }, deadline) != EventWait::Result::Done || !gone || finished())
             break;
         PrintError(options.port + ": the device is gone; waiting for it to return");
+        if (station)
+            station->DeviceLost();
         try {
             port.ClosePort();
         } catch (const std::exception &) {
@@ -86,6 +108,7 @@ int RunMonitor(const MonitorOptions &options, EventWait &wait)
         if (!back)
             break;
         PrintError(options.port + ": the device is back");
+        askDevice();
     }
     if (port.Connected())
         port.ClosePort();

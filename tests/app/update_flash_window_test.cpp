@@ -26,6 +26,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <random>
@@ -110,8 +111,11 @@ public:
         snapshots.push_back({LastSeenState(), LogLines(*this),
                              findChild<QPushButton *>(QStringLiteral("BitBtn11"))->isEnabled(),
                              findChild<QLabel *>(QStringLiteral("StaticText1"))->text()});
+        if (onState)
+            onState(LastSeenState());
     }
     std::vector<Snapshot> snapshots;
+    std::function<void(int)> onState;
 };
 
 struct SeenBox {
@@ -513,11 +517,18 @@ TEST_F(UpdateFlashWindow, FirmwareReachesTheDecoderAndTheWindowReportsIt)
     MakeForm();
     ConnectToSim(true);
     form->AddLogLine("before the update");
+    // Someone who can write the saved file rewrites it once it is saved: the
+    // decoder still gets the bytes that were checked.
+    const std::string planted = MakeContainer(RandomBytes(9000, 5), "6.66");
+    form->onState = [&](int state) {
+        if (state == 2 && ReadFile("firmware.acy") == container)
+            std::ofstream("firmware.acy", std::ios::binary | std::ios::trunc) << planted;
+    };
 
     const auto boxes = RunFirmwareUpdate();
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text.toStdString());
     EXPECT_TRUE(ReadFile(sim->DumpPath()) == image) << sim->Log();
-    EXPECT_TRUE(ReadFile("firmware.acy") == container);
+    EXPECT_TRUE(ReadFile("firmware.acy") == planted);
     EXPECT_EQ(Label("StaticText1"), "Firmware OK.");
     EXPECT_TRUE(PortOpenAt9600());
     EXPECT_EQ(Button("BitBtn1")->text(), "Verbindung beenden");

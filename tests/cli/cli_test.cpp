@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <regex>
 #include <string>
@@ -67,6 +69,15 @@ TEST(CliDecoder, CommandsPrintWhatTheWindowShows)
     info = RunCli({"info", "--port", port, "--json"});
     EXPECT_EQ(info.out, "{\"serial_number\":\"S-7788\",\"firmware_version\":\"4.69\",\"hardware_revision\":\"C469-2\"}\n");
 
+    // Output that cannot be written ends with 7; a closed stdout is not
+    // reused by the port, so nothing meant for stdout reaches the decoder.
+    for (const char *redirect : {">/dev/full", ">&-"}) {
+        CliProcess shell({"/bin/sh", "-c", std::string("exec \"$0\" \"$@\" ") + redirect, CliPath(), "info", "--port",
+                          port});
+        EXPECT_EQ(shell.Wait(10000), 7) << redirect << shell.err;
+    }
+    EXPECT_EQ(sim.Log().find("53 65 72 69 61 6c"), std::string::npos) << sim.Log();   // "Serial"
+
     // The port from the environment, as the window lists it.
     ::setenv("KARVENZOP_PORTS", port.c_str(), 1);
     const CliResult tones = RunCli({"tones"});
@@ -74,6 +85,7 @@ TEST(CliDecoder, CommandsPrintWhatTheWindowShows)
     const CliResult ports = RunCli({"ports"});
     ::unsetenv("KARVENZOP_PORTS");
     EXPECT_EQ(tones.exitCode, 0) << tones.err;
+    EXPECT_EQ(tones.err, "karvenzop-cli: using port " + port + "\n");
     EXPECT_EQ(tones.out.substr(0, 36), "Ziffer 1: 1060 Hz\nZiffer 2: 1160 Hz\n");
     EXPECT_NE(tones.out.find("Ziffer R: 2600 Hz\n"), std::string::npos) << tones.out;
     EXPECT_EQ(tonesJson.out, "{\"1\":\"1060\",\"2\":\"1160\",\"3\":\"1270\",\"4\":\"1400\",\"5\":\"1530\",\"6\":\"1670\","
@@ -91,17 +103,54 @@ TEST(CliDecoder, CommandsPrintWhatTheWindowShows)
     // The window's message texts, through the same catalogue.
     const CliResult missing = RunCli({"info", "--port", "/dev/kz-no-such-port"});
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_EQ(missing.err, "karvenzop-cli: Unable to open com port (win error code: 2)\n");
+    EXPECT_EQ(missing.err, "karvenzop-cli: Unable to open com port (win error code: 2)\n"
+                           "/dev/kz-no-such-port: " + std::string(std::strerror(ENOENT)) + "\n");
     ::setenv("LANG", "de_DE.UTF-8", 1);
     const CliResult german = RunCli({"clock", "--port", "/dev/kz-no-such-port"});
     ::unsetenv("LANG");
-    EXPECT_EQ(german.err, "karvenzop-cli: COM-Port kann nicht geöffnet werden (Windows-Fehlercode: 2)\n");
+    EXPECT_EQ(german.err.substr(0, german.err.find('\n')),
+              "karvenzop-cli: COM-Port kann nicht geöffnet werden (Fehlercode: 2)");
+    EXPECT_EQ(RunCli({"info", "--port", ""}).exitCode, 2);
 
     EXPECT_EQ(RunCli({"info", "--port", port, "--count", "3"}).exitCode, 2);
+    // Out of range is refused before it meets a clock or an integer.
+    EXPECT_EQ(RunCli({"monitor", "--port", port, "--duration", "1e10"}, {}, 5000).exitCode, 2);
+    EXPECT_EQ(RunCli({"monitor", "--port", port, "--count", "1e300"}, {}, 5000).exitCode, 2);
     EXPECT_EQ(RunCli({"launch"}).exitCode, 2);
+
     const CliResult help = RunCli({"monitor", "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.out.rfind("usage: karvenzop-cli monitor", 0), 0u) << help.out;
+}
+
+// An update cut short: the library's reason and exit 4, also when the
+// device is lost on the way; the decoder, left in its bootloader, is
+// recognised by info, and SIGHUP does not cut a running update.
+TEST(CliFlash, InterruptedUpdateEndsWithTheLibrarysReasonAndInfoFindsTheBootloader)
+{
+    TTempDir work;
+    const std::string imagePath = work.Path() + "/image.acy";
+    WriteFile(imagePath, MakeFirmwareContainer(PatternBytes(6000), "4.70"));
+    {
+        SimProcess sim({"--fault", "drop-after=2"});
+        const CliResult cut = RunCli({"flash", "--port", sim.Port(), "--image", imagePath, "--yes"}, {}, 60000);
+        EXPECT_EQ(cut.exitCode, 4) << cut.err;
+        const CliResult info = RunCli({"info", "--port", sim.Port()});
+        EXPECT_EQ(info.exitCode, 1);
+        EXPECT_NE(info.err.find("in its bootloader"), std::string::npos) << info.err;
+    }
+    SimProcess sim({}, true);
+    CliProcess flash({CliPath(), "flash", "--port", sim.Port(), "--image", imagePath, "--yes"});
+    std::string line;
+    while (flash.ReadLine(line, 20000) && line.find("Writing firmware") == std::string::npos) {
+    }
+    ASSERT_NE(line.find("Writing firmware"), std::string::npos) << flash.out << flash.err;
+    flash.Signal(SIGHUP);
+    flash.Signal(SIGQUIT);
+    sim.Stop();   // the adapter is pulled
+    EXPECT_EQ(flash.Wait(30000), 4) << flash.err;
+    EXPECT_EQ(flash.err.find("Unable to open com port"), std::string::npos) << flash.err;
+    EXPECT_NE(flash.err.find("karvenzop-cli: "), std::string::npos) << flash.err;
 }
 
 TEST(CliCheck, ShowsTheServersVersionsExitsWith100WhenNewerOrNamesTheServerItTried)
