@@ -26,6 +26,7 @@ WINDOWS_PACKAGES=(
   googletest wine wine64 socat xz-utils cmake ninja-build
   qt6-base-dev-tools xvfb xauth imagemagick
   dpkg-dev mosquitto mosquitto-clients nlohmann-json3-dev
+  nsis qt6-translations-l10n
 )
 case "$set_name" in
   run) PACKAGES=("${RUN_PACKAGES[@]}") ;;

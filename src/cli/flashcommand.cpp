@@ -7,6 +7,7 @@
 #include "eventwait.h"
 #include "exitcodes.h"
 #include "fileio.h"
+#include "firmwarecontainer.h"
 #include "firmwareupdater.h"
 #include "httpclient.h"
 #include "serialerror.h"
@@ -61,8 +62,10 @@ private:
         constexpr int Width = 30;
         const int filled = percent_ < 0 ? 0 : percent_ * Width / 100;
         std::string bar = "[" + std::string(filled, '#') + std::string(Width - filled, '.') + "] ";
-        bar += percent_ < 0 ? std::string("    ") : std::to_string(percent_) + " %";
         std::string text = Printable(status_);
+        // The library's progress lines carry their own percentage: one is enough.
+        const bool own = text.find('%') != std::string::npos;
+        bar += percent_ < 0 || own ? std::string("    ") : std::to_string(percent_) + " %";
         if (text.size() > 60) {
             size_t cut = 60;
             while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
@@ -186,11 +189,10 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
     std::string image;
     if (!options.image.empty()) {
         try {
-            LoadFileBytes(options.image);   // a missing file is reported before the decoder is reset
-            image = session::AbsolutePath(options.image);
+            image = LoadFileBytes(options.image, kFirmwareFileLimit);
         } catch (const std::exception &e) {
             PrintFailure(e);
-            return ExitFlashFailed;
+            return ExitLocalFile;
         }
     } else {
         // The window's progress texts for the transfer.
@@ -211,12 +213,29 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
         http.OnWorkEnd = [&](THttpClient *, TWorkMode) { display.Status("Ready..."); };
         try {
             display.Line("Downloading the firmware from " + source);
-            image = updates.DownloadFirmware();
+            image = updates.FetchFirmware();
         } catch (const std::exception &e) {
             display.Finish();
             PrintFailure(e);
             return ExitServerError;
         }
+        try {
+            updates.SaveFirmware(image);
+        } catch (const std::exception &e) {
+            display.Finish();
+            PrintFailure(e);
+            return ExitLocalFile;
+        }
+    }
+    // The container is checked before the decoder is reset, as the window
+    // does; the library checks the target against the decoder before erasing.
+    try {
+        const FirmwareImage parsed = ParseFirmwareContainer(image);
+        display.Line("Firmware file: " + parsed.target + ", version " + parsed.version);
+    } catch (const std::exception &e) {
+        display.Finish();
+        PrintFailure(e);
+        return ExitFlashFailed;
     }
 
     TSerialPort port;
