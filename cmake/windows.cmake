@@ -106,6 +106,9 @@ function(kz_windows_package)
     install(TARGETS karvenzop-cli RUNTIME DESTINATION . COMPONENT kz_windows)
   endif()
   install(FILES ${KZ_RUNTIME_DLLS} DESTINATION . COMPONENT kz_windows)
+  if(KZ_MOSQUITTO_MINGW_DIR)
+    install(FILES ${KZ_MOSQUITTO_MINGW_DIR}/bin/libmosquitto.dll DESTINATION . COMPONENT kz_windows)
+  endif()
   install(FILES ${CMAKE_BINARY_DIR}/bin/locale/de/LC_MESSAGES/default.mo
           DESTINATION locale/de/LC_MESSAGES COMPONENT kz_windows)
   # On Windows itself windeployqt adds the toolkit (see the README).
