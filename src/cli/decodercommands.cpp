@@ -135,6 +135,17 @@ int RunInfo(const std::string &port, bool json, EventWait &wait)
     });
 }
 
+std::string ReadDecoderFirmwareVersion(const std::string &port, EventWait &wait)
+{
+    DecoderLink link(wait);
+    link.session.Open(port);
+    link.session.ReadAllValues();
+    ReplySink &got = link.sink;
+    wait.Until([&] { return got.serial && got.firmware && got.hardware; }, EventWait::Clock::now() + ReplyWait);
+    link.TakeRemainingReplies(wait);
+    return got.firmware ? got.firmware->value : std::string();
+}
+
 int RunClock(const std::string &port, EventWait &wait)
 {
     return WithDecoder(wait, [&](DecoderLink &link) {

@@ -13,6 +13,10 @@ int RunClock(const std::string &port, EventWait &wait);
 int RunReset(const std::string &port, EventWait &wait);
 int RunTones(const std::string &port, bool json, EventWait &wait);
 
+// The firmware version the decoder reports; empty when it does not answer
+// in time. Port failures are raised.
+std::string ReadDecoderFirmwareVersion(const std::string &port, EventWait &wait);
+
 // The serial ports present, with what stands behind each.
 int RunPorts(bool json);
 // The versions on the update server beside the tool's own.
