@@ -27,6 +27,9 @@ if [ ! -f "$qt_dir/lib/cmake/Qt6/Qt6Config.cmake" ]; then
 fi
 [ -f "$qt_dir/lib/cmake/Qt6/Qt6Config.cmake" ] || echo "[windows lane] no Qt for mingw-w64: the window is skipped, the core lane runs"
 
+bash scripts/windows/build-libsodium.sh
+stamp "libsodium ready"
+
 cmake --preset windows -DKZ_QT_MINGW_DIR="$qt_dir" > /dev/null
 cmake --build build-win -j"$(nproc)"
 stamp "cross-build done"
