@@ -199,8 +199,9 @@ void TForm1::CreateSerialPort()
     // The port stays open (its lamp lit) until the user disconnects; say why nothing comes.
     port.OnDeviceLost = [this](TCustomSerialPort &) { AddLogLine("Verbindung zum Gerät unterbrochen."); };
     port.EndLoading();
-    decoder::DecoderLineSink &sink = *this;
-    session_ = std::make_unique<session::DecoderSession>(port, sink, [this](int ms) { PauseWithEvents(ms); });
+    session_ = std::make_unique<session::DecoderSession>(
+        port, [this](const decoder::DecoderLine &line) { ShowDecoderLine(line); },
+        [this](int ms) { PauseWithEvents(ms); });
 
     // The port's event thread hands batches over through this object.
     MainThreadSync &sync = MainThreadSync::Instance();
@@ -507,11 +508,6 @@ void TForm1::closeEvent(QCloseEvent *event)
 void TForm1::AddLogLine(const std::string &text)
 {
     listBox1_->Append(text);
-    SelectLastLogLine();
-}
-
-void TForm1::SelectLastLogLine()
-{
     listBox1_->FollowLastLine();
 }
 
@@ -582,20 +578,30 @@ void TForm1::ComboBox3Change(int index)
         Edit(ToneEdits[i])->setText(QString::fromLatin1((*preset)[i].c_str()));
 }
 
-void TForm1::ShowSerialNumber(const std::string &value) { Static("StaticText8")->setText(AnsiToQString(value)); }
-
-void TForm1::ShowFirmwareVersion(const std::string &value)
+void TForm1::ShowDecoderLine(const decoder::DecoderLine &line)
 {
-    Static("StaticText7")->setText(AnsiToQString(value));
-    Static("StaticText4")->setText(AnsiToQString(value));
-}
-
-void TForm1::ShowHardwareRevision(const std::string &value) { Static("StaticText6")->setText(AnsiToQString(value)); }
-
-void TForm1::ShowToneTable(const decoder::ToneTable &fields)
-{
-    for (int i = 0; i < decoder::ToneDigits; ++i)
-        Edit(ToneEdits[i])->setText(AnsiToQString(fields[i]));
+    if (line.logText)
+        listBox1_->Append(*line.logText);
+    const QString value = AnsiToQString(line.value);
+    switch (line.kind) {
+    case decoder::LineKind::SerialNumber:
+        Static("StaticText8")->setText(value);
+        break;
+    case decoder::LineKind::FirmwareVersion:
+        Static("StaticText7")->setText(value);
+        Static("StaticText4")->setText(value);
+        break;
+    case decoder::LineKind::HardwareRevision:
+        Static("StaticText6")->setText(value);
+        break;
+    case decoder::LineKind::ToneTable:
+        for (int i = 0; i < decoder::ToneDigits; ++i)
+            Edit(ToneEdits[i])->setText(AnsiToQString(line.tones[i]));
+        break;
+    default:
+        break;
+    }
+    listBox1_->FollowLastLine();
 }
 
 // ---- Connection toggle and decoder commands
@@ -682,6 +688,14 @@ void TForm1::BitBtn11Click()
 
 void TForm1::BitBtn12Click()
 {
+    // The file may hold entries the grid never showed (never loaded, a load
+    // stopped at a duplicate, changed since): overwriting them asks first.
+    if (const size_t lost = valueListEditor1_->EntriesSaveWouldLose("substi.txt");
+        lost > 0 && !AskBeforeProceeding(QStringLiteral("Einträge in \"substi.txt\", die nicht in der Liste stehen: %1.\n"
+                                                         "Beim Speichern gehen sie verloren.")
+                                              .arg(lost),
+                                          QStringLiteral("Trotzdem speichern"), this))
+        return;
     valueListEditor1_->SaveToFile("substi.txt");
     AddLogLine("Konfiguration gespeichert.");
 }
@@ -768,9 +782,9 @@ void TForm1::BitBtn18Click()
     const session::FirmwareOffer offer = Refusable([&] { return updates_.FetchFirmwareOffer(decoderVersion); });
     if (!ConfirmFirmwareUpdate(offer))
         return;
-    // The library gets exactly the file this run saved.
-    const std::string path = updates_.SaveFirmware(offer.download.bytes);
-    session::FirmwareUpdater(*serialPort1_, *this).Flash(path);
+    // Saved for the user; the library gets the checked bytes themselves.
+    updates_.SaveFirmware(offer.download.bytes);
+    session::FirmwareUpdater(*serialPort1_, *this).Flash(offer.download.bytes);
 }
 
 bool TForm1::AskBeforeWriting(const QString &name, const QString &title, const QString &text, const QString &yes)

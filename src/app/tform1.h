@@ -1,7 +1,7 @@
 #pragma once
 
 #include "bootloaderhost.h"
-#include "decoderprotocol.h"
+#include "decoderreader.h"
 #include "decodersession.h"
 #include "httpclient.h"
 #include "serialport.h"
@@ -35,7 +35,7 @@ void ApplyWindowFont();
 // The sequences themselves run in the session classes; the window turns
 // clicks into their calls and their results into widgets. It is also the
 // bootloader library's host.
-class TForm1 : public QWidget, private decoder::DecoderLineSink, public TBootloaderHost {
+class TForm1 : public QWidget, public TBootloaderHost {
     Q_OBJECT
 public:
     explicit TForm1(QWidget *parent = nullptr);
@@ -53,7 +53,7 @@ public:
 
     void AddLogLine(const std::string &text);
     TEventLog *EventLog() const { return listBox1_; }
-    decoder::DecoderProtocol &Protocol() { return session_->Protocol(); }
+    decoder::DecoderReader &Protocol() { return session_->Reader(); }
     TSerialPort &SerialPort1() { return *serialPort1_; }
     THttpClient &HttpClient1() { return httpClient1_; }
     // Why flashing is unavailable (the bootloader library could not be loaded), or empty.
@@ -100,12 +100,8 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    // decoder::DecoderLineSink
-    void SelectLastLogLine() override;
-    void ShowSerialNumber(const std::string &value) override;
-    void ShowFirmwareVersion(const std::string &value) override;
-    void ShowHardwareRevision(const std::string &value) override;
-    void ShowToneTable(const decoder::ToneTable &fields) override;
+    // A line from the decoder: its log line, its fields, then the last log line selected.
+    void ShowDecoderLine(const decoder::DecoderLine &line);
 
     void CreateSerialPort();
     void BuildPageGeneral(QWidget *page);

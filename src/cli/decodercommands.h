@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace cli {
@@ -13,13 +14,18 @@ int RunClock(const std::string &port, EventWait &wait);
 int RunReset(const std::string &port, EventWait &wait);
 int RunTones(const std::string &port, bool json, EventWait &wait);
 
-// The firmware version the decoder reports; empty when it does not answer
-// in time. Port failures are raised.
-std::string ReadDecoderFirmwareVersion(const std::string &port, EventWait &wait);
+// The firmware version the decoder reports, or nothing (the failure printed).
+std::optional<std::string> DecoderFirmware(const std::string &port, EventWait &wait);
 
 // The serial ports present, with what stands behind each.
 int RunPorts(bool json);
-// The versions on the update server beside the tool's own.
-int RunCheck(const std::string &server, bool json);
+struct CheckOptions {
+    std::string server;   // empty: the configured server
+    std::string port;     // empty: the decoder's firmware is not compared
+    bool json = false;
+};
+// The versions on the update server beside the tool's own (and the
+// decoder's); ExitUpdateAvailable when the server offers a newer one.
+int RunCheck(const CheckOptions &options, EventWait &wait);
 
 } // namespace cli

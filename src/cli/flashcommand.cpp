@@ -8,6 +8,7 @@
 #include "eventwait.h"
 #include "exitcodes.h"
 #include "fileio.h"
+#include "firmwarecontainer.h"
 #include "firmwareupdater.h"
 #include "httpclient.h"
 #include "serialerror.h"
@@ -207,7 +208,7 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
     try {
         host.SetLoader(BootloaderLibrary::Default().OpenBootloader(&host));
     } catch (const std::exception &e) {
-        PrintError(e.what());
+        PrintFailure(e);
         return ExitFlashFailed;
     }
 
@@ -215,7 +216,7 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
     session::UpdateService updates(http);
     if (!options.server.empty())
         updates.SetServer(options.server);
-    const std::string source = options.image.empty() ? UpdateServerUrl(options.server) : options.image;
+    const std::string source = options.image.empty() ? UpdateServerBase(options.server) : options.image;
 
     std::string image;
     if (!options.image.empty()) {
@@ -224,20 +225,25 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
             return ExitFlashFailed;
         }
         try {
-            LoadFileBytes(options.image);   // a missing file is reported before the decoder is reset
-            image = session::AbsolutePath(options.image);
+            image = LoadFileBytes(options.image, kFirmwareFileLimit);
         } catch (const std::exception &e) {
-            PrintError(e.what());
+            PrintFailure(e);
+            return ExitLocalFile;
+        }
+        // The container is checked before the decoder is reset, as the window
+        // does; the library checks the target against the decoder before erasing.
+        try {
+            const FirmwareImage parsed = ParseFirmwareContainer(image);
+            display.Line("Firmware file: " + parsed.target + ", version " + parsed.version);
+        } catch (const std::exception &e) {
+            PrintFailure(e);
             return ExitFlashFailed;
         }
     } else {
-        std::string decoderVersion;
-        try {
-            decoderVersion = ReadDecoderFirmwareVersion(options.port, wait);
-        } catch (const std::exception &e) {
-            PrintError(e.what());
+        // Its version bounds what may be written without a downgrade.
+        const std::optional<std::string> decoderVersion = DecoderFirmware(options.port, wait);
+        if (!decoderVersion)
             return ExitDecoderError;
-        }
         // The window's progress texts for the transfer.
         int32_t expected = 0;
         http.OnWorkBegin = [&](THttpClient *, TWorkMode, int32_t max) {
@@ -257,28 +263,29 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
         session::FirmwareOffer offer;
         try {
             display.Line("Downloading the firmware from " + source);
-            offer = updates.FetchFirmwareOffer(decoderVersion);
+            offer = updates.FetchFirmwareOffer(*decoderVersion);
         } catch (const session::EUpdateRefused &e) {
             display.Finish();
-            PrintError(e.what());
+            PrintFailure(e);
             return ExitFlashFailed;
         } catch (const EFirmwareFile &e) {
             display.Finish();
-            PrintError(e.what());
+            PrintFailure(e);
             return ExitFlashFailed;
         } catch (const std::exception &e) {
             display.Finish();
-            PrintError(e.what());
+            PrintFailure(e);
             return ExitServerError;
         }
         display.Finish();
         if (!AskAboutOffer(offer, options))
             return ExitFlashFailed;
+        image = std::move(offer.download.bytes);
         try {
-            image = updates.SaveFirmware(offer.download.bytes);
+            updates.SaveFirmware(image);
         } catch (const std::exception &e) {
-            PrintError(e.what());
-            return ExitFlashFailed;
+            PrintFailure(e);
+            return ExitLocalFile;
         }
     }
 
@@ -290,11 +297,11 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
         outcome = session::FirmwareUpdater(port, host).Flash(image);
     } catch (const ESerialPort &e) {
         display.Finish();
-        PrintError(e.what());
+        PrintFailure(e);
         return ExitDecoderError;
     } catch (const std::exception &e) {
         display.Finish();
-        PrintError(e.what());
+        PrintFailure(e);
         return ExitFlashFailed;
     }
     display.Finish();

@@ -114,4 +114,11 @@ bool WriteErr(std::string_view bytes)
     return WriteAll(2, bytes);
 }
 
+void PrintFailure(const std::exception &failure)
+{
+    PrintError(failure.what());
+    if (const auto *known = dynamic_cast<const Exception *>(&failure); known && !known->Informative().empty())
+        WriteErr(Printable(known->Informative()) + "\n");
+}
+
 } // namespace cli

@@ -194,7 +194,10 @@ void BrokerLink::OnConnect(mosquitto *, void *self, int rc)
 {
     auto *link = static_cast<BrokerLink *>(self);
     if (rc != 0) {
-        link->failure_ = std::string("login refused: ") + mosquitto_connack_string(rc);
+        std::string why = mosquitto_connack_string(rc);
+        if (!why.empty() && why.back() == '.')
+            why.pop_back();
+        link->failure_ = "login refused: " + why;
         link->refusedLogin_ = rc == 4 || rc == 5;
         return;
     }

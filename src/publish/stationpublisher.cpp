@@ -114,18 +114,17 @@ void StationPublisher::Device(const std::string &object)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         device_ = WithStation(settings_.station, "", object);
-        deviceLost_ = false;
-        stateChanged_ = true;
+        deviceChanged_ = true;
     }
     wake_.Raise();
 }
 
-void StationPublisher::DeviceLost()
+void StationPublisher::SetDeviceLost(bool lost)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        deviceLost_ = true;
-        stateChanged_ = true;
+        statusChanged_ = statusChanged_ || deviceLost_ != lost;
+        deviceLost_ = lost;
     }
     wake_.Raise();
 }
@@ -162,19 +161,20 @@ void StationPublisher::TakeHandovers()
 
 void StationPublisher::PublishState()
 {
-    bool lost;
+    bool lost, sendStatus, sendDevice;
     std::string device;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (stateSent_ && !stateChanged_)
-            return;
-        stateChanged_ = false;
+        sendStatus = !stateSent_ || statusChanged_;
+        sendDevice = !device_.empty() && (!stateSent_ || deviceChanged_);
+        statusChanged_ = deviceChanged_ = false;
         lost = deviceLost_;
         device = device_;
     }
     stateSent_ = true;
-    link_.Publish(Topic("status"), lost ? "device-lost" : "online", true);
-    if (!device.empty() && !lost)
+    if (sendStatus)
+        link_.Publish(Topic("status"), lost ? "device-lost" : "online", true);
+    if (sendDevice)
         link_.Publish(Topic("device"), device, true);
 }
 

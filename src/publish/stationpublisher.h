@@ -44,10 +44,10 @@ public:
     // A JSON object ("{...}") of the monitor's; "station" and "seq" are put in front.
     void Telegram(const std::string &object);
     void Line(const std::string &object);
-    // The device's state (a JSON object), retained; the status becomes "online".
+    // The device's state (a JSON object), retained.
     void Device(const std::string &object);
-    // The adapter has gone: status "device-lost" until the next Device().
-    void DeviceLost();
+    // The adapter has gone (status "device-lost") or is back ("online").
+    void SetDeviceLost(bool lost);
 
     // Waits up to `timeout` until everything handed over has been delivered.
     bool Flush(std::chrono::milliseconds timeout);
@@ -81,7 +81,8 @@ private:
     uint64_t handoverDropped_ = 0;
     std::string device_;
     bool deviceLost_ = false;
-    bool stateChanged_ = true;
+    bool statusChanged_ = false;
+    bool deviceChanged_ = false;
     bool stopping_ = false;
     bool idle_ = false;       // nothing handed over is undelivered
 

@@ -10,6 +10,7 @@
 #include "trustedkeys.h"
 #include "updateserver.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -62,32 +63,16 @@ void CheckComment(const SignedDownload &download, const char *resource, const st
         Refuse("%s is signed as \"%s\", not as \"%s\"", {FileName(resource), download.trustedComment, wanted});
 }
 
-} // namespace
-
-int CompareVersions(std::string_view a, std::string_view b)
+// An image older than the decoder's firmware, as far as both versions can
+// be read as numbers.
+bool IsOlder(const std::string &image, const std::string &decoder)
 {
-    while (!a.empty() || !b.empty()) {
-        const size_t aEnd = std::min(a.find('.'), a.size());
-        const size_t bEnd = std::min(b.find('.'), b.size());
-        std::string_view aPart = a.substr(0, aEnd), bPart = b.substr(0, bEnd);
-        const bool numbers = !aPart.empty() && !bPart.empty()
-            && aPart.find_first_not_of("0123456789") == std::string_view::npos
-            && bPart.find_first_not_of("0123456789") == std::string_view::npos;
-        if (numbers) {
-            while (aPart.size() > 1 && aPart.front() == '0')
-                aPart.remove_prefix(1);
-            while (bPart.size() > 1 && bPart.front() == '0')
-                bPart.remove_prefix(1);
-            if (aPart.size() != bPart.size())
-                return aPart.size() < bPart.size() ? -1 : 1;
-        }
-        if (const int order = aPart.compare(bPart))
-            return order < 0 ? -1 : 1;
-        a.remove_prefix(std::min(aEnd + 1, a.size()));
-        b.remove_prefix(std::min(bEnd + 1, b.size()));
-    }
-    return 0;
+    const auto imageVersion = ParseVersion(image);
+    const auto decoderVersion = ParseVersion(decoder);
+    return imageVersion && decoderVersion && *imageVersion < *decoderVersion;
 }
+
+} // namespace
 
 std::string AbsolutePath(const std::string &name)
 {
@@ -96,29 +81,63 @@ std::string AbsolutePath(const std::string &name)
     return error ? name : path.string();
 }
 
+std::optional<std::vector<unsigned long>> ParseVersion(std::string_view text)
+{
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos)
+        return std::nullopt;
+    text = text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+    std::vector<unsigned long> parts;
+    for (;;) {
+        const size_t dot = text.find('.');
+        const std::string_view part = text.substr(0, dot);
+        if (part.empty() || part.size() > 9 || part.find_first_not_of("0123456789") != std::string_view::npos)
+            return std::nullopt;
+        parts.push_back(std::stoul(std::string(part)));
+        if (dot == std::string_view::npos)
+            break;
+        text = text.substr(dot + 1);
+    }
+    while (parts.size() > 1 && parts.back() == 0)
+        parts.pop_back();
+    return parts;
+}
+
 std::string UpdateService::Url(const char *resource) const
 {
     // Read at every request: the server may be changed while the tool runs.
-    return (server_.empty() ? UpdateServerBase() : UpdateServerUrl(server_)) + resource;
+    return UpdateServerBase(server_) + resource;
+}
+
+template <class Request>
+auto UpdateService::Asking(const std::string &url, Request &&request)
+{
+    try {
+        return request(url);
+    } catch (EHttpException &e) {
+        // The message stays the client's; the box names where it went.
+        e.SetInformative("Server: " + url);
+        throw;
+    }
 }
 
 std::string UpdateService::ProgramVersion()
 {
     client_.SetLimits(kVersionReplyLimits);
-    return client_.Get(Url("/firmware.php?id=karvenzop"));
+    return Asking(Url("/firmware.php?id=karvenzop"), [&](const std::string &url) { return client_.Get(url); });
 }
 
 std::string UpdateService::FirmwareVersion()
 {
     client_.SetLimits(kVersionReplyLimits);
-    return client_.Get(Url("/firmware.php?id=karvenfir"));
+    return Asking(Url("/firmware.php?id=karvenfir"), [&](const std::string &url) { return client_.Get(url); });
 }
 
 std::string UpdateService::Fetch(const char *resource, const THttpRequestLimits &limits)
 {
     TMemoryStream buffer;   // released on every path with the scope
     client_.SetLimits(limits);
-    client_.Get(Url(resource), buffer);
+    Asking(Url(resource), [&](const std::string &url) { client_.Get(url, buffer); });
     return std::string(buffer.Memory(), static_cast<size_t>(buffer.Size()));
 }
 
@@ -178,7 +197,7 @@ FirmwareOffer UpdateService::FetchFirmwareOffer(const std::string &decoderVersio
     if (offer.download.isSigned && offer.image.target != FirmwareTarget)
         CheckComment(offer.download, FirmwareResource, offer.image.target, &offer.image.version);
     offer.decoderVersion = decoderVersion;
-    offer.downgrade = !decoderVersion.empty() && CompareVersions(offer.image.version, decoderVersion) < 0;
+    offer.downgrade = IsOlder(offer.image.version, decoderVersion);
     return offer;
 }
 

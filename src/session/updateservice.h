@@ -3,8 +3,10 @@
 #include "exception.h"
 #include "firmwarecontainer.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class THttpClient;
 struct THttpRequestLimits;
@@ -32,10 +34,6 @@ struct FirmwareOffer {
     bool downgrade = false;      // older than the decoder's version
 };
 
-// Compares dotted version texts part by part, numbers as numbers:
-// negative, 0 or positive as a is older, the same or newer than b.
-int CompareVersions(std::string_view a, std::string_view b);
-
 // The update server's resources: the two version queries and the two
 // downloads, fetched with the caller's client (whose work events drive its
 // progress display) and saved in the working directory.
@@ -46,7 +44,7 @@ public:
 
     explicit UpdateService(THttpClient &client) : client_(client) {}
 
-    // host[:port] to ask instead of the server named by the environment.
+    // host[:port] (or a URL base) to ask instead of the configured server.
     void SetServer(std::string server) { server_ = std::move(server); }
 
     // The reply bodies as 8-bit text, unchanged.
@@ -67,11 +65,13 @@ public:
     // (target, version, file name), compared with the decoder's version.
     FirmwareOffer FetchFirmwareOffer(const std::string &decoderVersion);
     // Saves the image as FirmwareFile and returns the absolute path of
-    // exactly that file, for the bootloader library.
+    // exactly that file.
     std::string SaveFirmware(std::string_view image);
 
 private:
     std::string Url(const char *resource) const;
+    template <class Request>
+    auto Asking(const std::string &url, Request &&request);
     std::string Fetch(const char *resource, const THttpRequestLimits &limits);
     // The signature first, so the progress display ends with the resource.
     SignedDownload FetchSigned(const char *resource, const THttpRequestLimits &limits);
@@ -79,6 +79,11 @@ private:
     THttpClient &client_;
     std::string server_;
 };
+
+// A version text as numbers ("4.70" is 4, 70; trailing zero parts dropped,
+// so "1.0" equals "1.0.0"), blanks and line breaks around it allowed;
+// nothing when the text is not digits separated by dots.
+std::optional<std::vector<unsigned long>> ParseVersion(std::string_view text);
 
 // The name resolved against the working directory (unchanged if that cannot be read).
 std::string AbsolutePath(const std::string &name);

@@ -128,14 +128,15 @@ bool VerifyMinisign(const TMinisignSignature &signature, const TMinisignPublicKe
 
 std::string KeyIdText(const TMinisignKeyId &keyId)
 {
-    // minisign prints the number stored little-endian.
+    // minisign prints the number stored little-endian, without leading zeros.
     static const char hex[] = "0123456789ABCDEF";
     std::string text;
     for (auto it = keyId.rbegin(); it != keyId.rend(); ++it) {
         text += hex[*it >> 4];
         text += hex[*it & 15];
     }
-    return text;
+    const size_t first = std::min(text.find_first_not_of('0'), text.size() - 1);
+    return text.substr(first);
 }
 
 TMinisignKeyPair GenerateMinisignKeyPair()

@@ -33,7 +33,7 @@ TMinisignPublicKey ParseMinisignPublicKey(std::string_view text);
 TMinisignSignature ParseMinisignSignature(std::string_view text);
 // True when both the file's signature and the trusted comment's verify.
 bool VerifyMinisign(const TMinisignSignature &signature, const TMinisignPublicKey &key, std::string_view file);
-// The key id as minisign prints it (16 hexadecimal digits).
+// The key id as minisign prints it (hexadecimal, without leading zeros).
 std::string KeyIdText(const TMinisignKeyId &keyId);
 
 // Signing, for the firmware tool and tests: a secret key file without a

@@ -2,8 +2,18 @@
 
 #include "firmwarecontainer.h"
 #include "httpheaderinfo.h"
+#include "usersettings.h"
 
 #include <cstdlib>
+
+namespace {
+
+bool Blank(const std::string &text)
+{
+    return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+} // namespace
 
 std::string UpdateServerUrl(std::string server)
 {
@@ -21,10 +31,19 @@ std::string UpdateServerUrl(std::string server)
     return "http://" + server;
 }
 
-std::string UpdateServerBase()
+std::string UpdateServerSetting(const std::string &given)
 {
-    const char *value = std::getenv("KARVENZOP_UPDATE_SERVER");
-    return UpdateServerUrl(value ? value : "");
+    if (!Blank(given))
+        return given;
+    if (const char *value = std::getenv("KARVENZOP_UPDATE_SERVER"); value && !Blank(value))
+        return value;
+    const std::string stored = UserSetting("UpdateServer");
+    return Blank(stored) ? "localhost" : stored;
+}
+
+std::string UpdateServerBase(const std::string &given)
+{
+    return UpdateServerUrl(UpdateServerSetting(given));
 }
 
 // A version text is a line or two; the tool's program file is a few MB; the

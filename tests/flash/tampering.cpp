@@ -59,7 +59,7 @@ std::string SignedUpdates::KeyId() const
 {
     std::smatch id;
     const std::string pub = ReadFile(dir_ + "/trusted.pub");
-    return std::regex_search(pub, id, std::regex("public key ([0-9A-F]{16})")) ? id[1].str() : std::string();
+    return std::regex_search(pub, id, std::regex("public key ([0-9A-F]+)")) ? id[1].str() : std::string();
 }
 
 std::vector<TamperCase> SignedUpdates::Cases()
@@ -90,7 +90,7 @@ std::vector<TamperCase> SignedUpdates::Cases()
     std::remove((e + "/karvenc469.acy").c_str());
     const std::string otherPub = ReadFile(dir_ + "/other.pub");
     std::smatch id;
-    std::regex_search(otherPub, id, std::regex("public key ([0-9A-F]{16})"));
+    std::regex_search(otherPub, id, std::regex("public key ([0-9A-F]+)"));
     cases.push_back({"(e) another key", {"--replace", e},
                      "karvenc469.acy is signed with an unknown key (" + id[1].str() + ")"});
 
