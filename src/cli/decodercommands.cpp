@@ -2,6 +2,7 @@
 
 #include "decodersession.h"
 #include "eventwait.h"
+#include "framecodec.h"
 #include "exitcodes.h"
 #include "httpclient.h"
 #include "karvenzop_config.h"
@@ -104,6 +105,40 @@ int WithDecoder(EventWait &wait, Body body)
     }
 }
 
+// A decoder that does not answer may sit in its bootloader after an
+// interrupted update: that listens at 19200 baud and answers the boot sign
+// with its handshake. A bootloader that still holds valid firmware (a
+// decoder caught in its boot window) is told to start it again.
+bool StuckInBootloader(TSerialPort &port, EventWait &wait)
+{
+    FrameDecoder frames;
+    std::optional<Frame> hello;
+    try {
+        port.ClosePort();
+        port.SetBaudRate(br19200);
+        port.OnRxChar = [&](TCustomSerialPort &p, int count) {
+            std::string bytes;
+            p.ReadString(bytes, count);
+            frames.Feed(bytes);
+            for (Frame frame; frames.Next(frame) != DecodeResult::NeedMore;)
+                if (frame.type == frametype::Hello && !hello)
+                    hello = frame;
+        };
+        port.OpenPort();
+        port.WriteString("norVEX");
+        wait.Until([&] { return hello.has_value(); }, EventWait::Clock::now() + std::chrono::milliseconds(800));
+        // Handshake: version (1), device (2), bootloader version (2), flags (1), status (1; bit 1 valid firmware).
+        const bool valid = hello && hello->payload.size() > 6 && (static_cast<uint8_t>(hello->payload[6]) & 2);
+        if (valid)
+            port.WriteString(EncodeFrame(frametype::Leave, 1, {}));
+        wait.Pause(50);
+        port.ClosePort();
+        return hello && !valid;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
 const char *const DigitNames[decoder::ToneDigits] = {"1", "2", "3", "4", "5", "6", "7", "8", "9", "0", "R"};
 
 } // namespace
@@ -116,6 +151,13 @@ int RunInfo(const std::string &port, bool json, EventWait &wait)
         const Replies &got = link.replies;
         const auto result = wait.Until([&] { return got.serial && got.firmware && got.hardware; },
                                        EventWait::Clock::now() + ReplyWait);
+        if (result == EventWait::Result::TimedOut && !got.serial && !got.firmware && !got.hardware &&
+            StuckInBootloader(link.port, wait)) {
+            PrintError("the decoder on " + port +
+                       " is waiting in its bootloader (a firmware update did not complete): "
+                       "write the firmware again with 'karvenzop-cli flash'");
+            return int(ExitDecoderError);
+        }
         if (result != EventWait::Result::Done) {
             PrintError(result == EventWait::Result::Stopped ? std::string("interrupted")
                                                             : "no complete answer from the decoder on " + port);

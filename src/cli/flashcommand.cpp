@@ -63,8 +63,10 @@ private:
         constexpr int Width = 30;
         const int filled = percent_ < 0 ? 0 : percent_ * Width / 100;
         std::string bar = "[" + std::string(filled, '#') + std::string(Width - filled, '.') + "] ";
-        bar += percent_ < 0 ? std::string("    ") : std::to_string(percent_) + " %";
         std::string text = Printable(status_);
+        // The library's progress lines carry their own percentage: one is enough.
+        const bool own = text.find('%') != std::string::npos;
+        bar += percent_ < 0 || own ? std::string("    ") : std::to_string(percent_) + " %";
         if (text.size() > 60) {
             size_t cut = 60;
             while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)

@@ -116,6 +116,7 @@ const char *const ToolHelp =
     "\n"
     "Exit codes: 0 success, 1 decoder or port error, 2 usage, 3 server error,\n"
     "4 firmware update refused or failed, 5 the MQTT broker refused the login (watch),\n"
+    "6 a local file could not be read or written, 7 the output could not be written,\n"
     "100 (check) a newer version on the server.\n";
 
 int Usage(const std::string &problem)
@@ -134,18 +135,35 @@ bool TakesValue(const std::string &option)
     return withValue.count(option) > 0;
 }
 
-bool ParseNumber(const std::string &text, double &out)
+// The largest --count and --duration: checked before any conversion, so
+// a huge value is refused instead of overflowing a clock or an integer.
+constexpr double MaxCount = 1e15;
+constexpr double MaxDurationSeconds = 10 * 365 * 86400.0;
+
+bool ParseNumber(const std::string &text, double &out, double largest = MaxCount)
 {
     char *end = nullptr;
     out = std::strtod(text.c_str(), &end);
-    return !text.empty() && end && *end == '\0' && out >= 0;
+    return !text.empty() && end && *end == '\0' && out >= 0 && out <= largest;
 }
+
+int RunCommandLine(int argc, char **argv);
 
 } // namespace
 
 int main(int argc, char **argv)
 {
     PrepareConsole();
+    const int code = RunCommandLine(argc, argv);
+    // Output that did not arrive is a failure the caller must see, also when
+    // the command itself went well.
+    return code == ExitOk && OutputFailed() ? int(ExitOutput) : code;
+}
+
+namespace {
+
+int RunCommandLine(int argc, char **argv)
+{
     // Library messages read as the window's: through the same catalogues.
     InitializeTranslation(ResolvedProgramPath());
     TSerialPort::RegisterMessageDomain();
@@ -221,12 +239,12 @@ int main(int argc, char **argv)
     auto countAndDuration = [&](long &count, double &duration) -> std::string {
         if (has("--count")) {
             if (!ParseNumber(options["--count"], number) || number != static_cast<long>(number))
-                return "--count needs a whole number";
+                return "--count needs a whole number up to 10^15";
             count = static_cast<long>(number);
         }
         if (has("--duration")) {
-            if (!ParseNumber(options["--duration"], number))
-                return "--duration needs a number of seconds";
+            if (!ParseNumber(options["--duration"], number, MaxDurationSeconds))
+                return "--duration needs a number of seconds up to ten years";
             duration = number;
         }
         return {};
@@ -318,3 +336,5 @@ int main(int argc, char **argv)
     flash.allowDowngrade = has("--allow-downgrade");
     return RunFlash(flash, wait);
 }
+
+} // namespace

@@ -26,6 +26,9 @@ std::string IsoTime(std::chrono::system_clock::time_point when);
 // reader has gone.
 bool WriteOut(std::string_view bytes);
 bool WriteErr(std::string_view bytes);
+// Whether a write to stdout failed at some point (the program then ends
+// with its output exit code).
+bool OutputFailed();
 
 // "karvenzop-cli: " and the message, with the final "." the window's error
 // box adds; on stderr.

@@ -46,6 +46,15 @@ FirmwareUpdater::Outcome FirmwareUpdater::Flash(std::string_view image)
         finish();
         throw;
     }
+    if (outcome == Outcome::ProgramFailed) {
+        // A device lost mid-write cannot be opened again either; that the
+        // write failed, and why, is what the user must hear.
+        try {
+            finish();
+        } catch (const Exception &) {
+        }
+        return outcome;
+    }
     finish();
     return outcome;
 }

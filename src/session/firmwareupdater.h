@@ -16,7 +16,7 @@ public:
     enum class Outcome {
         Flashed,         // "Firmware OK"
         NoBootloader,    // Connect said no: nothing written, the port stays closed
-        ProgramFailed,   // reported through the host; the port is open again
+        ProgramFailed,   // reported through the host; the port is open again if the device is still there
     };
 
     FirmwareUpdater(TSerialPort &port, TBootloaderHost &host) : port_(port), host_(host) {}

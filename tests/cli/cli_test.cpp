@@ -72,6 +72,15 @@ TEST(CliDecoder, CommandsPrintWhatTheWindowShows)
     info = RunCli({"info", "--port", port, "--json"});
     EXPECT_EQ(info.out, "{\"serial_number\":\"S-7788\",\"firmware_version\":\"4.69\",\"hardware_revision\":\"C469-2\"}\n");
 
+    // Output that cannot be written ends with 7; a closed stdout is not
+    // reused by the port, so nothing meant for stdout reaches the decoder.
+    for (const char *redirect : {">/dev/full", ">&-"}) {
+        CliProcess shell({"/bin/sh", "-c", std::string("exec \"$0\" \"$@\" ") + redirect, CliPath(), "info", "--port",
+                          port});
+        EXPECT_EQ(shell.Wait(10000), 7) << redirect << shell.err;
+    }
+    EXPECT_EQ(sim.Log().find("53 65 72 69 61 6c"), std::string::npos) << sim.Log();   // "Serial"
+
     // The port from the environment, as the window lists it.
     ::setenv("KARVENZOP_PORTS", port.c_str(), 1);
     const CliResult tones = RunCli({"tones"});
@@ -107,10 +116,44 @@ TEST(CliDecoder, CommandsPrintWhatTheWindowShows)
     EXPECT_EQ(RunCli({"info", "--port", ""}).exitCode, 2);
 
     EXPECT_EQ(RunCli({"info", "--port", port, "--count", "3"}).exitCode, 2);
+    // Out of range is refused before it meets a clock or an integer.
+    EXPECT_EQ(RunCli({"monitor", "--port", port, "--duration", "1e10"}, {}, 5000).exitCode, 2);
+    EXPECT_EQ(RunCli({"monitor", "--port", port, "--count", "1e300"}, {}, 5000).exitCode, 2);
     EXPECT_EQ(RunCli({"launch"}).exitCode, 2);
+
     const CliResult help = RunCli({"monitor", "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.out.rfind("usage: karvenzop-cli monitor", 0), 0u) << help.out;
+}
+
+// An update cut short: the library's reason and exit 4, also when the
+// device is lost on the way; the decoder, left in its bootloader, is
+// recognised by info, and SIGHUP does not cut a running update.
+TEST(CliFlash, InterruptedUpdateEndsWithTheLibrarysReasonAndInfoFindsTheBootloader)
+{
+    TTempDir work;
+    const std::string imagePath = work.Path() + "/image.acy";
+    WriteFile(imagePath, MakeFirmwareContainer(PatternBytes(6000), "4.70"));
+    {
+        SimProcess sim({"--fault", "drop-after=2"});
+        const CliResult cut = RunCli({"flash", "--port", sim.Port(), "--image", imagePath, "--yes"}, {}, 60000);
+        EXPECT_EQ(cut.exitCode, 4) << cut.err;
+        const CliResult info = RunCli({"info", "--port", sim.Port()});
+        EXPECT_EQ(info.exitCode, 1);
+        EXPECT_NE(info.err.find("in its bootloader"), std::string::npos) << info.err;
+    }
+    SimProcess sim({}, true);
+    CliProcess flash({CliPath(), "flash", "--port", sim.Port(), "--image", imagePath, "--yes"});
+    std::string line;
+    while (flash.ReadLine(line, 20000) && line.find("Writing firmware") == std::string::npos) {
+    }
+    ASSERT_NE(line.find("Writing firmware"), std::string::npos) << flash.out << flash.err;
+    flash.Signal(SIGHUP);
+    flash.Signal(SIGQUIT);
+    sim.Stop();   // the adapter is pulled
+    EXPECT_EQ(flash.Wait(30000), 4) << flash.err;
+    EXPECT_EQ(flash.err.find("Unable to open com port"), std::string::npos) << flash.err;
+    EXPECT_NE(flash.err.find("karvenzop-cli: "), std::string::npos) << flash.err;
 }
 
 TEST(CliCheck, ShowsTheServersVersionsExitsWith100WhenNewerOrNamesTheServerItTried)
@@ -236,7 +279,7 @@ TEST(CliMonitor, WaitsForTheDeviceToReturn)
 
 // Signed downloads on the local server, the simulator, and a fresh working
 // folder for the run, left again at the end.
-class CliFlash : public ::testing::Test {
+class CliSignedFlash : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -254,7 +297,7 @@ protected:
     char previous[4096] = {};
 };
 
-TEST_F(CliFlash, AsksAfterTheDownloadNamingImageDecoderAndSigner)
+TEST_F(CliSignedFlash, AsksAfterTheDownloadNamingImageDecoderAndSigner)
 {
 
     const CliResult refused =
@@ -281,7 +324,7 @@ TEST_F(CliFlash, AsksAfterTheDownloadNamingImageDecoderAndSigner)
     EXPECT_EQ(AskDecoder(sim.Port(), "GF"), "0\x1e" "C\x1e" "GF\x1e" "4.70\n");
 }
 
-TEST_F(CliFlash, RefusesTamperedDownloadsAndLeavesTheDecoderAlone)
+TEST_F(CliSignedFlash, RefusesTamperedDownloadsAndLeavesTheDecoderAlone)
 {
 
     for (const TamperCase &tamper : updates.Cases()) {
