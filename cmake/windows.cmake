@@ -111,6 +111,9 @@ function(kz_windows_package)
   endif()
   install(FILES ${CMAKE_BINARY_DIR}/bin/locale/de/LC_MESSAGES/default.mo
           DESTINATION locale/de/LC_MESSAGES COMPONENT kz_windows)
+  if(KZ_SHIPPED_KEYS)
+    install(FILES ${KZ_SHIPPED_KEYS} DESTINATION keys COMPONENT kz_windows)
+  endif()
   # On Windows itself windeployqt adds the toolkit (see the README).
   if(NOT KZ_QT_MINGW_DIR)
     set(CPACK_GENERATOR ZIP)

@@ -53,6 +53,9 @@ if [ ! -f "$mosquitto_dir/lib/libmosquitto.dll.a" ]; then
   stamp "libmosquitto for mingw-w64 built"
 fi
 
+bash scripts/windows/build-libsodium.sh
+stamp "libsodium ready"
+
 cmake --preset windows -DKZ_QT_MINGW_DIR="$qt_dir" -DKZ_MOSQUITTO_MINGW_DIR="$mosquitto_dir" > /dev/null
 cmake --build build-win -j"$(nproc)"
 stamp "cross-build done"
