@@ -29,6 +29,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 
 #include <ctime>
 
@@ -65,8 +66,24 @@ void TForm1::CreateConnection()
     session::DecoderConnection::Handlers handlers;
     handlers.afterOpen = [this] { SerialPort1AfterOpen(); };
     handlers.afterClose = [this] { SerialPort1AfterClose(); };
-    // The port stays open (its lamp lit) until the user disconnects; say why nothing comes.
-    handlers.deviceLost = [this] { AddLogLine("Verbindung zum Gerät unterbrochen."); };
+    // A pulled adapter: the lamps go dark, the connection stays the user's,
+    // and the same device is tried again twice a second until it is back or
+    // the user disconnects.
+    auto *retry = new QTimer(this);
+    retry->setInterval(500);
+    connect(retry, &QTimer::timeout, this, [this, retry] {
+        Guarded([&] {
+            if (!connection_->WaitingForDevice() || connection_->RetryLostDevice())
+                retry->stop();
+        });
+    });
+    handlers.deviceLost = [this, retry] {
+        AddLogLine("Verbindung zum Gerät unterbrochen.");
+        retry->start();
+    };
+    handlers.deviceReturned = [this] {
+        AddLogLine("Verbindung zu " + SerialPort1().Port() + " wiederhergestellt (9600 Baud).");
+    };
     handlers.line = [this](const decoder::DecoderLine &line) { ShowDecoderLine(line); };
     connection_ = std::make_unique<session::DecoderConnection>(StoredPortName, std::move(handlers),
                                                                [this](int ms) { PauseWithEvents(ms); });
