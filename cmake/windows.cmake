@@ -13,6 +13,8 @@ if(EXISTS ${KZ_GOOGLETEST_SOURCE}/CMakeLists.txt)
       add_library(GTest::${lib} ALIAS ${lib})
     endif()
   endforeach()
+else()
+  message(STATUS "No GoogleTest sources at '${KZ_GOOGLETEST_SOURCE}': the tests use an installed GoogleTest")
 endif()
 
 set(KZ_BENCH OFF CACHE BOOL "" FORCE)

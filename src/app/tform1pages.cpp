@@ -336,7 +336,7 @@ void TForm1::BuildPageService(QWidget *page)
     for (int i = 0; i < 3; ++i) {
         const std::string label = "Punkt " + std::to_string(i + 1) + ":";
         MakeLabel(touch, nullptr, label.c_str(), 28, 28 + 20 * i);
-        const std::string name = "StaticText" + std::to_string(9 + i);
+        const std::string name = "TStaticText" + std::to_string(9 + i);
         MakeStatic(touch, name.c_str(), "not read", 80, 28 + 20 * i, 81, 17);
     }
     MakeButton(touch, "BitBtn23", "...starten", 8, 92, 185, 25);
