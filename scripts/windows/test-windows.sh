@@ -27,7 +27,36 @@ if [ ! -f "$qt_dir/lib/cmake/Qt6/Qt6Config.cmake" ]; then
 fi
 [ -f "$qt_dir/lib/cmake/Qt6/Qt6Config.cmake" ] || echo "[windows lane] no Qt for mingw-w64: the window is skipped, the core lane runs"
 
-cmake --preset windows -DKZ_QT_MINGW_DIR="$qt_dir" > /dev/null
+# libmosquitto for mingw-w64 (karvenzop-cli publishes through it), built
+# once from Debian's source into .cache/: the client library alone, without
+# threads or TLS (mqtts:// is not offered on Windows).
+mosquitto_dir=$root/.cache/mosquitto-mingw
+if [ ! -f "$mosquitto_dir/lib/libmosquitto.dll.a" ]; then
+  if ! grep -rqsE '^(Types: deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+    sed -n 's/^Types: deb$/Types: deb-src/p; /^URIs:\|^Suites:\|^Components:\|^Signed-By:\|^$/p' \
+      /etc/apt/sources.list.d/debian.sources | $SUDO tee /etc/apt/sources.list.d/karvenzop-deb-src.sources > /dev/null
+    $SUDO apt-get update -q > /dev/null
+  fi
+  src=$root/.cache/mosquitto-src
+  rm -rf "$src" && mkdir -p "$src"
+  (cd "$src" && apt-get source --download-only mosquitto > apt-source.log 2>&1 &&
+     dpkg-source --no-check -x mosquitto_*.dsc tree > /dev/null)
+  cmake -S "$src/tree" -B "$src/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$mosquitto_dir" \
+    -DWITH_THREADING=OFF -DWITH_TLS=OFF -DWITH_BROKER=OFF -DWITH_APPS=OFF -DWITH_CLIENTS=OFF \
+    -DWITH_PLUGINS=OFF -DWITH_CJSON=OFF -DDOCUMENTATION=OFF -DWITH_STATIC_LIBRARIES=OFF -DWITH_LIB_CPP=OFF > /dev/null
+  cmake --build "$src/build" -j"$(nproc)" > /dev/null
+  cmake --install "$src/build" > /dev/null
+  # Its install rule leaves out the import library.
+  cp "$src/build/lib/libmosquitto.dll.a" "$mosquitto_dir/lib/"
+  stamp "libmosquitto for mingw-w64 built"
+fi
+
+bash scripts/windows/build-libsodium.sh
+stamp "libsodium ready"
+
+cmake --preset windows -DKZ_QT_MINGW_DIR="$qt_dir" -DKZ_MOSQUITTO_MINGW_DIR="$mosquitto_dir" > /dev/null
 cmake --build build-win -j"$(nproc)"
 stamp "cross-build done"
 
@@ -103,6 +132,17 @@ python3 -m http.server --bind 127.0.0.1 --directory "$work/www" "$http_port" > "
 pids+=($!)
 for _ in $(seq 50); do python3 -c "import socket; socket.create_connection(('127.0.0.1', $http_port))" 2>/dev/null && break; sleep 0.1; done
 
+# The Linux broker the Windows program publishes to, and a subscriber that
+# writes what arrives ("topic payload" lines) where the test reads it.
+mqtt_port=$(free_port)
+printf 'listener %s 127.0.0.1\nallow_anonymous true\n%s' "$mqtt_port" "$([ "$(id -u)" -eq 0 ] && echo 'user root')" \
+  > "$work/mosquitto.conf"
+mosquitto -c "$work/mosquitto.conf" > "$work/mosquitto.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do python3 -c "import socket; socket.create_connection(('127.0.0.1', $mqtt_port))" 2>/dev/null && break; sleep 0.1; done
+mosquitto_sub -h 127.0.0.1 -p "$mqtt_port" -q 1 -v -t 'kz/#' > "$work/mqtt.txt" 2> "$work/mqtt.err" &
+pids+=($!)
+
 status=0
 # The simulator first: a wine program that has ended can still hold its COM
 # port for a moment and read what arrives there, so a test that opened COM7
@@ -112,41 +152,90 @@ status=0
 (cd build-win && env KZ_WIN_PORT=COM5 KZ_WIN_PEER=COM6 KZ_WIN_VANISH_PORT=COM8 \
    KZ_WIN_VANISH_TRIGGER="$(winpath "$work/vanish")" "${sim_env[@]}" \
    KZ_WIN_HTTP_PORT="$http_port" KZ_WIN_CLOSED_PORT="$closed_port" \
+   KZ_WIN_MQTT_PORT="$mqtt_port" KZ_WIN_MQTT_RECEIVED="$(winpath "$work/mqtt.txt")" \
    ctest --output-on-failure --timeout 120 -E win_simulator_tests) || status=1
 # Kept for looking into those tries: what the simulator heard and said.
 [ -f "$work/sim.log" ] && cp "$work/sim.log" build-win/decoder_sim.log
 stamp "tests done"
 
 if [ -x build-win/bin/KarvenZop.exe ] && [ -f build-win/bin/Qt6Core.dll ]; then
-  # The ZIP, unpacked into an empty folder, must start: a missing library
-  # ends a program at once under wine, with a loader error.
+  # The ZIP, unpacked into an empty folder, must hold one folder
+  # KarvenZop-<version> and start from there: a missing library ends a
+  # program at once under wine, with a loader error.
+  project_version=$(sed -n 's/^project(KarvenZop VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
   (cd build-win && cpack -G ZIP > "$work/cpack.log") || { cat "$work/cpack.log"; status=1; }
-  zip=$(ls build-win/KarvenZop-*-win64.zip)
+  zip=build-win/KarvenZop-$project_version-win64.zip
   mkdir "$work/unpacked"
   (cd "$work/unpacked" && python3 -m zipfile -e "$root/$zip" .)
-  (cd "$work/unpacked" && WINEDEBUG=err+module wine KarvenZop.exe -platform offscreen > "$work/zip-run.log" 2>&1) &
-  app=$!
-  sleep 8
-  if kill -0 "$app" 2>/dev/null && ! grep -q "err:module" "$work/zip-run.log"; then
-    echo "[windows lane] $zip: KarvenZop.exe starts from an empty folder"
+  unpacked=$work/unpacked/KarvenZop-$project_version
+  if [ "$(ls -A "$work/unpacked")" = "KarvenZop-$project_version" ] && [ -f "$unpacked/translations/qtbase_de.qm" ]; then
+    echo "[windows lane] $zip unpacks into one folder KarvenZop-$project_version"
   else
-    echo "[windows lane] $zip: KarvenZop.exe did not keep running:"; cat "$work/zip-run.log"; status=1
+    echo "[windows lane] $zip does not unpack into one folder KarvenZop-$project_version:"; ls -A "$work/unpacked"; status=1
   fi
-  kill "$app" 2>/dev/null || true
-  wait "$app" 2>/dev/null || true
-  version=$(cd "$work/unpacked" && wine KarvenZop.exe --version 2>/dev/null | tr -d '\r' | head -n1)
-  if [ "$version" = "KarvenZop $(sed -n 's/^project(KarvenZop VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" ]; then
+  # Started as a program keeps running; ends it and waits.
+  keeps_running() {  # folder, log, what, arguments...
+    local folder=$1 log=$2 what=$3; shift 3
+    # exec: the process ended below is the program's own, so nothing of it
+    # holds its files afterwards.
+    (cd "$folder" && WINEDEBUG=err+module exec wine "$@" -platform offscreen > "$log" 2>&1) &
+    local app=$!
+    sleep 8
+    if kill -0 "$app" 2>/dev/null && ! grep -q "err:module" "$log"; then
+      echo "[windows lane] $what starts"
+    else
+      echo "[windows lane] $what did not keep running:"; cat "$log"; status=1
+    fi
+    kill "$app" 2>/dev/null || true
+    wait "$app" 2>/dev/null || true
+  }
+  keeps_running "$unpacked" "$work/zip-run.log" "KarvenZop.exe from the unpacked ZIP" KarvenZop.exe
+  version=$(cd "$unpacked" && wine KarvenZop.exe --version 2>/dev/null | tr -d '\r' | head -n1)
+  if [ "$version" = "KarvenZop $project_version" ]; then
     echo "[windows lane] KarvenZop.exe --version: $version"
   else
     echo "[windows lane] KarvenZop.exe --version printed '$version'"; status=1
   fi
-  cli_version=$(cd "$work/unpacked" && wine karvenzop-cli.exe --version 2>/dev/null | head -n1)
+  cli_version=$(cd "$unpacked" && wine karvenzop-cli.exe --version 2>/dev/null | head -n1)
   if [ "$cli_version" = "karvenzop-cli ${version#KarvenZop }" ]; then
     echo "[windows lane] karvenzop-cli.exe --version: $cli_version"
   else
     echo "[windows lane] karvenzop-cli.exe --version printed '$cli_version'"; status=1
   fi
   stamp "zip checked"
+
+  # The installer: silent install, the shortcut, the installed program
+  # started as the shortcut starts it, silent uninstall.
+  installer=build-win/KarvenZop-$project_version-win64.exe
+  (cd build-win && cpack -G NSIS > "$work/nsis.log" 2>&1) || { cat "$work/nsis.log"; status=1; }
+  installed=$WINEPREFIX/drive_c/Program\ Files/KarvenZop
+  shortcut=$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/KarvenZop/KarvenZop.lnk
+  appdata=$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/KarvenZop
+  if [ -f "$installer" ] && wine "$(winpath "$root/$installer")" /S > "$work/install.log" 2>&1 &&
+     [ -f "$installed/KarvenZop.exe" ] && [ -f "$installed/translations/qtbase_de.qm" ] &&
+     [ -f "$installed/Deinstallieren.exe" ] && [ -f "$shortcut" ] &&
+     python3 -c 'import sys; sys.exit(0 if "--menu-start".encode("utf-16-le") in open(sys.argv[1], "rb").read() else 1)' "$shortcut"; then
+    echo "[windows lane] $installer installs silently, with the Start-menu shortcut and the uninstaller"
+    rm -rf "$appdata"
+    keeps_running "$installed" "$work/installed-run.log" "the installed KarvenZop.exe --menu-start" KarvenZop.exe --menu-start
+    if [ -d "$appdata" ]; then
+      echo "[windows lane] the installed program works in %APPDATA%\\KarvenZop"
+    else
+      echo "[windows lane] the installed program did not make %APPDATA%\\KarvenZop"; status=1
+    fi
+    # The uninstaller copies itself away and returns at once: wait for it.
+    wine "$(winpath "$installed/Deinstallieren.exe")" /S > "$work/uninstall.log" 2>&1 || true
+    for _ in $(seq 100); do [ ! -e "$installed/KarvenZop.exe" ] && [ ! -e "$shortcut" ] && break; sleep 0.2; done
+    if [ ! -e "$installed" ] && [ ! -e "$shortcut" ]; then
+      echo "[windows lane] the uninstaller removes the program and the shortcut"
+    else
+      echo "[windows lane] left after uninstalling:"; ls -R "$installed" "$shortcut" 2>&1 | head || true; status=1
+    fi
+  else
+    echo "[windows lane] $installer did not install:"; tail -n 20 "$work/nsis.log" "$work/install.log" 2>/dev/null
+    status=1
+  fi
+  stamp "installer checked"
 
   # Screenshots of the six pages on the native platform under Xvfb.
   if [ -x build-win/bin/win_screenshots.exe ] && command -v xvfb-run > /dev/null; then
