@@ -12,6 +12,7 @@
 #include "portcombobox.h"
 #include "serversetting.h"
 #include "signalled.h"
+#include "text8bit.h"
 #include "tonepresets.h"
 #include "valuelisteditor.h"
 #include "watchnotifier.h"
@@ -121,6 +122,14 @@ void TForm1::AttachComponents()
     OnClick("BitBtn20", &TForm1::BitBtn20Click);
     OnClick("BitBtn19", &TForm1::BitBtn19Click);
     OnClick("BitBtn18", &TForm1::BitBtn18Click);
+    // Telegram designations for the log's "Namen anzeigen" and its table
+    // export: the substitution list as it stands in the window.
+    listBox1_->SetDesignationLookup([this](const std::string &identifier) {
+        const TSubstitutionList &list = valueListEditor1_->Strings();
+        const size_t entry = list.Find(identifier);
+        return entry < list.Count() ? QString::fromStdString(DecodeText(list.Value(entry), list.Encoding()))
+                                    : QString();
+    });
     // The update server named from the window: the context menus of the
     // status line and the update buttons.
     AttachUpdateServerSetting(this, {Static("StaticText1"), Btn("BitBtn17"), Btn("BitBtn20"), Btn("BitBtn19")});
@@ -271,7 +280,9 @@ void TForm1::ComboBox3Change(int index)
 
 void TForm1::ShowDecoderLine(const decoder::DecoderLine &line)
 {
-    if (line.logText)
+    if (line.logText && line.kind == decoder::LineKind::Telegram)
+        listBox1_->AppendTelegram(*line.logText, line.telegram);
+    else if (line.logText)
         listBox1_->Append(*line.logText);
     const QString value = AnsiToQString(line.value);
     switch (line.kind) {
