@@ -2,6 +2,7 @@
 // discarding stream, with and without work handlers, and into memory) and
 // with curl, and prints the client's throughput relative to curl.
 #include "childprocess.h"
+#include "benchsupport.h"
 #include "httpclient.h"
 #include "scriptedserver.h"
 
@@ -15,27 +16,13 @@
 #include <memory>
 #include <string>
 
+using benchsupport::BestSeconds;
+using benchsupport::RecordBest;
+using benchsupport::TDiscardStream;
+
 namespace {
 
 constexpr int64_t kFileSize = 200LL * 1024 * 1024;
-
-// Counts the bytes and keeps none, like curl's -o /dev/null.
-class TDiscardStream : public TStream {
-public:
-    int64_t Size() const override { return position_; }
-    void SetSize(int64_t) override {}
-    int64_t Read(void *, int64_t) override { return 0; }
-    int64_t Write(const void *, int64_t count) override
-    {
-        position_ += count;
-        return count;
-    }
-    int64_t Seek(int64_t offset, TSeekOrigin) override { return position_ = offset; }
-    int64_t Position() const override { return position_; }
-
-private:
-    int64_t position_ = 0;
-};
 
 struct Server {
     TTempDir dir;
@@ -77,15 +64,6 @@ Server &TheServer()
     return server;
 }
 
-std::map<std::string, double> bestSeconds;
-
-void Record(const std::string &name, double seconds)
-{
-    auto it = bestSeconds.find(name);
-    if (it == bestSeconds.end() || seconds < it->second)
-        bestSeconds[name] = seconds;
-}
-
 template <class Body>
 void RunTimed(benchmark::State &state, const std::string &name, Body body)
 {
@@ -98,7 +76,7 @@ void RunTimed(benchmark::State &state, const std::string &name, Body body)
         body();
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         state.SetIterationTime(seconds);
-        Record(name, seconds);
+        RecordBest(name, seconds);
     }
     state.SetBytesProcessed(state.iterations() * kFileSize);
 }
@@ -163,7 +141,7 @@ void BM_Curl(benchmark::State &state)
             return;
         }
         state.SetIterationTime(seconds);
-        Record("curl", seconds);
+        RecordBest("curl", seconds);
     }
     state.SetBytesProcessed(state.iterations() * kFileSize);
 }
@@ -177,15 +155,12 @@ BENCHMARK(BM_ClientMemoryStream)->UseManualTime()->Unit(benchmark::kMillisecond)
 
 int main(int argc, char **argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    if (!benchsupport::RunBenchmarks(argc, argv))
         return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    const auto curl = bestSeconds.find("curl");
-    if (curl != bestSeconds.end()) {
+    const auto curl = BestSeconds().find("curl");
+    if (curl != BestSeconds().end()) {
         const double mb = static_cast<double>(kFileSize) / (1024.0 * 1024.0);
-        for (const auto &[name, seconds] : bestSeconds)
+        for (const auto &[name, seconds] : BestSeconds())
             std::printf("%-16s best %8.1f MiB/s  %.2fx curl\n", name.c_str(), mb / seconds, curl->second / seconds);
     }
     return 0;

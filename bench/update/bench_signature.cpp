@@ -4,6 +4,7 @@
 // signature check alone.
 #include "childprocess.h"
 #include "firmwarecontainer.h"
+#include "benchsupport.h"
 #include "httpclient.h"
 #include "minisign.h"
 #include "nginxserver.h"
@@ -16,6 +17,9 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+
+using benchsupport::BestSeconds;
+using benchsupport::RecordBest;
 
 namespace {
 
@@ -45,8 +49,6 @@ Server &TheServer()
     return server;
 }
 
-std::map<std::string, double> bestSeconds;
-
 void Offer(benchmark::State &state, const TNginx &server, const char *name, bool expectSigned)
 {
     if (!server.Started()) {
@@ -63,8 +65,7 @@ void Offer(benchmark::State &state, const TNginx &server, const char *name, bool
         if (offer.download.isSigned != expectSigned)
             std::abort();
         state.SetIterationTime(seconds);
-        auto &best = bestSeconds[name];
-        best = best == 0 ? seconds : std::min(best, seconds);
+        RecordBest(name, seconds);
     }
 }
 
@@ -90,14 +91,11 @@ BENCHMARK(BM_VerifyOnly)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    if (!benchsupport::RunBenchmarks(argc, argv))
         return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    if (bestSeconds.count("signed") && bestSeconds.count("unsigned"))
+    if (BestSeconds().count("signed") && BestSeconds().count("unsigned"))
         std::printf("download to question, best: unsigned %.1f ms, signed %.1f ms: the check adds %.1f %%\n",
-                    bestSeconds["unsigned"] * 1000, bestSeconds["signed"] * 1000,
-                    (bestSeconds["signed"] / bestSeconds["unsigned"] - 1) * 100);
+                    BestSeconds()["unsigned"] * 1000, BestSeconds()["signed"] * 1000,
+                    (BestSeconds()["signed"] / BestSeconds()["unsigned"] - 1) * 100);
     return 0;
 }

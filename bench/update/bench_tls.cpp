@@ -2,6 +2,7 @@
 // made here) with the client and with curl in the same run, and prints the
 // client's throughput relative to curl's.
 #include "childprocess.h"
+#include "benchsupport.h"
 #include "httpclient.h"
 #include "nginxserver.h"
 
@@ -15,26 +16,13 @@
 #include <map>
 #include <string>
 
+using benchsupport::BestSeconds;
+using benchsupport::RecordBest;
+using benchsupport::TDiscardStream;
+
 namespace {
 
 constexpr int64_t kFileSize = 32LL * 1024 * 1024;
-
-class TDiscardStream : public TStream {
-public:
-    int64_t Size() const override { return position_; }
-    void SetSize(int64_t) override {}
-    int64_t Read(void *, int64_t) override { return 0; }
-    int64_t Write(const void *, int64_t count) override
-    {
-        position_ += count;
-        return count;
-    }
-    int64_t Seek(int64_t offset, TSeekOrigin) override { return position_ = offset; }
-    int64_t Position() const override { return position_; }
-
-private:
-    int64_t position_ = 0;
-};
 
 struct Server {
     TTempDir dir;
@@ -60,8 +48,6 @@ Server &TheServer()
     return server;
 }
 
-std::map<std::string, double> bestSeconds;
-
 void BM_ClientTls(benchmark::State &state)
 {
     if (!TheServer().Ready()) {
@@ -84,8 +70,7 @@ void BM_ClientTls(benchmark::State &state)
         if (sink.Size() != kFileSize)
             std::abort();
         state.SetIterationTime(seconds);
-        auto &best = bestSeconds["client"];
-        best = best == 0 ? seconds : std::min(best, seconds);
+        RecordBest("client", seconds);
     }
     state.SetBytesProcessed(state.iterations() * kFileSize);
 }
@@ -108,8 +93,7 @@ void BM_CurlTls(benchmark::State &state)
             return;
         }
         state.SetIterationTime(seconds);
-        auto &best = bestSeconds["curl"];
-        best = best == 0 ? seconds : std::min(best, seconds);
+        RecordBest("curl", seconds);
     }
     state.SetBytesProcessed(state.iterations() * kFileSize);
 }
@@ -121,15 +105,12 @@ BENCHMARK(BM_ClientTls)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterati
 
 int main(int argc, char **argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    if (!benchsupport::RunBenchmarks(argc, argv))
         return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    if (bestSeconds.count("curl") && bestSeconds.count("client")) {
+    if (BestSeconds().count("curl") && BestSeconds().count("client")) {
         const double mb = static_cast<double>(kFileSize) / (1024.0 * 1024.0);
-        for (const auto &[name, seconds] : bestSeconds)
-            std::printf("%-8s best %8.1f MiB/s  %.2fx curl\n", name.c_str(), mb / seconds, bestSeconds["curl"] / seconds);
+        for (const auto &[name, seconds] : BestSeconds())
+            std::printf("%-8s best %8.1f MiB/s  %.2fx curl\n", name.c_str(), mb / seconds, BestSeconds()["curl"] / seconds);
     }
     return 0;
 }
