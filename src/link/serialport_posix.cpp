@@ -19,6 +19,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+// Stand-in for the first COM port.
+const char *const DefaultPortName = "/dev/ttyS0";
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
