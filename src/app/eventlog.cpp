@@ -154,7 +154,7 @@ void TEventLog::Append(std::string_view line)
         if (detached_)
             verticalScrollBar()->setValue(std::max(verticalScrollBar()->value() - dropped, 0));
         lines_.Append("Protokoll: die ältesten " + std::to_string(dropped) + " Zeilen verworfen (es behält die neuesten " +
-                      std::to_string(TEventLogLines::KeptLines) + " Zeilen)");
+                      std::to_string(EventLogLines::KeptLines) + " Zeilen)");
     }
     ScheduleSync();
 }

@@ -37,7 +37,7 @@ public:
     explicit TEventLog(QWidget *parent = nullptr);
     ~TEventLog() override;
 
-    const TEventLogLines &Lines() const { return lines_; }
+    const EventLogLines &Lines() const { return lines_; }
     int Count() const { return lines_.Count(); }
     // The line decoded, whole.
     QString Text(int index) const;
@@ -135,7 +135,7 @@ private:
     bool Find(int step);
     QString JoinedText(const std::vector<int> &rows) const;
 
-    TEventLogLines lines_;
+    EventLogLines lines_;
     TEventLogTelegrams telegrams_;
     bool namesShown_ = false;
     DesignationLookup designationOf_;

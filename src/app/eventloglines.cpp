@@ -5,13 +5,13 @@
 #include <cstring>
 #include <limits>
 
-int TEventLogLines::Append(std::string_view line)
+int EventLogLines::Append(std::string_view line)
 {
     using namespace std::chrono;
     return Append(line, duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
 }
 
-int TEventLogLines::Append(std::string_view line, int64_t msecsSinceEpoch)
+int EventLogLines::Append(std::string_view line, int64_t msecsSinceEpoch)
 {
     const size_t length = line.size();
     const bool timeFits = !blocks_.empty() && msecsSinceEpoch >= blocks_.back().baseMsecs &&
@@ -31,7 +31,7 @@ int TEventLogLines::Append(std::string_view line, int64_t msecsSinceEpoch)
     return DropOldBlocks();
 }
 
-int TEventLogLines::DropOldBlocks()
+int EventLogLines::DropOldBlocks()
 {
     int dropped = 0;
     while (blocks_.size() > 1) {
@@ -46,7 +46,7 @@ int TEventLogLines::DropOldBlocks()
     return dropped;
 }
 
-void TEventLogLines::Clear()
+void EventLogLines::Clear()
 {
     refs_.clear();
     refs_.shrink_to_fit();
@@ -56,19 +56,19 @@ void TEventLogLines::Clear()
     used_ = 0;
 }
 
-std::string_view TEventLogLines::Line(int index) const
+std::string_view EventLogLines::Line(int index) const
 {
     const Ref &ref = refs_.at(static_cast<size_t>(index));
     return {BlockOf(ref).bytes.get() + ref.offset, ref.length};
 }
 
-int64_t TEventLogLines::Time(int index) const
+int64_t EventLogLines::Time(int index) const
 {
     const Ref &ref = refs_.at(static_cast<size_t>(index));
     return BlockOf(ref).baseMsecs + ref.msecs;
 }
 
-size_t TEventLogLines::BytesReserved() const
+size_t EventLogLines::BytesReserved() const
 {
     size_t bytes = refs_.size() * sizeof(Ref) + blocks_.size() * sizeof(Block);
     for (const Block &block : blocks_)

@@ -13,7 +13,7 @@
 // per line. A tool left watching a busy site for weeks keeps the newest
 // KeptLines lines at least: the oldest block goes, with all its lines, once
 // the lines after it number that many.
-class TEventLogLines {
+class EventLogLines {
 public:
     static constexpr int KeptLines = 1'000'000;
 

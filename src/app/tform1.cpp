@@ -20,31 +20,19 @@
 #include "windowplatform.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QComboBox>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QTabWidget>
 #include <QThread>
 #include <QTimer>
 
 #include <ctime>
-
-void ApplyWindowFont()
-{
-    QFont font(QStringLiteral("Liberation Sans"));
-    font.setPixelSize(11);
-    QApplication::setFont(font);
-    // The classic style draws group captions on the frame line, as designed.
-    QApplication::setStyle(QStringLiteral("Windows"));
-}
 
 TForm1::TForm1(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -238,34 +226,6 @@ void TForm1::resizeEvent(QResizeEvent *event)
     // below it, as designed).
     if (listBox1_)
         listBox1_->setGeometry(0, 401, width(), std::max(0, height() - 401 - 2));
-}
-
-void TForm1::PlaceOnScreen()
-{
-    // The designed position can lie off a small or highly scaled screen.
-    const QScreen *where = screen();
-    if (!where)
-        return;
-    const QRect area = where->availableGeometry();
-    const QSize outer(width(), height() + FrameExtra);
-    const int x = std::max(area.left(), std::min(pos().x(), area.right() + 1 - outer.width()));
-    const int y = std::max(area.top(), std::min(pos().y(), area.bottom() + 1 - outer.height()));
-    move(x, y);
-}
-
-QString TForm1::AskPassword(const QString &title, const QString &prompt, bool *ok)
-{
-    QInputDialog dialog(this);
-    dialog.setWindowTitle(title);
-    dialog.setLabelText(prompt);
-    dialog.setTextEchoMode(QLineEdit::Password);
-    // Wide enough for the whole title, which the window manager would cut.
-    const int titleWidth = dialog.fontMetrics().horizontalAdvance(title) + 160;
-    dialog.resize(std::max(dialog.sizeHint().width(), titleWidth), dialog.sizeHint().height());
-    const bool accepted = dialog.exec() == QDialog::Accepted;
-    if (ok)
-        *ok = accepted;
-    return accepted ? dialog.textValue() : QString();
 }
 
 void TForm1::BitBtn5Click()
@@ -515,51 +475,6 @@ void TForm1::BitBtn18Click()
         Static("StaticText4")->setText(QStringLiteral("not read"));
         Static("StaticText7")->setText(QStringLiteral("not read"));
     }
-}
-
-bool TForm1::AskBeforeWriting(const QString &name, const QString &title, const QString &text, const QString &yes)
-{
-    QMessageBox box(QMessageBox::Question, title, QString(), QMessageBox::NoButton, this);
-    box.setObjectName(name + QStringLiteral("Box"));
-    box.setTextFormat(Qt::PlainText);
-    box.setText(BoundForDisplay(text));
-    QPushButton *accept = box.addButton(yes, QMessageBox::AcceptRole);
-    accept->setObjectName(name + QStringLiteral("Yes"));
-    QPushButton *cancel = box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
-    cancel->setObjectName(name + QStringLiteral("No"));
-    box.setDefaultButton(cancel);
-    box.setEscapeButton(cancel);
-    box.exec();
-    return box.clickedButton() == accept;
-}
-
-bool TForm1::ConfirmFirmwareUpdate(const session::FirmwareOffer &offer)
-{
-    const QString target = AnsiToQString(offer.image.target);
-    const QString version = AnsiToQString(offer.image.version);
-    const QString decoder = offer.decoderVersion.empty() ? QStringLiteral("nicht gelesen") : AnsiToQString(offer.decoderVersion);
-    QString text = QStringLiteral("Firmware in den Dekoder schreiben?\n\n"
-                                  "Firmware-Datei: %1, Version %2\n"
-                                  "Dekoder: Version %3\n")
-                       .arg(target, version, decoder);
-    text += offer.download.isSigned
-        ? QStringLiteral("Signiert mit Schlüssel %1\n").arg(QString::fromStdString(offer.download.keyId))
-        : QStringLiteral("\nACHTUNG: Die Firmware-Datei ist nicht signiert, ihre Herkunft ist nicht geprüft.\n");
-    if (offer.downgrade)
-        text += QStringLiteral("\nACHTUNG: Version %1 ist älter als die des Dekoders (%2): ein Downgrade.\n")
-                    .arg(version, decoder);
-    text += QStringLiteral("\nWährend des Updates den Dekoder nicht trennen.");
-    bool write = AskBeforeWriting(QStringLiteral("FirmwareConfirm"), QStringLiteral("Dekoder Firmware-Update"), text,
-                                  QStringLiteral("Update durchführen"));
-    if (write && offer.downgrade)
-        write = AskBeforeWriting(QStringLiteral("FirmwareDowngrade"), QStringLiteral("Dekoder Firmware-Update"),
-                                 QStringLiteral("Wirklich von Version %1 auf die ältere Version %2 zurückgehen?")
-                                     .arg(decoder, version),
-                                 QStringLiteral("Downgrade durchführen"));
-    if (write)
-        return true;
-    AddLogLine("Firmware-Update abgebrochen, Dekoder und Dateien unverändert.");
-    return false;
 }
 
 void TForm1::StateChanged() { bootloaderHost_.ReportState(); }

@@ -367,7 +367,7 @@ TEST(ErrorBox, CaptionAndFinalFullStop)
 
 TEST(EventLogLines, KeepsLinesCompactAndClears)
 {
-    TEventLogLines lines;
+    EventLogLines lines;
     for (int i = 0; i < 5000; ++i)
         lines.Append(std::string(40, static_cast<char>('a' + i % 26)));
     lines.Append(std::string(3 * 1024 * 1024, 'z'));   // larger than a block
@@ -386,13 +386,13 @@ TEST(EventLogLines, KeepsLinesCompactAndClears)
 TEST(EventLogView, KeepsTheNewestMillionLinesAndSaysWhenOlderOnesGo)
 {
     TEventLog log;
-    const int total = TEventLogLines::KeptLines + 200000;   // a block holds some 90000 of these lines
+    const int total = EventLogLines::KeptLines + 200000;   // a block holds some 90000 of these lines
     for (int i = 0; i < 10; ++i)
         log.Append("line " + std::to_string(i));
     log.SetItemIndex(5);
     for (int i = 10; i < total; ++i)
         log.Append("line " + std::to_string(i));
-    ASSERT_GE(log.Count(), TEventLogLines::KeptLines);
+    ASSERT_GE(log.Count(), EventLogLines::KeptLines);
     EXPECT_LT(log.Count(), total);
     const std::string first = log.Text(0).toStdString();
     const int firstKept = std::stoi(first.substr(5));
