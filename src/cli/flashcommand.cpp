@@ -227,6 +227,13 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
         outcome = session::FirmwareUpdater(port, host).Flash(image);
     } catch (const ESerialPort &e) {
         display.Finish();
+        // A failed run reopens the decoder's port; when that fails as well
+        // (the adapter was pulled), the run's own failure is the news.
+        if (!host.failure.empty()) {
+            PrintError(host.failure);
+            PrintError(e.what());
+            return ExitFlashFailed;
+        }
         PrintError(e.what());
         return ExitDecoderError;
     } catch (const std::exception &e) {
