@@ -22,6 +22,11 @@ version=$(dpkg-query -W -f='${Version}' karvenzop)
 [ "$(KarvenZop --version | head -n1)" = "KarvenZop $version" ] || fail "--version does not say $version"
 KarvenZop --help >/dev/null || fail "--help"
 karvenzop-cli --help >/dev/null || fail "karvenzop-cli --help"
+# The station service: its own user in the serial ports' group, a unit
+# systemd accepts (checked, not started: CI's container has no systemd as init).
+id -nG karvenzop 2>/dev/null | grep -qw dialout || fail "no user karvenzop in the group dialout"
+verify=$(systemd-analyze verify --man=no karvenzop-monitor@site1.service 2>&1) || fail "systemd-analyze verify: $verify"
+[ -z "$verify" ] || fail "systemd-analyze verify has remarks: $verify"
 
 # Started as the menu entry starts it, on the offscreen platform: the window
 # comes up, maps the installed bootloader library, works in the data folder

@@ -10,13 +10,15 @@ set_name=${1:-test}
 RUN_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev qt6-translations-l10n
-  gettext python3
+  gettext python3 libmosquitto-dev nlohmann-json3-dev
+  libssl-dev libsodium-dev openssl
   xvfb xauth fonts-liberation fonts-freefont-ttf
 )
 TEST_PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   socat strace nginx-light curl x11-utils imagemagick
+  mosquitto mosquitto-clients openssl systemd minisign
   qemu-system-x86 busybox-static
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
 )

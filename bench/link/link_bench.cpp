@@ -1,6 +1,6 @@
 // Latency from the decoder's CR to the interpreted line on the UI thread,
 // and the CPU an idle open port costs.
-#include "decoderprotocol.h"
+#include "decoderreader.h"
 #include "mainthreadsync.h"
 #include "serialport.h"
 
@@ -23,7 +23,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct TimingSink : decoder::DecoderLineSink {
+struct TimingSink {
     Clock::time_point interpreted;
     int lines = 0;
     void Hit()
@@ -31,12 +31,6 @@ struct TimingSink : decoder::DecoderLineSink {
         ++lines;
         interpreted = Clock::now();
     }
-    void AddLogLine(const std::string &) override { Hit(); }
-    void SelectLastLogLine() override {}
-    void ShowSerialNumber(const std::string &) override {}
-    void ShowFirmwareVersion(const std::string &) override {}
-    void ShowHardwareRevision(const std::string &) override {}
-    void ShowToneTable(const decoder::ToneTable &) override {}
 };
 
 struct Pty {
@@ -68,7 +62,7 @@ void BM_LineLatency(benchmark::State &state)
 {
     Pty pty;
     TimingSink sink;
-    decoder::DecoderProtocol protocol(sink);
+    decoder::DecoderReader protocol([&sink](const decoder::DecoderLine &) { sink.Hit(); });
     TSerialPort port;
     port.SetPort(pty.slave);
     port.SetBaudRate(br9600);

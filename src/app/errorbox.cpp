@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QWidget>
 
 QString ApplicationTitle(const QString &executablePath)
@@ -37,36 +38,51 @@ QString ErrorBoxText(std::exception_ptr error)
     }
 }
 
-QString ErrorBoxDetails(std::exception_ptr error)
+namespace {
+// One of the system's extra texts of an exception; empty for others.
+QString ExtraText(std::exception_ptr error, const std::string &(Exception::*text)() const noexcept)
 {
     try {
         std::rethrow_exception(error);
     } catch (const Exception &e) {
-        return AnsiToQString(e.Details());
+        return AnsiToQString((e.*text)());
     } catch (...) {
         return {};
     }
+}
+} // namespace
+
+QString ErrorBoxDetails(std::exception_ptr error)
+{
+    return ExtraText(error, &Exception::Details);
+}
+
+QString ErrorBoxInformative(std::exception_ptr error)
+{
+    return ExtraText(error, &Exception::Informative);
 }
 
 namespace {
 // Messages carry outside text (a server's status line, a file's bytes): shown
 // as it is, never as markup, and bounded in length.
 void ShowBox(QMessageBox::Icon icon, const char *name, const QString &text, QWidget *parent,
-             const QString &details = {})
+             const QString &details = {}, const QString &informative = {})
 {
     QMessageBox box(icon, ApplicationTitle(QCoreApplication::applicationFilePath()), QString(), QMessageBox::Ok, parent);
     box.setObjectName(QString::fromLatin1(name));
     box.setTextFormat(Qt::PlainText);
     box.setText(BoundForDisplay(text));
+    if (!informative.isEmpty())
+        box.setInformativeText(BoundForDisplay(informative));
     if (!details.isEmpty())
         box.setDetailedText(BoundForDisplay(details));
     box.exec();
 }
 } // namespace
 
-void ShowErrorBox(const QString &text, QWidget *parent, const QString &details)
+void ShowErrorBox(const QString &text, QWidget *parent, const QString &details, const QString &informative)
 {
-    ShowBox(QMessageBox::Critical, "ErrorBox", text, parent, details);
+    ShowBox(QMessageBox::Critical, "ErrorBox", text, parent, details, informative);
 }
 
 void ShowMessage(const QString &text, QWidget *parent)
@@ -74,9 +90,25 @@ void ShowMessage(const QString &text, QWidget *parent)
     ShowBox(QMessageBox::NoIcon, "MessageBox", text, parent);
 }
 
+bool AskBeforeProceeding(const QString &text, const QString &proceed, QWidget *parent)
+{
+    QMessageBox box(QMessageBox::Warning, ApplicationTitle(QCoreApplication::applicationFilePath()), QString(),
+                    QMessageBox::NoButton, parent);
+    box.setObjectName(QStringLiteral("QuestionBox"));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(BoundForDisplay(text));
+    QPushButton *yes = box.addButton(proceed, QMessageBox::AcceptRole);
+    QPushButton *no = box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
 void InstallDefaultErrorHandler(QWidget *parentProvider())
 {
     SetDefaultExceptionHandler([parentProvider](std::exception_ptr error) {
-        ShowErrorBox(ErrorBoxText(error), parentProvider ? parentProvider() : nullptr, ErrorBoxDetails(error));
+        ShowErrorBox(ErrorBoxText(error), parentProvider ? parentProvider() : nullptr, ErrorBoxDetails(error),
+                     ErrorBoxInformative(error));
     });
 }

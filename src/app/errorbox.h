@@ -19,15 +19,22 @@ QString AnsiToQString(const std::string &text);
 // "." the application adds.
 QString ErrorBoxText(std::exception_ptr error);
 
-// What the box's details show for an exception (the system's words, a
-// remedy); empty for most.
+// What the box shows below the message for an exception (the system's
+// words, a remedy, where a file's line is); empty for most.
 QString ErrorBoxDetails(std::exception_ptr error);
+// The line under the message naming what was tried (a server's address).
+QString ErrorBoxInformative(std::exception_ptr error);
 
 // Installs the application's default error handler: a modal box with the
-// error icon, OK, the application title and the message (and the details,
-// behind the box's details button).
+// error icon, OK, the application title and the message (and the details
+// as the box's informative text).
 void InstallDefaultErrorHandler(QWidget *parentProvider());
-void ShowErrorBox(const QString &text, QWidget *parent, const QString &details = {});
+void ShowErrorBox(const QString &text, QWidget *parent, const QString &details = {},
+                  const QString &informative = {});
 
 // A plain message with an OK button, captioned with the application title.
 void ShowMessage(const QString &text, QWidget *parent);
+
+// A question whose safe answer "Abbrechen" is the default (Enter and Escape
+// both decline); true only when the user pressed `proceed`.
+bool AskBeforeProceeding(const QString &text, const QString &proceed, QWidget *parent);

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "eventloglines.h"
+#include "eventlogselection.h"
+
 #include <QAbstractScrollArea>
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,41 +14,6 @@
 class QAction;
 class QLabel;
 class QLineEdit;
-
-// The event log's lines, stored compactly: the tool may monitor a decoder for
-// days, so a line costs its bytes plus a 16-byte reference (its arrival time
-// included), and texts live in large shared blocks instead of one allocation
-// per line.
-class TEventLogLines {
-public:
-    // Stamps the line with the wall clock.
-    void Append(std::string_view line);
-    void Append(std::string_view line, int64_t msecsSinceEpoch);
-    void Clear();
-    int Count() const { return static_cast<int>(refs_.size()); }
-    std::string_view Line(int index) const;
-    // Arrival time, milliseconds since the epoch (UTC).
-    int64_t Time(int index) const;
-    size_t BytesReserved() const;
-
-private:
-    struct Ref {
-        uint32_t block;
-        uint32_t offset;
-        uint32_t length;
-        uint32_t msecs;   // after the block's base time: a block spans at most 49 days
-    };
-    struct Block {
-        std::unique_ptr<char[]> bytes;
-        size_t size;
-        int64_t baseMsecs;
-    };
-    static constexpr size_t BlockSize = 1 << 20;
-
-    std::vector<Block> blocks_;
-    size_t used_ = 0;   // bytes used in the last block
-    std::vector<Ref> refs_;
-};
 
 // Control bytes (the decoder's field separator, line feeds) as visible
 // symbols from the Control Pictures block instead of empty boxes.
@@ -82,11 +49,11 @@ public:
 
     // Selected line, -1 for none; selecting scrolls the line into view and
     // makes it the only selected line.
-    int ItemIndex() const { return itemIndex_; }
+    int ItemIndex() const { return selection_.Current(); }
     void SetItemIndex(int index);
     int TopIndex() const;
-    bool IsSelected(int index) const;
-    std::vector<int> SelectedRows() const;
+    bool IsSelected(int index) const { return selection_.IsSelected(index); }
+    std::vector<int> SelectedRows() const { return selection_.Rows(Count()); }
 
     // The window's "select the last line" step after a new line: skipped
     // while the user looks at older lines or following is off.
@@ -128,7 +95,9 @@ private:
     void AnnounceRows() const;
     int VisibleRows() const;
     int RowAt(int y) const;
+    QString FormatTime(int64_t msecs) const;
     QString TimePrefix(int index) const;
+    static void InstallAccessibility();
 
     void CreateActions();
     void CreateFindBar();
@@ -137,26 +106,22 @@ private:
     void UserSelect(int row, Qt::KeyboardModifiers modifiers);
     void UserScrolled();
     void SelectRange(int from, int to);
-    void ToggleRow(int row);
     void SelectionChanged();
     bool LineMatches(int index, const QString &needle) const;
     bool Find(int step);
     QString JoinedText(const std::vector<int> &rows) const;
 
     TEventLogLines lines_;
-    int itemIndex_ = -1;
-    int anchor_ = -1;
-    // The designed single selection is the current line alone; only a
-    // selection of several lines (Shift, Ctrl) is kept as ranges.
-    bool multiple_ = false;
-    std::map<int, int> ranges_;   // selected rows: first -> last, disjoint
+    EventLogSelection selection_;
     bool timesShown_ = false;
     bool following_ = true;
     bool detached_ = false;   // the user looks at older lines
     mutable bool syncPending_ = false;
     mutable bool revealSelection_ = false;
     mutable int announcedRows_ = 0;
-    mutable int widest_ = 0;   // widest line painted so far, for the horizontal scroll range
+    mutable int widest_ = 0;
+    mutable int64_t cachedSecond_ = INT64_MIN;
+    mutable QString cachedSecondText_;   // widest line painted so far, for the horizontal scroll range
 
     QWidget *findBar_ = nullptr;
     QLineEdit *findEdit_ = nullptr;

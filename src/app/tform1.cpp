@@ -9,10 +9,8 @@
 #include "firmwarecontainer.h"
 #include "firmwareupdater.h"
 #include "karvenzop_config.h"
-#include "mainthreadsync.h"
 #include "portcombobox.h"
 #include "signalled.h"
-#include "statictext.h"
 #include "tonepresets.h"
 #include "valuelisteditor.h"
 #include "watchnotifier.h"
@@ -22,110 +20,16 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QScreen>
-#include <QTabWidget>
 #include <QThread>
-#include <QToolButton>
 
 #include <ctime>
-
-namespace {
-
-// Bounds are left, top, width, height inside the parent, as designed.
-QGroupBox *MakeGroup(QWidget *parent, const char *name, const char *caption, int x, int y, int w, int h)
-{
-    auto *box = new QGroupBox(QString::fromUtf8(caption), parent);
-    box->setObjectName(QString::fromLatin1(name));
-    box->setGeometry(x, y, w, h);
-    return box;
-}
-
-QPushButton *MakeButton(QWidget *parent, const char *name, const char *caption, int x, int y, int w, int h,
-                        bool enabled = true)
-{
-    auto *button = new QPushButton(QString::fromUtf8(caption), parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(x, y, w, h);
-    button->setEnabled(enabled);
-    button->setAutoDefault(false);
-    return button;
-}
-
-// Column buttons: 161 x 25 at left 8 of their group box.
-QPushButton *ColumnButton(QWidget *parent, const char *name, const char *caption, int top, bool enabled = true)
-{
-    return MakeButton(parent, name, caption, 8, top, 161, 25, enabled);
-}
-
-QLabel *MakeLabel(QWidget *parent, const char *name, const char *text, int x, int y, bool enabled = true)
-{
-    auto *label = new QLabel(QString::fromUtf8(text), parent);
-    if (name)
-        label->setObjectName(QString::fromLatin1(name));
-    label->move(x, y);
-    label->adjustSize();
-    label->setEnabled(enabled);
-    return label;
-}
-
-QLabel *MakeStatic(QWidget *parent, const char *name, const char *text, int x, int y, int w, int h,
-                   Qt::Alignment align = Qt::AlignHCenter | Qt::AlignVCenter)
-{
-    // Static texts show outside text (versions, the status line): plain and bounded.
-    auto *label = new TStaticText(QString::fromUtf8(text), parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setGeometry(x, y, w, h);
-    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    label->setAlignment(align);
-    return label;
-}
-
-QLineEdit *MakeEdit(QWidget *parent, const char *name, const char *text, int x, int y, int w, int h, int maxLength = 0)
-{
-    auto *edit = new QLineEdit(QString::fromUtf8(text), parent);
-    edit->setObjectName(QString::fromLatin1(name));
-    edit->setGeometry(x, y, w, h);
-    if (maxLength > 0)
-        edit->setMaxLength(maxLength);
-    return edit;
-}
-
-QCheckBox *MakeCheck(QWidget *parent, const char *name, const char *caption, int x, int y, int w, int h)
-{
-    auto *box = new QCheckBox(QString::fromUtf8(caption), parent);
-    box->setObjectName(QString::fromLatin1(name));
-    box->setGeometry(x, y, w, h);
-    return box;
-}
-
-QComboBox *MakeCombo(QWidget *parent, const char *name, std::initializer_list<const char *> items, int x, int y, int w, int h)
-{
-    auto *combo = new QComboBox(parent);
-    combo->setObjectName(QString::fromLatin1(name));
-    for (const char *item : items)
-        combo->addItem(QString::fromUtf8(item));
-    combo->setCurrentIndex(0);
-    combo->setGeometry(x, y, w, h);
-    return combo;
-}
-
-// The large left box, the small right box and the button column of a page.
-constexpr int LeftX = 4, LeftY = 4, LeftW = 341, LeftH = 365;
-constexpr int RightX = 348, TopRightY = 4, RightW = 181, TopRightH = 77, ColumnY = 84, ColumnH = 285;
-
-// Edit names of the tone rows in digit order 1-9, 0, R.
-constexpr const char *ToneEdits[decoder::ToneDigits] = {"Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit10",
-                                                        "Edit9", "Edit8", "Edit13", "Edit12", "Edit11"};
-
-} // namespace
 
 void ApplyWindowFont()
 {
@@ -149,64 +53,24 @@ TForm1::TForm1(QWidget *parent)
     move(516, 124);
     PlaceOnScreen();
 
-    CreateSerialPort();
-    pageControl1_ = new QTabWidget(this);
-    pageControl1_->setObjectName(QStringLiteral("PageControl1"));
-    pageControl1_->setGeometry(0, 0, 544, 401);
-    struct PageDef {
-        const char *name;
-        const char *caption;
-        void (TForm1::*build)(QWidget *);
-    };
-    const PageDef pages[] = {
-        {"TabSheet1", "Allgemein", &TForm1::BuildPageGeneral},
-        {"TabSheet2", "FMS: Filter", &TForm1::BuildPageFilter},
-        {"TabSheet3", "FMS: Substitution", &TForm1::BuildPageSubstitution},
-        {"TabSheet5", "Selektivruf", &TForm1::BuildPageSelectiveCall},
-        {"TabSheet4", "Firmware-Update", &TForm1::BuildPageFirmware},
-        {"TabSheet6", "Service", &TForm1::BuildPageService},
-    };
-    for (const PageDef &def : pages) {
-        auto *page = new QWidget;
-        page->setObjectName(QString::fromLatin1(def.name));
-        pageControl1_->addTab(page, QString::fromUtf8(def.caption));
-        (this->*def.build)(page);
-    }
-    pageControl1_->setCurrentIndex(0);
-
-    listBox1_ = new TEventLog(this);
-    listBox1_->setObjectName(QStringLiteral("ListBox1"));
-    listBox1_->setGeometry(0, 401, 544, 73);
-
+    CreateConnection();
+    BuildPages();
     AttachComponents();
     FormCreate();
 }
 
-void TForm1::CreateSerialPort()
+void TForm1::CreateConnection()
 {
-    // Stored settings of SerialPort1; the toggle replaces name and rate before every open.
-    serialPort1_ = std::make_unique<TSerialPort>();
-    TSerialPort &port = *serialPort1_;
-    port.BeginLoading();
-    port.SetBaudRate(br19200);
-    port.SetPort(StoredPortName);
-    session::ConfigureDecoderPort(port);
-    port.OnAfterOpen = [this](TCustomSerialPort &) { SerialPort1AfterOpen(); };
-    port.OnAfterClose = [this](TCustomSerialPort &) { SerialPort1AfterClose(); };
-    // Runs inside the port's event delivery: a failure there ends delivery
-    // (the port's own rule), so it is not guarded here.
-    port.OnRxChar = [this](TCustomSerialPort &, int count) { SerialPort1RxChar(count); };
+    session::DecoderConnection::Handlers handlers;
+    handlers.afterOpen = [this] { SerialPort1AfterOpen(); };
+    handlers.afterClose = [this] { SerialPort1AfterClose(); };
     // The port stays open (its lamp lit) until the user disconnects; say why nothing comes.
-    port.OnDeviceLost = [this](TCustomSerialPort &) { AddLogLine("Verbindung zum Gerät unterbrochen."); };
-    port.EndLoading();
-    decoder::DecoderLineSink &sink = *this;
-    session_ = std::make_unique<session::DecoderSession>(port, sink, [this](int ms) { PauseWithEvents(ms); });
-
-    // The port's event thread hands batches over through this object.
-    MainThreadSync &sync = MainThreadSync::Instance();
-    sync.SetMainThread(std::this_thread::get_id());
-    syncNotifier_ = NotifyWhenReady(sync.WakeFd(), this,
-                                    [] { Guarded([] { MainThreadSync::Instance().CheckSynchronize(); }); });
+    handlers.deviceLost = [this] { AddLogLine("Verbindung zum Gerät unterbrochen."); };
+    handlers.line = [this](const decoder::DecoderLine &line) { ShowDecoderLine(line); };
+    connection_ = std::make_unique<session::DecoderConnection>(StoredPortName, std::move(handlers),
+                                                               [this](int ms) { PauseWithEvents(ms); });
+    syncNotifier_ = NotifyWhenReady(connection_->WakeFd(), this,
+                                    [this] { Guarded([this] { connection_->DeliverHandOvers(); }); });
 
     httpClient1_.OnWorkBegin = [this](THttpClient *, TWorkMode, int32_t max) { HttpClient1WorkBegin(max); };
     httpClient1_.OnWork = [this](THttpClient *, TWorkMode, int32_t count) { HttpClient1Work(count); };
@@ -217,9 +81,9 @@ void TForm1::AttachComponents()
 {
     // After every component exists, as the window definition loads them:
     // the box selects the port's stored name if it is listed.
-    portComboBox1_->SetSerialPort(serialPort1_.get());
-    signalLed1_->SetSerialPort(serialPort1_.get());
-    signalLed3_->SetSerialPort(serialPort1_.get());
+    portComboBox1_->SetSerialPort(&SerialPort1());
+    signalLed1_->SetSerialPort(&SerialPort1());
+    signalLed3_->SetSerialPort(&SerialPort1());
 
     OnClick("BitBtn1", &TForm1::BitBtn1Click);
     OnClick("BitBtn6", &TForm1::BitBtn1Click);
@@ -239,6 +103,9 @@ void TForm1::AttachComponents()
     OnClick("BitBtn20", &TForm1::BitBtn20Click);
     OnClick("BitBtn19", &TForm1::BitBtn19Click);
     OnClick("BitBtn18", &TForm1::BitBtn18Click);
+    connect(checkBox34_, &QCheckBox::clicked, this, [this] { Guarded([this] { CheckBox34Click(); }); });
+    // activated() fires only for the user's choice, never for a selection made from code.
+    connect(comboBox3_, &QComboBox::activated, this, [this](int index) { Guarded([&] { ComboBox3Change(index); }); });
 }
 
 TForm1::~TForm1()
@@ -248,203 +115,7 @@ TForm1::~TForm1()
     portComboBox1_->SetSerialPort(nullptr);
     signalLed1_->SetSerialPort(nullptr);
     signalLed3_->SetSerialPort(nullptr);
-    SetLoader(nullptr);
-}
-
-void TForm1::BuildPageGeneral(QWidget *page)
-{
-    auto *box = MakeGroup(page, "GroupBox1", "", LeftX, LeftY, LeftW, LeftH);
-    MakeLabel(box, "Label5", "Hardware Revision:", 36, 32);
-    MakeStatic(box, "StaticText6", "not read", 136, 32, 125, 17);
-    MakeLabel(box, "Label6", "Firmware Version:", 48, 52);
-    MakeStatic(box, "StaticText7", "not read", 136, 52, 125, 17);
-    MakeLabel(box, "Label7", "Seriennummer:", 60, 72);
-    MakeStatic(box, "StaticText8", "not read", 136, 72, 125, 17);
-    MakeLabel(box, "Label8", "Überschrift:", 76, 104);
-    MakeEdit(box, "Edit2", "", 136, 100, 125, 21, 15);
-    MakeLabel(box, "Label9", "Startmodus:", 72, 132, false);
-    auto *radio1 = new QRadioButton(QStringLiteral("Normal"), box);
-    radio1->setObjectName(QStringLiteral("RadioButton1"));
-    radio1->setGeometry(140, 128, 113, 17);
-    radio1->setChecked(true);
-    auto *radio2 = new QRadioButton(QString::fromUtf8("Übersicht"), box);
-    radio2->setObjectName(QStringLiteral("RadioButton2"));
-    radio2->setGeometry(140, 148, 113, 17);
-    auto *radio3 = new QRadioButton(QStringLiteral("Uhrzeit/Datum"), box);
-    radio3->setObjectName(QStringLiteral("RadioButton3"));
-    radio3->setGeometry(140, 168, 113, 17);
-    for (QRadioButton *radio : {radio1, radio2, radio3})
-        radio->setEnabled(false);
-    MakeLabel(box, "Label10", "Kanal 1:", 92, 196, false);
-    MakeCombo(box, "ComboBox1", {"FMS (TR-BOS)", "-deaktiviert-"}, 136, 192, 125, 21)->setEnabled(false);
-    MakeLabel(box, "Label11", "Kanal 2:", 92, 220, false);
-    MakeCombo(box, "ComboBox2", {"Selektivruf", "POCSAG (1.1)", "-deaktiviert-"}, 136, 216, 125, 21)->setEnabled(false);
-    checkBox34_ = MakeCheck(box, "CheckBox34", "Unteres Statusfenster anzeigen", 8, 340, 213, 17);
-    checkBox34_->setChecked(true);
-    connect(checkBox34_, &QCheckBox::clicked, this, [this] { Guarded([this] { CheckBox34Click(); }); });
-
-    auto *connection = MakeGroup(page, "GroupBox2", " Verbindung ", RightX, TopRightY, RightW, TopRightH);
-    portComboBox1_ = new TPortComboBox(connection);
-    portComboBox1_->setObjectName(QStringLiteral("PortComboBox1"));
-    portComboBox1_->setGeometry(12, 20, 153, 21);
-    // Filling the list may fail (error 23): then the window is not created.
-    portComboBox1_->SetPortProperty(cpPort);
-    portComboBox1_->SetText(StoredPortBoxText);
-    portComboBox1_->SetItemIndex(0);
-    auto lamp = [connection](const char *name, TLedKind kind, TLedSignal signal, int x) {
-        auto *led = new TSignalLed(connection);
-        led->setObjectName(QString::fromLatin1(name));
-        led->setGeometry(x, 44, 25, 25);
-        led->SetKind(kind);
-        led->SetLedSignal(signal);
-        return led;
-    };
-    signalLed1_ = lamp("SignalLed1", lkBlueLight, lsConn, 12);
-    signalLed3_ = lamp("SignalLed3", lkGreenLight, lsRx, 116);
-    signalLed2_ = lamp("SignalLed2", lkRedLight, lsTx, 136);
-
-    auto *column = MakeGroup(page, "GroupBox3", "", RightX, ColumnY, RightW, ColumnH);
-    ColumnButton(column, "BitBtn1", "Verbindung herstellen", 16);
-    ColumnButton(column, "BitBtn4", "Uhrzeit und Datum übertragen", 52, false);
-    ColumnButton(column, "BitBtn21", "Alle Werte aus Dekoder lesen", 92, false);
-    ColumnButton(column, "BitBtn22", "Alle Werte in Dekoder senden", 120, false);
-    ColumnButton(column, "BitBtn24", "RESET senden.", 148, false);
-    ColumnButton(column, "BitBtn5", "Service-Funktionen aktivieren", 180);
-    ColumnButton(column, "BitBtn2", "Konfiguration laden", 220);
-    ColumnButton(column, "BitBtn3", "Konfiguration speichern", 248);
-}
-
-void TForm1::BuildPageFilter(QWidget *page)
-{
-    auto *box = MakeGroup(page, "GroupBox7", " Filtereinstellungen ", LeftX, LeftY, LeftW, LeftH);
-    // Check box names by status value 0-F; the designer numbered them out of order.
-    static const int toVehicle[16] = {1, 2, 4, 3, 8, 7, 6, 5, 16, 15, 14, 13, 12, 11, 10, 9};
-    static const int fromVehicle[16] = {17, 18, 20, 19, 24, 23, 22, 21, 32, 31, 30, 29, 28, 27, 26, 25};
-    auto fill = [](QGroupBox *group, const int (&numbers)[16]) {
-        for (int k = 0; k < 16; ++k) {
-            const std::string name = "CheckBox" + std::to_string(numbers[k]);
-            const std::string caption = std::string("Status ") + "0123456789ABCDEF"[k];
-            MakeCheck(group, name.c_str(), caption.c_str(), 8, 20 + 16 * k, 65, 17);
-        }
-    };
-    fill(MakeGroup(box, "GroupBox9", " LS > FZG ", 12, 24, 81, 285), toVehicle);
-    fill(MakeGroup(box, "GroupBox10", " LS < FZG ", 100, 24, 81, 285), fromVehicle);
-    auto *general = MakeGroup(box, "GroupBox11", " Allgemein ", 188, 24, 125, 57);
-    MakeCheck(general, "CheckBox33", "nur bekannte Fzg", 12, 24, 109, 17);
-
-    MakeGroup(page, "GroupBox15", "", RightX, TopRightY, RightW, TopRightH);
-    auto *column = MakeGroup(page, "GroupBox12", "", RightX, ColumnY, RightW, ColumnH);
-    ColumnButton(column, "BitBtn6", "Filtereinstellungen lesen", 52, false);
-    ColumnButton(column, "BitBtn9", "Filtereinstellungen übertragen", 80, false);
-    ColumnButton(column, "BitBtn7", "Konfiguration laden", 220);
-    ColumnButton(column, "BitBtn8", "Konfiguration speichern", 248);
-}
-
-void TForm1::BuildPageSubstitution(QWidget *page)
-{
-    auto *box = MakeGroup(page, "GroupBox8", " Substitutionen ", LeftX, LeftY, LeftW, LeftH);
-    valueListEditor1_ = new TValueListEditor(box);
-    valueListEditor1_->setObjectName(QStringLiteral("ValueListEditor1"));
-    valueListEditor1_->setGeometry(12, 20, 306, 300);
-    MakeButton(box, "BitBtn14", "Neu...", 12, 324, 101, 25);
-    MakeButton(box, "BitBtn16", "Löschen", 220, 324, 101, 25);
-
-    MakeGroup(page, "GroupBox14", "", RightX, TopRightY, RightW, TopRightH);
-    auto *column = MakeGroup(page, "GroupBox13", "", RightX, ColumnY, RightW, ColumnH);
-    ColumnButton(column, "BitBtn10", "Substitutionen lesen", 52, false);
-    ColumnButton(column, "BitBtn13", "Substitutionen übertragen", 80, false);
-    ColumnButton(column, "BitBtn11", "Konfiguration laden", 220);
-    ColumnButton(column, "BitBtn12", "Konfiguration speichern", 248);
-}
-
-void TForm1::BuildPageSelectiveCall(QWidget *page)
-{
-    auto *box = MakeGroup(page, "GroupBox20", "", LeftX, LeftY, LeftW, LeftH);
-    MakeLabel(box, "Label15", "Tonruftabelle:", 12, 24);
-    comboBox3_ = MakeCombo(box, "ComboBox3", {"ZVEI-1", "ZVEI-2", "EEA", "CCIR", "eigene"}, 88, 20, 85, 21);
-    // activated() fires only for the user's choice, never for a selection made from code.
-    connect(comboBox3_, &QComboBox::activated, this, [this](int index) { Guarded([&] { ComboBox3Change(index); }); });
-
-    auto *tones = MakeGroup(box, "GroupBox22", " Aktive Tonruftabelle ", 12, 44, 161, 305);
-    static const char *digits = "1234567890R";
-    const auto preset = TonePreset(0);
-    for (int i = 0; i < decoder::ToneDigits; ++i) {
-        const std::string label = std::string("Ziffer ") + digits[i] + ":";
-        MakeLabel(tones, nullptr, label.c_str(), 28, 32 + 24 * i);
-        MakeEdit(tones, ToneEdits[i], (*preset)[i].c_str(), 68, 28 + 24 * i, 37, 21);
-        MakeLabel(tones, nullptr, "Hz", 112, 32 + 24 * i);
-    }
-
-    auto *alarms = MakeGroup(box, "GroupBox23", " Alarmfolgen ", 176, 44, 157, 105);
-    for (int row = 0; row < 3; ++row) {
-        const std::string label = "Alarmfolge " + std::to_string(row + 1) + ":";
-        MakeLabel(alarms, nullptr, label.c_str(), 8, 24 + 24 * row);
-        const std::string edit = "Edit" + std::to_string(14 + row);
-        MakeEdit(alarms, edit.c_str(), "", 72, 20 + 24 * row, 45, 21, 5);
-        const std::string active = "CheckBox" + std::to_string(35 + row);
-        const std::string relay = "CheckBox" + std::to_string(38 + row);
-        MakeCheck(alarms, active.c_str(), "", 120, 20 + 24 * row, 20, 17);
-        MakeCheck(alarms, relay.c_str(), "", 136, 20 + 24 * row, 15, 17);
-    }
-    MakeLabel(box, nullptr, "Erste Checkbox: Aktiv / Inaktiv", 180, 160);
-    MakeLabel(box, nullptr, "Zweite Checkbox: Relais?", 180, 176);
-
-    MakeGroup(page, "GroupBox19", "", RightX, TopRightY, RightW, TopRightH);
-    auto *column = MakeGroup(page, "GroupBox21", "", RightX, ColumnY, RightW, ColumnH);
-    ColumnButton(column, "BitBtn15", "Aktive Ton-Tabelle lesen", 52, false);
-    ColumnButton(column, "BitBtn25", "Aktive Ton-Tabelle übertragen", 80, false);
-}
-
-void TForm1::BuildPageFirmware(QWidget *page)
-{
-    auto *box = MakeGroup(page, "GroupBox4", " Firmware-Update ", LeftX, LeftY, LeftW, LeftH);
-    auto *versions = MakeGroup(box, "GroupBox17", "", 52, 32, 225, 105);
-    MakeLabel(versions, "Label1", "ZOP Version auf Server:", 8, 12);
-    MakeStatic(versions, "StaticText2", "not read", 136, 12, 81, 17);
-    MakeLabel(versions, "Label4", "ZOP Version lokal:", 8, 32);
-    MakeStatic(versions, "StaticText5", KZ_VERSION, 136, 32, 81, 17);
-    MakeLabel(versions, "Label2", "Dekoder Ver. auf Server:", 8, 60);
-    MakeStatic(versions, "StaticText3", "not read", 136, 60, 81, 17);
-    MakeLabel(versions, "Label3", "Dekoder Version lokal:", 8, 80);
-    MakeStatic(versions, "StaticText4", "not read", 136, 80, 81, 17);
-    MakeButton(box, "BitBtn18", "Dekoder Firmware-Update durchführen", 52, 148, 225, 25);
-    progressBar1_ = new QProgressBar(box);
-    progressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
-    progressBar1_->setGeometry(52, 176, 225, 17);
-    progressBar1_->setRange(0, 100);
-    progressBar1_->setValue(0);
-    progressBar1_->setTextVisible(false);
-    MakeStatic(box, "StaticText1", " Waiting... ", 52, 196, 225, 17, Qt::AlignLeft | Qt::AlignVCenter);
-    MakeButton(box, "BitBtn19", "Neue ZOP herunterladen", 52, 236, 225, 25);
-
-    auto *column = MakeGroup(page, "GroupBox16", "", RightX, ColumnY, RightW, ColumnH);
-    ColumnButton(column, "BitBtn17", "Prüfen: ZOP Update", 12);
-    ColumnButton(column, "BitBtn20", "Prüfen: Dekoder Update", 40);
-}
-
-void TForm1::BuildPageService(QWidget *page)
-{
-    // The page can be brought to the front, but nothing on it takes input.
-    page->setEnabled(false);
-    auto *box = MakeGroup(page, "GroupBox5", "", 4, 4, 525, 365);
-    auto *serial = MakeGroup(box, "GroupBox6", " Seriennummer ", 16, 24, 205, 57);
-    MakeEdit(serial, "Edit1", "not read", 12, 20, 121, 21, 8);
-    for (auto [name, caption, x] : {std::tuple{"SpeedButton1", "L", 140}, std::tuple{"SpeedButton2", "S", 168}}) {
-        auto *speed = new QToolButton(serial);
-        speed->setObjectName(QString::fromLatin1(name));
-        speed->setText(QString::fromLatin1(caption));
-        speed->setAutoRaise(true);
-        speed->setGeometry(x, 20, 23, 22);
-    }
-    auto *touch = MakeGroup(box, "GroupBox18", " Touchscreen Kalibrierung ", 16, 88, 205, 129);
-    touch->setEnabled(false);
-    for (int i = 0; i < 3; ++i) {
-        const std::string label = "Punkt " + std::to_string(i + 1) + ":";
-        MakeLabel(touch, nullptr, label.c_str(), 28, 28 + 20 * i);
-        const std::string name = "StaticText" + std::to_string(9 + i);
-        MakeStatic(touch, name.c_str(), "not read", 80, 28 + 20 * i, 81, 17);
-    }
-    MakeButton(touch, "BitBtn23", "...starten", 8, 92, 185, 25);
+    bootloaderHost_.SetLoader(nullptr);
 }
 
 void TForm1::OnClick(const char *button, void (TForm1::*handler)())
@@ -473,7 +144,7 @@ void TForm1::FormCreate()
 {
     Protocol().ClearBuffer();
     try {
-        SetLoader(BootloaderLibrary::Default().OpenBootloader(this));
+        bootloaderHost_.SetLoader(BootloaderLibrary::Default().OpenBootloader(&bootloaderHost_));
     } catch (const std::exception &e) {
         // The tool stays useful without flashing; the reason is shown once
         // the window is up, and again when flashing is asked for.
@@ -489,8 +160,8 @@ void TForm1::FormDestroy()
     if (destroyed_)
         return;
     destroyed_ = true;
-    if (serialPort1_->Connected())
-        serialPort1_->ClosePort();
+    if (SerialPort1().Connected())
+        SerialPort1().ClosePort();
 }
 
 void TForm1::closeEvent(QCloseEvent *event)
@@ -507,11 +178,6 @@ void TForm1::closeEvent(QCloseEvent *event)
 void TForm1::AddLogLine(const std::string &text)
 {
     listBox1_->Append(text);
-    SelectLastLogLine();
-}
-
-void TForm1::SelectLastLogLine()
-{
     listBox1_->FollowLastLine();
 }
 
@@ -582,37 +248,35 @@ void TForm1::ComboBox3Change(int index)
         Edit(ToneEdits[i])->setText(QString::fromLatin1((*preset)[i].c_str()));
 }
 
-void TForm1::ShowSerialNumber(const std::string &value) { Static("StaticText8")->setText(AnsiToQString(value)); }
-
-void TForm1::ShowFirmwareVersion(const std::string &value)
+void TForm1::ShowDecoderLine(const decoder::DecoderLine &line)
 {
-    Static("StaticText7")->setText(AnsiToQString(value));
-    Static("StaticText4")->setText(AnsiToQString(value));
-}
-
-void TForm1::ShowHardwareRevision(const std::string &value) { Static("StaticText6")->setText(AnsiToQString(value)); }
-
-void TForm1::ShowToneTable(const decoder::ToneTable &fields)
-{
-    for (int i = 0; i < decoder::ToneDigits; ++i)
-        Edit(ToneEdits[i])->setText(AnsiToQString(fields[i]));
+    if (line.logText)
+        listBox1_->Append(*line.logText);
+    const QString value = AnsiToQString(line.value);
+    switch (line.kind) {
+    case decoder::LineKind::SerialNumber:
+        Static("StaticText8")->setText(value);
+        break;
+    case decoder::LineKind::FirmwareVersion:
+        Static("StaticText7")->setText(value);
+        Static("StaticText4")->setText(value);
+        break;
+    case decoder::LineKind::HardwareRevision:
+        Static("StaticText6")->setText(value);
+        break;
+    case decoder::LineKind::ToneTable:
+        for (int i = 0; i < decoder::ToneDigits; ++i)
+            Edit(ToneEdits[i])->setText(AnsiToQString(line.tones[i]));
+        break;
+    default:
+        break;
+    }
+    listBox1_->FollowLastLine();
 }
 
 // ---- Connection toggle and decoder commands
 
-void TForm1::BitBtn1Click()
-{
-    TSerialPort &port = *serialPort1_;
-    // A new name on an open port reopens it there first, as the component does.
-    const std::string name = portComboBox1_->Text();
-    port.SetPort(name);
-    if (port.Connected()) {
-        port.ClosePort();
-        port.SetBaudRate(br9600);
-    } else {
-        session_->Open(name);
-    }
-}
+void TForm1::BitBtn1Click() { connection_->Toggle(portComboBox1_->Text()); }
 
 namespace {
 // Enabled exactly while the port is open, switched in this order.
@@ -634,11 +298,6 @@ void TForm1::SerialPort1AfterClose()
         Btn(name)->setEnabled(false);
 }
 
-void TForm1::SerialPort1RxChar(int count)
-{
-    session_->Receive(count);
-}
-
 void TForm1::PauseWithEvents(int milliseconds)
 {
     QCoreApplication::processEvents();
@@ -648,24 +307,24 @@ void TForm1::PauseWithEvents(int milliseconds)
 
 void TForm1::BitBtn21Click()
 {
-    session_->ReadAllValues();
+    connection_->Session().ReadAllValues();
 }
 
 void TForm1::BitBtn4Click()
 {
-    session_->SetClock(std::time(nullptr));
+    connection_->Session().SetClock(std::time(nullptr));
 }
 
 void TForm1::BitBtn24Click()
 {
-    session_->Reset();
+    connection_->Session().Reset();
 }
 
 void TForm1::BitBtn15Click()
 {
     // From code: shows "eigene" without clearing the fields the reply will fill.
     comboBox3_->setCurrentIndex(4);
-    session_->RequestToneTable();
+    connection_->Session().RequestToneTable();
 }
 
 // ---- Substitution list
@@ -682,6 +341,14 @@ void TForm1::BitBtn11Click()
 
 void TForm1::BitBtn12Click()
 {
+    // The file may hold entries the grid never showed (never loaded, a load
+    // stopped at a duplicate, changed since): overwriting them asks first.
+    if (const size_t lost = valueListEditor1_->EntriesSaveWouldLose("substi.txt");
+        lost > 0 && !AskBeforeProceeding(QStringLiteral("Einträge in \"substi.txt\", die nicht in der Liste stehen: %1.\n"
+                                                         "Beim Speichern gehen sie verloren.")
+                                              .arg(lost),
+                                          QStringLiteral("Trotzdem speichern"), this))
+        return;
     valueListEditor1_->SaveToFile("substi.txt");
     AddLogLine("Konfiguration gespeichert.");
 }
@@ -738,21 +405,21 @@ void TForm1::HttpClient1WorkEnd()
 
 void TForm1::BitBtn18Click()
 {
-    if (!Loader())
+    if (!bootloaderHost_.Loader())
         throw Exception(bootloaderProblem_);
     const std::string image = updates_.FetchFirmware();
     if (!ConfirmFirmwareUpdate(image))
         return;
-    // The library gets exactly the file this run saved.
-    const std::string path = updates_.SaveFirmware(image);
-    session::FirmwareUpdater(*serialPort1_, *this).Flash(path);
+    // Saved for the user; the library gets the checked bytes themselves.
+    updates_.SaveFirmware(image);
+    session::FirmwareUpdater(SerialPort1(), bootloaderHost_).Flash(image);
 }
 
 bool TForm1::ConfirmFirmwareUpdate(const std::string &bytes)
 {
     const FirmwareImage image = ParseFirmwareContainer(bytes);
-    const QString current = Static("StaticText7")->text();
-    const QString decoder = current == QLatin1String("not read") ? QStringLiteral("nicht gelesen") : current;
+    const auto &current = connection_->FirmwareVersion();
+    const QString decoder = current ? AnsiToQString(*current) : QStringLiteral("nicht gelesen");
 
     QMessageBox box(QMessageBox::Question, QStringLiteral("Dekoder Firmware-Update"), QString(), QMessageBox::NoButton, this);
     box.setObjectName(QStringLiteral("FirmwareConfirmBox"));
@@ -775,42 +442,4 @@ bool TForm1::ConfirmFirmwareUpdate(const std::string &bytes)
     return false;
 }
 
-int32_t TForm1::ProcessMessages()
-{
-    QCoreApplication::processEvents();
-    return 0;
-}
-
-void TForm1::ShowConnectionReport(const std::vector<std::string> &lines)
-{
-    // Appended without moving the selection.
-    listBox1_->Clear();
-    for (const std::string &line : lines)
-        listBox1_->Append(line);
-}
-
-void TForm1::ShowBootloaderState(uint8_t state)
-{
-    Btn("BitBtn11")->setEnabled(state != kStateWorking);
-    if (state == kStateWorking)
-        SetStatusLine(QStringLiteral("Working.."));
-}
-
-void TForm1::ShowStatus(const std::string &text) { SetStatusLine(AnsiToQString(text)); }
-
-void TForm1::ReportProgramFailure(const std::string &message) { ShowMessage(AnsiToQString(message), this); }
-
-void TForm1::Output(const char16_t *text, int32_t)
-{
-    SetStatusLine(QString::fromUtf16(text));
-    AddLogLine(Latin1FromWide(text));
-}
-
-WideString TForm1::GetPassword()
-{
-    bool ok = false;
-    const QString text = AskPassword(QStringLiteral("Password required"), QStringLiteral("Password"), &ok);
-    return ok ? text.toStdU16String() : WideString();
-}
-
-std::string TForm1::ConnectionPortName() { return portComboBox1_->Text(); }
+void TForm1::StateChanged() { bootloaderHost_.ReportState(); }

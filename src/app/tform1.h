@@ -1,11 +1,11 @@
 #pragma once
 
-#include "bootloaderhost.h"
-#include "decoderprotocol.h"
-#include "decodersession.h"
+#include "decoderconnection.h"
+#include "decoderreader.h"
 #include "httpclient.h"
 #include "serialport.h"
 #include "updateservice.h"
+#include "windowbootloaderhost.h"
 
 #include <QWidget>
 
@@ -30,12 +30,12 @@ class TValueListEditor;
 // Liberation Sans has the metrics closest to it.
 void ApplyWindowFont();
 
-// The main window: six pages, the event log below them, and the handlers of
-// every button. Widgets carry the names other code and tests find them by.
-// The sequences themselves run in the session classes; the window turns
-// clicks into their calls and their results into widgets. It is also the
-// bootloader library's host.
-class TForm1 : public QWidget, private decoder::DecoderLineSink, public TBootloaderHost {
+// The main window: six pages (built in tform1pages.cpp), the event log below
+// them, and the handlers of every button. Widgets carry the names other code
+// and tests find them by. The connection and the sequences run in the
+// session classes; the window turns clicks into their calls and their
+// results into widgets. It owns the bootloader library's host.
+class TForm1 : public QWidget {
     Q_OBJECT
 public:
     explicit TForm1(QWidget *parent = nullptr);
@@ -53,8 +53,8 @@ public:
 
     void AddLogLine(const std::string &text);
     TEventLog *EventLog() const { return listBox1_; }
-    decoder::DecoderProtocol &Protocol() { return session_->Protocol(); }
-    TSerialPort &SerialPort1() { return *serialPort1_; }
+    decoder::DecoderReader &Protocol() { return connection_->Reader(); }
+    TSerialPort &SerialPort1() { return connection_->Port(); }
     THttpClient &HttpClient1() { return httpClient1_; }
     // Why flashing is unavailable (the bootloader library could not be loaded), or empty.
     const std::string &BootloaderProblem() const { return bootloaderProblem_; }
@@ -68,7 +68,6 @@ public:
     void BitBtn1Click();
     void SerialPort1AfterOpen();
     void SerialPort1AfterClose();
-    void SerialPort1RxChar(int count);
     void BitBtn21Click();
     void BitBtn4Click();
     void BitBtn24Click();
@@ -85,29 +84,28 @@ public:
     void HttpClient1Work(int32_t count);
     void HttpClient1WorkEnd();
 
-    // IBootloaderHost, the parts the window shows and asks
-    int32_t ProcessMessages() override;
-    void Output(const char16_t *text, int32_t code) override;
-    WideString GetPassword() override;
-    void ShowStatus(const std::string &text) override;
-    void ReportProgramFailure(const std::string &message) override;
+    // The bootloader library's state report, through the window's host.
+    virtual void StateChanged();
+    uint8_t LastSeenState() const { return bootloaderHost_.LastSeenState(); }
+    // The window as the library's host, as the library sees it.
+    operator IBootloaderHost &() { return bootloaderHost_; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    std::string ConnectionPortName() override;
-    void ShowConnectionReport(const std::vector<std::string> &lines) override;
-    void ShowBootloaderState(uint8_t state) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    // decoder::DecoderLineSink
-    void SelectLastLogLine() override;
-    void ShowSerialNumber(const std::string &value) override;
-    void ShowFirmwareVersion(const std::string &value) override;
-    void ShowHardwareRevision(const std::string &value) override;
-    void ShowToneTable(const decoder::ToneTable &fields) override;
+    friend class WindowBootloaderHost;
 
-    void CreateSerialPort();
+    // Edit names of the tone rows in digit order 1-9, 0, R.
+    static constexpr const char *ToneEdits[decoder::ToneDigits] = {
+        "Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit10", "Edit9", "Edit8", "Edit13", "Edit12", "Edit11"};
+
+    // A line from the decoder: its log line, its fields, then the last log line selected.
+    void ShowDecoderLine(const decoder::DecoderLine &line);
+
+    void CreateConnection();
+    void BuildPages();
     void BuildPageGeneral(QWidget *page);
     void BuildPageFilter(QWidget *page);
     void BuildPageSubstitution(QWidget *page);
@@ -133,8 +131,8 @@ private:
     QLabel *Static(const char *name) const;
     QLineEdit *Edit(const char *name) const;
 
-    std::unique_ptr<TSerialPort> serialPort1_;
-    std::unique_ptr<session::DecoderSession> session_;
+    std::unique_ptr<session::DecoderConnection> connection_;
+    WindowBootloaderHost bootloaderHost_{*this};
     THttpClient httpClient1_;
     session::UpdateService updates_{httpClient1_};
     std::string bootloaderProblem_;

@@ -2,6 +2,10 @@
 
 #include "textout.h"
 
+#include <cerrno>
+#include <csignal>
+
+#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,7 +13,20 @@ namespace cli {
 
 void PrepareConsole()
 {
-    // The descriptors carry the bytes as they are: nothing to set up.
+    // A standard descriptor closed at the start would be the number the next
+    // open() returns: the serial port would then get our output. /dev/null
+    // read-only takes its place, so writes to it fail and are reported.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int held = ::open("/dev/null", O_RDONLY);
+        if (held >= 0 && held != fd) {
+            ::dup2(held, fd);
+            ::close(held);
+        }
+    }
+    // A reader that went away is seen as a failed write, not a signal.
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 bool OutputIsTerminal()

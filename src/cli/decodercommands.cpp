@@ -2,6 +2,7 @@
 
 #include "decodersession.h"
 #include "eventwait.h"
+#include "framecodec.h"
 #include "exitcodes.h"
 #include "httpclient.h"
 #include "karvenzop_config.h"
@@ -30,15 +31,7 @@ constexpr auto QuietGap = std::chrono::milliseconds(100);
 constexpr auto LongestTail = std::chrono::seconds(1);
 
 // The replies of the decoder as the window would show them.
-class ReplySink : public decoder::DecoderLineSink {
-public:
-    void AddLogLine(const std::string &line) override { lastLogLine_ = line; }
-    void SelectLastLogLine() override {}
-    void ShowSerialNumber(const std::string &value) override { Keep(serial, value); }
-    void ShowFirmwareVersion(const std::string &value) override { Keep(firmware, value); }
-    void ShowHardwareRevision(const std::string &value) override { Keep(hardware, value); }
-    void ShowToneTable(const decoder::ToneTable &fields) override { tones = fields; }
-
+struct Replies {
     // The value and the log line the window writes for it.
     struct Reply {
         std::string value;
@@ -47,16 +40,24 @@ public:
     std::optional<Reply> serial, firmware, hardware;
     std::optional<decoder::ToneTable> tones;
 
-private:
-    // The log line comes before the value in the interpreter.
-    void Keep(std::optional<Reply> &slot, const std::string &value) { slot = Reply{value, lastLogLine_}; }
-    std::string lastLogLine_;
+    void Take(const decoder::DecoderLine &line)
+    {
+        using decoder::LineKind;
+        switch (line.kind) {
+        case LineKind::SerialNumber: serial = Reply{line.value, *line.logText}; break;
+        case LineKind::FirmwareVersion: firmware = Reply{line.value, *line.logText}; break;
+        case LineKind::HardwareRevision: hardware = Reply{line.value, *line.logText}; break;
+        case LineKind::ToneTable: tones = line.tones; break;
+        default: break;
+        }
+    }
 };
 
 // A port set up as the window's, opened at 9600 with its events going to the session.
 struct DecoderLink {
     explicit DecoderLink(EventWait &wait)
-        : session(port, sink, [&wait](int ms) { wait.Pause(ms); })
+        : session(port, [this](const decoder::DecoderLine &line) { replies.Take(line); },
+                  [&wait](int ms) { wait.Pause(ms); })
     {
         session::ConfigureDecoderPort(port);
         port.OnRxChar = [this](TCustomSerialPort &, int count) {
@@ -83,7 +84,7 @@ struct DecoderLink {
         }
     }
     TSerialPort port;
-    ReplySink sink;
+    Replies replies;
     session::DecoderSession session;
     EventWait::Clock::time_point lastReceived = EventWait::Clock::now();
 };
@@ -99,8 +100,42 @@ int WithDecoder(EventWait &wait, Body body)
             link.TakeRemainingReplies(wait);
         return code;
     } catch (const std::exception &e) {
-        PrintError(e.what());
+        PrintFailure(e);
         return ExitDecoderError;
+    }
+}
+
+// A decoder that does not answer may sit in its bootloader after an
+// interrupted update: that listens at 19200 baud and answers the boot sign
+// with its handshake. A bootloader that still holds valid firmware (a
+// decoder caught in its boot window) is told to start it again.
+bool StuckInBootloader(TSerialPort &port, EventWait &wait)
+{
+    FrameDecoder frames;
+    std::optional<Frame> hello;
+    try {
+        port.ClosePort();
+        port.SetBaudRate(br19200);
+        port.OnRxChar = [&](TCustomSerialPort &p, int count) {
+            std::string bytes;
+            p.ReadString(bytes, count);
+            frames.Feed(bytes);
+            for (Frame frame; frames.Next(frame) != DecodeResult::NeedMore;)
+                if (frame.type == frametype::Hello && !hello)
+                    hello = frame;
+        };
+        port.OpenPort();
+        port.WriteString("norVEX");
+        wait.Until([&] { return hello.has_value(); }, EventWait::Clock::now() + std::chrono::milliseconds(800));
+        // Handshake: version (1), device (2), bootloader version (2), flags (1), status (1; bit 1 valid firmware).
+        const bool valid = hello && hello->payload.size() > 6 && (static_cast<uint8_t>(hello->payload[6]) & 2);
+        if (valid)
+            port.WriteString(EncodeFrame(frametype::Leave, 1, {}));
+        wait.Pause(50);
+        port.ClosePort();
+        return hello && !valid;
+    } catch (const std::exception &) {
+        return false;
     }
 }
 
@@ -113,9 +148,16 @@ int RunInfo(const std::string &port, bool json, EventWait &wait)
     return WithDecoder(wait, [&](DecoderLink &link) {
         link.session.Open(port);
         link.session.ReadAllValues();
-        ReplySink &got = link.sink;
+        const Replies &got = link.replies;
         const auto result = wait.Until([&] { return got.serial && got.firmware && got.hardware; },
                                        EventWait::Clock::now() + ReplyWait);
+        if (result == EventWait::Result::TimedOut && !got.serial && !got.firmware && !got.hardware &&
+            StuckInBootloader(link.port, wait)) {
+            PrintError("the decoder on " + port +
+                       " is waiting in its bootloader (a firmware update did not complete): "
+                       "write the firmware again with 'karvenzop-cli flash'");
+            return int(ExitDecoderError);
+        }
         if (result != EventWait::Result::Done) {
             PrintError(result == EventWait::Result::Stopped ? std::string("interrupted")
                                                             : "no complete answer from the decoder on " + port);
@@ -162,7 +204,7 @@ int RunTones(const std::string &port, bool json, EventWait &wait)
         link.session.Open(port);
         link.session.RequestToneTable();
         const auto result =
-            wait.Until([&] { return link.sink.tones.has_value(); }, EventWait::Clock::now() + ReplyWait);
+            wait.Until([&] { return link.replies.tones.has_value(); }, EventWait::Clock::now() + ReplyWait);
         if (result != EventWait::Result::Done) {
             PrintError(result == EventWait::Result::Stopped ? std::string("interrupted")
                                                             : "no tone table from the decoder on " + port);
@@ -170,7 +212,7 @@ int RunTones(const std::string &port, bool json, EventWait &wait)
         }
         std::string out = json ? "{" : "";
         for (int i = 0; i < decoder::ToneDigits; ++i) {
-            const std::string &hz = (*link.sink.tones)[i];
+            const std::string &hz = (*link.replies.tones)[i];
             if (json)
                 out += std::string(i ? "," : "") + "\"" + DigitNames[i] + "\":" + JsonString(hz);
             else
@@ -195,40 +237,103 @@ int RunPorts(bool json)
         WriteOut(out);
         return ExitOk;
     } catch (const std::exception &e) {
-        PrintError(e.what());
+        PrintFailure(e);
         return ExitDecoderError;
     }
 }
 
-int RunCheck(const std::string &server, bool json)
+namespace {
+
+// The firmware version the decoder reports, or nothing (the failure printed).
+std::optional<std::string> DecoderFirmware(const std::string &port, EventWait &wait)
 {
+    std::optional<std::string> version;
+    const int code = WithDecoder(wait, [&](DecoderLink &link) {
+        link.session.Open(port);
+        link.session.ReadAllValues();
+        const auto result = wait.Until([&] { return link.replies.firmware.has_value(); },
+                                       EventWait::Clock::now() + ReplyWait);
+        if (result != EventWait::Result::Done) {
+            PrintError(result == EventWait::Result::Stopped ? std::string("interrupted")
+                                                            : "no firmware version from the decoder on " + port);
+            return int(ExitDecoderError);
+        }
+        version = link.replies.firmware->value;
+        return int(ExitOk);
+    });
+    return code == ExitOk ? version : std::nullopt;
+}
+
+// Whether the server's version is newer; nothing when a text is no version.
+std::optional<bool> Newer(const std::string &onServer, const std::string &here, std::string &problem)
+{
+    const auto server = session::ParseVersion(onServer);
+    const auto local = session::ParseVersion(here);
+    if (!server || !local) {
+        problem = "cannot compare versions: '" + (server ? here : onServer) + "' is not a version number";
+        return std::nullopt;
+    }
+    return *server > *local;
+}
+
+} // namespace
+
+int RunCheck(const CheckOptions &options, EventWait &wait)
+{
+    std::optional<std::string> firmwareHere;
+    if (!options.port.empty()) {
+        firmwareHere = DecoderFirmware(options.port, wait);
+        if (!firmwareHere)
+            return ExitDecoderError;
+    }
+    std::string tool, firmware;
     try {
         THttpClient http;
         session::UpdateService updates(http);
-        if (!server.empty())
-            updates.SetServer(server);
-        const std::string tool = updates.ProgramVersion();
-        const std::string firmware = updates.FirmwareVersion();
-        std::string out;
-        if (json) {
-            out = "{\"tool_on_server\":" + JsonString(tool) + ",\"tool_here\":\"" KZ_VERSION
-                  "\",\"firmware_on_server\":" + JsonString(firmware) + "}\n";
-        } else {
-            // The replies are shown as sent, apart from a final line break.
-            auto shown = [](std::string text) {
-                while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-                    text.pop_back();
-                return Printable(text);
-            };
-            out = "ZOP Version auf Server: " + shown(tool) + "\nZOP Version lokal: " KZ_VERSION
-                  "\nDekoder Ver. auf Server: " + shown(firmware) + "\n";
-        }
-        WriteOut(out);
-        return ExitOk;
+        updates.SetServer(options.server);
+        tool = updates.ProgramVersion();
+        firmware = updates.FirmwareVersion();
     } catch (const std::exception &e) {
-        PrintError(e.what());
+        PrintFailure(e);
         return ExitServerError;
     }
+    std::string problem;
+    const std::optional<bool> newerTool = Newer(tool, KZ_VERSION, problem);
+    std::optional<bool> newerFirmware = false;
+    if (firmwareHere)
+        newerFirmware = Newer(firmware, *firmwareHere, problem);
+    std::string out;
+    if (options.json) {
+        out = "{\"tool_on_server\":" + JsonString(tool) + ",\"tool_here\":\"" KZ_VERSION
+              "\",\"firmware_on_server\":" + JsonString(firmware);
+        if (firmwareHere)
+            out += ",\"firmware_here\":" + JsonString(*firmwareHere);
+        if (problem.empty())
+            out += std::string(",\"tool_newer\":") + (*newerTool ? "true" : "false") +
+                   (firmwareHere ? std::string(",\"firmware_newer\":") + (*newerFirmware ? "true" : "false") : "");
+        out += "}\n";
+    } else {
+        // The replies are shown as sent, apart from a final line break.
+        auto shown = [](std::string text) {
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+                text.pop_back();
+            return Printable(text);
+        };
+        out = "ZOP Version auf Server: " + shown(tool) + "\nZOP Version lokal: " KZ_VERSION
+              "\nDekoder Ver. auf Server: " + shown(firmware) + "\n";
+        if (firmwareHere)
+            out += "Dekoder Version lokal: " + shown(*firmwareHere) + "\n";
+        if (problem.empty() && (*newerTool || *newerFirmware))
+            out += std::string("Newer on the server:") + (*newerTool ? " tool" : "") +
+                   (*newerFirmware ? " decoder-firmware" : "") + "\n";
+    }
+    WriteOut(out);
+    if (!problem.empty()) {
+        PrintError(problem);
+        return ExitServerError;
+    }
+    // As package managers' update checks: 100 says there is something to install.
+    return *newerTool || *newerFirmware ? ExitUpdateAvailable : ExitOk;
 }
 
 } // namespace cli

@@ -15,7 +15,13 @@ int RunTones(const std::string &port, bool json, EventWait &wait);
 
 // The serial ports present, with what stands behind each.
 int RunPorts(bool json);
-// The versions on the update server beside the tool's own.
-int RunCheck(const std::string &server, bool json);
+struct CheckOptions {
+    std::string server;   // empty: the configured server
+    std::string port;     // empty: the decoder's firmware is not compared
+    bool json = false;
+};
+// The versions on the update server beside the tool's own (and the
+// decoder's); ExitUpdateAvailable when the server offers a newer one.
+int RunCheck(const CheckOptions &options, EventWait &wait);
 
 } // namespace cli

@@ -34,16 +34,18 @@ EventWait::EventWait()
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal (SIGHUP) and Ctrl+\ (SIGQUIT) stop like Ctrl+C: the
+    // monitor ends, a running firmware update does not.
+    for (const int stop : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        ::sigaction(stop, &action, nullptr);
     // A reader that went away is seen as a failed write, not a signal.
     ::signal(SIGPIPE, SIG_IGN);
 }
 
 EventWait::~EventWait()
 {
-    ::signal(SIGINT, SIG_DFL);
-    ::signal(SIGTERM, SIG_DFL);
+    for (const int stop : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        ::signal(stop, SIG_DFL);
 }
 
 bool EventWait::WaitOnce(int timeoutMs)

@@ -9,6 +9,10 @@ enum ExitCode {
     ExitUsage = 2,
     ExitServerError = 3,
     ExitFlashFailed = 4,    // refused, or the update did not complete
+    ExitBrokerRefused = 5,  // watch: the broker refused the login
+    ExitLocalFile = 6,      // a local file could not be read or written (the image, firmware.acy)
+    ExitOutput = 7,         // the output could not be written (disk full, closed, the reader gone)
+    ExitUpdateAvailable = 100,   // check: the server offers a newer version
 };
 
 } // namespace cli

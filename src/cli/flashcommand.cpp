@@ -7,6 +7,7 @@
 #include "eventwait.h"
 #include "exitcodes.h"
 #include "fileio.h"
+#include "firmwarecontainer.h"
 #include "firmwareupdater.h"
 #include "httpclient.h"
 #include "serialerror.h"
@@ -61,8 +62,10 @@ private:
         constexpr int Width = 30;
         const int filled = percent_ < 0 ? 0 : percent_ * Width / 100;
         std::string bar = "[" + std::string(filled, '#') + std::string(Width - filled, '.') + "] ";
-        bar += percent_ < 0 ? std::string("    ") : std::to_string(percent_) + " %";
         std::string text = Printable(status_);
+        // The library's progress lines carry their own percentage: one is enough.
+        const bool own = text.find('%') != std::string::npos;
+        bar += percent_ < 0 || own ? std::string("    ") : std::to_string(percent_) + " %";
         if (text.size() > 60) {
             size_t cut = 60;
             while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
@@ -168,7 +171,7 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
     try {
         host.SetLoader(BootloaderLibrary::Default().OpenBootloader(&host));
     } catch (const std::exception &e) {
-        PrintError(e.what());
+        PrintFailure(e);
         return ExitFlashFailed;
     }
 
@@ -177,7 +180,7 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
     if (!options.server.empty())
         updates.SetServer(options.server);
     const std::string source =
-        options.image.empty() ? (options.server.empty() ? UpdateServerBase() : "http://" + options.server) : options.image;
+        options.image.empty() ? UpdateServerBase(options.server) : options.image;
     if (!options.yes && !Confirmed("Write the firmware from " + source + " into the decoder on " + options.port + "?")) {
         PrintError("the firmware update was refused");
         return ExitFlashFailed;
@@ -186,11 +189,10 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
     std::string image;
     if (!options.image.empty()) {
         try {
-            LoadFileBytes(options.image);   // a missing file is reported before the decoder is reset
-            image = session::AbsolutePath(options.image);
+            image = LoadFileBytes(options.image, kFirmwareFileLimit);
         } catch (const std::exception &e) {
-            PrintError(e.what());
-            return ExitFlashFailed;
+            PrintFailure(e);
+            return ExitLocalFile;
         }
     } else {
         // The window's progress texts for the transfer.
@@ -211,12 +213,29 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
         http.OnWorkEnd = [&](THttpClient *, TWorkMode) { display.Status("Ready..."); };
         try {
             display.Line("Downloading the firmware from " + source);
-            image = updates.DownloadFirmware();
+            image = updates.FetchFirmware();
         } catch (const std::exception &e) {
             display.Finish();
-            PrintError(e.what());
+            PrintFailure(e);
             return ExitServerError;
         }
+        try {
+            updates.SaveFirmware(image);
+        } catch (const std::exception &e) {
+            display.Finish();
+            PrintFailure(e);
+            return ExitLocalFile;
+        }
+    }
+    // The container is checked before the decoder is reset, as the window
+    // does; the library checks the target against the decoder before erasing.
+    try {
+        const FirmwareImage parsed = ParseFirmwareContainer(image);
+        display.Line("Firmware file: " + parsed.target + ", version " + parsed.version);
+    } catch (const std::exception &e) {
+        display.Finish();
+        PrintFailure(e);
+        return ExitFlashFailed;
     }
 
     TSerialPort port;
@@ -227,18 +246,11 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
         outcome = session::FirmwareUpdater(port, host).Flash(image);
     } catch (const ESerialPort &e) {
         display.Finish();
-        // A failed run reopens the decoder's port; when that fails as well
-        // (the adapter was pulled), the run's own failure is the news.
-        if (!host.failure.empty()) {
-            PrintError(host.failure);
-            PrintError(e.what());
-            return ExitFlashFailed;
-        }
-        PrintError(e.what());
+        PrintFailure(e);
         return ExitDecoderError;
     } catch (const std::exception &e) {
         display.Finish();
-        PrintError(e.what());
+        PrintFailure(e);
         return ExitFlashFailed;
     }
     display.Finish();

@@ -8,10 +8,11 @@
 #include "flashcommand.h"
 #include "karvenzop_config.h"
 #include "monitor.h"
-#include "portlist.h"
+#include "portdescription.h"
 #include "resourcestring.h"
 #include "serialport.h"
 #include "textout.h"
+#include "watch.h"
 
 #include <cstdlib>
 #include <map>
@@ -49,16 +50,36 @@ const std::vector<Command> &Commands()
         {"tones", {"--port", "--json"},
          "usage: karvenzop-cli tones [--port P] [--json]\n"
          "Reads the decoder's active tone-call table (digits 1-9, 0, R in Hz).\n"},
-        {"monitor", {"--port", "--json", "--count", "--duration"},
+        {"monitor", {"--port", "--json", "--count", "--duration", "--publish", "--station", "--substitutions",
+                     "--credentials", "--ca-file", "--cert", "--key", "--spool", "--spool-max-messages",
+                     "--spool-max-bytes"},
          "usage: karvenzop-cli monitor [--port P] [--json] [--count N] [--duration S]\n"
+         "                            [--publish mqtt[s]://HOST[:PORT]/PREFIX [--station NAME]\n"
+         "                             [--substitutions FILE] [--credentials FILE] [--ca-file FILE]\n"
+         "                             [--cert FILE --key FILE] [--spool DIR]\n"
+         "                             [--spool-max-messages N] [--spool-max-bytes N]]\n"
          "Prints every line the decoder reports as it arrives: the window's log line\n"
          "after an ISO 8601 time, or with --json one object per line (time, kind,\n"
          "identifier, status, tactical_info, stage, direction, text, log, raw).\n"
          "Ends after N lines, after S seconds, or on Ctrl+C or SIGTERM (exit code 0).\n"
-         "A device that goes away is waited for; the loss is reported on stderr.\n"},
-        {"check", {"--server", "--json"},
-         "usage: karvenzop-cli check [--server H:P] [--json]\n"
-         "Asks the update server for the newest tool and decoder firmware versions.\n"},
+         "A device that goes away is waited for; the loss is reported on stderr.\n"
+         "With --publish every line also goes to the MQTT broker: PREFIX/STATION/telegram\n"
+         "and /line (QoS 1, numbered by \"seq\"), retained /status and /device. What the\n"
+         "broker cannot take yet waits in a spool on disk. The station defaults to the\n"
+         "host name; the login comes from --credentials FILE or KARVENZOP_MQTT_USERNAME\n"
+         "and KARVENZOP_MQTT_PASSWORD.\n"},
+        {"watch", {"--json", "--count", "--duration", "--credentials", "--ca-file", "--cert", "--key"},
+         "usage: karvenzop-cli watch mqtt[s]://HOST[:PORT]/PREFIX [--json] [--count N] [--duration S]\n"
+         "                          [--credentials FILE] [--ca-file FILE] [--cert FILE --key FILE]\n"
+         "Prints the messages of every station publishing under PREFIX as they arrive:\n"
+         "telegrams and lines, status (online, offline, device-lost) and device state.\n"
+         "Ends after N messages, after S seconds, or on Ctrl+C or SIGTERM (exit code 0);\n"
+         "exit code 5 when the broker refuses the login.\n"},
+        {"check", {"--server", "--port", "--json"},
+         "usage: karvenzop-cli check [--server H:P] [--port P] [--json]\n"
+         "Asks the update server for the newest tool and decoder firmware versions.\n"
+         "Exits with 100 when the server offers a newer tool or, with --port, a newer\n"
+         "firmware than the decoder's, with 0 when not.\n"},
         {"flash", {"--port", "--image", "--server", "--yes"},
          "usage: karvenzop-cli flash [--port P] [--image FILE | --server H:P] [--yes]\n"
          "Writes decoder firmware: downloaded from the update server and saved as\n"
@@ -77,18 +98,22 @@ const char *const ToolHelp =
     "  clock     set the decoder's clock to now\n"
     "  reset     send the decoder its reset command\n"
     "  tones     the active tone table\n"
-    "  monitor   print the decoder's lines as they arrive\n"
+    "  monitor   print the decoder's lines as they arrive (and publish them to MQTT)\n"
+    "  watch     print what the stations publish to an MQTT broker\n"
     "  check     tool and decoder versions on the update server\n"
     "  flash     write decoder firmware\n"
     "\n"
     "Options:\n"
-    "  --port P        serial port (default: the first of KARVENZOP_PORTS, or the only port present)\n"
-    "  --server H:P    update server (default: KARVENZOP_UPDATE_SERVER, else localhost:80)\n"
+    "  --port P        serial port (default: the first of KARVENZOP_PORTS on Linux, or the only port present)\n"
+    "  --server H:P    update server, https://H:P for TLS (default: KARVENZOP_UPDATE_SERVER, else the\n"
+    "                  window's setting, else localhost:80)\n"
     "  --json          machine-readable output, one object per line\n"
     "  --help          help for the tool or for a command\n"
     "\n"
     "Exit codes: 0 success, 1 decoder or port error, 2 usage, 3 server error,\n"
-    "4 firmware update refused or failed.\n";
+    "4 firmware update refused or failed, 5 the MQTT broker refused the login (watch),\n"
+    "6 a local file could not be read or written, 7 the output could not be written,\n"
+    "100 (check) a newer version on the server.\n";
 
 int Usage(const std::string &problem)
 {
@@ -99,42 +124,42 @@ int Usage(const std::string &problem)
 
 bool TakesValue(const std::string &option)
 {
-    return option == "--port" || option == "--count" || option == "--duration" || option == "--server" ||
-           option == "--image";
+    static const std::set<std::string> withValue = {
+        "--port",          "--count",   "--duration", "--server", "--image", "--publish",
+        "--station",       "--substitutions", "--credentials", "--ca-file", "--cert", "--key",
+        "--spool",         "--spool-max-messages", "--spool-max-bytes"};
+    return withValue.count(option) > 0;
 }
 
-bool ParseNumber(const std::string &text, double &out)
+// The largest --count and --duration: checked before any conversion, so
+// a huge value is refused instead of overflowing a clock or an integer.
+constexpr double MaxCount = 1e15;
+constexpr double MaxDurationSeconds = 10 * 365 * 86400.0;
+
+bool ParseNumber(const std::string &text, double &out, double largest = MaxCount)
 {
     char *end = nullptr;
     out = std::strtod(text.c_str(), &end);
-    return !text.empty() && end && *end == '\0' && out >= 0;
+    return !text.empty() && end && *end == '\0' && out >= 0 && out <= largest;
 }
 
-// The port when none is given: the first of KARVENZOP_PORTS, as the window
-// lists it, else the only serial port present.
-std::string DefaultPort()
-{
-    if (const char *list = std::getenv("KARVENZOP_PORTS")) {
-        const std::string ports = list;
-        const std::string first = ports.substr(0, ports.find(':'));
-        if (!first.empty())
-            return first;
-    }
-    try {
-        const std::vector<std::string> ports = EnumeratePorts();
-        if (ports.size() == 1)
-            return ports.front();
-    } catch (const std::exception &) {
-        // No list: the user has to name the port.
-    }
-    return {};
-}
+int RunCommandLine(int argc, char **argv);
 
 } // namespace
 
 int main(int argc, char **argv)
 {
     PrepareConsole();
+    const int code = RunCommandLine(argc, argv);
+    // Output that did not arrive is a failure the caller must see, also when
+    // the command itself went well.
+    return code == ExitOk && OutputFailed() ? int(ExitOutput) : code;
+}
+
+namespace {
+
+int RunCommandLine(int argc, char **argv)
+{
     // Library messages read as the window's: through the same catalogues.
     InitializeTranslation(ResolvedProgramPath());
     TSerialPort::RegisterMessageDomain();
@@ -167,6 +192,11 @@ int main(int argc, char **argv)
         }
         if (option == "-y")
             option = "--yes";
+        // watch takes the broker address as its one argument.
+        if (command->name == std::string("watch") && option.rfind("-", 0) != 0 && !options.count("url")) {
+            options["url"] = option;
+            continue;
+        }
         const size_t equals = option.find('=');
         const bool inlineValue = option.rfind("--", 0) == 0 && equals != std::string::npos;
         if (inlineValue) {
@@ -185,20 +215,64 @@ int main(int argc, char **argv)
 
     auto has = [&](const char *o) { return options.count(o) > 0; };
     const bool json = has("--json");
+    if (has("--port") && options["--port"].empty())
+        return Usage("--port needs a port name");
     std::string port = has("--port") ? options["--port"] : std::string();
-    if (command->options.count("--port") && port.empty()) {
+    // check compares the decoder's firmware only when asked to.
+    if (command->options.count("--port") && port.empty() && command->name != std::string("check")) {
         port = DefaultPort();
         if (port.empty())
-            return Usage("no port given: use --port or set KARVENZOP_PORTS");
+            return Usage(NoPortGiven);
+        // A script's log shows which device was used when none was named.
+        WriteErr("karvenzop-cli: using port " + Printable(port) + "\n");
     }
     const std::string name = command->name;
 
     if (name == "ports")
         return RunPorts(json);
-    if (name == "check")
-        return RunCheck(options["--server"], json);
-
+    double number = 0;
+    // The problem with --count or --duration, or empty.
+    auto countAndDuration = [&](long &count, double &duration) -> std::string {
+        if (has("--count")) {
+            if (!ParseNumber(options["--count"], number) || number != static_cast<long>(number))
+                return "--count needs a whole number up to 10^15";
+            count = static_cast<long>(number);
+        }
+        if (has("--duration")) {
+            if (!ParseNumber(options["--duration"], number, MaxDurationSeconds))
+                return "--duration needs a number of seconds up to ten years";
+            duration = number;
+        }
+        return {};
+    };
+    auto brokerOptions = [&] {
+        std::map<std::string, std::string> broker;
+        for (const char *o : {"--credentials", "--ca-file", "--cert", "--key"})
+            if (has(o))
+                broker[o] = options[o];
+        return broker;
+    };
     EventWait wait;
+    if (name == "check")
+        return RunCheck({options["--server"], port, json}, wait);
+    if (name == "watch") {
+        WatchOptions watch;
+        if (!has("url"))
+            return Usage("watch: no broker address given (mqtt://HOST/PREFIX)");
+        watch.url = options["url"];
+        watch.json = json;
+        watch.broker = brokerOptions();
+        if (const std::string problem = countAndDuration(watch.count, watch.duration); !problem.empty())
+            return Usage(problem);
+        try {
+            return RunWatch(watch, wait);
+        } catch (const std::invalid_argument &e) {
+            return Usage(e.what());
+        } catch (const std::exception &e) {
+            PrintError(e.what());
+            return ExitUsage;
+        }
+    }
     if (name == "info")
         return RunInfo(port, json, wait);
     if (name == "clock")
@@ -211,21 +285,38 @@ int main(int argc, char **argv)
         MonitorOptions monitor;
         monitor.port = port;
         monitor.json = json;
-        double number = 0;
-        if (has("--count")) {
-            if (!ParseNumber(options["--count"], number) || number != static_cast<long>(number))
-                return Usage("--count needs a whole number");
-            monitor.count = static_cast<long>(number);
-        }
-        if (has("--duration")) {
-            if (!ParseNumber(options["--duration"], number))
-                return Usage("--duration needs a number of seconds");
-            monitor.duration = number;
+        if (const std::string problem = countAndDuration(monitor.count, monitor.duration); !problem.empty())
+            return Usage(problem);
+        if (has("--publish")) {
+            StationOptions station;
+            station.url = options["--publish"];
+            station.station = options["--station"];
+            if (has("--station") && station.station.empty())
+                return Usage("--station needs a name");
+            station.substitutions = options["--substitutions"];
+            station.spool = options["--spool"];
+            station.broker = brokerOptions();
+            for (const auto &[option, limit] : {std::pair{"--spool-max-messages", &station.limits.maxMessages},
+                                                std::pair{"--spool-max-bytes", &station.limits.maxBytes}}) {
+                if (!has(option))
+                    continue;
+                if (!ParseNumber(options[option], number) || number < 1 || number != static_cast<uint64_t>(number))
+                    return Usage(std::string(option) + " needs a whole number above 0");
+                *limit = static_cast<uint64_t>(number);
+            }
+            monitor.station = station;
+        } else {
+            for (const char *o : {"--station", "--substitutions", "--credentials", "--ca-file", "--cert", "--key",
+                                  "--spool", "--spool-max-messages", "--spool-max-bytes"})
+                if (has(o))
+                    return Usage(std::string(o) + " belongs with --publish");
         }
         try {
             return RunMonitor(monitor, wait);
+        } catch (const std::invalid_argument &e) {
+            return Usage(e.what());
         } catch (const std::exception &e) {
-            PrintError(e.what());
+            PrintFailure(e);
             return ExitDecoderError;
         }
     }
@@ -239,3 +330,5 @@ int main(int argc, char **argv)
     flash.yes = has("--yes");
     return RunFlash(flash, wait);
 }
+
+} // namespace

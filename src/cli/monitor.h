@@ -1,5 +1,8 @@
 #pragma once
 
+#include "monitorstation.h"
+
+#include <optional>
 #include <string>
 
 namespace cli {
@@ -11,6 +14,7 @@ struct MonitorOptions {
     bool json = false;
     long count = -1;          // lines to print, -1: no limit
     double duration = -1;     // seconds, -1: no limit
+    std::optional<StationOptions> station;   // --publish
 };
 
 // Prints every decoder line as it arrives until the count or the duration

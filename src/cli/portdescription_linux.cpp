@@ -1,5 +1,8 @@
 #include "portdescription.h"
 
+#include "portlist.h"
+
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -52,5 +55,20 @@ std::string PortDescription(const std::string &path)
         return "link to " + fs::canonical(path, error).string();
     return {};
 }
+
+// The first of KARVENZOP_PORTS, as the window lists it, else the only
+// serial port present.
+std::string DefaultPort()
+{
+    if (const char *list = std::getenv("KARVENZOP_PORTS")) {
+        const std::string ports = list;
+        const std::string first = ports.substr(0, ports.find(':'));
+        if (!first.empty())
+            return first;
+    }
+    return OnlyPort();
+}
+
+const char *const NoPortGiven = "no port given: use --port or set KARVENZOP_PORTS";
 
 } // namespace cli

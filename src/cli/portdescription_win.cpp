@@ -73,4 +73,12 @@ std::string PortDescription(const std::string &path)
     return text.empty() ? ::PortDescription(path) : text;
 }
 
+// Windows lists the registry's COM ports only: the variable plays no part.
+std::string DefaultPort()
+{
+    return OnlyPort();
+}
+
+const char *const NoPortGiven = "no port given: use --port (karvenzop-cli ports lists the COM ports)";
+
 } // namespace cli

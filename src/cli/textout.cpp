@@ -23,6 +23,21 @@ long UtcOffset(const std::tm &local, const std::tm &utc)
            utc.tm_sec;
 }
 
+// The code point of a three-byte sequence at `at` that reorders or breaks
+// what is shown around it (bidirectional embeddings, overrides and
+// isolates; the line and paragraph separators); 0 for anything else.
+unsigned LayoutControlAt(const std::string &utf8, size_t at)
+{
+    if (at + 2 >= utf8.size() || static_cast<unsigned char>(utf8[at]) != 0xE2)
+        return 0;
+    const auto second = static_cast<unsigned char>(utf8[at + 1]);
+    const auto third = static_cast<unsigned char>(utf8[at + 2]);
+    const unsigned code = 0x2000u | ((second & 0x3Fu) << 6) | (third & 0x3Fu);
+    if ((second != 0x80 && second != 0x81) || (third & 0xC0) != 0x80)
+        return 0;
+    return (code >= 0x2028 && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069) ? code : 0;
+}
+
 } // namespace
 
 std::string Printable(std::string_view text)
@@ -31,6 +46,13 @@ std::string Printable(std::string_view text)
     std::string out;
     out.reserve(utf8.size());
     for (size_t i = 0; i < utf8.size(); ++i) {
+        if (const unsigned code = LayoutControlAt(utf8, i)) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
+            out += escaped;
+            i += 2;
+            continue;
+        }
         const auto c = static_cast<unsigned char>(utf8[i]);
         // C1 controls arrive as C2 80..C2 9F once decoded.
         const bool c1 = c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0;
@@ -51,8 +73,21 @@ std::string JsonString(std::string_view text)
     const std::string utf8 = TextToUtf8(text);
     std::string out = "\"";
     out.reserve(utf8.size() + 2);
-    for (char ch : utf8) {
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const char ch = utf8[i];
         const auto c = static_cast<unsigned char>(ch);
+        // C1 controls (U+0080..U+009F) and the layout controls are escaped
+        // like C0: a consumer printing the value must not act on them.
+        const bool c1 = c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0;
+        const unsigned layout = LayoutControlAt(utf8, i);
+        if (c1 || layout) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x",
+                          c1 ? static_cast<unsigned char>(utf8[i + 1]) : layout);
+            out += escaped;
+            i += c1 ? 1 : 2;
+            continue;
+        }
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -104,14 +139,30 @@ void PrintError(const std::string &message)
 }
 
 // Descriptors 1 and 2 are stdout and stderr on both systems.
+namespace {
+bool outputFailed = false;
+}
+
 bool WriteOut(std::string_view bytes)
 {
-    return WriteAll(1, bytes);
+    if (WriteAll(1, bytes))
+        return true;
+    outputFailed = true;
+    return false;
 }
+
+bool OutputFailed() { return outputFailed; }
 
 bool WriteErr(std::string_view bytes)
 {
     return WriteAll(2, bytes);
+}
+
+void PrintFailure(const std::exception &failure)
+{
+    PrintError(failure.what());
+    if (const auto *known = dynamic_cast<const Exception *>(&failure); known && !known->Informative().empty())
+        WriteErr(Printable(known->Informative()) + "\n");
 }
 
 } // namespace cli

@@ -3,6 +3,7 @@
 #include "fileio.h"  // WriteAll: a line goes out in one write, false when the reader has gone
 
 #include <chrono>
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -25,9 +26,15 @@ std::string IsoTime(std::chrono::system_clock::time_point when);
 // reader has gone.
 bool WriteOut(std::string_view bytes);
 bool WriteErr(std::string_view bytes);
+// Whether a write to stdout failed at some point (the program then ends
+// with its output exit code).
+bool OutputFailed();
 
 // "karvenzop-cli: " and the message, with the final "." the window's error
 // box adds; on stderr.
 void PrintError(const std::string &message);
+// The same for a failure, with the line naming what was tried (a server's
+// address) when it has one.
+void PrintFailure(const std::exception &failure);
 
 } // namespace cli

@@ -14,6 +14,9 @@ public:
     const char *what() const noexcept override { return message_.c_str(); }
     // More for the error box's details (the system's words, a remedy); often empty.
     const std::string &Details() const noexcept { return details_; }
+    // A line under the message naming what was tried (an address); often empty.
+    const std::string &Informative() const noexcept { return informative_; }
+    void SetInformative(std::string text) { informative_ = std::move(text); }
 
 protected:
     void SetMessage(std::string message) { message_ = std::move(message); }
@@ -22,6 +25,7 @@ protected:
 private:
     std::string message_;
     std::string details_;
+    std::string informative_;
 };
 
 // The final "." the default error handler adds when the message's last byte

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -28,8 +29,21 @@ private:
     int fd_;
 };
 
-[[noreturn]] void ThrowCreate(const std::string &name) { throw EFCreateError(FileMessage("Cannot create file %s", name)); }
-[[noreturn]] void ThrowWrite() { throw EWriteError(TranslateResourceString("Stream write error")); }
+// The system's reason goes under the message: "substi.txt: No space left on device".
+template <class E>
+[[noreturn]] void Throw(E failure, const std::string &name, const std::string &reason)
+{
+    failure.SetInformative(name + ": " + reason);
+    throw failure;
+}
+[[noreturn]] void ThrowCreate(const std::string &name, int error = errno)
+{
+    Throw(EFCreateError(FileMessage("Cannot create file %s", name)), name, std::strerror(error));
+}
+[[noreturn]] void ThrowWrite(const std::string &name, int error = errno)
+{
+    Throw(EWriteError(TranslateResourceString("Stream write error")), name, std::strerror(error));
+}
 
 std::string DirectoryOf(const std::string &path)
 {
@@ -39,14 +53,38 @@ std::string DirectoryOf(const std::string &path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// In a sticky folder others may write in (/tmp), what another user put
+// there is theirs: the kernel follows a link there, or opens a file there
+// for creating, only when its owner is the user or the folder's owner
+// (fs.protected_symlinks, fs.protected_regular). Saving resolves links and
+// writes through hard links itself, so it keeps the same rule.
+void RequirePlacedByUserOrFolderOwner(const std::string &name, const std::string &path, const struct stat &st)
+{
+    struct stat folder {};
+    if (::stat(DirectoryOf(path).c_str(), &folder) != 0 || !(folder.st_mode & S_ISVTX) ||
+        !(folder.st_mode & (S_IWOTH | S_IWGRP)))
+        return;
+    if (st.st_uid == ::geteuid() || st.st_uid == folder.st_uid)
+        return;
+    EFCreateError failure(FileMessage("Cannot create file %s", name));
+    failure.SetInformative(path + ": " + (S_ISLNK(st.st_mode) ? "a link" : "a file") + " of user " +
+                           std::to_string(st.st_uid) + " in the shared folder " + DirectoryOf(path) +
+                           " (only its owner's own files are used there)");
+    throw failure;
+}
+
 // The file a name stands for after following symlinks, so that saving
 // replaces the shared file a link points to and keeps the link. A name that
 // does not exist (or a dangling link's target) is returned as it is.
-std::string FollowLinks(std::string path)
+std::string FollowLinks(const std::string &name)
 {
+    std::string path = name;
     for (int hops = 0; hops < 40; ++hops) {
         struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        if (::lstat(path.c_str(), &st) != 0)
+            return path;
+        RequirePlacedByUserOrFolderOwner(name, path, st);
+        if (!S_ISLNK(st.st_mode))
             return path;
         std::string target(4096, '\0');
         const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
@@ -65,13 +103,17 @@ std::string FollowLinks(std::string path)
 // it is, which is not atomic but is what the user can do by hand.
 void SaveInPlace(const std::string &name, const std::string &path, std::string_view bytes)
 {
-    Fd fd(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    Fd fd(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW));
     struct stat st {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
         ThrowCreate(name);
+    if (!S_ISREG(st.st_mode))
+        ThrowCreate(name, EINVAL);
+    // The file opened may not be the one checked before: check it again.
+    RequirePlacedByUserOrFolderOwner(name, path, st);
     if (!WriteAll(fd.get(), bytes) || ::ftruncate(fd.get(), static_cast<off_t>(bytes.size())) != 0 ||
         ::fsync(fd.get()) != 0 || ::close(fd.release()) != 0)
-        ThrowWrite();
+        ThrowWrite(name);
 }
 
 // The bytes are written into a file without a name (O_TMPFILE), so a kill
@@ -183,7 +225,9 @@ void SaveFileBytes(const std::string &name, std::string_view bytes)
     const bool exists = ::stat(path.c_str(), &old) == 0;
     // Saving replaces a file's content, never what the file is: a FIFO or a
     // device stays one, and a file the user may not write stays unwritten.
-    if (exists && (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0))
+    if (exists && !S_ISREG(old.st_mode))
+        ThrowCreate(name, EINVAL);
+    if (exists && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
         ThrowCreate(name);
     if (exists && old.st_nlink > 1) {
         SaveInPlace(name, path, bytes);
@@ -211,7 +255,7 @@ void SaveFileBytes(const std::string &name, std::string_view bytes)
         ::fchmod(fd, 0666 & ~mask);
     }
     if (!WriteAll(fd, bytes) || ::fsync(fd) != 0)
-        ThrowWrite();
+        ThrowWrite(name);
     if (!pending.Name() || !pending.Replace(path))
         ThrowCreate(name);
 }

@@ -4,7 +4,9 @@
 #include "resourcestring.h"
 #include "text8bit.h"
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -50,6 +52,18 @@ void ForEachLine(std::string_view text, F &&f)
 }
 
 } // namespace
+
+void EDuplicateKeyError::SetPlace(std::string_view file, size_t line)
+{
+    std::string text = TranslateResourceString("%s, line %d");
+    const auto number = text.find("%d");
+    if (number != std::string::npos)
+        text.replace(number, 2, std::to_string(line));
+    const auto name = text.find("%s");
+    if (name != std::string::npos)
+        text.replace(name, 2, ShortenUtf8(std::string(file), kQuotedTextLimit / 4));
+    SetDetails(std::move(text));
+}
 
 void ThrowListIndexError(long long index)
 {
@@ -164,7 +178,7 @@ void TSubstitutionList::SetValue(size_t index, std::string_view value)
     line = std::move(updated);
 }
 
-void TSubstitutionList::LoadFromText(std::string_view text)
+void TSubstitutionList::LoadFromText(std::string_view text, std::string_view source)
 {
     Clear();
     // The part after the first NUL is ignored, so it has no say either.
@@ -179,7 +193,57 @@ void TSubstitutionList::LoadFromText(std::string_view text)
         breaks += c == '\n';
     lines_.reserve(breaks + 1);
     keys_.Reserve(breaks + 1);
-    ForEachLine(text, [this](std::string_view line) { Add(std::string(line)); });
+    // What did load is what the list saw of the file, also when a duplicate stops it.
+    struct Remember {
+        TSubstitutionList &list;
+        ~Remember() { list.RememberFileLines(); }
+    } remember{*this};
+    try {
+        ForEachLine(text, [this](std::string_view line) { Add(std::string(line)); });
+    } catch (EDuplicateKeyError &e) {
+        if (!source.empty())
+            e.SetPlace(source, lines_.size() + 1);
+        throw;
+    }
+}
+
+void TSubstitutionList::RememberFileLines()
+{
+    fileLines_.clear();
+    fileLines_.reserve(lines_.size());
+    for (const auto &line : lines_)
+        fileLines_.push_back(std::hash<std::string>{}(line));
+    std::sort(fileLines_.begin(), fileLines_.end());
+}
+
+size_t TSubstitutionList::LinesUnseenIn(std::string_view fileText) const
+{
+    std::vector<size_t> held;
+    held.reserve(lines_.size());
+    for (const auto &line : lines_)
+        held.push_back(std::hash<std::string>{}(line));
+    std::sort(held.begin(), held.end());
+    size_t unseen = 0;
+    ForEachLine(fileText, [&](std::string_view line) {
+        const size_t hash = std::hash<std::string_view>{}(line);
+        if (!std::binary_search(held.begin(), held.end(), hash) &&
+            !std::binary_search(fileLines_.begin(), fileLines_.end(), hash))
+            ++unseen;
+    });
+    return unseen;
+}
+
+size_t TSubstitutionList::LinesUnseenInFile(const std::string &name) const
+{
+    std::string bytes;
+    try {
+        bytes = LoadFileBytes(name);
+    } catch (const Exception &) {
+        // Missing or unreadable: nothing in it could be lost that the save
+        // itself would not refuse.
+        return 0;
+    }
+    return LinesUnseenIn(bytes);
 }
 
 std::string TSubstitutionList::Text() const
@@ -197,10 +261,14 @@ std::string TSubstitutionList::Text() const
 void TSubstitutionList::LoadFromFile(const std::string &name)
 {
     const std::string bytes = LoadFileBytes(name);
-    LoadFromText(bytes);
+    LoadFromText(bytes, name);
 }
 
-void TSubstitutionList::SaveToFile(const std::string &name) const { SaveFileBytes(name, Text()); }
+void TSubstitutionList::SaveToFile(const std::string &name)
+{
+    SaveFileBytes(name, Text());
+    RememberFileLines();
+}
 
 std::vector<std::string_view> TSubstitutionList::SplitLines(std::string_view text)
 {

@@ -337,7 +337,7 @@ void TValueListEditor::LoadFromFile(const std::string &name)
         ReopenEditorIfFocused();
     };
     try {
-        model_->Reset([&] { list_.LoadFromText(bytes); });
+        model_->Reset([&] { list_.LoadFromText(bytes, name); });
     } catch (...) {
         restore();
         throw;
@@ -345,7 +345,7 @@ void TValueListEditor::LoadFromFile(const std::string &name)
     restore();
 }
 
-void TValueListEditor::SaveToFile(const std::string &name) const { list_.SaveToFile(name); }
+void TValueListEditor::SaveToFile(const std::string &name) { list_.SaveToFile(name); }
 
 void TValueListEditor::AfterCurrentSet(int from, int to)
 {
@@ -462,6 +462,7 @@ void TValueListEditor::CellTextEdited(QLineEdit *editor, const QPersistentModelI
 
 void TValueListEditor::CellCommitted(const QModelIndex &index, const QString &text)
 {
+    bool refusedDuplicate = false;
     try {
         if (!index.isValid() || index.model() != model_)
             return;
@@ -471,22 +472,67 @@ void TValueListEditor::CellCommitted(const QModelIndex &index, const QString &te
             return;
         }
         TSubstitutionList::CheckKeyText(bytes);
-        ApplyKey(index.row(), bytes);
+        try {
+            ApplyKey(index.row(), bytes);
+        } catch (const EDuplicateKeyError &) {
+            // Prefixes stored while typing are no key the user chose.
+            RestoreKeyBeforeEdit(index.row());
+            refusedDuplicate = true;
+            throw;
+        }
     } catch (...) {
-        if (errorsAfterClick_ > 0)
-            ReportAfterClick(std::current_exception());
-        else
+        const QPersistentModelIndex cell = refusedDuplicate ? QPersistentModelIndex(index) : QPersistentModelIndex();
+        if (errorsAfterClick_ > 0) {
+            ReportAfterClick(std::current_exception(), cell);
+        } else {
             HandleCurrentException();
+            ReturnToCell(cell);
+        }
     }
 }
 
-void TValueListEditor::ReportAfterClick(std::exception_ptr error)
+void TValueListEditor::RestoreKeyBeforeEdit(int row)
+{
+    refusedKey_.clear();
+    if (static_cast<size_t>(row) >= list_.Count())
+        return;
+    const std::string before = Encoded(list_, editorOriginal_);
+    if (!list_.KeyTaken(before, static_cast<size_t>(row)))
+        list_.SetKey(static_cast<size_t>(row), before);
+    model_->CellChanged(row, 0);
+}
+
+void TValueListEditor::ReturnToCell(const QPersistentModelIndex &cell)
+{
+    // After the box: the refused cell is current and open again, instead of
+    // whatever the closing box handed the focus to.
+    if (!cell.isValid())
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, cell] {
+            if (!cell.isValid())
+                return;
+            selectionModel()->setCurrentIndex(cell, QItemSelectionModel::ClearAndSelect);
+            setFocus(Qt::OtherFocusReason);
+            ReopenEditorIfFocused();
+        },
+        Qt::QueuedConnection);
+}
+
+void TValueListEditor::ReportAfterClick(std::exception_ptr error, const QPersistentModelIndex &cell)
 {
     // Shown once the mouse button is up and the click has done its work on
-    // what the grid holds (the refused key is not stored).
-    auto *waiter = new ReleaseWaiter(this, [this, error] {
+    // what the grid holds (the refused key is not stored); taking the focus
+    // back earlier would cancel the pressed button.
+    auto *waiter = new ReleaseWaiter(this, [this, error, cell] {
         QMetaObject::invokeMethod(
-            this, [error] { Guarded([&] { std::rethrow_exception(error); }); }, Qt::QueuedConnection);
+            this,
+            [this, error, cell] {
+                Guarded([&] { std::rethrow_exception(error); });
+                ReturnToCell(cell);
+            },
+            Qt::QueuedConnection);
     });
     qApp->installEventFilter(waiter);
 }
@@ -553,6 +599,11 @@ void TValueListEditor::CommitOpenEditor()
         } else {
             ApplyValue(index.row(), bytes);
         }
+    } catch (const EDuplicateKeyError &) {
+        RestoreKeyBeforeEdit(index.row());
+        editor->setText(editorOriginal_);
+        editorAccepted_ = editorOriginal_;
+        throw;
     } catch (...) {
         // The entry keeps its stored key; show that rather than the refused text.
         const QString stored = model_->data(index, Qt::EditRole).toString();

@@ -30,7 +30,9 @@ public:
     // current row first moves up.
     void DeleteCurrentEntry();
     void LoadFromFile(const std::string &name);
-    void SaveToFile(const std::string &name) const;
+    void SaveToFile(const std::string &name);
+    // Entries of the file a save would drop that the grid never showed.
+    size_t EntriesSaveWouldLose(const std::string &name) const { return list_.LinesUnseenInFile(name); }
 
     const TSubstitutionList &Strings() const { return list_; }
     // The current row; with an empty list the blank row 0.
@@ -55,7 +57,11 @@ private:
     void CellTextEdited(QLineEdit *editor, const QPersistentModelIndex &index, const QString &text);
     void CellCommitted(const QModelIndex &index, const QString &text);
     void AfterCurrentSet(int from, int to);
-    void ReportAfterClick(std::exception_ptr error);
+    void ReportAfterClick(std::exception_ptr error, const QPersistentModelIndex &cell);
+    // A refused duplicate: the entry gets back the key it had when the cell
+    // opened, and the cell the focus.
+    void RestoreKeyBeforeEdit(int row);
+    void ReturnToCell(const QPersistentModelIndex &cell);
     // No cell lies beyond the current one in that Tab direction.
     bool AtTabEdge(bool forward) const;
 

@@ -62,11 +62,11 @@ const char *SerialErrorText(int libraryCode) noexcept
     return kTexts[libraryCode - 1];
 }
 
-ESerialPort::ESerialPort(int libraryCode, int systemErrorCode, std::string details)
+ESerialPort::ESerialPort(int libraryCode, int systemErrorCode, std::string reason)
     : Exception(ComposeMessage(libraryCode, systemErrorCode)), libraryCode_(libraryCode),
       systemErrorCode_(systemErrorCode)
 {
-    SetDetails(std::move(details));
+    SetInformative(std::move(reason));
 }
 
 void RaiseSerialError(int libraryCode, int systemErrorCode) { throw ESerialPort(libraryCode, systemErrorCode); }

@@ -9,7 +9,8 @@
 // error number when there is one.
 class ESerialPort : public Exception {
 public:
-    explicit ESerialPort(int libraryCode, int systemErrorCode = -1, std::string details = {});
+    // `reason`: the device, the system's words and a remedy, shown under the message.
+    explicit ESerialPort(int libraryCode, int systemErrorCode = -1, std::string reason = {});
 
     int LibraryCode() const noexcept { return libraryCode_; }
     int SystemErrorCode() const noexcept { return systemErrorCode_; }
@@ -25,6 +26,6 @@ const char *SerialErrorText(int libraryCode) noexcept;
 // Raises ESerialPort with errno as captured by the caller at the failing call.
 [[noreturn]] void RaiseSerialError(int libraryCode, int systemErrorCode = -1);
 
-// Error 1 for a device that cannot be opened; the details name the device and
+// Error 1 for a device that cannot be opened; the text under it names the device and
 // the system's reason, and for a lack of permission how to get it.
 [[noreturn]] void RaiseOpenError(const std::string &path, int systemErrorCode);

@@ -4,10 +4,29 @@
 
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include <grp.h>
 #include <sys/stat.h>
+
+namespace {
+
+// Fills the "%s" of a pattern that may come from a catalogue in order, never by printf.
+std::string Fill(std::string text, std::initializer_list<std::string> values)
+{
+    size_t from = 0;
+    for (const std::string &value : values) {
+        const size_t at = text.find("%s", from);
+        if (at == std::string::npos)
+            break;
+        text.replace(at, 2, value);
+        from = at + value.size();
+    }
+    return text;
+}
+
+} // namespace
 
 void RaiseOpenError(const std::string &path, int systemErrorCode)
 {
@@ -24,17 +43,13 @@ void RaiseOpenError(const std::string &path, int systemErrorCode)
             if (::getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &found) == 0 && found)
                 group = found->gr_name;
         }
-        // The pattern may come from a catalogue: its "%s" are filled in order, never by printf.
-        std::string text = TranslateResourceString("%s: %s — add your user to the group \"%s\", then log in again");
-        size_t from = 0;
-        for (const std::string &value : {path, std::string(std::strerror(systemErrorCode)), group}) {
-            const size_t at = text.find("%s", from);
-            if (at == std::string::npos)
-                break;
-            text.replace(at, 2, value);
-            from = at + value.size();
-        }
-        details = text;
+        details = Fill(TranslateResourceString("%s: %s — add your user to the group \"%s\", then log in again"),
+                       {path, std::strerror(systemErrorCode), group});
+    } else if (systemErrorCode == EBUSY || systemErrorCode == EWOULDBLOCK) {
+        // An exclusive open and a held lock both mean another program has the
+        // port; the lock's own words ("temporarily unavailable") say less.
+        details = Fill(TranslateResourceString("%s: %s — another program holds the port; close it (\"fuser %s\" names it)"),
+                       {path, std::strerror(EBUSY), path});
     }
     throw ESerialPort(1, systemErrorCode, std::move(details));
 }

@@ -64,9 +64,9 @@ void TCustomSerialPort::OpenDevice()
     const int fd = open(port_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         RaiseOpenError(port_, errno);
-    auto fail = [fd](int error) {
+    auto fail = [this, fd](int error) {
         close(fd);
-        RaiseSerialError(1, error);
+        RaiseOpenError(port_, error);
     };
     // TIOCEXCL does not stop root; flock does. Both together keep a second
     // opener out, like an exclusive open on the original platform.

@@ -24,8 +24,8 @@ void SendReset(TSerialPort &port)
     port.WriteString(decoder::BuildCommand("B"));
 }
 
-DecoderSession::DecoderSession(TSerialPort &port, decoder::DecoderLineSink &sink, PauseHook pause)
-    : port_(port), protocol_(sink), pause_(std::move(pause))
+DecoderSession::DecoderSession(TSerialPort &port, decoder::DecoderReader::LineHandler onLine, PauseHook pause)
+    : port_(port), reader_(std::move(onLine)), pause_(std::move(pause))
 {
 }
 
@@ -68,7 +68,7 @@ void DecoderSession::Receive(int count)
 {
     std::string bytes;
     port_.ReadString(bytes, count);
-    protocol_.AssembleDecoderLines(bytes);
+    reader_.AssembleDecoderLines(bytes);
 }
 
 } // namespace session

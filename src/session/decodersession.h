@@ -1,6 +1,7 @@
 #pragma once
 
 #include "decoderprotocol.h"
+#include "decoderreader.h"
 
 #include <ctime>
 #include <functional>
@@ -24,14 +25,14 @@ void ConfigureDecoderPort(TSerialPort &port);
 // open, reopens it at 9600 under its name and writes "B".
 void SendReset(TSerialPort &port);
 
-// The decoder commands on an open serial port, and the replies that come
-// back through the line protocol into the caller's sink.
+// The decoder commands on an open serial port, and the lines that come
+// back, read into typed decoder lines for the caller.
 class DecoderSession {
 public:
     // The only pacing of the read sequences.
     static constexpr int CommandPauseMs = 40;
 
-    DecoderSession(TSerialPort &port, decoder::DecoderLineSink &sink, PauseHook pause);
+    DecoderSession(TSerialPort &port, decoder::DecoderReader::LineHandler onLine, PauseHook pause);
 
     // Sets the name, 9600 baud and opens.
     void Open(const std::string &portName);
@@ -47,16 +48,16 @@ public:
     void RequestToneTable();
 
     // The port's received-data event: reads up to count bytes and hands
-    // those that came to the line assembly.
+    // those that came to the reader.
     void Receive(int count);
 
-    decoder::DecoderProtocol &Protocol() { return protocol_; }
+    decoder::DecoderReader &Reader() { return reader_; }
 
 private:
     void Write(const std::string &command);
 
     TSerialPort &port_;
-    decoder::DecoderProtocol protocol_;
+    decoder::DecoderReader reader_;
     PauseHook pause_;
 };
 

@@ -3,15 +3,22 @@
 #include "bootloaderhost.h"
 #include "decodersession.h"
 #include "exception.h"
+#include "privatecopy.h"
 #include "serialport.h"
 
 namespace session {
 
-FirmwareUpdater::Outcome FirmwareUpdater::Flash(const std::string &imagePath)
+FirmwareUpdater::Outcome FirmwareUpdater::Flash(std::string_view image)
 {
     if (!host_.Loader())
         throw Exception("The bootloader library is not loaded");
-    host_.SetImageFile(imagePath);
+    // Made before the decoder is reset, so a failure leaves it untouched.
+    const PrivateCopy copy(image);
+    host_.SetImageFile(copy.Path());
+    struct Forget {
+        TBootloaderHost &host;
+        ~Forget() { host.SetImageFile({}); }
+    } forget{host_};
 
     // The reset command starts the decoder's bootloader; then the port is
     // left to the library's own link.
@@ -38,6 +45,15 @@ FirmwareUpdater::Outcome FirmwareUpdater::Flash(const std::string &imagePath)
     } catch (...) {
         finish();
         throw;
+    }
+    if (outcome == Outcome::ProgramFailed) {
+        // A device lost mid-write cannot be opened again either; that the
+        // write failed, and why, is what the user must hear.
+        try {
+            finish();
+        } catch (const Exception &) {
+        }
+        return outcome;
     }
     finish();
     return outcome;

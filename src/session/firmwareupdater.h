@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 class TBootloaderHost;
 class TSerialPort;
@@ -15,15 +16,17 @@ public:
     enum class Outcome {
         Flashed,         // "Firmware OK"
         NoBootloader,    // Connect said no: nothing written, the port stays closed
-        ProgramFailed,   // reported through the host; the port is open again
+        ProgramFailed,   // reported through the host; the port is open again if the device is still there
     };
 
     FirmwareUpdater(TSerialPort &port, TBootloaderHost &host) : port_(port), host_(host) {}
 
-    // imagePath: absolute path of the image to write, handed to the library
-    // as is. Failures of the port, of Connect, and anything that is not a
-    // system exception pass on to the caller.
-    Outcome Flash(const std::string &imagePath);
+    // image: the checked bytes of the firmware file. The library reads them
+    // from a private copy no one else can change (the file saved for the user
+    // may be swapped under its name). Failures of the copy, the port, of
+    // Connect, and anything that is not a system exception pass on to the
+    // caller.
+    Outcome Flash(std::string_view image);
 
 private:
     TSerialPort &port_;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class THttpClient;
 struct THttpRequestLimits;
@@ -18,7 +20,7 @@ public:
 
     explicit UpdateService(THttpClient &client) : client_(client) {}
 
-    // host[:port] to ask instead of the server named by the environment.
+    // host[:port] (or a URL base) to ask instead of the configured server.
     void SetServer(std::string server) { server_ = std::move(server); }
 
     // The reply bodies as 8-bit text, unchanged.
@@ -37,11 +39,18 @@ public:
 
 private:
     std::string Url(const char *resource) const;
+    template <class Request>
+    auto Asking(const std::string &url, Request &&request);
     std::string Fetch(const char *resource, const THttpRequestLimits &limits);
 
     THttpClient &client_;
     std::string server_;
 };
+
+// A version text as numbers ("4.70" is 4, 70; trailing zero parts dropped,
+// so "1.0" equals "1.0.0"), blanks and line breaks around it allowed;
+// nothing when the text is not digits separated by dots.
+std::optional<std::vector<unsigned long>> ParseVersion(std::string_view text);
 
 // The name resolved against the working directory (unchanged if that cannot be read).
 std::string AbsolutePath(const std::string &name);

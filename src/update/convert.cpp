@@ -16,6 +16,22 @@ std::string FormatMessageArg(std::string pattern, std::string_view arg)
     return pattern;
 }
 
+std::string FormatMessageArgs(std::string_view pattern, std::initializer_list<std::string_view> args)
+{
+    std::string text;
+    auto next = args.begin();
+    for (size_t at = 0; at < pattern.size(); ++at) {
+        if (pattern[at] == '%' && at + 1 < pattern.size() && (pattern[at + 1] == 's' || pattern[at + 1] == 'd')
+            && next != args.end()) {
+            text += *next++;
+            ++at;
+        } else {
+            text += pattern[at];
+        }
+    }
+    return text;
+}
+
 int32_t StrToInt(std::string_view text)
 {
     auto fail = [&]() {

@@ -3,6 +3,7 @@
 #include "exception.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -17,3 +18,6 @@ int32_t StrToInt(std::string_view text);
 
 // Replaces the first "%s" or "%d" of an already translated pattern.
 std::string FormatMessageArg(std::string pattern, std::string_view arg);
+// Replaces each "%s" or "%d" in turn by the next argument; an argument's own
+// text is never read as a placeholder.
+std::string FormatMessageArgs(std::string_view pattern, std::initializer_list<std::string_view> args);

@@ -220,15 +220,16 @@ bool THttpClient::ReceiveIntoBuffer()
 void THttpClient::SettleHostAndPort(const THttpUrl &url)
 {
     if (!url.Host.empty()) {
+        const bool secure = SameTextIgnoringCase(url.Protocol, "HTTPS");
         const bool explicitPort = !url.Port.empty();
-        const int port = explicitPort ? StrToInt(url.Port) : 80;
-        if (connection_.Connected() && !(explicitPort && port == port_ && SameTextIgnoringCase(url.Host, host_)))
+        const int port = explicitPort ? StrToInt(url.Port) : (secure ? 443 : 80);
+        if (connection_.Connected()
+            && !(explicitPort && port == port_ && secure == secure_ && SameTextIgnoringCase(url.Host, host_)))
             Disconnect();
         host_ = url.Host;
         port_ = port;
+        secure_ = secure;
     }
-    if (SameTextIgnoringCase(url.Protocol, "HTTPS"))
-        throw EHttpInterceptInvalid();
 }
 
 void THttpClient::ConnectIfNeeded()
@@ -240,7 +241,7 @@ void THttpClient::ConnectIfNeeded()
         Disconnect();
     if (!connection_.Connected()) {
         Disconnect();
-        connection_.Connect(host_, port_, WithinDeadline(ConnectTimeout));
+        connection_.Connect(host_, port_, WithinDeadline(ConnectTimeout), secure_);
     }
 }
 

@@ -4,7 +4,7 @@
 #include "httpreplyreader.h"
 #include "httpurl.h"
 #include "streams.h"
-#include "tcpconnection.h"
+#include "transport.h"
 
 #include <chrono>
 #include <cstdint>
@@ -32,7 +32,8 @@ struct THttpRequestLimits {
     int requestTimeoutMs;  // 0: no bound beyond the time-outs below
 };
 
-// A blocking HTTP/1.1 client for GET over plain TCP. A request runs on the
+// A blocking HTTP/1.1 client for GET over plain TCP, or over TLS for an
+// https URL (default port 443; never retried without TLS). A request runs on the
 // calling thread; progress is reported through the work events. Failures
 // are raised (EHttpException and its children, EConvertError), never
 // returned. One connection may stay open between requests.
@@ -129,9 +130,10 @@ private:
     void Consume(size_t count);
     template <class Body> void InWorkSpan(int64_t countMax, Body body);
 
-    TTcpConnection connection_;
+    TTransport connection_;
     std::string host_;
     int port_ = 80;
+    bool secure_ = false;
     bool closedGracefully_ = false;
     std::string readBuffer_;
     size_t readPos_ = 0;

@@ -34,3 +34,36 @@ EHttpBodyTooLarge::EHttpBodyTooLarge(int64_t limit)
       limit_(limit)
 {
 }
+
+EHttpTlsError::EHttpTlsError(const std::string &host, const std::string &detail)
+    : EHttpConnectionError(FormatMessageArgs(TranslateResourceString("TLS connection to %s failed: %s"), {host, detail}))
+{
+}
+
+namespace {
+
+std::string CertificateMessage(const std::string &host, EHttpCertificateError::TProblem problem,
+                               const std::string &detail)
+{
+    using TProblem = EHttpCertificateError::TProblem;
+    switch (problem) {
+    case TProblem::Expired:
+        return FormatMessageArgs(TranslateResourceString("The certificate of %s has expired or is not valid yet"),
+                                 {host});
+    case TProblem::WrongHost:
+        return FormatMessageArgs(TranslateResourceString("The server's certificate is not for %s"), {host});
+    case TProblem::UntrustedIssuer:
+        return FormatMessageArgs(
+            TranslateResourceString("The certificate of %s is not from a trusted certification authority"), {host});
+    case TProblem::Other:
+        break;
+    }
+    return FormatMessageArgs(TranslateResourceString("The certificate of %s was refused: %s"), {host, detail});
+}
+
+} // namespace
+
+EHttpCertificateError::EHttpCertificateError(const std::string &host, TProblem problem, const std::string &detail)
+    : EHttpTlsError(CertificateMessage(host, problem, detail)), problem_(problem)
+{
+}

@@ -48,6 +48,28 @@ public:
     EHttpInterceptInvalid();
 };
 
+// A TLS connection to the server could not be set up (handshake, protocol
+// version, a server that does not speak TLS). Never followed by a plain
+// HTTP attempt.
+class EHttpTlsError : public EHttpConnectionError {
+public:
+    EHttpTlsError(const std::string &host, const std::string &detail);
+
+protected:
+    using EHttpConnectionError::EHttpConnectionError;
+};
+
+// The server's certificate was refused; the message names the reason.
+class EHttpCertificateError : public EHttpTlsError {
+public:
+    enum class TProblem { Expired, WrongHost, UntrustedIssuer, Other };
+    EHttpCertificateError(const std::string &host, TProblem problem, const std::string &detail);
+    TProblem Problem() const noexcept { return problem_; }
+
+private:
+    TProblem problem_;
+};
+
 // The reply breaks a limit that protects memory (an endless header line, an
 // absurd chunk size). The connection is dropped, since its state is unknown.
 class EHttpInvalidReply : public EHttpException { using EHttpException::EHttpException; };

@@ -4,10 +4,18 @@
 
 #include <string>
 
-// "http://" and the update server's host[:port], taken from the environment
-// variable KARVENZOP_UPDATE_SERVER, "localhost" (port 80) when it is not
-// set. Resource paths such as "/firmware.php?id=karvenzop" are appended.
-std::string UpdateServerBase();
+// The base URL for a server given as host[:port] (plain HTTP),
+// https://host[:port] (TLS) or http://host[:port]; "localhost" when empty.
+// Resource paths such as "/firmware.php?id=karvenzop" are appended.
+std::string UpdateServerUrl(std::string server);
+
+// The update server as the user named it: `given` (the command line's
+// --server), else the environment variable KARVENZOP_UPDATE_SERVER, else
+// the key UpdateServer of the user's settings, else "localhost".
+std::string UpdateServerSetting(const std::string &given = {});
+
+// UpdateServerUrl of that setting.
+std::string UpdateServerBase(const std::string &given = {});
 
 // What each update request may cost; the values, and why, in
 // updateserver.cpp (README, "Limits").

@@ -29,6 +29,7 @@
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -88,6 +89,7 @@ void MisconfigureLine(const PtyPair &pty)
 struct ShownBox {
     QString title;
     QString text;
+    QString informative;
     QMessageBox::Icon icon;
 };
 
@@ -100,7 +102,7 @@ protected:
         boxWatch_.setInterval(10);
         QObject::connect(&boxWatch_, &QTimer::timeout, [this] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                boxes_.push_back({box->windowTitle(), box->text(), box->icon()});
+                boxes_.push_back({box->windowTitle(), box->text(), box->informativeText(), box->icon()});
                 box->accept();
             }
         });
@@ -238,6 +240,7 @@ protected:
             return {};
         const ShownBox box = boxes_.front();
         boxes_.erase(boxes_.begin());
+        lastInformative_ = box.informative.toStdString();
         EXPECT_EQ(box.title, ApplicationTitle(QCoreApplication::applicationFilePath()));
         EXPECT_EQ(box.icon, QMessageBox::Critical);
         return box.text.toStdString();
@@ -248,6 +251,7 @@ protected:
     int rxEvents_ = 0;
     int txLampLit_ = 0;
     std::vector<ShownBox> boxes_;
+    std::string lastInformative_;   // below the message of the box TakeBox took
 
 private:
     std::vector<std::unique_ptr<PtyPair>> ptys_;
@@ -423,6 +427,9 @@ TEST_F(LinkWindowTest, FailedOpenShowsThePortErrorAndStaysDisconnected)
     Select(busy.slavePath);
     Click("BitBtn1");
     EXPECT_EQ(TakeBox(), "Unable to open com port (win error code: " + std::to_string(EWOULDBLOCK) + ")");
+    EXPECT_EQ(lastInformative_.rfind(busy.slavePath + ": " + std::strerror(EBUSY) + " \u2014 another program holds", 0),
+              0u)
+        << lastInformative_;
     ExpectConnected(false);
     close(holder);
 

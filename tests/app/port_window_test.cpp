@@ -203,7 +203,7 @@ TEST(PortPermission, DetailsNameTheReasonAndTheRemedy)
                 out += "opened\n";
             } catch (...) {
                 const std::exception_ptr error = std::current_exception();
-                out += ErrorBoxText(error).toStdString() + "\n" + ErrorBoxDetails(error).toStdString() + "\n";
+                out += ErrorBoxText(error).toStdString() + "\n" + ErrorBoxInformative(error).toStdString() + "\n";
             }
             out += std::string(std::strerror(EACCES)) + "\n";
         }
@@ -227,7 +227,7 @@ TEST(PortPermission, DetailsNameTheReasonAndTheRemedy)
     EXPECT_EQ(lines[0], "Unable to open com port (win error code: 13)");
     EXPECT_EQ(lines[1], std::string(name) + ": " + lines[2] + " \u2014 add your user to the group \"" + group +
                             "\", then log in again");
-    EXPECT_EQ(lines[3], "COM-Port kann nicht geöffnet werden (Windows-Fehlercode: 13)");
+    EXPECT_EQ(lines[3], "COM-Port kann nicht geöffnet werden (Fehlercode: 13)");
     EXPECT_EQ(lines[4], std::string(name) + ": " + lines[5] + " \u2014 nehmen Sie Ihren Benutzer in die Gruppe \"" +
                             group + "\" auf und melden Sie sich neu an");
 }

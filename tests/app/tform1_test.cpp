@@ -288,8 +288,37 @@ TEST_F(Form1Test, SubstitutionFailuresShowTheirMessages)
         std::ofstream out("substi.txt", std::ios::binary);
         out << "1=a\r\n2=b\r\n1=c\r\n";
     }
-    EXPECT_EQ(clickAndReadBox("BitBtn2"), "A key with the name of \"1\" already exists.");
+    QString details;
+    WithModal<QMessageBox>([&] { QTest::mouseClick(Find<QPushButton>("BitBtn2"), Qt::LeftButton); },
+                           [&](QMessageBox *box) {
+                               EXPECT_EQ(box->text(), "A key with the name of \"1\" already exists.");
+                               details = box->detailedText();
+                               box->accept();
+                           });
+    EXPECT_EQ(details, "substi.txt, line 3");
     EXPECT_EQ(Find<TValueListEditor>("ValueListEditor1")->Strings().Count(), 2u);   // the lines before it stay
+
+    // Saving now would drop "1=c", which the grid never held: the question's
+    // default declines and changes nothing; only saving anyway writes.
+    const int logLines = form->EventLog()->Count();
+    for (const bool proceed : {false, true}) {
+        QString question;
+        const bool asked = WithModal<QMessageBox>(
+            [&] { QTest::mouseClick(Find<QPushButton>("BitBtn3"), Qt::LeftButton); },
+            [&](QMessageBox *box) {
+                question = box->text();
+                ASSERT_NE(box->defaultButton(), nullptr);
+                EXPECT_EQ(box->defaultButton()->text(), "Abbrechen");
+                if (proceed)
+                    box->buttons().at(box->buttons().indexOf(box->defaultButton()) == 0 ? 1 : 0)->click();
+                else
+                    QTest::keyClick(box, Qt::Key_Return);
+            });
+        ASSERT_TRUE(asked);
+        EXPECT_TRUE(question.contains(": 1.")) << question.toStdString();
+        EXPECT_EQ(ReadAll("substi.txt"), proceed ? "1=a\r\n2=b\r\n" : "1=a\r\n2=b\r\n1=c\r\n");
+        EXPECT_EQ(form->EventLog()->Count(), logLines + (proceed ? 1 : 0));
+    }
     SetDefaultExceptionHandler(nullptr);
 }
 
@@ -366,7 +395,7 @@ TEST(GermanMessages, MissingPortShowsGermanTextAndSuffix)
     FinalizeTranslation();
     setenv("LANG", previous.c_str(), 1);
 
-    EXPECT_EQ(german, "COM-Port kann nicht geöffnet werden (Windows-Fehlercode: 2)");
+    EXPECT_EQ(german, "COM-Port kann nicht geöffnet werden (Fehlercode: 2)");
     EXPECT_FALSE(port.Connected());
 
     // Without the lookup the same failure reads in English.

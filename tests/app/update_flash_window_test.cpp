@@ -26,6 +26,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <random>
@@ -110,8 +111,11 @@ public:
         snapshots.push_back({LastSeenState(), LogLines(*this),
                              findChild<QPushButton *>(QStringLiteral("BitBtn11"))->isEnabled(),
                              findChild<QLabel *>(QStringLiteral("StaticText1"))->text()});
+        if (onState)
+            onState(LastSeenState());
     }
     std::vector<Snapshot> snapshots;
+    std::function<void(int)> onState;
 };
 
 struct SeenBox {
@@ -121,6 +125,7 @@ struct SeenBox {
     Qt::TextFormat format = Qt::AutoText;
     QString statusAtBox;
     int barAtBox = -1;
+    QString informative;
 };
 
 // Closes every message box that opens while it exists and notes what it
@@ -151,7 +156,8 @@ private:
         } else if (box) {
             boxes.push_back({box->windowTitle(), box->text(), box->icon(), box->textFormat(),
                              form_.findChild<QLabel *>(QStringLiteral("StaticText1"))->text(),
-                             form_.findChild<QProgressBar *>(QStringLiteral("ProgressBar1"))->value()});
+                             form_.findChild<QProgressBar *>(QStringLiteral("ProgressBar1"))->value(),
+                             box->informativeText()});
             box->accept();
         } else if (auto *input = qobject_cast<QInputDialog *>(modal)) {
             ++inputBoxes;
@@ -478,7 +484,8 @@ TEST_F(UpdateFlashWindow, StoppedServerShowsTheSocketErrorAndKeepsTheText)
     Button("BitBtn17")->click();
     ASSERT_EQ(Label("StaticText2"), "1.0.3\r\n");
     StopServer();
-    PointAt(UnusedLoopbackPort());
+    const int unused = UnusedLoopbackPort();
+    PointAt(unused);
 
     ModalWatcher watcher(*form);
     Button("BitBtn17")->click();
@@ -489,6 +496,10 @@ TEST_F(UpdateFlashWindow, StoppedServerShowsTheSocketErrorAndKeepsTheText)
         EXPECT_EQ(box.title, ApplicationCaption);
         EXPECT_EQ(box.icon, QMessageBox::Critical);
     }
+    // Under the message, the address that was tried.
+    const QString server = QStringLiteral("Server: http://127.0.0.1:%1").arg(unused);
+    EXPECT_EQ(watcher.boxes[0].informative, server + "/firmware.php?id=karvenzop");
+    EXPECT_EQ(watcher.boxes[1].informative, server + "/ZOP-Update.exe");
     EXPECT_EQ(Label("StaticText2"), "1.0.3\r\n");
     EXPECT_FALSE(FileExists("ZOP-Update.exe"));
 }
@@ -506,11 +517,18 @@ TEST_F(UpdateFlashWindow, FirmwareReachesTheDecoderAndTheWindowReportsIt)
     MakeForm();
     ConnectToSim(true);
     form->AddLogLine("before the update");
+    // Someone who can write the saved file rewrites it once it is saved: the
+    // decoder still gets the bytes that were checked.
+    const std::string planted = MakeContainer(RandomBytes(9000, 5), "6.66");
+    form->onState = [&](int state) {
+        if (state == 2 && ReadFile("firmware.acy") == container)
+            std::ofstream("firmware.acy", std::ios::binary | std::ios::trunc) << planted;
+    };
 
     const auto boxes = RunFirmwareUpdate();
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text.toStdString());
     EXPECT_TRUE(ReadFile(sim->DumpPath()) == image) << sim->Log();
-    EXPECT_TRUE(ReadFile("firmware.acy") == container);
+    EXPECT_TRUE(ReadFile("firmware.acy") == planted);
     EXPECT_EQ(Label("StaticText1"), "Firmware OK.");
     EXPECT_TRUE(PortOpenAt9600());
     EXPECT_EQ(Button("BitBtn1")->text(), "Verbindung beenden");

@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <regex>
 #include <string>
@@ -67,6 +69,15 @@ TEST(CliDecoder, CommandsPrintWhatTheWindowShows)
     info = RunCli({"info", "--port", port, "--json"});
     EXPECT_EQ(info.out, "{\"serial_number\":\"S-7788\",\"firmware_version\":\"4.69\",\"hardware_revision\":\"C469-2\"}\n");
 
+    // Output that cannot be written ends with 7; a closed stdout is not
+    // reused by the port, so nothing meant for stdout reaches the decoder.
+    for (const char *redirect : {">/dev/full", ">&-"}) {
+        CliProcess shell({"/bin/sh", "-c", std::string("exec \"$0\" \"$@\" ") + redirect, CliPath(), "info", "--port",
+                          port});
+        EXPECT_EQ(shell.Wait(10000), 7) << redirect << shell.err;
+    }
+    EXPECT_EQ(sim.Log().find("53 65 72 69 61 6c"), std::string::npos) << sim.Log();   // "Serial"
+
     // The port from the environment, as the window lists it.
     ::setenv("KARVENZOP_PORTS", port.c_str(), 1);
     const CliResult tones = RunCli({"tones"});
@@ -74,6 +85,7 @@ TEST(CliDecoder, CommandsPrintWhatTheWindowShows)
     const CliResult ports = RunCli({"ports"});
     ::unsetenv("KARVENZOP_PORTS");
     EXPECT_EQ(tones.exitCode, 0) << tones.err;
+    EXPECT_EQ(tones.err, "karvenzop-cli: using port " + port + "\n");
     EXPECT_EQ(tones.out.substr(0, 36), "Ziffer 1: 1060 Hz\nZiffer 2: 1160 Hz\n");
     EXPECT_NE(tones.out.find("Ziffer R: 2600 Hz\n"), std::string::npos) << tones.out;
     EXPECT_EQ(tonesJson.out, "{\"1\":\"1060\",\"2\":\"1160\",\"3\":\"1270\",\"4\":\"1400\",\"5\":\"1530\",\"6\":\"1670\","
@@ -91,22 +103,59 @@ TEST(CliDecoder, CommandsPrintWhatTheWindowShows)
     // The window's message texts, through the same catalogue.
     const CliResult missing = RunCli({"info", "--port", "/dev/kz-no-such-port"});
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_EQ(missing.err, "karvenzop-cli: Unable to open com port (win error code: 2)\n");
+    EXPECT_EQ(missing.err, "karvenzop-cli: Unable to open com port (win error code: 2)\n"
+                           "/dev/kz-no-such-port: " + std::string(std::strerror(ENOENT)) + "\n");
     ::setenv("LANG", "de_DE.UTF-8", 1);
     const CliResult german = RunCli({"clock", "--port", "/dev/kz-no-such-port"});
     ::unsetenv("LANG");
-    EXPECT_EQ(german.err, "karvenzop-cli: COM-Port kann nicht geöffnet werden (Windows-Fehlercode: 2)\n");
+    EXPECT_EQ(german.err.substr(0, german.err.find('\n')),
+              "karvenzop-cli: COM-Port kann nicht geöffnet werden (Fehlercode: 2)");
+    EXPECT_EQ(RunCli({"info", "--port", ""}).exitCode, 2);
 
     EXPECT_EQ(RunCli({"info", "--port", port, "--count", "3"}).exitCode, 2);
+    // Out of range is refused before it meets a clock or an integer.
+    EXPECT_EQ(RunCli({"monitor", "--port", port, "--duration", "1e10"}, {}, 5000).exitCode, 2);
+    EXPECT_EQ(RunCli({"monitor", "--port", port, "--count", "1e300"}, {}, 5000).exitCode, 2);
     EXPECT_EQ(RunCli({"launch"}).exitCode, 2);
+
     const CliResult help = RunCli({"monitor", "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.out.rfind("usage: karvenzop-cli monitor", 0), 0u) << help.out;
 }
 
-TEST(CliCheck, ShowsTheServersVersionsOrItsError)
+// An update cut short: the library's reason and exit 4, also when the
+// device is lost on the way; the decoder, left in its bootloader, is
+// recognised by info, and SIGHUP does not cut a running update.
+TEST(CliFlash, InterruptedUpdateEndsWithTheLibrarysReasonAndInfoFindsTheBootloader)
 {
-    TTempDir root;
+    TTempDir work;
+    const std::string imagePath = work.Path() + "/image.acy";
+    WriteFile(imagePath, MakeFirmwareContainer(PatternBytes(6000), "4.70"));
+    {
+        SimProcess sim({"--fault", "drop-after=2"});
+        const CliResult cut = RunCli({"flash", "--port", sim.Port(), "--image", imagePath, "--yes"}, {}, 60000);
+        EXPECT_EQ(cut.exitCode, 4) << cut.err;
+        const CliResult info = RunCli({"info", "--port", sim.Port()});
+        EXPECT_EQ(info.exitCode, 1);
+        EXPECT_NE(info.err.find("in its bootloader"), std::string::npos) << info.err;
+    }
+    SimProcess sim({}, true);
+    CliProcess flash({CliPath(), "flash", "--port", sim.Port(), "--image", imagePath, "--yes"});
+    std::string line;
+    while (flash.ReadLine(line, 20000) && line.find("Writing firmware") == std::string::npos) {
+    }
+    ASSERT_NE(line.find("Writing firmware"), std::string::npos) << flash.out << flash.err;
+    flash.Signal(SIGHUP);
+    flash.Signal(SIGQUIT);
+    sim.Stop();   // the adapter is pulled
+    EXPECT_EQ(flash.Wait(30000), 4) << flash.err;
+    EXPECT_EQ(flash.err.find("Unable to open com port"), std::string::npos) << flash.err;
+    EXPECT_NE(flash.err.find("karvenzop-cli: "), std::string::npos) << flash.err;
+}
+
+TEST(CliCheck, ShowsTheServersVersionsExitsWith100WhenNewerOrNamesTheServerItTried)
+{
+    TTempDir root, config;
     root.WriteFile("karvenzop.txt", "1.0.3\r\n");
     root.WriteFile("karvenfir.txt", "4.70");
     int port = 0;
@@ -114,17 +163,38 @@ TEST(CliCheck, ShowsTheServersVersionsOrItsError)
         UpdateServer server(root);
         port = server.port;
         const CliResult text = RunCli({"check", "--server", server.Address()});
-        EXPECT_EQ(text.exitCode, 0) << text.err;
-        EXPECT_EQ(text.out, "ZOP Version auf Server: 1.0.3\nZOP Version lokal: 1.0.2\nDekoder Ver. auf Server: 4.70\n");
-        // The server from the environment; JSON keeps the reply as sent.
-        ::setenv("KARVENZOP_UPDATE_SERVER", server.Address().c_str(), 1);
+        EXPECT_EQ(text.exitCode, 100) << text.err;
+        EXPECT_EQ(text.out, "ZOP Version auf Server: 1.0.3\nZOP Version lokal: 1.0.2\nDekoder Ver. auf Server: 4.70\n"
+                            "Newer on the server: tool\n");
+        // The server from the window's settings; JSON keeps the reply as sent.
+        config.WriteFile("KarvenZop/KarvenZop.conf", "[General]\nUpdateServer=" + server.Address() + "\n");
+        ::setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+        root.WriteFile("karvenzop.txt", "1.0.2\r\n");
         const CliResult json = RunCli({"check", "--json"});
-        ::unsetenv("KARVENZOP_UPDATE_SERVER");
-        EXPECT_EQ(json.out, "{\"tool_on_server\":\"1.0.3\\r\\n\",\"tool_here\":\"1.0.2\",\"firmware_on_server\":\"4.70\"}\n");
+        EXPECT_EQ(json.exitCode, 0) << json.err;
+        EXPECT_EQ(json.out, "{\"tool_on_server\":\"1.0.2\\r\\n\",\"tool_here\":\"1.0.2\",\"firmware_on_server\":\"4.70\","
+                            "\"tool_newer\":false}\n");
+        // With the decoder: its 4.69 is older than the server's 4.70.
+        SimProcess sim({});
+        const CliResult decoder = RunCli({"check", "--port", sim.Port()});
+        EXPECT_EQ(decoder.exitCode, 100) << decoder.err;
+        EXPECT_NE(decoder.out.find("Dekoder Version lokal: 4.69\nNewer on the server: decoder-firmware\n"),
+                  std::string::npos) << decoder.out;
+        root.WriteFile("karvenfir.txt", "4.69");
+        EXPECT_EQ(RunCli({"check", "--port", sim.Port()}).exitCode, 0);
+        root.WriteFile("karvenfir.txt", "<html>");
+        const CliResult garbage = RunCli({"check", "--port", sim.Port()});
+        EXPECT_EQ(garbage.exitCode, 3);
+        EXPECT_EQ(garbage.err, "karvenzop-cli: cannot compare versions: '<html>' is not a version number.\n");
     }
-    const CliResult down = RunCli({"check", "--server", "127.0.0.1:" + std::to_string(port)});
+    // The environment wins over the settings; a refused connection names the address tried.
+    ::setenv("KARVENZOP_UPDATE_SERVER", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
+    const CliResult down = RunCli({"check"});
+    ::unsetenv("KARVENZOP_UPDATE_SERVER");
+    ::unsetenv("XDG_CONFIG_HOME");
     EXPECT_EQ(down.exitCode, 3);
-    EXPECT_EQ(down.err, "karvenzop-cli: Socket Error # 10061\nConnection refused.\n");
+    EXPECT_EQ(down.err, "karvenzop-cli: Socket Error # 10061\nConnection refused.\nServer: http://127.0.0.1:" +
+                            std::to_string(port) + "/firmware.php?id=karvenzop\n");
     EXPECT_EQ(down.out, "");
 }
 

@@ -1,4 +1,5 @@
 #include "fileio.h"
+#include "exception.h"
 
 #include <gtest/gtest.h>
 
@@ -71,7 +72,8 @@ protected:
         return st.st_mode & 07777;
     }
     // Runs f as "nobody" in a child; returns the message it raised, "" if none.
-    static std::string AsNobody(const std::function<void()> &f)
+    static std::string AsNobody(const std::function<void()> &f) { return AsUser(kNobody, f); }
+    static std::string AsUser(uid_t user, const std::function<void()> &f)
     {
         int pipe[2];
         if (::pipe(pipe) != 0)
@@ -81,7 +83,7 @@ protected:
             ::close(pipe[0]);
             ::alarm(20);
             std::string message;
-            if (Root() && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+            if (Root() && (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0)) {
                 message = "cannot drop privileges";
             } else {
                 try {
@@ -140,6 +142,45 @@ TEST_F(FileSaving, SymlinkIsFollowedAndTheSharedFileKeepsItsMode)
     EXPECT_EQ(Mode(top_ / "shared" / "list.txt"), 0640u);
     EXPECT_EQ(Entries(top_ / "shared"), 1u);
     EXPECT_EQ(Entries(dir_), 1u);
+}
+
+// Another user plants a link, or a file of theirs with a second name, in a
+// shared sticky folder: saving under that name must not reach the victim's
+// file nor write into the planter's. The user's own link there still works.
+TEST_F(FileSaving, InASharedStickyFolderOnlyTheUsersOwnLinksAndFilesAreUsed)
+{
+    if (!Root())
+        GTEST_SKIP() << "needs root to act as two users";
+    constexpr uid_t kOther = kNobody - 1;
+    const fs::path shared = top_ / "shared";
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms(01777));
+    Write("mine.txt", "victim's\r\n", 0600);
+    const fs::path mine = dir_ / "mine.txt";
+    fs::create_symlink(mine, shared / "planted-link");
+    ASSERT_EQ(::lchown((shared / "planted-link").c_str(), kOther, kOther), 0);
+    std::ofstream(shared / "planted-file") << "planter's\r\n";
+    fs::permissions(shared / "planted-file", fs::perms(0666));
+    ASSERT_EQ(::chown((shared / "planted-file").c_str(), kOther, kOther), 0);
+    fs::create_hard_link(shared / "planted-file", shared / "planter-reads-this");
+
+    for (const char *name : {"planted-link", "planted-file"}) {
+        const std::string message = AsNobody([&] { SaveFileBytes((shared / name).string(), "1=a\r\n"); });
+        EXPECT_EQ(message, "Cannot create file " + (shared / name).string());
+    }
+    EXPECT_EQ(Read(mine), "victim's\r\n");
+    EXPECT_EQ(Read(shared / "planter-reads-this"), "planter's\r\n");
+    try {
+        SaveFileBytes((shared / "planted-link").string(), "x");   // the reason is given under the message
+        ADD_FAILURE() << "root saved through the planted link";
+    } catch (const Exception &e) {
+        EXPECT_NE(e.Informative().find("of user " + std::to_string(kOther)), std::string::npos) << e.Informative();
+    }
+
+    fs::create_symlink(mine, shared / "own-link");
+    Own(shared / "own-link");
+    EXPECT_EQ(AsNobody([&] { SaveFileBytes((shared / "own-link").string(), "1=a\r\n"); }), "");
+    EXPECT_EQ(Read(mine), "1=a\r\n");
 }
 
 TEST_F(FileSaving, ReadOnlyFolderWithWritableFileIsWrittenInPlace)

@@ -247,6 +247,20 @@ TEST(SubstitutionList, LoadStopsAtDuplicateKeepingEarlierLines)
     EXPECT_EQ(list.Lines(), (Lines{"Fl\xFC=1"}));
 }
 
+TEST(SubstitutionList, CountsFileLinesASaveWouldDropUnseen)
+{
+    const std::string file = "1=a\r\n2=b\r\n1=c\r\n4=d\r\n";
+    TSubstitutionList list;
+    EXPECT_EQ(list.LinesUnseenIn(file), 4u);   // never loaded
+    EXPECT_THROW(list.LoadFromText(file), EDuplicateKeyError);
+    EXPECT_EQ(list.LinesUnseenIn(file), 2u);   // the load stopped at line 3
+    list.LoadFromText("1=a\r\n2=b\r\n");
+    list.Delete(1);
+    list.SetValue(0, "changed");
+    EXPECT_EQ(list.LinesUnseenIn("1=a\r\n2=b\r\n"), 0u);            // removed and changed on purpose
+    EXPECT_EQ(list.LinesUnseenIn("1=a\r\n2=b\r\n9=new\r\n"), 1u);   // the file changed since
+}
+
 TEST(SubstitutionList, BytesAreKeptAsTheyAre)
 {
     // Invalid UTF-8, the code page's high half and control bytes all stay.

@@ -345,8 +345,11 @@ TEST_F(GridPage, DuplicateKeyIsRefusedWhenTheCellIsLeft)
     EXPECT_TRUE(messages_.empty());
     Key(Qt::Key_Up);
     EXPECT_EQ(messages_, Lines{"A key with the name of \"12\" already exists"});
-    EXPECT_EQ(Entries(), (Lines{"12=Wache", "1=RTW"}));
-    EXPECT_EQ(Shown(1, 0), "1");
+    // The key from before the edit, not the prefix "1"; the refused cell is open again.
+    EXPECT_EQ(Entries(), (Lines{"12=Wache", "ab=RTW"}));
+    EXPECT_EQ(Shown(1, 0), "ab");
+    ASSERT_TRUE(WaitFor([&] { return Editor() && Row() == 1 && Column() == 0; }));
+    EXPECT_EQ(Editor()->text(), "ab");
 
     // Case does not make a key different; a later different text is stored.
     messages_.clear();

@@ -1,4 +1,5 @@
 #include "decoderprotocol.h"
+#include "decoderreader.h"
 
 #include <gtest/gtest.h>
 
@@ -10,23 +11,30 @@ using namespace decoder;
 
 namespace {
 
-// Records what the protocol asks of the window, in order.
-struct RecordingSink : DecoderLineSink {
+// Records the lines the reader hands on, and the window's view of them.
+struct RecordingSink {
+    std::vector<DecoderLine> lines;
     std::vector<std::string> log;
-    std::vector<std::string> calls;
     std::string serial = "not read", firmware = "not read", hardware = "not read";
     ToneTable tones;
-    int selects = 0;
+    DecoderReader reader{[this](const DecoderLine &line) { Take(line); }};
 
-    void AddLogLine(const std::string &line) override { log.push_back(line); calls.push_back("log"); }
-    void SelectLastLogLine() override { ++selects; calls.push_back("select"); }
-    void ShowSerialNumber(const std::string &v) override { serial = v; calls.push_back("serial"); }
-    void ShowFirmwareVersion(const std::string &v) override { firmware = v; calls.push_back("firmware"); }
-    void ShowHardwareRevision(const std::string &v) override { hardware = v; calls.push_back("hardware"); }
-    void ShowToneTable(const ToneTable &t) override { tones = t; calls.push_back("tones"); }
+    void Take(const DecoderLine &line)
+    {
+        lines.push_back(line);
+        if (line.logText)
+            log.push_back(*line.logText);
+        switch (line.kind) {
+        case LineKind::SerialNumber: serial = line.value; break;
+        case LineKind::FirmwareVersion: firmware = line.value; break;
+        case LineKind::HardwareRevision: hardware = line.value; break;
+        case LineKind::ToneTable: tones = line.tones; break;
+        default: break;
+        }
+    }
 };
 
-std::string Telegram(const std::string &id, char status, char tki, char bs, char dir, const std::string &text = "")
+std::string TelegramLine(const std::string &id, char status, char tki, char bs, char dir, const std::string &text = "")
 {
     std::string line = std::string("1\x1eR\x1e" "2\x1e") + id + '\x1e' + status + '\x1e' + tki + '\x1e' + bs + '\x1e' + dir;
     if (!text.empty())
@@ -70,7 +78,7 @@ TEST(Commands, ClockCommandCarriesRawBytesNotDigits)
 TEST(LineAssembly, KeepsPartialLineAcrossReads)
 {
     RecordingSink sink;
-    DecoderProtocol protocol(sink);
+    DecoderReader &protocol = sink.reader;
     const std::string reply("\x30\x1e\x43\x1e\x47\x53\x1e\x41\x31\x32\x33\x34\x0a\x0d", 14);
     protocol.AssembleDecoderLines(reply.substr(0, 3));
     protocol.AssembleDecoderLines(reply.substr(3, 6));
@@ -85,7 +93,7 @@ TEST(LineAssembly, KeepsPartialLineAcrossReads)
 TEST(LineAssembly, SeveralLinesInOnePieceInOrderAndLfStaysInLine)
 {
     RecordingSink sink;
-    DecoderProtocol protocol(sink);
+    DecoderReader &protocol = sink.reader;
     protocol.AssembleDecoderLines("first\n\rsecond\rthird-part");
     ASSERT_EQ(sink.log.size(), 2u);
     EXPECT_EQ(sink.log[0], "first\n");
@@ -96,16 +104,16 @@ TEST(LineAssembly, SeveralLinesInOnePieceInOrderAndLfStaysInLine)
 TEST(LineAssembly, CrOnEmptyBufferGivesEmptyLines)
 {
     RecordingSink sink;
-    DecoderProtocol protocol(sink);
+    DecoderReader &protocol = sink.reader;
     protocol.AssembleDecoderLines("\r\r");
     EXPECT_EQ(sink.log, (std::vector<std::string>{"", ""}));
-    EXPECT_EQ(sink.selects, 2);
+    EXPECT_EQ(static_cast<int>(sink.lines.size()), 2);
 }
 
 TEST(LineAssembly, NulBytesAreOrdinaryBytes)
 {
     RecordingSink sink;
-    DecoderProtocol protocol(sink);
+    DecoderReader &protocol = sink.reader;
     protocol.AssembleDecoderLines(std::string("a\0b\r", 4));
     ASSERT_EQ(sink.log.size(), 1u);
     EXPECT_EQ(sink.log[0], std::string("a\0b", 3));
@@ -118,7 +126,7 @@ TEST(LineAssembly, RandomBytesAreAllAccountedFor)
     std::uniform_int_distribution<int> byte(0, 255);
     std::uniform_int_distribution<size_t> piece(1, 4096);
     RecordingSink sink;
-    DecoderProtocol protocol(sink);
+    DecoderReader &protocol = sink.reader;
     size_t fed = 0, crs = 0;
     std::string all;
     while (fed < 400000) {
@@ -132,7 +140,7 @@ TEST(LineAssembly, RandomBytesAreAllAccountedFor)
         all += chunk;
         protocol.AssembleDecoderLines(chunk);
     }
-    EXPECT_EQ(sink.selects, static_cast<int>(crs));
+    EXPECT_EQ(static_cast<int>(sink.lines.size()), static_cast<int>(crs));
     // Replay through the splitter by hand: the non-prefixed lines must come back unchanged.
     size_t start = 0, index = 0, checked = 0;
     for (size_t i = 0; i < all.size(); ++i) {
@@ -153,7 +161,7 @@ TEST(LineAssembly, RandomBytesAreAllAccountedFor)
 TEST(LineAssembly, LongLineWithoutCrAndCrFlood)
 {
     RecordingSink sink;
-    DecoderProtocol protocol(sink);
+    DecoderReader &protocol = sink.reader;
     const std::string big(10 * 1024 * 1024, 'x');
     protocol.AssembleDecoderLines(big);
     protocol.AssembleDecoderLines(std::string(100000, '\r'));
@@ -167,7 +175,7 @@ TEST(LineAssembly, LineAtTheLimitIsHandledOnceAndTheRestDroppedUpToCr)
 {
     for (const size_t piece : {size_t{1}, size_t{4093}, size_t{1} << 20}) {
         RecordingSink sink;
-        DecoderProtocol protocol(sink);
+        DecoderReader &protocol = sink.reader;
         const std::string fits(MaxLineLength, 'a');
         const std::string input = fits + "\r" + std::string(MaxLineLength + 10, 'b') + "tail\r" +
                                   std::string(3 * MaxLineLength, 'c') + "\r0\x1e" "C\x1e" "GF\x1e" "4.70\n\r";
@@ -190,13 +198,16 @@ TEST(LineAssembly, LineAtTheLimitIsHandledOnceAndTheRestDroppedUpToCr)
 TEST(SingleValueReplies, FillTheirFieldsAndLog)
 {
     RecordingSink sink;
-    DecoderProtocol protocol(sink);
+    DecoderReader &protocol = sink.reader;
     protocol.AssembleDecoderLines(std::string("0\x1e" "C\x1e" "GF\x1e" "4.69\n\r"));
     protocol.AssembleDecoderLines(std::string("0\x1e" "C\x1e" "GR\x1e" "C\n\r"));
     EXPECT_EQ(sink.firmware, "4.69");
     EXPECT_EQ(sink.hardware, "C");
     EXPECT_EQ(sink.log, (std::vector<std::string>{"Firmware version: 4.69", "Hardware revision: C"}));
-    EXPECT_EQ(sink.calls, (std::vector<std::string>{"log", "firmware", "select", "log", "hardware", "select"}));
+    ASSERT_EQ(sink.lines.size(), 2u);
+    EXPECT_EQ(sink.lines[0].kind, LineKind::FirmwareVersion);
+    EXPECT_EQ(sink.lines[1].kind, LineKind::HardwareRevision);
+    EXPECT_EQ(sink.lines[1].raw, std::string("0\x1e" "C\x1e" "GR\x1e" "C\n"));
 }
 
 TEST(SingleValueReplies, ShortRepliesGiveEmptyValues)
@@ -204,13 +215,13 @@ TEST(SingleValueReplies, ShortRepliesGiveEmptyValues)
     for (const std::string &line : {std::string("0\x1e" "C\x1e" "GS"), std::string("0\x1e" "C\x1e" "GS\x1e"),
                                    std::string("0\x1e" "C\x1e" "GS\x1e\n")}) {
         RecordingSink sink;
-        DecoderProtocol protocol(sink);
+        DecoderReader &protocol = sink.reader;
         protocol.HandleDecoderLine(line);
         EXPECT_EQ(sink.serial, "") << line.size();
         EXPECT_EQ(sink.log.at(0), "Serial number: ");
     }
     RecordingSink sink;
-    DecoderProtocol protocol(sink);
+    DecoderReader &protocol = sink.reader;
     protocol.HandleDecoderLine(std::string("0\x1e" "C\x1e" "GS\x1eXY"));   // 9 characters: value is the one before the last
     EXPECT_EQ(sink.serial, "X");
 }
@@ -218,14 +229,14 @@ TEST(SingleValueReplies, ShortRepliesGiveEmptyValues)
 TEST(ToneTableReply, FillsElevenFieldsWithoutLogLine)
 {
     RecordingSink sink;
-    DecoderProtocol protocol(sink);
+    DecoderReader &protocol = sink.reader;
     std::string reply = "0\x1e" "C\x1e" "GZ\x1e";
     const char *values[] = {"1060", "1160", "1270", "1400", "1530", "1670", "1830", "2000", "2200", "2400", "2600"};
     for (const char *v : values)
         reply += std::string(v) + '\x1e';
     protocol.AssembleDecoderLines(reply + "\n\r");
     EXPECT_TRUE(sink.log.empty());
-    EXPECT_EQ(sink.selects, 1);
+    EXPECT_EQ(static_cast<int>(sink.lines.size()), 1);
     for (int i = 0; i < ToneDigits; ++i)
         EXPECT_EQ(sink.tones[i], values[i]);
 }
@@ -233,7 +244,7 @@ TEST(ToneTableReply, FillsElevenFieldsWithoutLogLine)
 TEST(ToneTableReply, MissingSeparatorsLeaveTrailingFieldsEmpty)
 {
     RecordingSink sink;
-    DecoderProtocol protocol(sink);
+    DecoderReader &protocol = sink.reader;
     std::string reply = "0\x1e" "C\x1e" "GZ\x1e";
     for (int i = 0; i < 9; ++i)
         reply += std::to_string(1000 + i) + '\x1e';
@@ -250,11 +261,17 @@ TEST(ToneTableReply, MissingSeparatorsLeaveTrailingFieldsEmpty)
 TEST(TelegramReports, LengthsAndDirection)
 {
     RecordingSink sink;
-    DecoderProtocol protocol(sink);
-    const std::string line23 = Telegram("12345678", '3', '0', '1', '1');
+    DecoderReader &protocol = sink.reader;
+    const std::string line23 = TelegramLine("12345678", '3', '0', '1', '1');
     ASSERT_EQ(line23.size(), 23u);
     protocol.HandleDecoderLine(line23);
     EXPECT_EQ(sink.log.back(), "R1: 12345678 S:3 TKI:0 BS:1 FZ->LS ");
+    const Telegram &fields = sink.lines.back().telegram;
+    EXPECT_EQ(sink.lines.back().kind, LineKind::Telegram);
+    EXPECT_EQ(fields.identifier, "12345678");
+    EXPECT_EQ(std::string({fields.status, fields.tacticalInfo, fields.stage}), "301");
+    EXPECT_FALSE(fields.toVehicle);
+    EXPECT_FALSE(fields.freeText.has_value());
 
     std::string toVehicle = line23;
     toVehicle[21] = '2';
@@ -270,15 +287,17 @@ TEST(TelegramReports, LengthsAndDirection)
     std::string withText = line23.substr(0, 22) + '\x1e' + "RTW Nord" + '\n';
     protocol.HandleDecoderLine(withText);
     EXPECT_EQ(sink.log.back(), "R1: 12345678 S:3 TKI:0 BS:1 FZ->LS T: RTW Nord");
+    EXPECT_EQ(sink.lines.back().telegram.freeText, "RTW Nord");
 }
 
 TEST(TelegramReports, ShortReportIsLoggedUnchanged)
 {
     RecordingSink sink;
-    DecoderProtocol protocol(sink);
-    const std::string shortReport = Telegram("12345678", '3', '0', '1', '1').substr(0, 21);
+    DecoderReader &protocol = sink.reader;
+    const std::string shortReport = TelegramLine("12345678", '3', '0', '1', '1').substr(0, 21);
     protocol.HandleDecoderLine(shortReport);
     EXPECT_EQ(sink.log.back(), shortReport);
+    EXPECT_EQ(sink.lines.back().kind, LineKind::Other);
     protocol.HandleDecoderLine(std::string("1\x1eR\x1e" "2"));
     EXPECT_EQ(sink.log.back(), std::string("1\x1eR\x1e" "2"));
 }
@@ -286,10 +305,13 @@ TEST(TelegramReports, ShortReportIsLoggedUnchanged)
 TEST(OtherLines, UnknownPrefixesAreLoggedAsReceived)
 {
     RecordingSink sink;
-    DecoderProtocol protocol(sink);
+    DecoderReader &protocol = sink.reader;
     protocol.HandleDecoderLine(std::string("0\x1e" "C\x1e" "GT\x1e" "01\n"));
     protocol.HandleDecoderLine(std::string("1\x1eR\x1e" "3\x1e" "abc"));
     EXPECT_EQ(sink.log[0], std::string("0\x1e" "C\x1e" "GT\x1e" "01\n"));
     EXPECT_EQ(sink.log[1], std::string("1\x1eR\x1e" "3\x1e" "abc"));
     EXPECT_EQ(sink.serial, "not read");
+    // The clock reply is told apart, and logged as received all the same.
+    EXPECT_EQ(sink.lines[0].kind, LineKind::Clock);
+    EXPECT_EQ(sink.lines[1].kind, LineKind::Other);
 }

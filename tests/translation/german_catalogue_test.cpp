@@ -117,7 +117,7 @@ TEST(GermanCatalogue, FoundBesideTheProgramForGermanLocales)
     ScopedLang lang("de_DE.UTF-8");
     InitializeTranslation(program);
     EXPECT_EQ(TranslateResourceString("Cannot open file %s"), "Datei %s kann nicht ge\xc3\xb6" "ffnet werden");
-    EXPECT_EQ(TranslateResourceString(" (win error code: %d)"), " (Windows-Fehlercode: %d)");
+    EXPECT_EQ(TranslateResourceString(" (win error code: %d)"), " (Fehlercode: %d)");
     EXPECT_EQ(TranslateResourceString("Operation would block. "), "Operation w\xc3\xbc" "rde blockieren. ");
     EXPECT_EQ(TranslateResourceString("Not a library message"), "Not a library message");
 

@@ -85,15 +85,6 @@ TEST(ClientRequest, SendsExactlyTheHeaderBlock)
     EXPECT_EQ(client.Port(), server.Port());
 }
 
-TEST(ClientRequest, RaisesInterceptInvalidForHttpsWithoutConnecting)
-{
-    TScriptedServer server({});
-    THttpClient client;
-    const auto error = Expect<EHttpInterceptInvalid>([&] { client.Get("HtTpS://127.0.0.1:" + std::to_string(server.Port()) + "/x"); });
-    EXPECT_EQ(error.Message(), "Intercept value is not valid");
-    EXPECT_EQ(server.Connections(), 0);
-}
-
 TEST(ClientReply, RedirectsAndErrorStatusesRaiseProtocolErrorAfterTheBody)
 {
     TScriptedServer server({[](TScriptedPeer &peer) {

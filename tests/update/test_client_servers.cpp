@@ -1,6 +1,7 @@
 #include "childprocess.h"
 #include "httpclient.h"
 #include "httperrors.h"
+#include "nginxserver.h"
 #include "scriptedserver.h"
 
 #include <gtest/gtest.h>
@@ -26,42 +27,6 @@ std::unique_ptr<TChildProcess> StartPython(const std::vector<std::string> &args,
     port = PortFromLine(child->WaitForLine("port "));
     return port > 0 && WaitUntilListening(port) ? std::move(child) : nullptr;
 }
-
-class Nginx {
-public:
-    explicit Nginx(const TTempDir &dir)
-    {
-        // The port is chosen before nginx binds it; another program may take
-        // it in between, so a failed start is retried on a fresh one.
-        for (int attempt = 0; attempt < 5 && !child_; ++attempt) {
-            port_ = UnusedLoopbackPort();
-            const std::string &d = dir.Path();
-            dir.WriteFile("nginx.conf",
-                          "daemon off;\nmaster_process off;\nworker_processes 1;\n"
-                          "pid " + d + "/nginx.pid;\nerror_log " + d + "/error.log;\n"
-                          "events { worker_connections 64; }\n"
-                          "http {\n  access_log off;\n"
-                          "  client_body_temp_path " + d + "/t1;\n  proxy_temp_path " + d + "/t2;\n"
-                          "  fastcgi_temp_path " + d + "/t3;\n  uwsgi_temp_path " + d + "/t4;\n"
-                          "  scgi_temp_path " + d + "/t5;\n"
-                          "  types { text/html html; application/octet-stream bin; }\n"
-                          "  server {\n    listen 127.0.0.1:" + std::to_string(port_) + ";\n"
-                          "    root " + d + "/www;\n"
-                          "    add_header X-Connection $connection always;\n"
-                          "    location /ssi/ { ssi on; }\n  }\n}\n");
-            auto child = std::make_unique<TChildProcess>(std::vector<std::string>{
-                "/usr/sbin/nginx", "-p", d, "-e", d + "/error.log", "-c", d + "/nginx.conf"});
-            if (WaitUntilListening(port_, 5000) && child->Running())
-                child_ = std::move(child);
-        }
-    }
-    bool Started() const { return child_ != nullptr; }
-    std::string Url(const std::string &path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-
-private:
-    int port_ = 0;
-    std::unique_ptr<TChildProcess> child_;
-};
 
 } // namespace
 
@@ -185,7 +150,7 @@ TEST(ClientNginx, KeepsTheConnectionAndDecodesChunkedReplies)
     dir.WriteFile("www/big.bin", file);
     const std::string page(200000, 'p');
     dir.WriteFile("www/ssi/page.html", page + "<!--# echo var=\"unset_name\" default=\"END\" -->");
-    Nginx nginx(dir);
+    TNginx nginx(dir);
     ASSERT_TRUE(nginx.Started()) << "nginx did not start";
 
     THttpClient client;

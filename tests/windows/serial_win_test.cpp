@@ -12,6 +12,7 @@
 // write time-out of a stalled line (a pty's buffer takes the bytes).
 #include "bootloaderlibrary.h"
 #include "decoderprotocol.h"
+#include "decoderreader.h"
 #include "laneenv.h"
 #include "mainthreadsync.h"
 #include "oshandle_win.h"
@@ -335,16 +336,7 @@ TEST(WinSimulator, AnswersTheSerialNumberAndTakesAFirmwareUpdate)
     REQUIRE_ENV(dump, "KZ_WIN_SIM_DUMP");
     REQUIRE_ENV(simLog, "KZ_WIN_SIM_LOG");
 
-    struct Lines : decoder::DecoderLineSink {
-        std::vector<std::string> log;
-        std::string serial;
-        void AddLogLine(const std::string &line) override { log.push_back(line); }
-        void SelectLastLogLine() override {}
-        void ShowSerialNumber(const std::string &value) override { serial = value; }
-        void ShowFirmwareVersion(const std::string &) override {}
-        void ShowHardwareRevision(const std::string &) override {}
-        void ShowToneTable(const decoder::ToneTable &) override {}
-    } lines;
+    std::string serial;
     // The library is loaded before the port is used, as the window and the
     // command line do: under wine 8 every ended WaitCommEvent leaves a stale
     // thread entry that a later load of a DLL with thread-local data
@@ -353,7 +345,10 @@ TEST(WinSimulator, AnswersTheSerialNumberAndTakesAFirmwareUpdate)
     host.firmwareFile = firmware;
     IntfPtr<IBootloader> loader = BootloaderLibrary::Default().OpenBootloader(&host);
 
-    decoder::DecoderProtocol protocol(lines);
+    decoder::DecoderReader protocol([&serial](const decoder::DecoderLine &line) {
+        if (line.kind == decoder::LineKind::SerialNumber)
+            serial = line.value;
+    });
     TSerialPort port;
     port.OnRxChar = [&](TCustomSerialPort &sender, int count) {
         std::string bytes;
@@ -362,8 +357,8 @@ TEST(WinSimulator, AnswersTheSerialNumberAndTakesAFirmwareUpdate)
     };
     OpenAt9600(port, name);
     port.WriteString(decoder::BuildCommand("GS"));
-    ASSERT_TRUE(PumpUntil([&] { return !lines.serial.empty(); })) << "no reply from the simulator";
-    EXPECT_EQ(lines.serial, "A1234");
+    ASSERT_TRUE(PumpUntil([&] { return !serial.empty(); })) << "no reply from the simulator";
+    EXPECT_EQ(serial, "A1234");
 
     // As the tool does: the reset command puts the decoder into its
     // bootloader, then the port is handed to the library.

@@ -1,0 +1,130 @@
+// The event log's search bar: find the next or previous line holding a text.
+#include "eventlog.h"
+
+#include "displaytext.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+
+#include <algorithm>
+
+void TEventLog::CreateFindBar()
+{
+    findBar_ = new QWidget(this);
+    findBar_->setObjectName(QStringLiteral("LogFindBar"));
+    findBar_->setAutoFillBackground(true);
+    findBar_->setFont(QApplication::font());
+    auto *layout = new QHBoxLayout(findBar_);
+    layout->setContentsMargins(2, 1, 2, 1);
+    layout->setSpacing(2);
+    layout->addWidget(new QLabel(QStringLiteral("Suchen:"), findBar_));
+    findEdit_ = new QLineEdit(findBar_);
+    findEdit_->setObjectName(QStringLiteral("LogFindEdit"));
+    layout->addWidget(findEdit_, 1);
+    auto button = [this, layout](const char *name, Qt::ArrowType arrow, const char *tip) {
+        auto *b = new QToolButton(findBar_);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setArrowType(arrow);
+        b->setToolTip(QString::fromUtf8(tip));
+        b->setAccessibleName(QString::fromUtf8(tip));
+        b->setAutoRaise(true);
+        layout->addWidget(b);
+        return b;
+    };
+    connect(button("LogFindPrevious", Qt::UpArrow, "Vorheriger Treffer"), &QToolButton::clicked, this,
+            [this] { FindPrevious(); });
+    connect(button("LogFindNext", Qt::DownArrow, "Nächster Treffer"), &QToolButton::clicked, this,
+            [this] { FindNext(); });
+    findStatus_ = new QLabel(findBar_);
+    findStatus_->setObjectName(QStringLiteral("LogFindStatus"));
+    layout->addWidget(findStatus_);
+    auto *close = new QToolButton(findBar_);
+    close->setObjectName(QStringLiteral("LogFindClose"));
+    close->setText(QString(QChar(0x00D7)));
+    close->setToolTip(QStringLiteral("Suche schließen"));
+    close->setAccessibleName(close->toolTip());
+    close->setAutoRaise(true);
+    layout->addWidget(close);
+    connect(close, &QToolButton::clicked, this, &TEventLog::CloseFindBar);
+    connect(findEdit_, &QLineEdit::returnPressed, this, [this] {
+        if (QApplication::keyboardModifiers() & Qt::ShiftModifier)
+            FindPrevious();
+        else
+            FindNext();
+    });
+    connect(findEdit_, &QLineEdit::textChanged, this, [this] {
+        findStatus_->clear();
+        viewport()->update();
+    });
+    findBar_->hide();
+}
+
+void TEventLog::LayoutFindBar()
+{
+    const int height = findBar_->isHidden() ? 0 : findBar_->sizeHint().height();
+    setViewportMargins(0, 0, 0, height);
+    if (height > 0) {
+        const QRect inner = contentsRect();
+        findBar_->setGeometry(inner.left(), inner.bottom() + 1 - height, inner.width(), height);
+    }
+}
+
+void TEventLog::OpenFindBar()
+{
+    findBar_->show();
+    LayoutFindBar();
+    findEdit_->setFocus();
+    findEdit_->selectAll();
+    ScheduleSync();
+}
+
+void TEventLog::CloseFindBar()
+{
+    findBar_->hide();
+    LayoutFindBar();
+    setFocus();
+    ScheduleSync();
+}
+
+bool TEventLog::LineMatches(int index, const QString &needle) const
+{
+    // Plain ASCII search text is matched on the stored bytes, so a search
+    // through a million lines decodes none of them.
+    bool ascii = true;
+    for (QChar c : needle)
+        ascii = ascii && c.unicode() >= 0x20 && c.unicode() < 0x7F;
+    if (ascii) {
+        const QByteArray pattern = needle.toLatin1().toLower();
+        const std::string_view line = lines_.Line(index);
+        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+        return std::search(line.begin(), line.end(), pattern.begin(), pattern.end(),
+                           [&](char a, char b) { return lower(a) == b; }) != line.end();
+    }
+    return WithControlPictures(Text(index)).contains(needle, Qt::CaseInsensitive);
+}
+
+bool TEventLog::Find(int step)
+{
+    const QString needle = findEdit_->text();
+    if (needle.isEmpty() || Count() == 0)
+        return false;
+    const int count = Count();
+    const int start = ItemIndex() >= 0 ? ItemIndex() : (step > 0 ? -1 : count);
+    for (int i = 1; i <= count; ++i) {
+        const int row = ((start + step * i) % count + count) % count;
+        if (LineMatches(row, needle)) {
+            SetItemIndex(row);
+            detached_ = row != count - 1;
+            findStatus_->clear();
+            return true;
+        }
+    }
+    findStatus_->setText(QStringLiteral("Nicht gefunden"));
+    return false;
+}
+
+bool TEventLog::FindNext() { return Find(1); }
+bool TEventLog::FindPrevious() { return Find(-1); }

@@ -1,0 +1,59 @@
+#include "eventloglines.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <limits>
+
+void TEventLogLines::Append(std::string_view line)
+{
+    using namespace std::chrono;
+    Append(line, duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+void TEventLogLines::Append(std::string_view line, int64_t msecsSinceEpoch)
+{
+    const size_t length = line.size();
+    const bool timeFits = !blocks_.empty() && msecsSinceEpoch >= blocks_.back().baseMsecs &&
+                          msecsSinceEpoch - blocks_.back().baseMsecs <= std::numeric_limits<uint32_t>::max();
+    if (blocks_.empty() || used_ + length > blocks_.back().size || !timeFits) {
+        // A line larger than a block gets a block of its own size.
+        const size_t size = std::max(BlockSize, length);
+        blocks_.push_back({std::make_unique_for_overwrite<char[]>(size), size, msecsSinceEpoch});
+        used_ = 0;
+    }
+    Block &block = blocks_.back();
+    std::memcpy(block.bytes.get() + used_, line.data(), length);
+    refs_.push_back({static_cast<uint32_t>(blocks_.size() - 1), static_cast<uint32_t>(used_),
+                     static_cast<uint32_t>(length), static_cast<uint32_t>(msecsSinceEpoch - block.baseMsecs)});
+    used_ += length;
+}
+
+void TEventLogLines::Clear()
+{
+    refs_.clear();
+    refs_.shrink_to_fit();
+    blocks_.clear();
+    blocks_.shrink_to_fit();
+    used_ = 0;
+}
+
+std::string_view TEventLogLines::Line(int index) const
+{
+    const Ref &ref = refs_.at(static_cast<size_t>(index));
+    return {blocks_[ref.block].bytes.get() + ref.offset, ref.length};
+}
+
+int64_t TEventLogLines::Time(int index) const
+{
+    const Ref &ref = refs_.at(static_cast<size_t>(index));
+    return blocks_[ref.block].baseMsecs + ref.msecs;
+}
+
+size_t TEventLogLines::BytesReserved() const
+{
+    size_t bytes = refs_.capacity() * sizeof(Ref) + blocks_.capacity() * sizeof(Block);
+    for (const Block &block : blocks_)
+        bytes += block.size;
+    return bytes;
+}

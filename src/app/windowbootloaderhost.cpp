@@ -1,0 +1,56 @@
+#include "windowbootloaderhost.h"
+
+#include "displaytext.h"
+#include "errorbox.h"
+#include "eventlog.h"
+#include "portcombobox.h"
+#include "tform1.h"
+
+#include <QCoreApplication>
+#include <QPushButton>
+
+int32_t WindowBootloaderHost::ProcessMessages()
+{
+    QCoreApplication::processEvents();
+    return 0;
+}
+
+void WindowBootloaderHost::StateChanged() { form_.StateChanged(); }
+
+void WindowBootloaderHost::ShowConnectionReport(const std::vector<std::string> &lines)
+{
+    // Appended without moving the selection.
+    TEventLog &log = *form_.EventLog();
+    log.Clear();
+    for (const std::string &line : lines)
+        log.Append(line);
+}
+
+void WindowBootloaderHost::ShowBootloaderState(uint8_t state)
+{
+    form_.Btn("BitBtn11")->setEnabled(state != kStateWorking);
+    if (state == kStateWorking)
+        form_.SetStatusLine(QStringLiteral("Working.."));
+}
+
+void WindowBootloaderHost::ShowStatus(const std::string &text) { form_.SetStatusLine(AnsiToQString(text)); }
+
+void WindowBootloaderHost::ReportProgramFailure(const std::string &message)
+{
+    ShowMessage(AnsiToQString(message), &form_);
+}
+
+void WindowBootloaderHost::Output(const char16_t *text, int32_t)
+{
+    form_.SetStatusLine(QString::fromUtf16(text));
+    form_.AddLogLine(Latin1FromWide(text));
+}
+
+WideString WindowBootloaderHost::GetPassword()
+{
+    bool ok = false;
+    const QString text = form_.AskPassword(QStringLiteral("Password required"), QStringLiteral("Password"), &ok);
+    return ok ? text.toStdU16String() : WideString();
+}
+
+std::string WindowBootloaderHost::ConnectionPortName() { return form_.portComboBox1_->Text(); }

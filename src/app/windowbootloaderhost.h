@@ -1,0 +1,31 @@
+#pragma once
+
+#include "bootloaderhost.h"
+
+class TForm1;
+
+// The bootloader library's host for the main window: the fixed answers come
+// from TBootloaderHost; what the library shows and asks goes to the window's
+// status line, event log, boxes and port-name box. State reports go through
+// the window's StateChanged handler.
+class WindowBootloaderHost final : public TBootloaderHost {
+public:
+    explicit WindowBootloaderHost(TForm1 &form) : form_(form) {}
+
+    // The state report itself, run by the window's handler.
+    void ReportState() { TBootloaderHost::StateChanged(); }
+
+    int32_t ProcessMessages() override;
+    void StateChanged() override;
+    void Output(const char16_t *text, int32_t code) override;
+    WideString GetPassword() override;
+    void ShowStatus(const std::string &text) override;
+    void ReportProgramFailure(const std::string &message) override;
+
+private:
+    std::string ConnectionPortName() override;
+    void ShowConnectionReport(const std::vector<std::string> &lines) override;
+    void ShowBootloaderState(uint8_t state) override;
+
+    TForm1 &form_;
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <map>
+#include <string>
+
+namespace cli {
+
+class EventWait;
+
+struct WatchOptions {
+    std::string url;
+    std::map<std::string, std::string> broker;   // --credentials, --ca-file, --cert, --key
+    bool json = false;
+    long count = -1;          // messages to print, -1: no limit
+    double duration = -1;     // seconds, -1: no limit
+};
+
+// Prints every station's messages under the prefix as they arrive, until
+// the count or duration is reached or a stop signal comes. Returns the exit code.
+int RunWatch(const WatchOptions &options, EventWait &wait);
+
+} // namespace cli

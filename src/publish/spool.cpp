@@ -1,0 +1,352 @@
+#include "spool.h"
+
+#include "checksum.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
+namespace publish {
+
+namespace {
+
+constexpr size_t RecordHead = 8;        // body length, CRC-32 of the body
+constexpr size_t BodyHead = 9;          // seq, channel
+constexpr size_t MarksRecord = 44;      // CRC-32, head, next, dropped count, first, last
+// "marks" is rewritten whole once it holds this many records.
+constexpr uint64_t MarksCompactSize = MarksRecord * 1024;
+const std::string SegmentPrefix = "journal-";
+
+void PutU32(std::string &out, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        out += static_cast<char>((v >> (8 * i)) & 0xff);
+}
+
+void PutU64(std::string &out, uint64_t v)
+{
+    for (int i = 0; i < 8; ++i)
+        out += static_cast<char>((v >> (8 * i)) & 0xff);
+}
+
+uint64_t GetLe(const std::string &in, size_t at, int bytes)
+{
+    uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = (v << 8) | static_cast<unsigned char>(in[at + i]);
+    return v;
+}
+
+std::string SegmentName(uint64_t first)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "%020llu", static_cast<unsigned long long>(first));
+    return SegmentPrefix + name;
+}
+
+// The first seq in a segment's name; 0 for any other name.
+uint64_t SegmentFirst(const std::string &name)
+{
+    if (name.size() != SegmentPrefix.size() + 20 || name.rfind(SegmentPrefix, 0) != 0)
+        return 0;
+    uint64_t v = 0;
+    for (size_t i = SegmentPrefix.size(); i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return 0;
+        v = v * 10 + static_cast<uint64_t>(name[i] - '0');
+    }
+    return v;
+}
+
+struct Record {
+    uint64_t seq = 0;
+    Channel channel = Channel::Line;
+    std::string payload;
+    uint64_t size = 0;   // on disk
+};
+
+// The intact record at `offset`, or nothing at a torn or damaged place.
+std::optional<Record> ReadRecord(const JournalFile &file, uint64_t offset, uint64_t end)
+{
+    if (offset + RecordHead > end)
+        return std::nullopt;
+    const std::string head = file.ReadAt(offset, RecordHead);
+    if (head.size() < RecordHead)
+        return std::nullopt;
+    const uint64_t length = GetLe(head, 0, 4);
+    if (length < BodyHead || length > BodyHead + Spool::MaxPayload || offset + RecordHead + length > end)
+        return std::nullopt;
+    const std::string body = file.ReadAt(offset + RecordHead, length);
+    if (body.size() != length || Crc32(body) != GetLe(head, 4, 4))
+        return std::nullopt;
+    const auto channel = static_cast<Channel>(body[8]);
+    if (channel != Channel::Telegram && channel != Channel::Line)
+        return std::nullopt;
+    return Record{GetLe(body, 0, 8), channel, body.substr(BodyHead), RecordHead + length};
+}
+
+} // namespace
+
+Spool::Spool(const std::string &dir, SpoolLimits limits)
+    : dir_(dir), limits_(limits),
+      segmentLimit_(std::clamp<uint64_t>(limits.maxBytes / 16, 4096, uint64_t{4} << 20))
+{
+    if (limits_.maxMessages == 0 || limits_.maxBytes == 0)
+        throw std::runtime_error("the spool needs room for at least one message");
+    CreateFolders(dir_);
+    lock_ = std::make_unique<FolderLock>(dir_);
+    Recover();
+}
+
+Spool::~Spool() = default;
+
+void Spool::Recover()
+{
+    std::vector<uint64_t> firsts;
+    for (const std::string &name : ListFolder(dir_))
+        if (const uint64_t first = SegmentFirst(name))
+            firsts.push_back(first);
+    std::sort(firsts.begin(), firsts.end());
+    ReadMarks();
+    const uint64_t markedHead = head_;
+    for (const uint64_t first : firsts) {
+        Segment &segment = segments_[first];
+        segment.file = JournalFile(dir_ + "/" + SegmentName(first), false);
+        next_ = std::max(next_, first);
+        ScanSegment(first, segment);
+    }
+    head_ = live_.empty() ? next_ : live_.front().seq;
+    if (head_ < markedHead)
+        head_ = markedHead;
+    while (limits_.maxMessages < live_.size() || limits_.maxBytes < liveBytes_)
+        DropOldest();
+    if (segments_.empty()) {
+        segments_[next_].file = JournalFile(dir_ + "/" + SegmentName(next_), true);
+    }
+    RemoveDeliveredSegments();
+    Seek(head_);
+    WriteMarks(true);
+}
+
+void Spool::ReadMarks()
+{
+    marks_ = JournalFile(dir_ + "/marks", true);
+    const std::string all = marks_.ReadAt(0, static_cast<size_t>(std::min<uint64_t>(marks_.Size(), MarksCompactSize * 2)));
+    size_t intact = 0;
+    for (size_t at = 0; at + MarksRecord <= all.size(); at += MarksRecord) {
+        const std::string body = all.substr(at + 4, MarksRecord - 4);
+        if (Crc32(body) != GetLe(all, at, 4))
+            break;
+        head_ = GetLe(body, 0, 8);
+        next_ = GetLe(body, 8, 8);
+        dropped_ = {GetLe(body, 16, 8), GetLe(body, 24, 8), GetLe(body, 32, 8)};
+        intact = at + MarksRecord;
+    }
+    if (intact != marks_.Size())
+        marks_.Truncate(intact);
+    head_ = std::max<uint64_t>(head_, 1);
+    next_ = std::max(next_, head_);
+}
+
+void Spool::WriteMarks(bool sync)
+{
+    std::string body;
+    PutU64(body, head_);
+    PutU64(body, next_);
+    PutU64(body, dropped_.count);
+    PutU64(body, dropped_.firstSeq);
+    PutU64(body, dropped_.lastSeq);
+    std::string record;
+    PutU32(record, Crc32(body));
+    record += body;
+    if (marks_.Size() + record.size() > MarksCompactSize) {
+        const std::string fresh = dir_ + "/marks.new";
+        RemoveFile(fresh);
+        {
+            JournalFile file(fresh, true);
+            file.Append(record);
+            file.Sync();
+        }
+        ReplaceFile(fresh, dir_ + "/marks", dir_);
+        marks_ = JournalFile(dir_ + "/marks", false);
+    } else {
+        marks_.Append(record);
+        if (sync)
+            marks_.Sync();
+    }
+    marksChanged_ = false;
+    marksMustSync_ = false;
+}
+
+void Spool::ScanSegment(uint64_t first, Segment &segment)
+{
+    uint64_t offset = 0;
+    uint64_t expected = first;
+    const uint64_t end = segment.file.Size();
+    while (offset < end) {
+        std::optional<Record> record = ReadRecord(segment.file, offset, end);
+        if (!record || record->seq < expected)
+            break;
+        expected = record->seq + 1;
+        if (record->seq >= head_)
+            live_.push_back({record->seq, record->size}), liveBytes_ += record->size;
+        offset += record->size;
+    }
+    // What follows the last intact record was being written when the run
+    // ended; it was never handed out.
+    if (offset < end)
+        segment.file.Truncate(offset);
+    segment.committedSize = offset;
+    next_ = std::max(next_, expected);
+}
+
+uint64_t Spool::Append(Channel channel, const std::string &payload)
+{
+    if (payload.size() > MaxPayload)
+        throw std::runtime_error("a message of " + std::to_string(payload.size()) + " bytes does not fit the spool");
+    std::string body;
+    PutU64(body, next_);
+    body += static_cast<char>(channel);
+    body += payload;
+    std::string record;
+    PutU32(record, static_cast<uint32_t>(body.size()));
+    PutU32(record, Crc32(body));
+    record += body;
+
+    while (!live_.empty() && (live_.size() + 1 > limits_.maxMessages || liveBytes_ + record.size() > limits_.maxBytes))
+        DropOldest();
+    auto newest = std::prev(segments_.end());
+    if (newest->second.file.Size() >= segmentLimit_) {
+        // The old segment is complete once its bytes are synced.
+        if (unsynced_.erase(newest->first))
+            newest->second.file.Sync();
+        newest->second.committedSize = newest->second.file.Size();
+        newest = segments_.emplace(next_, Segment{JournalFile(dir_ + "/" + SegmentName(next_), true), 0}).first;
+    }
+    newest->second.file.Append(record);
+    unsynced_.insert(newest->first);
+    live_.push_back({next_, record.size()});
+    liveBytes_ += record.size();
+    return next_++;
+}
+
+void Spool::Commit()
+{
+    for (const uint64_t first : unsynced_) {
+        Segment &segment = segments_.at(first);
+        segment.file.Sync();
+        segment.committedSize = segment.file.Size();
+    }
+    unsynced_.clear();
+    // The dropped count must survive a crash; an acknowledgement that does
+    // not only means the message goes out once more.
+    if (marksChanged_)
+        WriteMarks(marksMustSync_);
+    RemoveDeliveredSegments();
+}
+
+void Spool::DropOldest()
+{
+    const Live oldest = live_.front();
+    live_.pop_front();
+    liveBytes_ -= oldest.bytes;
+    acknowledged_.erase(oldest.seq);
+    if (dropped_.count == 0)
+        dropped_.firstSeq = oldest.seq;
+    ++dropped_.count;
+    dropped_.lastSeq = oldest.seq;
+    head_ = live_.empty() ? next_ : live_.front().seq;
+    marksChanged_ = marksMustSync_ = true;
+}
+
+void Spool::Delivered(uint64_t seq)
+{
+    if (seq < head_ || seq >= next_)
+        return;
+    acknowledged_.insert(seq);
+    while (!live_.empty() && acknowledged_.erase(live_.front().seq)) {
+        liveBytes_ -= live_.front().bytes;
+        live_.pop_front();
+    }
+    const uint64_t head = live_.empty() ? next_ : live_.front().seq;
+    if (head != head_) {
+        head_ = head;
+        marksChanged_ = true;
+    }
+}
+
+void Spool::NoteDropped(uint64_t count)
+{
+    dropped_.count += count;
+    marksChanged_ = marksMustSync_ = count > 0;
+}
+
+void Spool::DroppedAnnounced(const DroppedRun &run)
+{
+    if (run.count == 0 || run.count > dropped_.count)
+        return;
+    dropped_.count -= run.count;
+    dropped_.firstSeq = dropped_.count ? run.lastSeq + 1 : 0;
+    if (!dropped_.count)
+        dropped_.lastSeq = 0;
+    marksChanged_ = marksMustSync_ = true;
+}
+
+void Spool::RemoveDeliveredSegments()
+{
+    // The newest segment stays: its name carries the sequence on.
+    while (segments_.size() > 1) {
+        const auto second = std::next(segments_.begin());
+        if (second->first > head_)
+            break;
+        if (cursorValid_ && cursorSegment_ == segments_.begin()->first)
+            cursorValid_ = false;
+        const std::string path = segments_.begin()->second.file.Path();
+        unsynced_.erase(segments_.begin()->first);
+        segments_.erase(segments_.begin());
+        RemoveFile(path);
+    }
+}
+
+void Spool::Seek(uint64_t seq)
+{
+    auto segment = segments_.upper_bound(seq);
+    if (segment != segments_.begin())
+        --segment;
+    cursorSegment_ = segment->first;
+    cursorOffset_ = 0;
+    cursorSeq_ = seq;
+    cursorValid_ = true;
+}
+
+void Spool::Rewind() { Seek(head_); }
+
+std::optional<SpooledMessage> Spool::Next()
+{
+    if (!cursorValid_ || cursorSeq_ < head_)
+        Seek(std::max(cursorSeq_, head_));
+    for (;;) {
+        auto segment = segments_.find(cursorSegment_);
+        if (segment == segments_.end())
+            return std::nullopt;
+        const uint64_t end = segment->second.committedSize;
+        if (cursorOffset_ >= end) {
+            const auto following = std::next(segment);
+            if (following == segments_.end() || cursorOffset_ < segment->second.file.Size())
+                return std::nullopt;
+            cursorSegment_ = following->first;
+            cursorOffset_ = 0;
+            continue;
+        }
+        std::optional<Record> record = ReadRecord(segment->second.file, cursorOffset_, end);
+        if (!record)
+            throw std::runtime_error("damaged record in " + segment->second.file.Path());
+        cursorOffset_ += record->size;
+        if (record->seq < cursorSeq_ || record->seq < head_ || acknowledged_.count(record->seq))
+            continue;
+        cursorSeq_ = record->seq + 1;
+        return SpooledMessage{record->seq, record->channel, std::move(record->payload)};
+    }
+}
+
+} // namespace publish

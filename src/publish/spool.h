@@ -1,0 +1,121 @@
+#pragma once
+
+#include "spoolfiles.h"
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+// The station's outbox on disk: every message is written here, synced, and
+// only then handed to the broker; it leaves when the broker has acknowledged
+// it. So nothing is lost while the broker is away, nor when the monitor or
+// the machine stops, and the sequence numbers go on across restarts.
+//
+// The folder holds journal segments "journal-<first seq>" (records appended,
+// never rewritten: length, CRC-32, seq, channel, payload), a file "marks"
+// (appended records of the first undelivered seq and the dropped count; the
+// last intact one counts) and "lock". A crash can tear only the tail of the
+// newest segment or of "marks"; the CRC finds it and the tail is cut.
+namespace publish {
+
+enum class Channel : uint8_t { Telegram = 1, Line = 2 };
+
+struct SpoolLimits {
+    uint64_t maxBytes = uint64_t{64} << 20;
+    uint64_t maxMessages = 100000;
+};
+
+struct SpooledMessage {
+    uint64_t seq = 0;
+    Channel channel = Channel::Line;
+    std::string payload;
+};
+
+// Messages dropped because the spool was full, not yet announced.
+struct DroppedRun {
+    uint64_t count = 0;
+    uint64_t firstSeq = 0;
+    uint64_t lastSeq = 0;
+};
+
+class Spool {
+public:
+    // The largest payload a record takes.
+    static constexpr size_t MaxPayload = 1 << 20;
+
+    // Creates the folder if needed, locks it and reads back what a former
+    // run left. Throws std::runtime_error when the folder cannot be used.
+    Spool(const std::string &dir, SpoolLimits limits);
+    ~Spool();
+    Spool(const Spool &) = delete;
+    Spool &operator=(const Spool &) = delete;
+
+    // The seq the next message gets.
+    uint64_t NextSeq() const { return next_; }
+    // Writes a message with NextSeq(), dropping the oldest waiting ones to
+    // stay within the limits. It is handed out only after Commit().
+    uint64_t Append(Channel channel, const std::string &payload);
+    // Puts what was appended on the disk.
+    void Commit();
+
+    // The next waiting message in order that was not handed out since the
+    // last Rewind(), or nothing.
+    std::optional<SpooledMessage> Next();
+    // Hands out from the oldest undelivered message again (a new connection).
+    void Rewind();
+    // The broker has the message.
+    void Delivered(uint64_t seq);
+
+    uint64_t Waiting() const { return live_.size(); }
+    uint64_t WaitingBytes() const { return liveBytes_; }
+    const DroppedRun &Dropped() const { return dropped_; }
+    // Adds messages lost before they reached the spool.
+    void NoteDropped(uint64_t count);
+    // The announcement of `run` reached the broker.
+    void DroppedAnnounced(const DroppedRun &run);
+
+private:
+    struct Segment {
+        JournalFile file;
+        uint64_t committedSize = 0;   // bytes handed out may reach this far
+    };
+    struct Live {
+        uint64_t seq;
+        uint64_t bytes;
+    };
+
+    void Recover();
+    void ReadMarks();
+    void WriteMarks(bool sync);
+    void ScanSegment(uint64_t first, Segment &segment);
+    void DropOldest();
+    void RemoveDeliveredSegments();
+    void Seek(uint64_t seq);
+
+    std::string dir_;
+    SpoolLimits limits_;
+    uint64_t segmentLimit_;
+    std::unique_ptr<FolderLock> lock_;
+    std::map<uint64_t, Segment> segments_;   // by first seq
+    JournalFile marks_;
+    std::deque<Live> live_;                  // undelivered, oldest first
+    uint64_t liveBytes_ = 0;
+    std::set<uint64_t> acknowledged_;        // delivered, behind an older undelivered one
+    uint64_t head_ = 1;                      // the oldest undelivered seq
+    uint64_t next_ = 1;
+    DroppedRun dropped_;
+    bool marksChanged_ = false;
+    bool marksMustSync_ = false;
+    std::set<uint64_t> unsynced_;            // segments appended to since the last commit
+    // The reading position.
+    uint64_t cursorSegment_ = 0;
+    uint64_t cursorOffset_ = 0;
+    uint64_t cursorSeq_ = 1;
+    bool cursorValid_ = false;
+};
+
+} // namespace publish

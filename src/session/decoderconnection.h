@@ -1,0 +1,64 @@
+#pragma once
+
+#include "decoderreader.h"
+#include "decodersession.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class TSerialPort;
+
+namespace session {
+
+// The window's connection to the decoder without the window: the serial
+// port with its stored settings, the decoder session on it, the hand-over
+// of port events to this thread, the connection toggle's rule and the
+// values the decoder last reported. A front end says what it shows through
+// the handlers and turns its clicks into the calls below.
+class DecoderConnection {
+public:
+    struct Handlers {
+        std::function<void()> afterOpen;
+        std::function<void()> afterClose;
+        // The port stays open after a vanished device until the user disconnects.
+        std::function<void()> deviceLost;
+        // Every decoder line, after the values below have taken it in.
+        std::function<void(const decoder::DecoderLine &)> line;
+    };
+
+    // storedPortName: the name the port carries until the first connect.
+    // Port events are handed over to the thread that constructs this.
+    DecoderConnection(const std::string &storedPortName, Handlers handlers, PauseHook pause);
+    ~DecoderConnection();
+
+    TSerialPort &Port() { return *port_; }
+    DecoderSession &Session() { return *session_; }
+    decoder::DecoderReader &Reader() { return session_->Reader(); }
+
+    // The connection toggle: takes the chosen name (an open port reopens
+    // under a new one, as the port does), then closes an open port or opens
+    // a closed one at 9600 baud.
+    void Toggle(const std::string &portName);
+
+    // Runs the port events waiting for this thread; the front end calls it
+    // when WakeFd() is signalled.
+    int WakeFd() const;
+    void DeliverHandOvers();
+
+    // What the decoder last reported; empty until it has.
+    const std::optional<std::string> &SerialNumber() const { return serialNumber_; }
+    const std::optional<std::string> &FirmwareVersion() const { return firmwareVersion_; }
+    const std::optional<std::string> &HardwareRevision() const { return hardwareRevision_; }
+
+private:
+    void TakeLine(const decoder::DecoderLine &line);
+
+    Handlers handlers_;
+    std::unique_ptr<TSerialPort> port_;
+    std::unique_ptr<DecoderSession> session_;
+    std::optional<std::string> serialNumber_, firmwareVersion_, hardwareRevision_;
+};
+
+} // namespace session

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+// One TLS client session that moves no bytes itself: the caller feeds what
+// the socket received and sends what the session has to send, so one
+// connection class serves every system's TLS library (one file per system).
+// TLS 1.2 or newer; the server's chain and host name are checked against the
+// system's trust store. Failures raise EHttpTlsError or
+// EHttpCertificateError.
+class TTlsSession {
+public:
+    // host: the name (or IPv4 address) the certificate must be for.
+    static std::unique_ptr<TTlsSession> Start(const std::string &host);
+    virtual ~TTlsSession() = default;
+
+    // Bytes received from the server.
+    virtual void PutIncoming(const char *data, size_t length) = 0;
+    // What has to go to the server now (handshake, records, alerts).
+    virtual std::string TakeOutgoing() = 0;
+    // Moves the handshake on with what came in; true once it is complete.
+    virtual bool Handshake() = 0;
+    // Encrypts the bytes for sending (TakeOutgoing hands them out).
+    virtual void Write(const char *data, size_t length) = 0;
+    // Up to maxLength decrypted bytes; 0 when none are complete yet or the
+    // server has ended the session (Closed()).
+    virtual size_t Read(char *buffer, size_t maxLength) = 0;
+    virtual bool Closed() const = 0;
+};

@@ -1,0 +1,140 @@
+#include "transport.h"
+
+#include "httperrors.h"
+#include "socketerrors.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kRecordPiece = 32768;
+
+int MillisecondsLeft(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0)
+        throw EHttpSocketError(kWsaETIMEDOUT);
+    return static_cast<int>(std::min<int64_t>(left, 1 << 30));
+}
+
+} // namespace
+
+void TTransport::Connect(const std::string &host, int port, int timeoutMs, bool secure)
+{
+    Close();
+    tcp_.Connect(host, port, timeoutMs);
+    if (!secure)
+        return;
+    try {
+        const auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 1 << 30);
+        tls_ = TTlsSession::Start(host);
+        records_.resize(kRecordPiece);
+        for (;;) {
+            const bool done = tls_->Handshake();
+            Flush(MillisecondsLeft(deadline));
+            if (done)
+                break;
+            if (!PullRecords(MillisecondsLeft(deadline)))
+                throw EHttpTlsError(host, "the server closed the connection during the handshake");
+        }
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void TTransport::Close()
+{
+    tcp_.Close();
+    tls_.reset();
+    plain_.clear();
+    tcpClosed_ = false;
+}
+
+void TTransport::Flush(int timeoutMs)
+{
+    const std::string records = tls_->TakeOutgoing();
+    if (!records.empty())
+        tcp_.SendAll(records.data(), records.size(), timeoutMs);
+}
+
+bool TTransport::PullRecords(int timeoutMs)
+{
+    const size_t got = tcp_.Receive(records_.data(), records_.size(), timeoutMs);
+    if (got == 0) {
+        tcpClosed_ = true;
+        return false;
+    }
+    tls_->PutIncoming(records_.data(), got);
+    return true;
+}
+
+bool TTransport::TakePlain()
+{
+    const size_t before = plain_.size();
+    char piece[16384];
+    while (const size_t got = tls_->Read(piece, sizeof piece))
+        plain_.append(piece, got);
+    return plain_.size() > before;
+}
+
+void TTransport::SendAll(const char *data, size_t length, int timeoutMs)
+{
+    if (!tls_) {
+        tcp_.SendAll(data, length, timeoutMs);
+        return;
+    }
+    tls_->Write(data, length);
+    Flush(timeoutMs);
+}
+
+size_t TTransport::Receive(char *buffer, size_t maxLength, int timeoutMs)
+{
+    if (!tls_)
+        return tcp_.Receive(buffer, maxLength, timeoutMs);
+    const auto deadline = timeoutMs > 0 ? TClock::now() + std::chrono::milliseconds(timeoutMs) : TClock::time_point::max();
+    // Decrypted in pieces no larger than the caller's, so the work events
+    // and the body ceiling see the same sizes as over plain TCP.
+    while (plain_.empty() && !tls_->Closed() && !tcpClosed_) {
+        if (TakePlain())
+            break;
+        Flush(deadline == TClock::time_point::max() ? 0 : MillisecondsLeft(deadline));
+        if (!PullRecords(deadline == TClock::time_point::max() ? 0 : MillisecondsLeft(deadline)))
+            break;
+    }
+    const size_t count = std::min(maxLength, plain_.size());
+    std::memcpy(buffer, plain_.data(), count);
+    plain_.erase(0, count);
+    return count;
+}
+
+bool TTransport::WaitReadable(int timeoutMs)
+{
+    if (!tls_)
+        return tcp_.WaitReadable(timeoutMs);
+    if (!plain_.empty() || tls_->Closed() || tcpClosed_)
+        return true;
+    // Records that carry no data (session tickets) do not count.
+    const auto deadline = TClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - TClock::now()).count();
+        if (!tcp_.WaitReadable(static_cast<int>(std::max<int64_t>(left, 0))))
+            return false;
+        if (!PullRecords(1) || TakePlain() || tls_->Closed())
+            return true;
+        if (left <= 0)
+            return false;
+    }
+}
+
+bool TTransport::IsIdle()
+{
+    if (!tls_)
+        return tcp_.IsIdle();
+    try {
+        return !WaitReadable(0);
+    } catch (const EHttpException &) {
+        return false;
+    }
+}

@@ -1,0 +1,405 @@
+// A station as a user runs it: the decoder simulator on a pty, karvenzop-cli
+// monitor --publish, a real mosquitto on 127.0.0.1 and a subscriber. Every
+// test has its own broker port, pty and folders, so they run side by side.
+
+#include "brokertestsupport.h"
+#include "cliprocess.h"
+#include "simprocess.h"
+
+#include <nlohmann/json.hpp>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using Json = nlohmann::json;
+
+namespace {
+
+const std::vector<std::string> Vehicles = {"61234521", "61234522", "62051183", "63318801",
+                                           "68120417", "6B7A0312", "69440250", "61010101"};
+
+std::string FileText(const std::string &path)
+{
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+// The simulator at a pty link of the test's choosing (so it can come back
+// under the same name), logging to a file.
+std::unique_ptr<TChildProcess> StartSim(const std::string &link, const std::string &log, const std::string &interval)
+{
+    auto sim = std::make_unique<TChildProcess>(std::vector<std::string>{
+        "/bin/sh", "-c", "exec \"$0\" \"$@\" >>'" + log + "' 2>&1", BinDirectory() + "decoder_sim", "--link", link,
+        "--telegram-interval", interval});
+    struct stat st {};
+    EXPECT_TRUE(WaitUntil([&] { return ::stat(link.c_str(), &st) == 0; }, 10s)) << FileText(log);
+    return sim;
+}
+
+// The identifiers of the telegrams the simulator sent, from its log.
+std::vector<std::string> SentTelegrams(const std::string &log)
+{
+    std::vector<std::string> ids;
+    std::istringstream lines(FileText(log));
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find(" TELEGRAM 1 R 2 ");
+        if (at != std::string::npos)
+            ids.push_back(line.substr(at + 16, 8));
+    }
+    return ids;
+}
+
+// karvenzop-cli with stdout into a file (nothing blocks on a full pipe), stderr piped.
+std::unique_ptr<CliProcess> StartCli(const std::vector<std::string> &args, const std::string &out)
+{
+    std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$0\" \"$@\" >'" + out + "'", CliPath()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return std::make_unique<CliProcess>(argv);
+}
+
+struct Published {
+    uint64_t seq;
+    Json message;
+};
+
+// Telegrams and lines of a station in arrival order, repeats (QoS 1) left out
+// after checking that a repeat is the same message.
+std::vector<Published> StationMessages(TestSubscriber &subscriber, const std::string &station, bool telegramsOnly)
+{
+    std::vector<Published> found;
+    std::map<uint64_t, std::string> seen;
+    for (const ReceivedMessage &m : subscriber.Messages()) {
+        const bool telegram = m.topic == "kz/" + station + "/telegram";
+        if (!telegram && (telegramsOnly || m.topic != "kz/" + station + "/line"))
+            continue;
+        Json message = Json::parse(m.payload);
+        if (!message.contains("seq"))
+            continue;   // a dropped-messages notice
+        const uint64_t seq = message["seq"];
+        if (seen.count(seq)) {
+            EXPECT_EQ(seen[seq], m.payload) << "seq " << seq << " sent twice with different content";
+            continue;
+        }
+        seen[seq] = m.payload;
+        found.push_back({seq, message});
+    }
+    return found;
+}
+
+// Sequence numbers that run 1, 2, 3 ... without a gap, in arrival order.
+void ExpectNoGap(const std::vector<Published> &messages)
+{
+    for (size_t i = 0; i < messages.size(); ++i)
+        ASSERT_EQ(messages[i].seq, i + 1) << "at message " << i;
+}
+
+class StationTest : public ::testing::Test {
+protected:
+    TTempDir dir;
+    std::string Path(const std::string &name) const { return dir.Path() + "/" + name; }
+    std::vector<std::string> MonitorArgs(const MosquittoBroker &broker, const std::string &station)
+    {
+        return {"monitor", "--port", Path("tty-" + station), "--publish", broker.Url("kz"), "--station", station,
+                "--spool", Path("spool-" + station)};
+    }
+};
+
+} // namespace
+
+TEST_F(StationTest, EveryTelegramArrivesOnceInOrderWithItsDesignation)
+{
+    MosquittoBroker broker;
+    TestSubscriber subscriber(broker.Port(), "kz/#");
+    std::string substitutions;
+    for (const std::string &id : Vehicles)
+        substitutions += id + "=Wache " + id.substr(4) + " Ä\r\n";
+    dir.WriteFile("substi.txt", substitutions);
+    auto sim = StartSim(Path("tty-s1"), Path("sim.log"), "0.03");
+
+    std::vector<std::string> args = MonitorArgs(broker, "s1");
+    args.insert(args.end(), {"--substitutions", Path("substi.txt"), "--duration", "2"});
+    const CliResult run = RunCli(args);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_TRUE(subscriber.WaitForPayload("kz/s1/status", "offline", 5s));
+
+    const std::vector<Published> all = StationMessages(subscriber, "s1", false);
+    ExpectNoGap(all);
+    std::vector<std::string> published;
+    for (const Published &p : StationMessages(subscriber, "s1", true)) {
+        const std::string id = p.message["identifier"];
+        published.push_back(id);
+        EXPECT_EQ(p.message["station"], "s1");
+        EXPECT_EQ(p.message["designation"], "Wache " + id.substr(4) + " Ä");
+    }
+    ASSERT_GE(published.size(), 20u) << run.out;
+    // What the simulator sent from the first published telegram to the last, all of it, once, in order.
+    const std::vector<std::string> sent = SentTelegrams(Path("sim.log"));
+    const auto start = std::search(sent.begin(), sent.end(), published.begin(), published.begin() + 3);
+    ASSERT_NE(start, sent.end());
+    EXPECT_EQ(std::vector<std::string>(start, start + std::min<ptrdiff_t>(published.size(), sent.end() - start)),
+              published);
+    // The terminal shows what it always showed.
+    EXPECT_NE(run.out.find(" R1: " + published[0]), std::string::npos) << run.out;
+}
+
+TEST_F(StationTest, BrokerAwayFor20SecondsLosesNothingAndKeepsOrder)
+{
+    MosquittoBroker broker;
+    TestSubscriber subscriber(broker.Port(), "kz/#");
+    auto sim = StartSim(Path("tty-s1"), Path("sim.log"), "0.05");
+    auto monitor = StartCli(MonitorArgs(broker, "s1"), Path("out"));
+    ASSERT_TRUE(subscriber.WaitFor([](auto &m) { return m.size() >= 10; }, 10s)) << monitor->err;
+
+    broker.Stop();
+    std::this_thread::sleep_for(20s);
+    broker.Start();
+    // At 20 telegrams a second the outage alone held about 400; the monitor
+    // retries at least every 8 s.
+    EXPECT_TRUE(WaitUntil([&] { return subscriber.On("kz/s1/telegram").size() >= 350; }, 20s));
+    monitor->Signal(SIGTERM);
+    EXPECT_EQ(monitor->Wait(10000), 0) << monitor->err;
+    ASSERT_TRUE(subscriber.WaitForPayload("kz/s1/status", "offline", 10s));
+    ExpectNoGap(StationMessages(subscriber, "s1", false));
+    EXPECT_NE(monitor->err.find("trying again"), std::string::npos) << monitor->err;
+}
+
+TEST_F(StationTest, SpoolOfAMonitorKilledWhileTheBrokerWasAwayIsDeliveredAfterTheRestart)
+{
+    MosquittoBroker broker;
+    TestSubscriber subscriber(broker.Port(), "kz/#");
+    broker.Stop();
+    auto sim = StartSim(Path("tty-s1"), Path("sim.log"), "0.05");
+    std::vector<std::string> args = MonitorArgs(broker, "s1");
+    args.push_back("--json");
+    std::vector<std::string> shown;   // the times of the telegrams the first run printed
+    {
+        CliProcess first([&] {
+            std::vector<std::string> argv = {CliPath()};
+            argv.insert(argv.end(), args.begin(), args.end());
+            return argv;
+        }());
+        std::string line;
+        while (shown.size() < 10 && first.ReadLine(line, 5000)) {
+            const Json record = Json::parse(line);
+            if (record["kind"] == "telegram")
+                shown.push_back(record["time"]);
+        }
+        ASSERT_EQ(shown.size(), 10u) << first.err;
+        std::this_thread::sleep_for(100ms);   // the last one read is on the disk by now
+        first.Signal(SIGKILL);
+        first.Wait(5000);
+    }
+    broker.Start();
+    args.insert(args.end(), {"--duration", "1"});
+    EXPECT_EQ(RunCli(args).exitCode, 0);
+    ASSERT_TRUE(subscriber.WaitForPayload("kz/s1/status", "offline", 10s));
+    const std::vector<Published> all = StationMessages(subscriber, "s1", false);
+    ExpectNoGap(all);
+    const std::vector<Published> telegrams = StationMessages(subscriber, "s1", true);
+    ASSERT_GE(telegrams.size(), shown.size());
+    for (size_t i = 0; i < shown.size(); ++i)
+        EXPECT_EQ(telegrams[i].message["time"], shown[i]) << "telegram " << i << " of the killed run";
+}
+
+TEST_F(StationTest, StatusFollowsTheDeviceAndTheLastWillSaysOffline)
+{
+    MosquittoBroker broker;
+    TestSubscriber subscriber(broker.Port(), "kz/#");
+    auto sim = StartSim(Path("tty-s1"), Path("sim.log"), "0.2");
+    auto monitor = StartCli(MonitorArgs(broker, "s1"), Path("out"));
+    auto devices = [&] { return subscriber.On("kz/s1/device").size(); };
+    ASSERT_TRUE(WaitUntil([&] { return devices() == 1; }, 10s)) << monitor->err;
+    const Json device = Json::parse(subscriber.On("kz/s1/device")[0].payload);
+    EXPECT_EQ(device["serial_number"], "A1234");
+    EXPECT_EQ(device["firmware_version"], "4.69");
+    EXPECT_EQ(device["hardware_revision"], "C469-2");
+    EXPECT_EQ(device["port"], Path("tty-s1"));
+
+    sim.reset();   // the adapter is pulled
+    EXPECT_TRUE(subscriber.WaitForPayload("kz/s1/status", "device-lost", 10s)) << monitor->err;
+    sim = StartSim(Path("tty-s1"), Path("sim.log"), "0.2");
+    EXPECT_TRUE(WaitUntil([&] { return devices() == 2; }, 15s)) << monitor->err;
+    const auto statuses = subscriber.On("kz/s1/status");
+    ASSERT_GE(statuses.size(), 3u);
+    EXPECT_EQ(statuses[statuses.size() - 1].payload, "online");
+    EXPECT_EQ(statuses[statuses.size() - 2].payload, "device-lost");
+
+    monitor->Signal(SIGKILL);
+    EXPECT_TRUE(subscriber.WaitForPayload("kz/s1/status", "offline", 10s));
+    // A centre that starts later sees the retained state.
+    TestSubscriber late(broker.Port(), "kz/s1/#");
+    EXPECT_TRUE(late.WaitForPayload("kz/s1/status", "offline", 5s));
+    EXPECT_TRUE(WaitUntil([&] { return late.On("kz/s1/device").size() == 1; }, 5s));
+    for (const ReceivedMessage &m : late.Messages())
+        EXPECT_TRUE(m.retained) << m.topic;
+}
+
+TEST_F(StationTest, WatchAtTheCentreSeesADirectAndABridgedStation)
+{
+    MosquittoBroker centre;
+    // The site's broker forwards the stations' topics to the centre's.
+    MosquittoBroker site("connection site-to-centre\naddress 127.0.0.1:" + std::to_string(centre.Port()) +
+                         "\ntopic kz/# out 1\n");
+    auto simA = StartSim(Path("tty-a"), Path("sim-a.log"), "0.1");
+    auto simB = StartSim(Path("tty-b"), Path("sim-b.log"), "0.1");
+    auto watch = StartCli({"watch", centre.Url("kz"), "--json"}, Path("watch.out"));
+    std::this_thread::sleep_for(500ms);   // subscribed before the stations start
+    auto stationA = StartCli(MonitorArgs(site, "a"), Path("a.out"));
+    auto stationB = StartCli(MonitorArgs(centre, "b"), Path("b.out"));
+
+    auto seen = [&](const std::string &station, const std::string &topic) {
+        return FileText(Path("watch.out")).find("\"station\":\"" + station + "\",\"topic\":\"" + topic + "\"") !=
+               std::string::npos;
+    };
+    EXPECT_TRUE(WaitUntil([&] { return seen("a", "telegram") && seen("b", "telegram"); }, 15s))
+        << FileText(Path("watch.out")) << site.Log();
+    EXPECT_TRUE(seen("a", "status") && seen("b", "status") && seen("a", "device"));
+    stationA->Signal(SIGTERM);
+    EXPECT_EQ(stationA->Wait(10000), 0);
+    EXPECT_TRUE(WaitUntil([&] { return FileText(Path("watch.out")).find("\"station\":\"a\",\"topic\":\"status\","
+                                                                      "\"retained\":false,\"message\":\"offline\"") !=
+                                       std::string::npos; },
+                          10s))
+        << FileText(Path("watch.out"));
+    watch->Signal(SIGINT);
+    EXPECT_EQ(watch->Wait(5000), 0) << watch->err;
+
+    // Text: a line per message with time and station.
+    const CliResult text = RunCli({"watch", centre.Url("kz"), "--count", "1"});
+    EXPECT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_TRUE(text.out.find(" a status: offline\n") != std::string::npos ||
+                text.out.find(" b status: online\n") != std::string::npos)
+        << text.out;
+}
+
+TEST_F(StationTest, BadAddressesAreRefusedAtStartAndWatchEndsOnARefusedLogin)
+{
+    for (const std::vector<std::string> &bad :
+         {std::vector<std::string>{"--publish", "mqtt://127.0.0.1/kz/#"}, {"--publish", "mqtt://127.0.0.1/k\x1bz"},
+          {"--publish", "mqtt://u:p@127.0.0.1/kz"}, {"--publish", "mqtt://127.0.0.1/kz", "--station", "a+b"},
+          {"--publish", "mqtt://127.0.0.1/kz", "--station", "a/b"}, {"--station", "s1"}}) {
+        std::vector<std::string> args = {"monitor", "--port", Path("no-tty")};
+        args.insert(args.end(), bad.begin(), bad.end());
+        const CliResult run = RunCli(args);
+        EXPECT_EQ(run.exitCode, 2) << bad.back() << ": " << run.err;
+    }
+    EXPECT_EQ(RunCli({"watch", "mqtt://127.0.0.1/+"}).exitCode, 2);
+
+    ASSERT_EQ(std::system(("mosquitto_passwd -c -b '" + Path("passwd") + "' centre right").c_str()), 0);
+    const int port = FreePort();
+    MosquittoBroker broker("listener " + std::to_string(port) + " 127.0.0.1\nallow_anonymous false\npassword_file " +
+                           Path("passwd") + "\n");
+    dir.WriteFile("login", "username=centre\npassword=wrong\n");
+    const CliResult refused = RunCli({"watch", broker.Url("kz", false, port), "--credentials", Path("login")});
+    EXPECT_EQ(refused.exitCode, 5);
+    EXPECT_EQ(refused.err, "karvenzop-cli: broker 127.0.0.1:" + std::to_string(port) +
+                               ": login refused: Connection Refused: not authorised.\n");
+}
+
+namespace {
+
+// The unit's settings: "Key=value" lines of the [Service] section.
+std::map<std::string, std::string> UnitSettings(const std::string &unit)
+{
+    std::map<std::string, std::string> settings;
+    std::istringstream lines(unit);
+    for (std::string line; std::getline(lines, line);)
+        if (const size_t equals = line.find('='); !line.empty() && line[0] != '#' && equals != std::string::npos)
+            settings[line.substr(0, equals)] = line.substr(equals + 1);
+    return settings;
+}
+
+// ExecStart as systemd expands it: %i, "${VAR}" as one word, "$VAR" split at blanks.
+std::vector<std::string> ExpandCommand(const std::string &command, const std::string &instance,
+                                       const std::map<std::string, std::string> &environment)
+{
+    std::vector<std::string> words;
+    std::istringstream in(command);
+    for (std::string word; in >> word;) {
+        if (word == "%i") {
+            words.push_back(instance);
+        } else if (word.rfind("${", 0) == 0) {
+            words.push_back(environment.at(word.substr(2, word.size() - 3)));
+        } else if (word[0] == '$') {
+            std::istringstream split(environment.count(word.substr(1)) ? environment.at(word.substr(1)) : "");
+            for (std::string part; split >> part;)
+                words.push_back(part);
+        } else {
+            words.push_back(word);
+        }
+    }
+    return words;
+}
+
+} // namespace
+
+TEST_F(StationTest, ServiceUnitPassesSystemdsCheckAndItsCommandRunsAStation)
+{
+    // The unit as installed, with the program from this build.
+    std::string unit = FileText(KZ_SERVICE_UNIT);
+    const std::string installed = "/usr/bin/karvenzop-cli";
+    ASSERT_NE(unit.find("ExecStart=" + installed + " "), std::string::npos) << unit;
+    unit.replace(unit.find(installed), installed.size(), CliPath());
+    dir.WriteFile("karvenzop-monitor@.service", unit);
+    CliProcess check({"/bin/sh", "-c", "systemd-analyze verify --man=no \"$0\" 2>&1",
+                      Path("karvenzop-monitor@site1.service")});
+    EXPECT_EQ(check.Wait(30000), 0) << check.out;
+    EXPECT_EQ(check.out, "") << "systemd-analyze has remarks";
+
+    const std::map<std::string, std::string> settings = UnitSettings(unit);
+    EXPECT_EQ(settings.at("EnvironmentFile"), "/etc/karvenzop/monitor-%i.conf");
+    EXPECT_EQ(settings.at("User"), "karvenzop");
+    EXPECT_EQ(settings.at("SupplementaryGroups"), "dialout");
+    EXPECT_EQ(settings.at("Restart"), "on-failure");
+
+    // The shipped example, filled in as a user would.
+    MosquittoBroker broker;
+    TestSubscriber subscriber(broker.Port(), "kz/#");
+    auto sim = StartSim(Path("tty-site1"), Path("sim.log"), "0.05");
+    std::map<std::string, std::string> environment;
+    std::istringstream example(FileText(KZ_MONITOR_CONF_EXAMPLE));
+    for (std::string line; std::getline(example, line);)
+        if (const size_t equals = line.find('='); !line.empty() && line[0] != '#' && equals != std::string::npos)
+            environment[line.substr(0, equals)] = line.substr(equals + 1);
+    ASSERT_EQ(environment.size(), 3u);
+    environment["KARVENZOP_PORT"] = Path("tty-site1");
+    environment["KARVENZOP_BROKER"] = broker.Url("kz");
+    dir.WriteFile("substi.txt", "61234521=RTW 1\r\n");
+    environment["KARVENZOP_OPTIONS"] = "--substitutions " + Path("substi.txt") + " --spool-max-messages 1000";
+    // What StateDirectory= gives the service.
+    environment["STATE_DIRECTORY"] = Path("state");
+    ::mkdir(Path("state").c_str(), 0700);
+    for (const auto &[name, value] : environment)
+        ::setenv(name.c_str(), value.c_str(), 1);
+    std::vector<std::string> command = ExpandCommand(settings.at("ExecStart"), "site1", environment);
+    auto service = StartCli(std::vector<std::string>(command.begin() + 1, command.end()), Path("out"));
+    for (const auto &[name, value] : environment)
+        ::unsetenv(name.c_str());
+
+    EXPECT_TRUE(WaitUntil([&] { return subscriber.On("kz/site1/telegram").size() >= 3; }, 10s)) << service->err;
+    service->Signal(SIGTERM);   // systemctl stop
+    EXPECT_EQ(service->Wait(10000), 0) << service->err;
+    EXPECT_TRUE(subscriber.WaitForPayload("kz/site1/status", "offline", 5s));
+    struct stat st {};
+    EXPECT_EQ(::stat(Path("state/spool-site1/marks").c_str(), &st), 0) << "the spool is not in the state folder";
+}
