@@ -81,6 +81,12 @@ void TCustomSerialPort::OpenDevice()
     struct termios2 tio{};
     if (ioctl(fd, TCGETS2, &tio) != 0)
         fail(errno); // not a terminal device
+    // A tty opened for the first time since it appeared echoes what arrives
+    // until it is set raw: a decoder that is talking would hear itself back.
+    if (tio.c_lflag & (ECHO | ICANON)) {
+        tio.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+        ioctl(fd, TCSETS2, &tio);
+    }
     if (ioctl(fd, TIOCEXCL) != 0)
         fail(errno);
     fd_ = fd;

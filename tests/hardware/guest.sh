@@ -92,7 +92,9 @@ for port in $usb $uart; do
     wait $holder
     echo "tool holds $port, second tool: $rc $err"
     [ $rc = 1 ] && grep -qF "(win error code: 16)" <<<"$err" || return 1
-    # Another program holds it, exclusively, with the lines inactive as the tool keeps them.
+    # Another program holds it, exclusively, with the lines inactive as the
+    # tool keeps them; its own pulse at open is not the tool's.
+    host foreign >/dev/null
     $as_user python3 -c '
 import fcntl, os, sys, termios, time
 fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
@@ -101,11 +103,12 @@ fcntl.ioctl(fd, termios.TIOCEXCL)
 print("held", flush=True)
 time.sleep(30)' "$port" > /run/kz/held &
     holder=$!
-    wait_text /run/kz/held 50 held || return 1
+    wait_text /run/kz/held 50 held || { kill $holder; host own >/dev/null; return 1; }
     err=$($as_user "$cli" info --port "$port" 2>&1 >/dev/null)
     rc=$?
     kill $holder
     wait $holder 2>/dev/null
+    host own >/dev/null
     echo "another program holds $port, the tool: $rc $err"
     [ $rc = 1 ] && grep -qF "(win error code: 16)" <<<"$err"
   }

@@ -184,8 +184,10 @@ class Qmp:
                 self.events.append(message)
 
 
-def modem_pulses(trace, since):
-    """Pulses of DTR and RTS per driver: (raise time, width until both are low again)."""
+def modem_pulses(trace, since, foreign=()):
+    """Pulses of DTR and RTS per driver: (raise time, width until both are low
+    again), leaving out those raised while another program held the port
+    (`foreign`: spans of host time)."""
     pulses = {"usb": [], "uart": []}
     state = {"usb": 0, "uart": 0}
     raised = {"usb": None, "uart": None}
@@ -210,7 +212,8 @@ def modem_pulses(trace, since):
             if state[driver] == 0 and new != 0:
                 raised[driver] = when
             elif state[driver] != 0 and new == 0 and raised[driver] is not None:
-                pulses[driver].append((raised[driver], when - raised[driver]))
+                if not any(begin <= raised[driver] <= end for begin, end in foreign):
+                    pulses[driver].append((raised[driver], when - raised[driver]))
                 raised[driver] = None
             state[driver] = new
             last[driver] = new
@@ -270,6 +273,7 @@ def main():
     guest = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                              stderr=open(os.path.join(work, "qemu.log"), "w"))
     results = {"pass": [], "fail": [], "figure": []}
+    foreign = []  # spans in which a program other than the tool opened a port
     end_code = None
     booted = None
     trace_from = 0
@@ -299,17 +303,25 @@ def main():
                     continue
                 words = line[at + 2:].split()
                 kind = words[0] if words else ""
+                answer = None
                 if kind == "BOOTED":
                     booted = time.monotonic() - qemu_started
                     trace_from = os.path.getsize(trace)
                     say(f"guest booted in {booted:.1f} s")
+                elif kind == "REQ" and words[2:3] == ["foreign"]:
+                    foreign.append((time.time(), float("inf")))
+                    answer = "ok"
+                elif kind == "REQ" and words[2:3] == ["own"]:
+                    foreign[-1] = (foreign[-1][0], time.time())
+                    answer = "ok"
                 elif kind == "REQ":
                     answer = handle_request(words[2:], qmp, sims, work)
+                if answer is not None:
                     path = os.path.join(work, "ack", words[1])
                     with open(path + ".tmp", "w") as f:
                         f.write(answer + "\n")
                     os.rename(path + ".tmp", path)
-                elif kind in ("PASS", "FAIL", "FIGURE"):
+                if kind in ("PASS", "FAIL", "FIGURE"):
                     results[kind.lower()].append(" ".join(words[1:]))
                     print(line[at:], flush=True)
                 elif kind == "END":
@@ -325,7 +337,7 @@ def main():
         for sim in sims.values():
             sim.stop()
 
-    pulses, final = modem_pulses(trace, trace_from)
+    pulses, final = modem_pulses(trace, trace_from, foreign)
     ok = end_code == 0 and not results["fail"] and results["pass"]
     for driver, found in pulses.items():
         if not found:
