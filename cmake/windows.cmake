@@ -39,6 +39,15 @@ if(KZ_GUI AND CMAKE_CROSSCOMPILING)
     file(COPY ${KZ_QT_MINGW_DIR}/plugins/platforms/qwindows.dll ${KZ_QT_MINGW_DIR}/plugins/platforms/qoffscreen.dll
          DESTINATION ${CMAKE_BINARY_DIR}/bin/platforms)
     file(COPY ${KZ_QT_MINGW_DIR}/plugins/styles/qwindowsvistastyle.dll DESTINATION ${CMAKE_BINARY_DIR}/bin/styles)
+    # The toolkit's own German texts (file dialogs), from Debian's
+    # qt6-translations-l10n: the Qt for mingw-w64 carries none.
+    set(KZ_QTBASE_DE_QM /usr/share/qt6/translations/qtbase_de.qm)
+    if(EXISTS ${KZ_QTBASE_DE_QM})
+      file(COPY ${KZ_QTBASE_DE_QM} DESTINATION ${CMAKE_BINARY_DIR}/bin/translations)
+    else()
+      message(WARNING "No ${KZ_QTBASE_DE_QM} (package qt6-translations-l10n): file dialogs will read English")
+      unset(KZ_QTBASE_DE_QM)
+    endif()
   else()
     message(STATUS "No Qt for mingw-w64 at '${KZ_QT_MINGW_DIR}': the window is not built, only the core")
     set(KZ_GUI OFF)
@@ -55,6 +64,37 @@ execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libgcc_s_seh-1.dl
 find_file(KZ_WINPTHREAD_DLL libwinpthread-1.dll PATHS /usr/x86_64-w64-mingw32/lib ${kz_gcc_dir} NO_DEFAULT_PATH)
 set(KZ_RUNTIME_DLLS ${kz_libstdcxx} ${kz_libgcc} ${KZ_WINPTHREAD_DLL})
 file(COPY ${KZ_RUNTIME_DLLS} DESTINATION ${CMAKE_BINARY_DIR}/bin)
+
+# The installer (cpack -G NSIS): German texts only, a Start-menu shortcut
+# that starts the tool in the user's own folder (--menu-start: %APPDATA%\KarvenZop,
+# as "Program Files" is not writable), an uninstaller. CPack's own NSIS
+# template is used with German as its one language, built for amd64.
+function(kz_nsis_settings)
+  set(template ${CMAKE_ROOT}/Modules/Internal/CPack/NSIS.template.in)
+  if(NOT EXISTS ${template})
+    return()
+  endif()
+  file(READ ${template} text)
+  string(REGEX REPLACE "!insertmacro MUI_LANGUAGE \"[A-Za-z]+\"[^\n]*\n" "" text "${text}")
+  string(REPLACE ";Reserve Files" "!insertmacro MUI_LANGUAGE \"German\"\n;Reserve Files" text "${text}")
+  # A 64-bit installer, as the program is: it also runs where 32-bit
+  # programs cannot (a wine without its 32-bit part).
+  string(REPLACE "  ;Name and file\n" "  Target amd64-unicode\n  ;Name and file\n" text "${text}")
+  file(WRITE ${CMAKE_BINARY_DIR}/nsis/NSIS.template.in "${text}")
+  set(CMAKE_MODULE_PATH ${CMAKE_BINARY_DIR}/nsis ${CMAKE_MODULE_PATH} PARENT_SCOPE)
+  set(CPACK_PACKAGE_INSTALL_DIRECTORY KarvenZop PARENT_SCOPE)
+  set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY KarvenZop PARENT_SCOPE)
+  set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64" PARENT_SCOPE)
+  set(CPACK_NSIS_DISPLAY_NAME "KarvenZop ${PROJECT_VERSION}" PARENT_SCOPE)
+  set(CPACK_NSIS_PACKAGE_NAME KarvenZop PARENT_SCOPE)   # also the Start-menu folder
+  set(CPACK_NSIS_INSTALLED_ICON_NAME KarvenZop.exe PARENT_SCOPE)
+  set(CPACK_NSIS_UNINSTALL_NAME Deinstallieren PARENT_SCOPE)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Service-Programm für den KARVEN Statusdekoder" PARENT_SCOPE)
+  set(CPACK_NSIS_CREATE_ICONS_EXTRA
+      "  CreateShortCut \"$SMPROGRAMS\\$STARTMENU_FOLDER\\KarvenZop.lnk\" \"$INSTDIR\\KarvenZop.exe\" \"--menu-start\""
+      PARENT_SCOPE)
+  set(CPACK_NSIS_DELETE_ICONS_EXTRA "  Delete \"$SMPROGRAMS\\$MUI_TEMP\\KarvenZop.lnk\"" PARENT_SCOPE)
+endfunction()
 
 # The ZIP (cpack -G ZIP): the program with everything it loads, in one folder.
 function(kz_windows_package)
@@ -82,14 +122,23 @@ function(kz_windows_package)
   install(FILES ${KZ_QT_MINGW_DIR}/plugins/platforms/qwindows.dll ${KZ_QT_MINGW_DIR}/plugins/platforms/qoffscreen.dll
           DESTINATION platforms COMPONENT kz_windows)
   install(FILES ${KZ_QT_MINGW_DIR}/plugins/styles/qwindowsvistastyle.dll DESTINATION styles COMPONENT kz_windows)
+  if(KZ_QTBASE_DE_QM)
+    install(FILES ${KZ_QTBASE_DE_QM} DESTINATION translations COMPONENT kz_windows)
+  endif()
+  # cpack -G ZIP (default) or -G NSIS (Debian's nsis): KarvenZop-<version>-win64.zip
+  # and .exe; the ZIP unpacks into one folder KarvenZop-<version> (kz_cpack_options.cmake).
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_NAME KarvenZop)
+  set(CPACK_PACKAGE_VENDOR KARVEN)
   set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
   set(CPACK_SYSTEM_NAME win64)
   set(CPACK_PACKAGE_FILE_NAME KarvenZop-${PROJECT_VERSION}-win64)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
   set(CPACK_COMPONENTS_ALL kz_windows)
   set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
+  set(CPACK_VERBATIM_VARIABLES ON)
+  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/kz_cpack_options.cmake)
+  kz_nsis_settings()
   include(CPack)
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL kz_windows_package)

@@ -26,6 +26,7 @@ WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   googletest wine wine64 socat xz-utils cmake ninja-build
   qt6-base-dev-tools xvfb xauth imagemagick
+  nsis qt6-translations-l10n
 )
 case "$set_name" in
   run) PACKAGES=("${RUN_PACKAGES[@]}") ;;

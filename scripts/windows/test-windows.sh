@@ -118,35 +118,83 @@ status=0
 stamp "tests done"
 
 if [ -x build-win/bin/KarvenZop.exe ] && [ -f build-win/bin/Qt6Core.dll ]; then
-  # The ZIP, unpacked into an empty folder, must start: a missing library
-  # ends a program at once under wine, with a loader error.
+  # The ZIP, unpacked into an empty folder, must hold one folder
+  # KarvenZop-<version> and start from there: a missing library ends a
+  # program at once under wine, with a loader error.
+  project_version=$(sed -n 's/^project(KarvenZop VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
   (cd build-win && cpack -G ZIP > "$work/cpack.log") || { cat "$work/cpack.log"; status=1; }
-  zip=$(ls build-win/KarvenZop-*-win64.zip)
+  zip=build-win/KarvenZop-$project_version-win64.zip
   mkdir "$work/unpacked"
   (cd "$work/unpacked" && python3 -m zipfile -e "$root/$zip" .)
-  (cd "$work/unpacked" && WINEDEBUG=err+module wine KarvenZop.exe -platform offscreen > "$work/zip-run.log" 2>&1) &
-  app=$!
-  sleep 8
-  if kill -0 "$app" 2>/dev/null && ! grep -q "err:module" "$work/zip-run.log"; then
-    echo "[windows lane] $zip: KarvenZop.exe starts from an empty folder"
+  unpacked=$work/unpacked/KarvenZop-$project_version
+  if [ "$(ls -A "$work/unpacked")" = "KarvenZop-$project_version" ] && [ -f "$unpacked/translations/qtbase_de.qm" ]; then
+    echo "[windows lane] $zip unpacks into one folder KarvenZop-$project_version"
   else
-    echo "[windows lane] $zip: KarvenZop.exe did not keep running:"; cat "$work/zip-run.log"; status=1
+    echo "[windows lane] $zip does not unpack into one folder KarvenZop-$project_version:"; ls -A "$work/unpacked"; status=1
   fi
-  kill "$app" 2>/dev/null || true
-  wait "$app" 2>/dev/null || true
-  version=$(cd "$work/unpacked" && wine KarvenZop.exe --version 2>/dev/null | tr -d '\r' | head -n1)
-  if [ "$version" = "KarvenZop $(sed -n 's/^project(KarvenZop VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" ]; then
+  # Started as a program keeps running; ends it and waits.
+  keeps_running() {  # folder, log, what, arguments...
+    local folder=$1 log=$2 what=$3; shift 3
+    # exec: the process ended below is the program's own, so nothing of it
+    # holds its files afterwards.
+    (cd "$folder" && WINEDEBUG=err+module exec wine "$@" -platform offscreen > "$log" 2>&1) &
+    local app=$!
+    sleep 8
+    if kill -0 "$app" 2>/dev/null && ! grep -q "err:module" "$log"; then
+      echo "[windows lane] $what starts"
+    else
+      echo "[windows lane] $what did not keep running:"; cat "$log"; status=1
+    fi
+    kill "$app" 2>/dev/null || true
+    wait "$app" 2>/dev/null || true
+  }
+  keeps_running "$unpacked" "$work/zip-run.log" "KarvenZop.exe from the unpacked ZIP" KarvenZop.exe
+  version=$(cd "$unpacked" && wine KarvenZop.exe --version 2>/dev/null | tr -d '\r' | head -n1)
+  if [ "$version" = "KarvenZop $project_version" ]; then
     echo "[windows lane] KarvenZop.exe --version: $version"
   else
     echo "[windows lane] KarvenZop.exe --version printed '$version'"; status=1
   fi
-  cli_version=$(cd "$work/unpacked" && wine karvenzop-cli.exe --version 2>/dev/null | head -n1)
+  cli_version=$(cd "$unpacked" && wine karvenzop-cli.exe --version 2>/dev/null | head -n1)
   if [ "$cli_version" = "karvenzop-cli ${version#KarvenZop }" ]; then
     echo "[windows lane] karvenzop-cli.exe --version: $cli_version"
   else
     echo "[windows lane] karvenzop-cli.exe --version printed '$cli_version'"; status=1
   fi
   stamp "zip checked"
+
+  # The installer: silent install, the shortcut, the installed program
+  # started as the shortcut starts it, silent uninstall.
+  installer=build-win/KarvenZop-$project_version-win64.exe
+  (cd build-win && cpack -G NSIS > "$work/nsis.log" 2>&1) || { cat "$work/nsis.log"; status=1; }
+  installed=$WINEPREFIX/drive_c/Program\ Files/KarvenZop
+  shortcut=$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/KarvenZop/KarvenZop.lnk
+  appdata=$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/KarvenZop
+  if [ -f "$installer" ] && wine "$(winpath "$root/$installer")" /S > "$work/install.log" 2>&1 &&
+     [ -f "$installed/KarvenZop.exe" ] && [ -f "$installed/translations/qtbase_de.qm" ] &&
+     [ -f "$installed/Deinstallieren.exe" ] && [ -f "$shortcut" ] &&
+     python3 -c 'import sys; sys.exit(0 if "--menu-start".encode("utf-16-le") in open(sys.argv[1], "rb").read() else 1)' "$shortcut"; then
+    echo "[windows lane] $installer installs silently, with the Start-menu shortcut and the uninstaller"
+    rm -rf "$appdata"
+    keeps_running "$installed" "$work/installed-run.log" "the installed KarvenZop.exe --menu-start" KarvenZop.exe --menu-start
+    if [ -d "$appdata" ]; then
+      echo "[windows lane] the installed program works in %APPDATA%\\KarvenZop"
+    else
+      echo "[windows lane] the installed program did not make %APPDATA%\\KarvenZop"; status=1
+    fi
+    # The uninstaller copies itself away and returns at once: wait for it.
+    wine "$(winpath "$installed/Deinstallieren.exe")" /S > "$work/uninstall.log" 2>&1 || true
+    for _ in $(seq 100); do [ ! -e "$installed/KarvenZop.exe" ] && [ ! -e "$shortcut" ] && break; sleep 0.2; done
+    if [ ! -e "$installed" ] && [ ! -e "$shortcut" ]; then
+      echo "[windows lane] the uninstaller removes the program and the shortcut"
+    else
+      echo "[windows lane] left after uninstalling:"; ls -R "$installed" "$shortcut" 2>&1 | head || true; status=1
+    fi
+  else
+    echo "[windows lane] $installer did not install:"; tail -n 20 "$work/nsis.log" "$work/install.log" 2>/dev/null
+    status=1
+  fi
+  stamp "installer checked"
 
   # Screenshots of the six pages on the native platform under Xvfb.
   if [ -x build-win/bin/win_screenshots.exe ] && command -v xvfb-run > /dev/null; then

@@ -43,18 +43,24 @@ enum class Request { Run, Help, Version, Refused };
 struct CommandLine {
     Request request = Request::Run;
     std::string complaint; // for Refused
+    bool menuStart = false;
 };
 
 // GNU style: arguments are taken in order, and the first unknown one ends
 // the parse, as getopt does.
 CommandLine ParseCommandLine(int argc, char **argv)
 {
+    CommandLine line;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help")
             return {Request::Help, {}};
         if (arg == "--version")
             return {Request::Version, {}};
+        if (arg == "--menu-start") {
+            line.menuStart = true;
+            continue;
+        }
         if (arg.size() < 2 || arg[0] != '-')
             return {Request::Refused, "extra operand '" + std::string(arg) + "'"};
         std::string_view name = arg.substr(arg.starts_with("--") ? 2 : 1);
@@ -69,7 +75,7 @@ CommandLine ParseCommandLine(int argc, char **argv)
         }
         return {Request::Refused, "unrecognized option '" + std::string(arg) + "'"};
     }
-    return {};
+    return line;
 }
 
 int Refuse(const std::string &complaint)
@@ -100,7 +106,8 @@ int PrintHelp()
                "\n"
                "Started from a terminal, the tool keeps substi.txt, ZOP-Update.exe and\n"
                "firmware.acy in the current directory; started from the desktop menu, in\n"
-               "$XDG_DATA_HOME/karvenzop (~/.local/share/karvenzop).\n"
+               "$XDG_DATA_HOME/karvenzop (~/.local/share/karvenzop; on Windows %APPDATA%\\KarvenZop).\n"
+               "      --menu-start  work in that folder, as a start from the menu does\n"
                "Environment: KARVENZOP_PORTS, KARVENZOP_UPDATE_SERVER; see KarvenZop(1).\n"
                "\n"
                "Exit status: 0 when the window was closed, 1 when it could not be created,\n"
@@ -119,24 +126,17 @@ int PrintVersion()
     return Finish(stdout);
 }
 
-// The desktop entry starts the tool with KARVENZOP_MENU_START set. A menu
-// start inherits whatever working directory the session has (usually the
-// home folder), so the tool's files then go to a data folder of its own;
-// from a terminal they stay in the working directory.
-void EnterDataFolderOnMenuStart()
+// The desktop entry starts the tool with KARVENZOP_MENU_START set, the
+// Windows Start-menu shortcut with --menu-start. A menu start inherits
+// whatever working directory the session has (the home folder, or the
+// unwritable program folder), so the tool's files then go to a data folder
+// of its own; from a terminal they stay in the working directory.
+void EnterDataFolderOnMenuStart(bool menuStart)
 {
     const char *marker = std::getenv("KARVENZOP_MENU_START");
-    if (!marker || !*marker)
+    if (!menuStart && (!marker || !*marker))
         return;
-    std::filesystem::path base;
-    // A relative XDG_DATA_HOME is invalid and ignored, as the XDG rules say.
-    if (const char *data = std::getenv("XDG_DATA_HOME"); data && std::filesystem::path(data).is_absolute())
-        base = data;
-    else if (const char *home = std::getenv("HOME"); home && *home)
-        base = std::filesystem::path(home) / ".local" / "share";
-    else
-        throw Exception("Cannot find the data folder: neither XDG_DATA_HOME nor HOME is set");
-    const std::filesystem::path folder = base / "karvenzop";
+    const std::filesystem::path folder = MenuStartDataFolder();
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (!error)
@@ -169,6 +169,10 @@ int main(int argc, char *argv[])
     InitializeTranslation(ResolvedProgramPath());
     TSerialPort::RegisterMessageDomain();
 
+    // Ours taken out; the toolkit takes its own.
+    argc = static_cast<int>(std::remove_if(argv + 1, argv + argc,
+                                           [](const char *arg) { return std::string_view(arg) == "--menu-start"; }) -
+                            argv);
     QApplication app(argc, argv);
     // The toolkit took its own options out; what is left it did not know
     // either (an option of another window system, say).
@@ -180,7 +184,7 @@ int main(int argc, char *argv[])
     InstallDefaultErrorHandler(&MainWindow);
 
     try {
-        EnterDataFolderOnMenuStart();
+        EnterDataFolderOnMenuStart(line.menuStart);
     } catch (...) {
         // The tool still works, in the directory it was started in.
         HandleCurrentException();

@@ -2,8 +2,10 @@
 
 #include "displaytext.h"
 
+#include <QHelpEvent>
 #include <QPainter>
 #include <QStyle>
+#include <QToolTip>
 
 TStaticText::TStaticText(const QString &text, QWidget *parent) : QLabel(parent)
 {
@@ -11,7 +13,35 @@ TStaticText::TStaticText(const QString &text, QWidget *parent) : QLabel(parent)
     setText(text);
 }
 
-QString TStaticText::DisplayedText() const { return BoundForDisplay(text()); }
+QString TStaticText::DisplayedText() const
+{
+    const QString shown = BoundForDisplay(text());
+    return elided_ ? fontMetrics().elidedText(shown, Qt::ElideRight, TextArea().width()) : shown;
+}
+
+void TStaticText::SetElided(bool elided)
+{
+    elided_ = elided;
+    update();
+}
+
+QRect TStaticText::TextArea() const
+{
+    return contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+}
+
+bool TStaticText::event(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip && elided_) {
+        const QString whole = BoundForDisplay(text());
+        if (DisplayedText() != whole)
+            QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), whole, this);
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    return QLabel::event(event);
+}
 
 QSize TStaticText::sizeHint() const
 {
@@ -26,7 +56,6 @@ void TStaticText::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     drawFrame(&painter);
-    const QRect area = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
-    style()->drawItemText(&painter, area, QStyle::visualAlignment(layoutDirection(), alignment()), palette(),
+    style()->drawItemText(&painter, TextArea(), QStyle::visualAlignment(layoutDirection(), alignment()), palette(),
                           isEnabled(), DisplayedText(), foregroundRole());
 }

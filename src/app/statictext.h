@@ -14,9 +14,18 @@ public:
     // What the field draws.
     QString DisplayedText() const;
 
+    // A text wider than the field ends in "…" and shows whole as the
+    // field's tooltip (the status line); off by default.
+    void SetElided(bool elided);
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    bool event(QEvent *event) override;
+
+private:
+    QRect TextArea() const;
+    bool elided_ = false;
 };

@@ -10,6 +10,7 @@
 #include "firmwareupdater.h"
 #include "karvenzop_config.h"
 #include "portcombobox.h"
+#include "serversetting.h"
 #include "signalled.h"
 #include "tonepresets.h"
 #include "valuelisteditor.h"
@@ -103,6 +104,9 @@ void TForm1::AttachComponents()
     OnClick("BitBtn20", &TForm1::BitBtn20Click);
     OnClick("BitBtn19", &TForm1::BitBtn19Click);
     OnClick("BitBtn18", &TForm1::BitBtn18Click);
+    // The update server named from the window: the context menus of the
+    // status line and the update buttons.
+    AttachUpdateServerSetting(this, {Static("StaticText1"), Btn("BitBtn17"), Btn("BitBtn20"), Btn("BitBtn19")});
     connect(checkBox34_, &QCheckBox::clicked, this, [this] { Guarded([this] { CheckBox34Click(); }); });
     // activated() fires only for the user's choice, never for a selection made from code.
     connect(comboBox3_, &QComboBox::activated, this, [this](int index) { Guarded([&] { ComboBox3Change(index); }); });

@@ -309,7 +309,10 @@ void TForm1::BuildPageFirmware(QWidget *page)
     progressBar1_->setRange(0, 100);
     progressBar1_->setValue(0);
     progressBar1_->setTextVisible(false);
-    MakeStatic(box, "StaticText1", " Waiting... ", 52, 196, 225, 17, Qt::AlignLeft | Qt::AlignVCenter);
+    // The status line keeps its size: a longer text ends in "…" and shows whole as tooltip.
+    static_cast<TStaticText *>(MakeStatic(box, "StaticText1", " Waiting... ", 52, 196, 225, 17,
+                                          Qt::AlignLeft | Qt::AlignVCenter))
+        ->SetElided(true);
     MakeButton(box, "BitBtn19", "Neue ZOP herunterladen", 52, 236, 225, 25);
 
     auto *column = MakeGroup(page, "GroupBox16", "", RightX, ColumnY, RightW, ColumnH);

@@ -7,10 +7,24 @@
 #include "tform1.h"
 
 #include <QCoreApplication>
+#include <QProgressBar>
 #include <QPushButton>
+
+#include <algorithm>
+
+void WindowBootloaderHost::FollowProgress()
+{
+    // While the library writes, the bar shows its percentage; the transfers
+    // set their own maximum at their work-begin.
+    if (LastSeenState() != kStateWorking || !Loader())
+        return;
+    form_.progressBar1_->setMaximum(100);
+    form_.progressBar1_->setValue(std::clamp(Loader()->GetProgress(), 0, 100));
+}
 
 int32_t WindowBootloaderHost::ProcessMessages()
 {
+    FollowProgress();
     QCoreApplication::processEvents();
     return 0;
 }
@@ -31,6 +45,8 @@ void WindowBootloaderHost::ShowBootloaderState(uint8_t state)
     form_.Btn("BitBtn11")->setEnabled(state != kStateWorking);
     if (state == kStateWorking)
         form_.SetStatusLine(QStringLiteral("Working.."));
+    else
+        form_.progressBar1_->setValue(0);   // at rest outside the writing, as after a transfer
 }
 
 void WindowBootloaderHost::ShowStatus(const std::string &text) { form_.SetStatusLine(AnsiToQString(text)); }
@@ -44,6 +60,7 @@ void WindowBootloaderHost::Output(const char16_t *text, int32_t)
 {
     form_.SetStatusLine(QString::fromUtf16(text));
     form_.AddLogLine(Latin1FromWide(text));
+    FollowProgress();
 }
 
 WideString WindowBootloaderHost::GetPassword()

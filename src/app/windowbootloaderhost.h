@@ -23,6 +23,7 @@ public:
     void ReportProgramFailure(const std::string &message) override;
 
 private:
+    void FollowProgress();
     std::string ConnectionPortName() override;
     void ShowConnectionReport(const std::vector<std::string> &lines) override;
     void ShowBootloaderState(uint8_t state) override;

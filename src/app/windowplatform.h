@@ -2,6 +2,8 @@
 
 // What the window does differently per system.
 
+#include <filesystem>
+
 // The port names stored in the window definition: the port component's
 // "COM4" and the port box's "COM1" (on Linux their stand-ins /dev/ttyS3
 // and /dev/ttyS0).
@@ -12,3 +14,8 @@ extern const char *const StoredPortBoxText;
 // --version and a refused argument print goes to the console it was started
 // from, unless its output was redirected anyway. Elsewhere nothing to do.
 void UseStartingConsole();
+
+// Where a start from the menu keeps the tool's files: $XDG_DATA_HOME/karvenzop
+// (~/.local/share/karvenzop), on Windows %APPDATA%\KarvenZop. Raises when
+// the system names no such place.
+std::filesystem::path MenuStartDataFolder();

@@ -1,6 +1,20 @@
 #include "windowplatform.h"
 
+#include "exception.h"
+
+#include <cstdlib>
+
 const char *const StoredPortName = "/dev/ttyS3";
 const char *const StoredPortBoxText = "/dev/ttyS0";
 
 void UseStartingConsole() {}
+
+std::filesystem::path MenuStartDataFolder()
+{
+    // A relative XDG_DATA_HOME is invalid and ignored, as the XDG rules say.
+    if (const char *data = std::getenv("XDG_DATA_HOME"); data && std::filesystem::path(data).is_absolute())
+        return std::filesystem::path(data) / "karvenzop";
+    if (const char *home = std::getenv("HOME"); home && *home)
+        return std::filesystem::path(home) / ".local" / "share" / "karvenzop";
+    throw Exception("Cannot find the data folder: neither XDG_DATA_HOME nor HOME is set");
+}

@@ -1,5 +1,7 @@
 #include "windowplatform.h"
 
+#include "exception.h"
+
 #include <cstdio>
 
 #include <windows.h>
@@ -21,4 +23,14 @@ void UseStartingConsole()
         std::freopen("CONOUT$", "w", stdout);
     if (!err)
         std::freopen("CONOUT$", "w", stderr);
+}
+
+std::filesystem::path MenuStartDataFolder()
+{
+    // The user's roaming application data: the program folder below
+    // "Program Files" is not writable for the user.
+    const wchar_t *appData = _wgetenv(L"APPDATA");
+    if (!appData || !*appData)
+        throw Exception("Cannot find the data folder: APPDATA is not set");
+    return std::filesystem::path(appData) / L"KarvenZop";
 }

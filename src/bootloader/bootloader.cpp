@@ -186,9 +186,38 @@ bool Bootloader::Handshake(IBootloaderLink *link)
     decoder_.Reset();
     Pause(TimeoutField(SettleMs, 10, 0));
 
+    const int32_t window = TimeoutField(HandshakeMs, 800, 1);
+    if (SendSignAndListen(link, sign, window))
+        return true;
+
+    // The reset the host sent may not have reached the decoder whole: the
+    // line was switched to our rate while it was still on its way (an
+    // adapter's buffer, a busy machine), or the boot window passed before
+    // we were scheduled. The decoder then never listens. One more entry, by
+    // the host's own command at the decoder's rate, held long enough to be
+    // taken at that rate, gives it its window again.
+    const std::string command = Utf8FromWide(host_->GetEntryCommand());
+    if (!command.empty()) {
+        // A line break first: what the decoder heard garbled (the lost reset,
+        // our signs at the wrong rate) becomes a line of its own, ignored.
+        const std::string entry = "\n\r" + command;
+        link->SetParams(kDecoderBaud, 0, 8, 0, 0);
+        link->Write(reinterpret_cast<const uint8_t *>(entry.data()), static_cast<int32_t>(entry.size()));
+        Pause(kEntryHoldMs);
+        link->SetParams(TimeoutField(BaudRate, 19200, 1), 0, 8, 0, 0);
+        link->Purge();
+        decoder_.Reset();
+        if (SendSignAndListen(link, sign, window))
+            return true;
+    }
+    Say("No answer from the bootloader on " + portPath_ + " after " + std::to_string(window) + " ms", kOutputError);
+    return false;
+}
+
+bool Bootloader::SendSignAndListen(IBootloaderLink *link, const std::string &sign, int32_t window)
+{
     // The decoder needs a moment after its reset before its bootloader
     // listens, so the sign is repeated across the whole window.
-    const int32_t window = TimeoutField(HandshakeMs, 800, 1);
     const int32_t repeats = TimeoutField(BootSignRepeats, 10, 1);
     const auto start = Clock::now();
     for (int32_t i = 0; i < repeats; ++i) {
@@ -208,7 +237,6 @@ bool Bootloader::Handshake(IBootloaderLink *link)
         device_ = IntfPtr<BootDevice>::Adopt(new BootDevice(*info));
         return true;
     }
-    Say("No answer from the bootloader on " + portPath_ + " after " + std::to_string(window) + " ms", kOutputError);
     return false;
 }
 

@@ -57,6 +57,14 @@ private:
     void Pause(int32_t ms);
 
     bool Handshake(IBootloaderLink *link);
+    bool SendSignAndListen(IBootloaderLink *link, const std::string &sign, int32_t window);
+
+    // The decoder's own rate, at which it takes the entry command.
+    static constexpr int32_t kDecoderBaud = 9600;
+    // How long the line stays at that rate after the entry command: its 7 ms
+    // on the wire, an adapter's buffer and latency timer, and the decoder
+    // taking it before the rate changes under it.
+    static constexpr int32_t kEntryHoldMs = 150;
     bool Unlock();
     FirmwareImage LoadImage(const WideString &name, const char *what);
     std::optional<Frame> AwaitFrame(IBootloaderLink *link, int32_t waitMs, uint8_t seq, bool hello);

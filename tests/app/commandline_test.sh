@@ -43,10 +43,11 @@ cwd_becomes() {
 }
 # Starts the window with the given environment in $tmp/start and checks it
 # runs in $1; the program must still be running (the window is up).
+program_args=()
 start_in() {
   local expected=$1; shift
   mkdir -p "$tmp/start"
-  (cd "$tmp/start" && exec env -u KARVENZOP_MENU_START "$@" "$program" -platform offscreen -style Fusion 2>"$tmp/window-err") &
+  (cd "$tmp/start" && exec env -u KARVENZOP_MENU_START "$@" "$program" "${program_args[@]}" -platform offscreen -style Fusion 2>"$tmp/window-err") &
   pid=$!
   cwd_becomes "$expected" || fail "with '$*' the program does not run in $expected (now $(readlink "/proc/$pid/cwd"))"
   sleep 0.5
@@ -57,6 +58,10 @@ start_in() {
 start_in "$tmp/start" HOME="$tmp/home" XDG_DATA_HOME="$tmp/data"
 start_in "$tmp/data/karvenzop" KARVENZOP_MENU_START=1 HOME="$tmp/home" XDG_DATA_HOME="$tmp/data"
 start_in "$tmp/home/.local/share/karvenzop" KARVENZOP_MENU_START=1 HOME="$tmp/home" XDG_DATA_HOME=
+# The option the Windows Start-menu shortcut passes does the same.
+program_args=(--menu-start)
+start_in "$tmp/data/karvenzop" HOME="$tmp/home" XDG_DATA_HOME="$tmp/data"
+program_args=()
 
 [ $failures -eq 0 ] && echo "command line: all checks passed"
 exit $((failures > 0))

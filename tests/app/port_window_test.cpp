@@ -192,7 +192,10 @@ TEST(PortPermission, DetailsNameTheReasonAndTheRemedy)
         for (const bool german : {false, true}) {
             if (german) {
                 setenv("LANG", "de_DE.UTF-8", 1);
-                InitializeTranslation(ResolvedProgramPath()); // read while still root
+                InitializeTranslation(ResolvedProgramPath());
+                // Catalogues load at the first lookup: done while still root,
+                // since the other user may not reach the build folder.
+                TranslateResourceString("Unable to open com port");
             }
             if (setgid(65534) != 0 || setuid(65534) != 0)
                 _exit(126);

@@ -6,12 +6,14 @@
 #include "resourcestring.h"
 #include "serialerror.h"
 #include "serialport.h"
+#include "statictext.h"
 #include "tform1.h"
 #include "valuelisteditor.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHelpEvent>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +22,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 #include <cstdlib>
 #include <filesystem>
@@ -92,6 +95,29 @@ TEST_F(Form1Test, InitialFieldsAndButtons)
     EXPECT_EQ(Find<QLineEdit>("Edit1")->maxLength(), 8);
     EXPECT_EQ(Find("BitBtn21")->geometry(), QRect(8, 92, 161, 25));
     EXPECT_EQ(Find("StaticText8")->geometry(), QRect(136, 72, 125, 17));
+}
+
+// The status line keeps its designed size: a long text ends in "…" and shows
+// whole as its tooltip; a short one is shown as it is, without a tooltip.
+TEST_F(Form1Test, StatusLineElidesALongTextAndShowsItWholeAsTooltip)
+{
+    auto *status = Find<TStaticText>("StaticText1");
+    EXPECT_EQ(status->geometry(), QRect(52, 196, 225, 17));
+    const QString whole = QStringLiteral("Connecting on port /dev/serial/by-id/usb-KARVEN_Decoder_Adapter_A1234-if00-port0...");
+    status->setText(whole);
+    EXPECT_TRUE(status->DisplayedText().endsWith(QChar(0x2026))) << status->DisplayedText().toStdString();
+    EXPECT_LE(status->fontMetrics().horizontalAdvance(status->DisplayedText()), status->contentsRect().width());
+    const auto hover = [&] {
+        QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), status->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(status, &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    EXPECT_EQ(hover(), whole);
+    QToolTip::hideText();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }));
+    status->setText(QStringLiteral("Ready..."));
+    EXPECT_EQ(status->DisplayedText(), QStringLiteral("Ready..."));
+    EXPECT_EQ(hover(), QString());
 }
 
 TEST_F(Form1Test, FilterCheckBoxesNamedByStatusValue)

@@ -11,12 +11,14 @@
 #include "simprocess.h"
 #include "tform1.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 
@@ -504,6 +506,31 @@ TEST_F(UpdateFlashWindow, StoppedServerShowsTheSocketErrorAndKeepsTheText)
     EXPECT_FALSE(FileExists("ZOP-Update.exe"));
 }
 
+TEST_F(UpdateFlashWindow, ServerNamedInTheWindowIsAskedAndKept)
+{
+    StartServer();
+    const QString address = QString::fromLocal8Bit(std::getenv("KARVENZOP_UPDATE_SERVER"));
+    ::unsetenv("KARVENZOP_UPDATE_SERVER");
+    QSettings(QStringLiteral("KarvenZop"), QStringLiteral("KarvenZop")).remove(QStringLiteral("UpdateServer"));
+    MakeForm();
+    // On the status line's and the update buttons' context menus.
+    auto *action = form->findChild<QAction *>(QStringLiteral("UpdateServerAction"));
+    ASSERT_NE(action, nullptr);
+    for (QWidget *widget : {static_cast<QWidget *>(form->findChild<QLabel *>(QStringLiteral("StaticText1"))),
+                            static_cast<QWidget *>(Button("BitBtn17")), static_cast<QWidget *>(Button("BitBtn20"))})
+        EXPECT_TRUE(widget->actions().contains(action)) << widget->objectName().toStdString();
+    {
+        ModalWatcher watcher(*form, address);
+        action->trigger();
+        EXPECT_EQ(watcher.inputBoxes, 1);
+    }
+    QSettings settings(QStringLiteral("KarvenZop"), QStringLiteral("KarvenZop"));
+    EXPECT_EQ(settings.value(QStringLiteral("UpdateServer")).toString(), address);
+    Button("BitBtn17")->click();
+    EXPECT_EQ(Label("StaticText2"), "1.0.3\r\n");
+    settings.remove(QStringLiteral("UpdateServer"));
+}
+
 // ---- Firmware update
 
 TEST_F(UpdateFlashWindow, FirmwareReachesTheDecoderAndTheWindowReportsIt)
@@ -524,12 +551,22 @@ TEST_F(UpdateFlashWindow, FirmwareReachesTheDecoderAndTheWindowReportsIt)
         if (state == 2 && ReadFile("firmware.acy") == container)
             std::ofstream("firmware.acy", std::ios::binary | std::ios::trunc) << planted;
     };
+    // The bar follows the library's progress in percent while it writes.
+    std::vector<int> percents;
+    QObject::connect(Bar(), &QProgressBar::valueChanged, [&](int value) {
+        if (Bar()->maximum() == 100 && value > 0)
+            percents.push_back(value);
+    });
 
     const auto boxes = RunFirmwareUpdate();
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text.toStdString());
     EXPECT_TRUE(ReadFile(sim->DumpPath()) == image) << sim->Log();
     EXPECT_TRUE(ReadFile("firmware.acy") == planted);
     EXPECT_EQ(Label("StaticText1"), "Firmware OK.");
+    ASSERT_GE(percents.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_EQ(percents.back(), 100);
+    EXPECT_EQ(Bar()->value(), 0);   // at rest once the run is over, as after a transfer
     EXPECT_TRUE(PortOpenAt9600());
     EXPECT_EQ(Button("BitBtn1")->text(), "Verbindung beenden");
     EXPECT_TRUE(Button("BitBtn11")->isEnabled());

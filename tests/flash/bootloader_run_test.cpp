@@ -122,6 +122,18 @@ TEST(BootloaderRun, ProgramsTheImageByteForByteAndStartsTheNewFirmware)
     EXPECT_TRUE(sim.Stop());
 }
 
+// The host's reset can arrive garbled (the line switched to 19200 while it
+// was on its way, on a busy machine) or not at all: the library enters the
+// bootloader itself with the host's entry command at the decoder's rate.
+TEST(BootloaderRun, ConnectEntersTheBootloaderWhenTheHostsResetWasLost)
+{
+    SimProcess sim({});
+    Session s(sim);
+    ASSERT_NE(s.loader->Connect(-1), 0) << s.host.AllOutput() << sim.Log();
+    EXPECT_TRUE(sim.WaitForLog("RESET", 1s)) << sim.Log();
+    s.loader->Disconnect();
+}
+
 TEST(BootloaderRun, DamagedContainerFailsBeforeAnythingIsErased)
 {
     SimProcess sim({});

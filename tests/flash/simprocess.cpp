@@ -96,7 +96,16 @@ SimProcess::SimProcess(const std::vector<std::string> &extraArgs, bool paced, in
         ::chmod(dir_.c_str(), 0777);
     port_ = dir_ + "/ttyKARVEN0";
     logPath_ = dir_ + "/sim.log";
-    std::vector<std::string> args = {BinDirectory() + "decoder_sim", "--link", port_, "--dump", DumpPath()};
+    std::string program = BinDirectory() + "decoder_sim";
+    if (uid >= 0) {
+        // The other user may not reach the build folder (a checkout under
+        // /root): the simulator runs from a copy in its own open folder.
+        const std::string copy = dir_ + "/decoder_sim";
+        WriteFile(copy, ReadFile(program));
+        ::chmod(copy.c_str(), 0755);
+        program = copy;
+    }
+    std::vector<std::string> args = {program, "--link", port_, "--dump", DumpPath()};
     if (!paced)
         args.push_back("--no-pacing");
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());

@@ -145,6 +145,11 @@ TEST(WinCli, ShowsItsVersionAndTheRegisteredPorts)
     const Result json = RunCli("ports --json");
     EXPECT_NE(json.out.find("{\"port\":\"" + port + "\",\"description\":\"" + name + "\"}\n"), std::string::npos)
         << json.out;
+    // Several ports and no --port: pointed at the list, not at a Linux variable.
+    const Result unnamed = RunCli("info");
+    EXPECT_EQ(unnamed.exitCode, 2);
+    EXPECT_EQ(unnamed.err.rfind("karvenzop-cli: no port given: use --port (karvenzop-cli ports lists the COM ports)", 0),
+              0u) << unnamed.err;
 }
 
 TEST(WinCli, ReadsTheDecoderOnTheSimulatorPort)

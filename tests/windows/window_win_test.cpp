@@ -5,13 +5,16 @@
 #include "errorbox.h"
 #include "portcombobox.h"
 #include "tform1.h"
+#include "toolkittranslation.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QTranslator>
 
 #include <gtest/gtest.h>
 
@@ -55,6 +58,21 @@ TEST(WinWindow, ConnectsOnAComPortAndShowsTheDecodersReply)
         << serial->text().toStdString();
     QTest::mouseClick(connect, Qt::LeftButton);
     EXPECT_EQ(connect->text(), QStringLiteral("Verbindung herstellen"));
+}
+
+// The toolkit's German texts ship beside the program: its own file dialog
+// (the log's save dialog) reads German, not English.
+TEST(WinWindow, FileDialogsReadGerman)
+{
+    QTranslator *translator = InstallToolkitTranslation(QLocale(QLocale::German, QLocale::Germany));
+    ASSERT_NE(translator, nullptr) << "no translations\\qtbase_de.qm beside the program";
+    {
+        QFileDialog dialog;
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        EXPECT_EQ(dialog.findChild<QLabel *>(QStringLiteral("lookInLabel"))->text(), QStringLiteral("Suchen in:"));
+    }
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
 }
 
 // An adapter plugged in or pulled out changes SERIALCOMM; the box follows
