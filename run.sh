@@ -25,7 +25,14 @@ if [ -z "${KARVENZOP_UPDATE_SERVER:-}" ]; then
   cp -f tools/update_server/content/* "$content/"
   # The firmware the server offers: a small image in our container format.
   head -c 65536 /dev/urandom > "$content/image.bin"
-  "$bin/mkfirmware" --target KARVEN-C469 --version 4.70 "$content/image.bin" "$content/karvenc469.acy"
+  # Signed with a key of this machine, made on first use, which the tool is
+  # told to trust: the signed path is what a user sees by default.
+  key="$root/build/update-key"
+  [ -f "$key.key" ] || "$bin/mkfirmware" --new-key "$key"
+  "$bin/mkfirmware" --target KARVEN-C469 --version 4.70 --sign "$key.key" "$content/image.bin" "$content/karvenc469.acy"
+  "$bin/mkfirmware" --sign "$key.key" --target karvenzop --version "$(head -n1 "$content/karvenzop.txt" | tr -d '\r\n ')" \
+    --sign-only "$content/ZOP-Update.exe"
+  export KARVENZOP_TRUSTED_KEYS="$key.pub"
   python3 tools/update_server/update_server.py --port 8469 --root "$content" &
   pids+=($!)
   export KARVENZOP_UPDATE_SERVER=127.0.0.1:8469

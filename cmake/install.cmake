@@ -46,6 +46,9 @@ endif()
 install(TARGETS kz_bootloader LIBRARY DESTINATION ${KZ_INSTALL_BOOTLOADER_DIR}
   PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 install(DIRECTORY ${KZ_PRODUCT_DIR}/locale/ DESTINATION ${KZ_INSTALL_CATALOGUE_DIR})
+if(KZ_SHIPPED_KEYS)
+  install(FILES ${KZ_SHIPPED_KEYS} DESTINATION ${KZ_INSTALL_KEY_DIR})
+endif()
 install(FILES ${kz_packaging}/copyright ${kz_generated}/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/karvenzop)
 install(FILES ${kz_packaging}/lintian-overrides

@@ -26,7 +26,9 @@ WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   googletest wine wine64 socat xz-utils cmake ninja-build
   qt6-base-dev-tools xvfb xauth imagemagick
+  dpkg-dev mosquitto mosquitto-clients nlohmann-json3-dev
   nsis qt6-translations-l10n
+  dpkg-dev autoconf automake libtool make
 )
 case "$set_name" in
   run) PACKAGES=("${RUN_PACKAGES[@]}") ;;

@@ -1,5 +1,7 @@
 // karvenzop-cli monitor --json: latency from the decoder's CR to the whole
 // JSON line on a pipe, and the CPU it takes while the line is quiet.
+#include "childstats.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -25,41 +27,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string BinDirectory()
-{
-    char buffer[4096];
-    const ssize_t got = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    const std::string path(buffer, got > 0 ? static_cast<size_t>(got) : 0);
-    return path.substr(0, path.rfind('/') + 1);
-}
-
 // The monitor on a fresh pty, its stdout a pipe we read.
 class Monitor {
 public:
     Monitor()
     {
-        int slave = -1;
-        char name[128] = {};
-        termios raw{};
-        cfmakeraw(&raw);
-        if (::openpty(&master, &slave, name, &raw, nullptr) != 0)
-            std::abort();
-        ::close(slave);
+        std::string name;
+        master = OpenBenchPty(name);
         int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0)
+        if (master < 0 || ::pipe2(out, O_CLOEXEC) != 0)
             std::abort();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        const std::string cli = BinDirectory() + "karvenzop-cli";
-        std::vector<std::string> args = {cli, "monitor", "--json", "--port", name};
-        std::vector<char *> argv;
-        for (std::string &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (::posix_spawn(&pid, cli.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+        pid = SpawnBenchProgram({"karvenzop-cli", "monitor", "--json", "--port", name}, out[1]);
+        if (pid < 0)
             std::abort();
-        posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
         reader = out[0];
     }
@@ -113,19 +93,6 @@ public:
         return false;
     }
 
-    // CPU time of all its threads so far, in nanoseconds.
-    double CpuNanoseconds() const
-    {
-        double total = 0;
-        for (const auto &task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
-            std::ifstream in(task.path() / "schedstat");
-            double onCpu = 0;
-            if (in >> onCpu)
-                total += onCpu;
-        }
-        return total;
-    }
-
     static std::string Telegram() { return "1\x1eR\x1e" "2\x1e" "12345678\x1e" "3\x1e" "0\x1e" "1\x1e" "1\x1e" "Text\n\r"; }
 
     int master = -1;
@@ -157,11 +124,7 @@ void BM_MonitorLineLatency(benchmark::State &state)
         }
         micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - cr).count());
     }
-    if (micros.empty())
-        return;
-    std::sort(micros.begin(), micros.end());
-    state.counters["median_us"] = micros[micros.size() / 2];
-    state.counters["p99_us"] = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
+    ReportLatencies(state, std::move(micros));
 }
 BENCHMARK(BM_MonitorLineLatency)->Iterations(2000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
@@ -172,17 +135,7 @@ void BM_MonitorIdleCpu(benchmark::State &state)
         state.SkipWithError("monitor did not start");
         return;
     }
-    double percent = 0;
-    // The startup's CPU time shows the reading works: an idle zero is then real.
-    state.counters["startup_cpu_ms"] = monitor.CpuNanoseconds() / 1e6;
-    for (auto _ : state) {
-        const double before = monitor.CpuNanoseconds();
-        const Clock::time_point start = Clock::now();
-        ::sleep(10);
-        const double wall = std::chrono::duration<double, std::nano>(Clock::now() - start).count();
-        percent = 100.0 * (monitor.CpuNanoseconds() - before) / wall;
-    }
-    state.counters["cpu_percent"] = percent;
+    MeasureIdleCpu(state, monitor.pid);
 }
 BENCHMARK(BM_MonitorIdleCpu)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 

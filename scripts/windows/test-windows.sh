@@ -27,7 +27,36 @@ if [ ! -f "$qt_dir/lib/cmake/Qt6/Qt6Config.cmake" ]; then
 fi
 [ -f "$qt_dir/lib/cmake/Qt6/Qt6Config.cmake" ] || echo "[windows lane] no Qt for mingw-w64: the window is skipped, the core lane runs"
 
-cmake --preset windows -DKZ_QT_MINGW_DIR="$qt_dir" > /dev/null
+# libmosquitto for mingw-w64 (karvenzop-cli publishes through it), built
+# once from Debian's source into .cache/: the client library alone, without
+# threads or TLS (mqtts:// is not offered on Windows).
+mosquitto_dir=$root/.cache/mosquitto-mingw
+if [ ! -f "$mosquitto_dir/lib/libmosquitto.dll.a" ]; then
+  if ! grep -rqsE '^(Types: deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+    sed -n 's/^Types: deb$/Types: deb-src/p; /^URIs:\|^Suites:\|^Components:\|^Signed-By:\|^$/p' \
+      /etc/apt/sources.list.d/debian.sources | $SUDO tee /etc/apt/sources.list.d/karvenzop-deb-src.sources > /dev/null
+    $SUDO apt-get update -q > /dev/null
+  fi
+  src=$root/.cache/mosquitto-src
+  rm -rf "$src" && mkdir -p "$src"
+  (cd "$src" && apt-get source --download-only mosquitto > apt-source.log 2>&1 &&
+     dpkg-source --no-check -x mosquitto_*.dsc tree > /dev/null)
+  cmake -S "$src/tree" -B "$src/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$mosquitto_dir" \
+    -DWITH_THREADING=OFF -DWITH_TLS=OFF -DWITH_BROKER=OFF -DWITH_APPS=OFF -DWITH_CLIENTS=OFF \
+    -DWITH_PLUGINS=OFF -DWITH_CJSON=OFF -DDOCUMENTATION=OFF -DWITH_STATIC_LIBRARIES=OFF -DWITH_LIB_CPP=OFF > /dev/null
+  cmake --build "$src/build" -j"$(nproc)" > /dev/null
+  cmake --install "$src/build" > /dev/null
+  # Its install rule leaves out the import library.
+  cp "$src/build/lib/libmosquitto.dll.a" "$mosquitto_dir/lib/"
+  stamp "libmosquitto for mingw-w64 built"
+fi
+
+bash scripts/windows/build-libsodium.sh
+stamp "libsodium ready"
+
+cmake --preset windows -DKZ_QT_MINGW_DIR="$qt_dir" -DKZ_MOSQUITTO_MINGW_DIR="$mosquitto_dir" > /dev/null
 cmake --build build-win -j"$(nproc)"
 stamp "cross-build done"
 
@@ -103,6 +132,17 @@ python3 -m http.server --bind 127.0.0.1 --directory "$work/www" "$http_port" > "
 pids+=($!)
 for _ in $(seq 50); do python3 -c "import socket; socket.create_connection(('127.0.0.1', $http_port))" 2>/dev/null && break; sleep 0.1; done
 
+# The Linux broker the Windows program publishes to, and a subscriber that
+# writes what arrives ("topic payload" lines) where the test reads it.
+mqtt_port=$(free_port)
+printf 'listener %s 127.0.0.1\nallow_anonymous true\n%s' "$mqtt_port" "$([ "$(id -u)" -eq 0 ] && echo 'user root')" \
+  > "$work/mosquitto.conf"
+mosquitto -c "$work/mosquitto.conf" > "$work/mosquitto.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do python3 -c "import socket; socket.create_connection(('127.0.0.1', $mqtt_port))" 2>/dev/null && break; sleep 0.1; done
+mosquitto_sub -h 127.0.0.1 -p "$mqtt_port" -q 1 -v -t 'kz/#' > "$work/mqtt.txt" 2> "$work/mqtt.err" &
+pids+=($!)
+
 status=0
 # The simulator first: a wine program that has ended can still hold its COM
 # port for a moment and read what arrives there, so a test that opened COM7
@@ -112,6 +152,7 @@ status=0
 (cd build-win && env KZ_WIN_PORT=COM5 KZ_WIN_PEER=COM6 KZ_WIN_VANISH_PORT=COM8 \
    KZ_WIN_VANISH_TRIGGER="$(winpath "$work/vanish")" "${sim_env[@]}" \
    KZ_WIN_HTTP_PORT="$http_port" KZ_WIN_CLOSED_PORT="$closed_port" \
+   KZ_WIN_MQTT_PORT="$mqtt_port" KZ_WIN_MQTT_RECEIVED="$(winpath "$work/mqtt.txt")" \
    ctest --output-on-failure --timeout 120 -E win_simulator_tests) || status=1
 # Kept for looking into those tries: what the simulator heard and said.
 [ -f "$work/sim.log" ] && cp "$work/sim.log" build-win/decoder_sim.log

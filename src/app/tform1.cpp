@@ -29,6 +29,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 
 #include <ctime>
 
@@ -65,8 +66,24 @@ void TForm1::CreateConnection()
     session::DecoderConnection::Handlers handlers;
     handlers.afterOpen = [this] { SerialPort1AfterOpen(); };
     handlers.afterClose = [this] { SerialPort1AfterClose(); };
-    // The port stays open (its lamp lit) until the user disconnects; say why nothing comes.
-    handlers.deviceLost = [this] { AddLogLine("Verbindung zum Gerät unterbrochen."); };
+    // A pulled adapter: the lamps go dark, the connection stays the user's,
+    // and the same device is tried again twice a second until it is back or
+    // the user disconnects.
+    auto *retry = new QTimer(this);
+    retry->setInterval(500);
+    connect(retry, &QTimer::timeout, this, [this, retry] {
+        Guarded([&] {
+            if (!connection_->WaitingForDevice() || connection_->RetryLostDevice())
+                retry->stop();
+        });
+    });
+    handlers.deviceLost = [this, retry] {
+        AddLogLine("Verbindung zum Gerät unterbrochen.");
+        retry->start();
+    };
+    handlers.deviceReturned = [this] {
+        AddLogLine("Verbindung zu " + SerialPort1().Port() + " wiederhergestellt (9600 Baud).");
+    };
     handlers.line = [this](const decoder::DecoderLine &line) { ShowDecoderLine(line); };
     connection_ = std::make_unique<session::DecoderConnection>(StoredPortName, std::move(handlers),
                                                                [this](int ms) { PauseWithEvents(ms); });
@@ -373,9 +390,32 @@ void TForm1::BitBtn20Click()
     Static("StaticText3")->setText(AnsiToQString(version));
 }
 
+template <class Fetch>
+auto TForm1::Refusable(Fetch fetch) -> decltype(fetch())
+{
+    try {
+        return fetch();
+    } catch (const session::EUpdateRefused &refused) {
+        AddLogLine(refused.Message());
+        throw;
+    }
+}
+
 void TForm1::BitBtn19Click()
 {
-    updates_.DownloadTool();
+    const session::SignedDownload tool = Refusable([&] { return updates_.FetchTool(); });
+    if (!tool.isSigned
+        && !AskBeforeWriting(QStringLiteral("ToolUnsigned"), QStringLiteral("Neue ZOP herunterladen"),
+                             QStringLiteral("ZOP-Update.exe ist nicht signiert: niemand bürgt für ihre Herkunft.\n\n"
+                                            "Trotzdem speichern?"),
+                             QStringLiteral("Speichern"))) {
+        AddLogLine("ZOP-Update.exe nicht signiert, nicht gespeichert.");
+        return;
+    }
+    updates_.SaveTool(tool.bytes);
+    AddLogLine(tool.isSigned ? "ZOP-Update.exe gespeichert, Signatur geprüft: Schlüssel " + tool.keyId + ", "
+                                   + tool.trustedComment
+                             : std::string("ZOP-Update.exe gespeichert, nicht signiert und nicht geprüft."));
     ShowMessage(QStringLiteral("Bitte ZOP beenden und Datei ZOP-Update.exe im ZOP-Verzeichnis umbenennen!"), this);
 }
 
@@ -411,36 +451,56 @@ void TForm1::BitBtn18Click()
 {
     if (!bootloaderHost_.Loader())
         throw Exception(bootloaderProblem_);
-    const std::string image = updates_.FetchFirmware();
-    if (!ConfirmFirmwareUpdate(image))
+    // The version the decoder reported; not read, there is no downgrade check.
+    const std::string decoderVersion = connection_->FirmwareVersion().value_or(std::string());
+    const session::FirmwareOffer offer = Refusable([&] { return updates_.FetchFirmwareOffer(decoderVersion); });
+    if (!ConfirmFirmwareUpdate(offer))
         return;
     // Saved for the user; the library gets the checked bytes themselves.
-    updates_.SaveFirmware(image);
-    session::FirmwareUpdater(SerialPort1(), bootloaderHost_).Flash(image);
+    updates_.SaveFirmware(offer.download.bytes);
+    session::FirmwareUpdater(SerialPort1(), bootloaderHost_).Flash(offer.download.bytes);
 }
 
-bool TForm1::ConfirmFirmwareUpdate(const std::string &bytes)
+bool TForm1::AskBeforeWriting(const QString &name, const QString &title, const QString &text, const QString &yes)
 {
-    const FirmwareImage image = ParseFirmwareContainer(bytes);
-    const auto &current = connection_->FirmwareVersion();
-    const QString decoder = current ? AnsiToQString(*current) : QStringLiteral("nicht gelesen");
-
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Dekoder Firmware-Update"), QString(), QMessageBox::NoButton, this);
-    box.setObjectName(QStringLiteral("FirmwareConfirmBox"));
+    QMessageBox box(QMessageBox::Question, title, QString(), QMessageBox::NoButton, this);
+    box.setObjectName(name + QStringLiteral("Box"));
     box.setTextFormat(Qt::PlainText);
-    box.setText(BoundForDisplay(QStringLiteral("Firmware in den Dekoder schreiben?\n\n"
-                                               "Firmware-Datei: %1, Version %2\n"
-                                               "Dekoder: Version %3\n\n"
-                                               "Während des Updates den Dekoder nicht trennen.")
-                                    .arg(AnsiToQString(image.target), AnsiToQString(image.version), decoder)));
-    QPushButton *write = box.addButton(QStringLiteral("Update durchführen"), QMessageBox::AcceptRole);
-    write->setObjectName(QStringLiteral("FirmwareConfirmYes"));
+    box.setText(BoundForDisplay(text));
+    QPushButton *accept = box.addButton(yes, QMessageBox::AcceptRole);
+    accept->setObjectName(name + QStringLiteral("Yes"));
     QPushButton *cancel = box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
-    cancel->setObjectName(QStringLiteral("FirmwareConfirmNo"));
+    cancel->setObjectName(name + QStringLiteral("No"));
     box.setDefaultButton(cancel);
     box.setEscapeButton(cancel);
     box.exec();
-    if (box.clickedButton() == write)
+    return box.clickedButton() == accept;
+}
+
+bool TForm1::ConfirmFirmwareUpdate(const session::FirmwareOffer &offer)
+{
+    const QString target = AnsiToQString(offer.image.target);
+    const QString version = AnsiToQString(offer.image.version);
+    const QString decoder = offer.decoderVersion.empty() ? QStringLiteral("nicht gelesen") : AnsiToQString(offer.decoderVersion);
+    QString text = QStringLiteral("Firmware in den Dekoder schreiben?\n\n"
+                                  "Firmware-Datei: %1, Version %2\n"
+                                  "Dekoder: Version %3\n")
+                       .arg(target, version, decoder);
+    text += offer.download.isSigned
+        ? QStringLiteral("Signiert mit Schlüssel %1\n").arg(QString::fromStdString(offer.download.keyId))
+        : QStringLiteral("\nACHTUNG: Die Firmware-Datei ist nicht signiert, ihre Herkunft ist nicht geprüft.\n");
+    if (offer.downgrade)
+        text += QStringLiteral("\nACHTUNG: Version %1 ist älter als die des Dekoders (%2): ein Downgrade.\n")
+                    .arg(version, decoder);
+    text += QStringLiteral("\nWährend des Updates den Dekoder nicht trennen.");
+    bool write = AskBeforeWriting(QStringLiteral("FirmwareConfirm"), QStringLiteral("Dekoder Firmware-Update"), text,
+                                  QStringLiteral("Update durchführen"));
+    if (write && offer.downgrade)
+        write = AskBeforeWriting(QStringLiteral("FirmwareDowngrade"), QStringLiteral("Dekoder Firmware-Update"),
+                                 QStringLiteral("Wirklich von Version %1 auf die ältere Version %2 zurückgehen?")
+                                     .arg(decoder, version),
+                                 QStringLiteral("Downgrade durchführen"));
+    if (write)
         return true;
     AddLogLine("Firmware-Update abgebrochen, Dekoder und Dateien unverändert.");
     return false;

@@ -125,7 +125,11 @@ private:
     QString AskPassword(const QString &title, const QString &prompt, bool *ok = nullptr);
     // Names the fetched image and asks before anything is written; false
     // when the user cancels (said in the log).
-    bool ConfirmFirmwareUpdate(const std::string &image);
+    bool ConfirmFirmwareUpdate(const session::FirmwareOffer &offer);
+    // A question whose default answer is "Abbrechen"; true for the other.
+    bool AskBeforeWriting(const QString &name, const QString &title, const QString &text, const QString &yes);
+    // A refused download leaves one log line before its message box.
+    template <class Fetch> auto Refusable(Fetch fetch) -> decltype(fetch());
 
     QPushButton *Btn(const char *name) const;
     QLabel *Static(const char *name) const;

@@ -17,6 +17,8 @@ publish::LinkSettings BrokerLinkFromOptions(const std::string &url, const std::m
     link.tls.keyFile = option("--key");
     if (link.tls.certFile.empty() != link.tls.keyFile.empty())
         throw std::invalid_argument("--cert and --key go together");
+    if (link.broker.tls && !publish::TlsAvailable())
+        throw std::invalid_argument("mqtts:// is not available in this build (its MQTT library has no TLS)");
     if (!link.broker.tls && (!link.tls.caFile.empty() || !link.tls.certFile.empty()))
         throw std::invalid_argument("--ca-file, --cert and --key need an mqtts:// address");
     link.credentials = publish::LoadCredentials(option("--credentials"));

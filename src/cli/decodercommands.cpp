@@ -242,9 +242,6 @@ int RunPorts(bool json)
     }
 }
 
-namespace {
-
-// The firmware version the decoder reports, or nothing (the failure printed).
 std::optional<std::string> DecoderFirmware(const std::string &port, EventWait &wait)
 {
     std::optional<std::string> version;
@@ -263,6 +260,8 @@ std::optional<std::string> DecoderFirmware(const std::string &port, EventWait &w
     });
     return code == ExitOk ? version : std::nullopt;
 }
+
+namespace {
 
 // Whether the server's version is newer; nothing when a text is no version.
 std::optional<bool> Newer(const std::string &onServer, const std::string &here, std::string &problem)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace cli {
@@ -12,6 +13,9 @@ int RunInfo(const std::string &port, bool json, EventWait &wait);
 int RunClock(const std::string &port, EventWait &wait);
 int RunReset(const std::string &port, EventWait &wait);
 int RunTones(const std::string &port, bool json, EventWait &wait);
+
+// The firmware version the decoder reports, or nothing (the failure printed).
+std::optional<std::string> DecoderFirmware(const std::string &port, EventWait &wait);
 
 // The serial ports present, with what stands behind each.
 int RunPorts(bool json);

@@ -3,6 +3,7 @@
 #include "bootloaderhost.h"
 #include "console.h"
 #include "bootloaderlibrary.h"
+#include "decodercommands.h"
 #include "decodersession.h"
 #include "eventwait.h"
 #include "exitcodes.h"
@@ -162,6 +163,44 @@ bool Confirmed(const std::string &question)
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "j" || answer == "ja";
 }
 
+// Names what is on offer, then the questions: unsigned and downgrade are
+// refused unless allowed, and then always asked, --yes or not.
+bool AskAboutOffer(const session::FirmwareOffer &offer, const FlashOptions &options)
+{
+    const std::string name = std::string(session::UpdateService::FirmwareResource).substr(1);
+    WriteErr("Firmware image: target " + Printable(offer.image.target) + ", version " + Printable(offer.image.version)
+             + (offer.download.isSigned ? ", signed with key " + offer.download.keyId : ", NOT SIGNED") + "\n"
+             + "Decoder on " + options.port + ": version "
+             + (offer.decoderVersion.empty() ? std::string("not read") : Printable(offer.decoderVersion)) + "\n");
+    if (!offer.download.isSigned) {
+        if (!options.allowUnsigned) {
+            PrintError(name + " has no signature on the server; --allow-unsigned writes it after a question");
+            return false;
+        }
+        if (!Confirmed("The image is not signed: nobody vouches for it. Write it anyway?")) {
+            PrintError("the firmware update was refused");
+            return false;
+        }
+    }
+    if (offer.downgrade) {
+        if (!options.allowDowngrade) {
+            PrintError("the image's version " + Printable(offer.image.version) + " is older than the decoder's "
+                       + Printable(offer.decoderVersion) + "; --allow-downgrade writes it after a question");
+            return false;
+        }
+        if (!Confirmed("Go back from version " + Printable(offer.decoderVersion) + " to the older "
+                       + Printable(offer.image.version) + "?")) {
+            PrintError("the firmware update was refused");
+            return false;
+        }
+    }
+    if (!options.yes && !Confirmed("Write the image into the decoder on " + options.port + "?")) {
+        PrintError("the firmware update was refused");
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int RunFlash(const FlashOptions &options, EventWait &wait)
@@ -179,22 +218,34 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
     session::UpdateService updates(http);
     if (!options.server.empty())
         updates.SetServer(options.server);
-    const std::string source =
-        options.image.empty() ? UpdateServerBase(options.server) : options.image;
-    if (!options.yes && !Confirmed("Write the firmware from " + source + " into the decoder on " + options.port + "?")) {
-        PrintError("the firmware update was refused");
-        return ExitFlashFailed;
-    }
+    const std::string source = options.image.empty() ? UpdateServerBase(options.server) : options.image;
 
     std::string image;
     if (!options.image.empty()) {
+        if (!options.yes && !Confirmed("Write the firmware from " + source + " into the decoder on " + options.port + "?")) {
+            PrintError("the firmware update was refused");
+            return ExitFlashFailed;
+        }
         try {
             image = LoadFileBytes(options.image, kFirmwareFileLimit);
         } catch (const std::exception &e) {
             PrintFailure(e);
             return ExitLocalFile;
         }
+        // The container is checked before the decoder is reset, as the window
+        // does; the library checks the target against the decoder before erasing.
+        try {
+            const FirmwareImage parsed = ParseFirmwareContainer(image);
+            display.Line("Firmware file: " + parsed.target + ", version " + parsed.version);
+        } catch (const std::exception &e) {
+            PrintFailure(e);
+            return ExitFlashFailed;
+        }
     } else {
+        // Its version bounds what may be written without a downgrade.
+        const std::optional<std::string> decoderVersion = DecoderFirmware(options.port, wait);
+        if (!decoderVersion)
+            return ExitDecoderError;
         // The window's progress texts for the transfer.
         int32_t expected = 0;
         http.OnWorkBegin = [&](THttpClient *, TWorkMode, int32_t max) {
@@ -211,31 +262,33 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
             }
         };
         http.OnWorkEnd = [&](THttpClient *, TWorkMode) { display.Status("Ready..."); };
+        session::FirmwareOffer offer;
         try {
             display.Line("Downloading the firmware from " + source);
-            image = updates.FetchFirmware();
+            offer = updates.FetchFirmwareOffer(*decoderVersion);
+        } catch (const session::EUpdateRefused &e) {
+            display.Finish();
+            PrintFailure(e);
+            return ExitFlashFailed;
+        } catch (const EFirmwareFile &e) {
+            display.Finish();
+            PrintFailure(e);
+            return ExitFlashFailed;
         } catch (const std::exception &e) {
             display.Finish();
             PrintFailure(e);
             return ExitServerError;
         }
+        display.Finish();
+        if (!AskAboutOffer(offer, options))
+            return ExitFlashFailed;
+        image = std::move(offer.download.bytes);
         try {
             updates.SaveFirmware(image);
         } catch (const std::exception &e) {
-            display.Finish();
             PrintFailure(e);
             return ExitLocalFile;
         }
-    }
-    // The container is checked before the decoder is reset, as the window
-    // does; the library checks the target against the decoder before erasing.
-    try {
-        const FirmwareImage parsed = ParseFirmwareContainer(image);
-        display.Line("Firmware file: " + parsed.target + ", version " + parsed.version);
-    } catch (const std::exception &e) {
-        display.Finish();
-        PrintFailure(e);
-        return ExitFlashFailed;
     }
 
     TSerialPort port;

@@ -10,7 +10,9 @@ struct FlashOptions {
     std::string port;
     std::string image;    // a local image instead of the server's
     std::string server;   // host[:port], empty: from the environment
-    bool yes = false;
+    bool yes = false;             // answers the write question only
+    bool allowUnsigned = false;   // an image without signature may be asked for
+    bool allowDowngrade = false;  // an image older than the decoder's may be asked for
 };
 
 // The firmware update as the window runs it, with a progress bar on a

@@ -80,11 +80,15 @@ const std::vector<Command> &Commands()
          "Asks the update server for the newest tool and decoder firmware versions.\n"
          "Exits with 100 when the server offers a newer tool or, with --port, a newer\n"
          "firmware than the decoder's, with 0 when not.\n"},
-        {"flash", {"--port", "--image", "--server", "--yes"},
+        {"flash", {"--port", "--image", "--server", "--yes", "--allow-unsigned", "--allow-downgrade"},
          "usage: karvenzop-cli flash [--port P] [--image FILE | --server H:P] [--yes]\n"
+         "                           [--allow-unsigned] [--allow-downgrade]\n"
          "Writes decoder firmware: downloaded from the update server and saved as\n"
-         "firmware.acy in the working folder, or the given image file. Asks first\n"
-         "unless --yes. A running update is not interrupted by Ctrl+C.\n"},
+         "firmware.acy in the working folder, or the given image file. A download's\n"
+         "signature (<image>.minisig) is checked against the trusted keys; then it\n"
+         "asks, naming target, versions and signer, unless --yes. An unsigned image\n"
+         "or one older than the decoder's is refused unless allowed, and then asked\n"
+         "about even with --yes. A running update is not interrupted by Ctrl+C.\n"},
     };
     return commands;
 }
@@ -328,6 +332,8 @@ int RunCommandLine(int argc, char **argv)
     flash.image = options["--image"];
     flash.server = options["--server"];
     flash.yes = has("--yes");
+    flash.allowUnsigned = has("--allow-unsigned");
+    flash.allowDowngrade = has("--allow-downgrade");
     return RunFlash(flash, wait);
 }
 

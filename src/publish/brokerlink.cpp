@@ -26,13 +26,30 @@ std::string LibraryError(int rc)
     return mosquitto_strerror(rc);
 }
 
+void InitialiseLibrary()
+{
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { mosquitto_lib_init(); });
+}
+
 } // namespace
+
+bool TlsAvailable()
+{
+    InitialiseLibrary();
+    mosquitto *probe = mosquitto_new(nullptr, true, nullptr);
+    if (!probe)
+        return false;
+    // Without TLS the library refuses every TLS option.
+    const bool available = mosquitto_int_option(probe, MOSQ_OPT_TLS_USE_OS_CERTS, 0) == MOSQ_ERR_SUCCESS;
+    mosquitto_destroy(probe);
+    return available;
+}
 
 BrokerLink::BrokerLink(LinkSettings settings, Events events)
     : settings_(std::move(settings)), events_(std::move(events)), backoff_(FirstRetry)
 {
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { mosquitto_lib_init(); });
+    InitialiseLibrary();
 }
 
 BrokerLink::~BrokerLink() { Close(); }

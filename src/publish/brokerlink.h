@@ -21,6 +21,10 @@ struct mosquitto_message;
 // caller's back.
 namespace publish {
 
+// Whether the client library was built with TLS (mqtts://); the Windows
+// build's is not.
+bool TlsAvailable();
+
 struct LinkSettings {
     BrokerAddress broker;
     std::string clientId;

@@ -26,6 +26,14 @@ struct SocketReady {
     bool writable = false;
 };
 
+// What a poll's result events say about the socket; an error or hang-up
+// counts as readable, so the read finds it.
+template <class Events>
+SocketReady ReadyFrom(Events revents, Events in, Events out, Events trouble)
+{
+    return {(revents & (in | trouble)) != 0, (revents & out) != 0};
+}
+
 // Waits up to timeoutMs for the wake-up, or the socket (-1: none) to become
 // readable, or writable when `wantWrite`.
 SocketReady WaitForSocket(const WakeSignal &wake, int socket, bool wantWrite, int timeoutMs);

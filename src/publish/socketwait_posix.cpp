@@ -41,13 +41,9 @@ SocketReady WaitForSocket(const WakeSignal &wake, int socket, bool wantWrite, in
 {
     pollfd fds[2] = {{wake.Fd(), POLLIN, 0}, {socket, static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0}};
     const int n = ::poll(fds, socket >= 0 ? 2 : 1, timeoutMs);
-    SocketReady ready;
-    if (n > 0 && socket >= 0) {
-        // An error or hang-up is found by the read.
-        ready.readable = fds[1].revents & (POLLIN | POLLERR | POLLHUP);
-        ready.writable = fds[1].revents & POLLOUT;
-    }
-    return ready;
+    if (n <= 0 || socket < 0)
+        return {};
+    return ReadyFrom<short>(fds[1].revents, POLLIN, POLLOUT, POLLERR | POLLHUP);
 }
 
 } // namespace publish

@@ -167,7 +167,9 @@ void Spool::WriteMarks(bool sync)
             file.Append(record);
             file.Sync();
         }
-        ReplaceFile(fresh, dir_ + "/marks", dir_);
+        // Closed first: Windows does not rename over a file it holds open.
+        marks_ = JournalFile();
+        RenameOver(fresh, dir_ + "/marks", dir_);
         marks_ = JournalFile(dir_ + "/marks", false);
     } else {
         marks_.Append(record);

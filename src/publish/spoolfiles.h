@@ -41,7 +41,7 @@ std::vector<std::string> ListFolder(const std::string &dir);
 void CreateFolders(const std::string &dir);
 void RemoveFile(const std::string &path);
 // Replaces `to` with `from` and makes the rename durable.
-void ReplaceFile(const std::string &from, const std::string &to, const std::string &dir);
+void RenameOver(const std::string &from, const std::string &to, const std::string &dir);
 
 // An exclusive lock on dir/lock for the life of the object.
 class FolderLock {

@@ -155,7 +155,7 @@ void RemoveFile(const std::string &path)
         Fail("cannot remove the spool file", path, errno);
 }
 
-void ReplaceFile(const std::string &from, const std::string &to, const std::string &dir)
+void RenameOver(const std::string &from, const std::string &to, const std::string &dir)
 {
     if (::rename(from.c_str(), to.c_str()) != 0)
         Fail("cannot rename the spool file", from, errno);

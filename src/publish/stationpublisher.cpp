@@ -240,6 +240,8 @@ void StationPublisher::Run()
         link_.Step(wake_, std::min(stopBy, Clock::now() + std::chrono::seconds(1)));
         wake_.Clear();
     }
+    // Handed over after this turn's take: into the spool for the next start.
+    TakeHandovers();
     if (link_.Connected()) {
         link_.Publish(Topic("status"), "offline", true);
         link_.Disconnect(wake_, std::chrono::seconds(1));

@@ -17,24 +17,29 @@ DecoderConnection::DecoderConnection(const std::string &storedPortName, Handlers
     port.SetBaudRate(br19200);
     port.SetPort(storedPortName);
     ConfigureDecoderPort(port);
+    // The device going and coming back leaves the connection the user's:
+    // those closes and opens are not the front end's state changes.
     port.OnAfterOpen = [this](TCustomSerialPort &) {
-        if (handlers_.afterOpen)
+        if (handlers_.afterOpen && !(deviceReturn_ && deviceReturn_->Quiet()))
             handlers_.afterOpen();
     };
     port.OnAfterClose = [this](TCustomSerialPort &) {
-        if (handlers_.afterClose)
+        if (handlers_.afterClose && !(deviceReturn_ && deviceReturn_->Quiet()))
             handlers_.afterClose();
     };
     // Runs inside the port's event delivery: a failure there ends delivery
     // (the port's own rule), so it is not caught here.
     port.OnRxChar = [this](TCustomSerialPort &, int count) { session_->Receive(count); };
     port.OnDeviceLost = [this](TCustomSerialPort &) {
+        deviceReturn_->Lost();
         if (handlers_.deviceLost)
             handlers_.deviceLost();
     };
     port.EndLoading();
     session_ = std::make_unique<DecoderSession>(
         port, [this](const decoder::DecoderLine &line) { TakeLine(line); }, std::move(pause));
+    deviceReturn_ = std::make_unique<DeviceReturn>(port);
+    session_->SetCommandGuard([this] { deviceReturn_->CheckPresent(); });
 
     MainThreadSync::Instance().SetMainThread(std::this_thread::get_id());
 }
@@ -44,6 +49,15 @@ DecoderConnection::~DecoderConnection() = default;
 void DecoderConnection::Toggle(const std::string &portName)
 {
     TSerialPort &port = *port_;
+    if (deviceReturn_->Waiting()) {
+        // Disconnecting while the device is away: the port is closed already.
+        deviceReturn_->Forget();
+        port.SetPort(portName);
+        port.SetBaudRate(br9600);
+        if (handlers_.afterClose)
+            handlers_.afterClose();
+        return;
+    }
     port.SetPort(portName);
     if (port.Connected()) {
         port.ClosePort();
@@ -51,6 +65,15 @@ void DecoderConnection::Toggle(const std::string &portName)
     } else {
         session_->Open(portName);
     }
+}
+
+bool DecoderConnection::RetryLostDevice()
+{
+    if (!deviceReturn_->TryReopen())
+        return false;
+    if (handlers_.deviceReturned)
+        handlers_.deviceReturned();
+    return true;
 }
 
 int DecoderConnection::WakeFd() const { return MainThreadSync::Instance().WakeFd(); }

@@ -2,6 +2,7 @@
 
 #include "decoderreader.h"
 #include "decodersession.h"
+#include "devicereturn.h"
 
 #include <functional>
 #include <memory>
@@ -22,8 +23,12 @@ public:
     struct Handlers {
         std::function<void()> afterOpen;
         std::function<void()> afterClose;
-        // The port stays open after a vanished device until the user disconnects.
+        // The device went away: the port is closed (its lamps dark) but the
+        // connection stays the user's until the toggle ends it; commands
+        // meanwhile raise EDeviceGone. RetryLostDevice reopens it.
         std::function<void()> deviceLost;
+        // The same device is back and open again at 9600 baud.
+        std::function<void()> deviceReturned;
         // Every decoder line, after the values below have taken it in.
         std::function<void(const decoder::DecoderLine &)> line;
     };
@@ -42,6 +47,11 @@ public:
     // a closed one at 9600 baud.
     void Toggle(const std::string &portName);
 
+    // While the device is away: tries to reopen it (call on a timer); true
+    // once it is open again.
+    bool RetryLostDevice();
+    bool WaitingForDevice() const { return deviceReturn_->Waiting(); }
+
     // Runs the port events waiting for this thread; the front end calls it
     // when WakeFd() is signalled.
     int WakeFd() const;
@@ -58,6 +68,7 @@ private:
     Handlers handlers_;
     std::unique_ptr<TSerialPort> port_;
     std::unique_ptr<DecoderSession> session_;
+    std::unique_ptr<DeviceReturn> deviceReturn_;
     std::optional<std::string> serialNumber_, firmwareVersion_, hardwareRevision_;
 };
 

@@ -38,6 +38,8 @@ void DecoderSession::Open(const std::string &portName)
 
 void DecoderSession::Write(const std::string &command)
 {
+    if (guard_)
+        guard_();
     port_.WriteString(command);
 }
 
@@ -56,7 +58,12 @@ void DecoderSession::SetClock(std::time_t now)
     Write(decoder::BuildClockCommand(local));
 }
 
-void DecoderSession::Reset() { SendReset(port_); }
+void DecoderSession::Reset()
+{
+    if (guard_)
+        guard_();
+    SendReset(port_);
+}
 
 void DecoderSession::RequestToneTable()
 {

@@ -44,6 +44,10 @@ public:
     void SetClock(std::time_t now);
     // SendReset on the session's port.
     void Reset();
+
+    // Runs before every command and the reset; may raise to refuse it (the
+    // device is away).
+    void SetCommandGuard(std::function<void()> guard) { guard_ = std::move(guard); }
     // "GZ" and the pause.
     void RequestToneTable();
 
@@ -55,6 +59,7 @@ public:
 
 private:
     void Write(const std::string &command);
+    std::function<void()> guard_;
 
     TSerialPort &port_;
     decoder::DecoderReader reader_;

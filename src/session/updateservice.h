@@ -1,5 +1,8 @@
 #pragma once
 
+#include "exception.h"
+#include "firmwarecontainer.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +12,27 @@ class THttpClient;
 struct THttpRequestLimits;
 
 namespace session {
+
+// A download refused for its signature (bad, unknown key, another file's,
+// damaged) or for the user's policy (unsigned, older). Nothing is written
+// or saved; the message names the reason.
+class EUpdateRefused : public Exception { using Exception::Exception; };
+
+// A resource and what its detached signature ("<resource>.minisig") says.
+struct SignedDownload {
+    std::string bytes;
+    bool isSigned = false;       // false: the server has no signature (404)
+    std::string keyId;           // the signer's key id, as minisign prints it
+    std::string trustedComment;  // "target:... version:... file:..."
+};
+
+// The firmware image on offer, checked, before anything is written.
+struct FirmwareOffer {
+    SignedDownload download;
+    FirmwareImage image;
+    std::string decoderVersion;  // empty: not known
+    bool downgrade = false;      // older than the decoder's version
+};
 
 // The update server's resources: the two version queries and the two
 // downloads, fetched with the caller's client (whose work events drive its
@@ -27,14 +51,21 @@ public:
     std::string ProgramVersion();
     std::string FirmwareVersion();
 
-    // Saves the new tool as ToolFile; nothing is written when the transfer fails.
-    void DownloadTool();
-    // Saves the firmware image as FirmwareFile and returns the absolute path
-    // of exactly that file, for the bootloader library.
-    std::string DownloadFirmware();
-    // The same in two steps, so a caller can look at the image (and ask)
-    // before anything is written.
-    std::string FetchFirmware();
+    static constexpr const char *ToolResource = "/ZOP-Update.exe";
+    static constexpr const char *FirmwareResource = "/karvenc469.acy";
+    // The decoder type that resource is for.
+    static constexpr const char *FirmwareTarget = "KARVEN-C469";
+
+    // The new tool, its signature checked (target "karvenzop", its file
+    // name); raises EUpdateRefused for a signature that does not hold.
+    SignedDownload FetchTool();
+    // Saves it as ToolFile.
+    void SaveTool(std::string_view bytes);
+    // The firmware image, its signature checked against the container
+    // (target, version, file name), compared with the decoder's version.
+    FirmwareOffer FetchFirmwareOffer(const std::string &decoderVersion);
+    // Saves the image as FirmwareFile and returns the absolute path of
+    // exactly that file.
     std::string SaveFirmware(std::string_view image);
 
 private:
@@ -42,6 +73,8 @@ private:
     template <class Request>
     auto Asking(const std::string &url, Request &&request);
     std::string Fetch(const char *resource, const THttpRequestLimits &limits);
+    // The signature first, so the progress display ends with the resource.
+    SignedDownload FetchSigned(const char *resource, const THttpRequestLimits &limits);
 
     THttpClient &client_;
     std::string server_;

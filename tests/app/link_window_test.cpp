@@ -670,34 +670,44 @@ std::set<std::string> ExpectedTelegramLines(const std::string &simLog)
 
 } // namespace
 
-TEST_F(LinkWindowTest, VanishedDeviceIsLoggedOnceAndTheNextToggleRecovers)
+TEST_F(LinkWindowTest, PulledDeviceIsWaitedForAndReopenedWhenItReturns)
 {
-    PtyPair &first = NewPty();
-    PtyPair &second = NewPty();
-    MakeForm({first.slavePath, second.slavePath});
-    Connect(first.slavePath);
+    auto first = std::make_unique<SimProcess>(std::vector<std::string>{"--serial", "S-1"});
+    const std::string path = first->Port();
+    MakeForm({path});
+    Connect(path);
+    Click("BitBtn21");
+    ASSERT_TRUE(WaitFor([&] { return Static("StaticText8") == "S-1"; }));
+    QTest::qWait(300);   // the replies are in
     const int before = Log()->Count();
-    first.Send("last words\r");
-    ASSERT_TRUE(WaitFor([&] { return Log()->Count() == before + 1; }));
-    first.CloseMaster(); // the adapter is pulled
+    first->Stop(); // the adapter is pulled
 
-    const std::string gone = "Verbindung zum Gerät unterbrochen.";
-    ASSERT_TRUE(WaitFor([&] { return Log()->Count() == before + 2; })) << Log()->Count();
-    EXPECT_EQ(LogLine(before), "last words");
-    EXPECT_EQ(LogLine(before + 1), gone);
+    ASSERT_TRUE(WaitFor([&] { return Log()->Count() == before + 1; })) << Log()->Count();
+    EXPECT_EQ(LogLine(before), "Verbindung zum Gerät unterbrochen.");
+    // The lamps show no device; the connection stays the user's.
+    EXPECT_EQ(Find<TSignalLed>("SignalLed1")->State(), lsOff);
+    EXPECT_EQ(Caption(), "Verbindung beenden");
+    Click("BitBtn21");
+    EXPECT_EQ(TakeBox(), "Das Gerät " + path +
+                             " ist nicht angeschlossen. Die Verbindung wird wiederhergestellt, sobald es zurück ist.");
+
+    // The same device returns: opened again at 9600 by itself, and said so.
+    SimProcess second({"--link", path, "--serial", "S-2"});
+    ASSERT_TRUE(WaitFor([&] { return Log()->Count() == before + 2; }, 10000)) << Log()->Count();
+    EXPECT_EQ(LogLine(before + 1), "Verbindung zu " + path + " wiederhergestellt (9600 Baud).");
+    ExpectConnected(true);
+    EXPECT_EQ(form->SerialPort1().BaudRate(), br9600);
+    Click("BitBtn21");
+    EXPECT_TRUE(WaitFor([&] { return Static("StaticText8") == "S-2"; }));
+
+    // The toggle disconnects at any time, also while the device is away.
     QTest::qWait(300);
-    EXPECT_EQ(Log()->Count(), before + 2); // once, not again and again
-    ExpectConnected(true);                 // the port stays open until the user acts
-    // The list, read again, keeps the open port, so the toggle closes it.
-    PortBox()->RefreshPorts();
-    EXPECT_EQ(PortBox()->Text(), first.slavePath);
-
+    second.Stop();
+    ASSERT_TRUE(WaitFor([&] { return LogLine(Log()->Count() - 1) == "Verbindung zum Gerät unterbrochen."; }));
+    EXPECT_FALSE(form->SerialPort1().Connected());
     Click("BitBtn1");
     ExpectConnected(false);
-    Connect(second.slavePath);
-    ExpectConnected(true);
-    second.Send("0\x1e" "C\x1e" "GS\x1e" "B-2\n\r");
-    EXPECT_TRUE(WaitFor([&] { return Static("StaticText8") == "B-2"; }));
+    EXPECT_TRUE(boxes_.empty());
 }
 
 TEST_F(LinkWindowTest, WorksWithTheDecoderSimulator)

@@ -8,7 +8,9 @@
 #include "eventlog.h"
 #include "portcombobox.h"
 #include "scriptedserver.h"
+#include "nginxserver.h"
 #include "simprocess.h"
+#include "tampering.h"
 #include "tform1.h"
 
 #include <QAction>
@@ -133,7 +135,8 @@ struct SeenBox {
 // Closes every message box that opens while it exists and notes what it
 // said, together with the progress display at that moment. An input box is
 // answered with `answer`, or cancelled when it is empty. The confirmation
-// before flashing is answered with `flash` and noted apart.
+// before flashing (and the questions about an unsigned download or a
+// downgrade) is answered with `flash` and noted apart.
 class ModalWatcher {
 public:
     ModalWatcher(TForm1 &form, QString answer = {}, bool flash = true)
@@ -147,14 +150,20 @@ public:
     int inputBoxes = 0;
     QString inputTitle, inputLabel;
     std::vector<QString> confirmations;
+    std::vector<QString> questionDefaults;
+    bool downgradeYes = true;   // the second question before a downgrade
 
 private:
     void Poll()
     {
         QWidget *modal = QApplication::activeModalWidget();
-        if (auto *box = qobject_cast<QMessageBox *>(modal); box && box->objectName() == "FirmwareConfirmBox") {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        const QString question = box ? box->objectName() : QString();
+        if (question == "FirmwareConfirmBox" || question == "FirmwareDowngradeBox" || question == "ToolUnsignedBox") {
             confirmations.push_back(box->text());
-            box->findChild<QPushButton *>(flash_ ? "FirmwareConfirmYes" : "FirmwareConfirmNo")->click();
+            questionDefaults.push_back(box->defaultButton() ? box->defaultButton()->text() : QString());
+            const bool yes = question == "FirmwareDowngradeBox" ? downgradeYes : flash_;
+            box->findChild<QPushButton *>(question.chopped(3) + (yes ? "Yes" : "No"))->click();
         } else if (box) {
             boxes.push_back({box->windowTitle(), box->text(), box->icon(), box->textFormat(),
                              form_.findChild<QLabel *>(QStringLiteral("StaticText1"))->text(),
@@ -210,14 +219,14 @@ protected:
         std::remove("firmware.acy");
     }
 
-    void StartServer()
+    void StartServer(const std::string &root = {})
     {
-        server_ = std::make_unique<TChildProcess>(
-            std::vector<std::string>{"python3", KZ_UPDATE_SERVER_SCRIPT, "--port", "0", "--root", root_.Path()});
-        const int port = PortFromLine(server_->WaitForLine("Serving"));
-        ASSERT_GT(port, 0);
-        ASSERT_TRUE(WaitUntilListening(port));
-        PointAt(port);
+        server_ = std::make_unique<TChildProcess>(std::vector<std::string>{
+            "python3", KZ_UPDATE_SERVER_SCRIPT, "--port", "0", "--root", root.empty() ? root_.Path() : root});
+        serverPort_ = PortFromLine(server_->WaitForLine("Serving"));
+        ASSERT_GT(serverPort_, 0);
+        ASSERT_TRUE(WaitUntilListening(serverPort_));
+        PointAt(serverPort_);
     }
     void StopServer() { server_.reset(); }
 
@@ -284,6 +293,7 @@ protected:
 
     TTempDir root_;
     std::unique_ptr<TChildProcess> server_;
+    int serverPort_ = 0;
     std::unique_ptr<SimProcess> sim;
     std::unique_ptr<RecordingForm> form;
     std::vector<Progress> progress;
@@ -364,8 +374,17 @@ TEST_F(UpdateFlashWindow, DownloadSavesTheToolAndAsksForTheRename)
         ASSERT_EQ(watcher.boxes.size(), 1u);
         EXPECT_EQ(watcher.boxes[0].text, "Bitte ZOP beenden und Datei ZOP-Update.exe im ZOP-Verzeichnis umbenennen!");
         EXPECT_EQ(watcher.boxes[0].title, ApplicationCaption);
+        // Without a signature on the server the user is asked first.
+        ASSERT_EQ(watcher.confirmations.size(), 1u);
+        EXPECT_EQ(watcher.questionDefaults[0], "Abbrechen");
     }
     EXPECT_TRUE(ReadFile("ZOP-Update.exe") == first);
+    EXPECT_EQ(LogLines(*form).back(), "ZOP-Update.exe gespeichert, nicht signiert und nicht geprüft.");
+
+    // The signature's 404 came first; the display ends with the resource's span.
+    const auto resourceSpan = std::find_if(progress.begin(), progress.end(),
+                                           [](const Progress &p) { return p.status == "Transfering: 300000"; });
+    progress.erase(progress.begin(), resourceSpan);
 
     // Announced size: "Transfering: M", then "N bytes of M bytes." with the bar on N, then "Ready..." and 0.
     ASSERT_GE(progress.size(), 3u);
@@ -415,8 +434,10 @@ TEST_F(UpdateFlashWindow, BrokenTransfersEndTheirWorkBeforeTheErrorShows)
 
     const std::string body = RandomBytes(100000, 3);
     TScriptedServer server({
-        // The tool download breaks off after 40000 of 100000 bytes.
+        // No signature; the tool download breaks off after 40000 of 100000 bytes.
         [&](TScriptedPeer &peer) {
+            peer.ReadRequest();
+            peer.Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
             peer.ReadRequest();
             peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body.substr(0, 40000));
             peer.Close();
@@ -447,8 +468,8 @@ TEST_F(UpdateFlashWindow, BrokenTransfersEndTheirWorkBeforeTheErrorShows)
         EXPECT_EQ(watcher.boxes[0].barAtBox, 0);
     }
     EXPECT_EQ(ReadFile("ZOP-Update.exe"), "earlier download");
-    ASSERT_FALSE(progress.empty());
-    EXPECT_EQ(progress.front().status, "Transfering: 100000");
+    EXPECT_TRUE(std::any_of(progress.begin(), progress.end(),
+                            [](const Progress &p) { return p.status == "Transfering: 100000"; }));
 
     // Unknown size: the status line stays at work-begin, counts " bytes." and the bar never moves.
     progress.clear();
@@ -501,7 +522,8 @@ TEST_F(UpdateFlashWindow, StoppedServerShowsTheSocketErrorAndKeepsTheText)
     // Under the message, the address that was tried.
     const QString server = QStringLiteral("Server: http://127.0.0.1:%1").arg(unused);
     EXPECT_EQ(watcher.boxes[0].informative, server + "/firmware.php?id=karvenzop");
-    EXPECT_EQ(watcher.boxes[1].informative, server + "/ZOP-Update.exe");
+    // The signature is asked for first.
+    EXPECT_EQ(watcher.boxes[1].informative, server + "/ZOP-Update.exe.minisig");
     EXPECT_EQ(Label("StaticText2"), "1.0.3\r\n");
     EXPECT_FALSE(FileExists("ZOP-Update.exe"));
 }
@@ -604,6 +626,94 @@ TEST_F(UpdateFlashWindow, FirmwareReachesTheDecoderAndTheWindowReportsIt)
     EXPECT_EQ(Label("StaticText4"), "4.70");
     // Every byte went out at the settings the decoder or its bootloader listens at.
     EXPECT_EQ(sim->Log().find("arrive garbled"), std::string::npos) << sim->Log();
+}
+
+TEST_F(UpdateFlashWindow, TamperedDownloadsAreRefusedAndASignedOneNamesItsSigner)
+{
+    const std::string image = RandomBytes(4096, 9);
+    SignedUpdates updates(image);
+    ASSERT_TRUE(updates.Made());
+    StartServer(updates.Content());
+    StartSim();
+    MakeForm();
+    ConnectToSim(true);
+    Button("BitBtn21")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Label("StaticText7") == "4.69"; }, LongWaitMs)) << sim->Log();
+
+    for (const TamperCase &tamper : updates.Cases()) {
+        SCOPED_TRACE(tamper.name);
+        TamperProxy proxy(serverPort_, tamper.proxyArgs);
+        ASSERT_GT(proxy.Port(), 0);
+        PointAt(proxy.Port());
+        const size_t logBefore = LogLines(*form).size();
+        // "Abbrechen", except the first of a downgrade's two questions.
+        ModalWatcher watcher(*form, {}, tamper.downgrade);
+        watcher.downgradeYes = false;
+        Button("BitBtn18")->click();
+        // The decoder's own lines may arrive meanwhile; ours is one line.
+        const std::vector<std::string> log = LogLines(*form);
+        const std::vector<std::string> added(log.begin() + static_cast<long>(logBefore), log.end());
+        const std::string ours = tamper.refusal.empty() ? "Firmware-Update abgebrochen, Dekoder und Dateien unverändert."
+                                                        : tamper.refusal;
+        EXPECT_EQ(std::count(added.begin(), added.end(), ours), 1) << Joined(added);
+        if (!tamper.refusal.empty()) {
+            ASSERT_EQ(watcher.boxes.size(), 1u);
+            EXPECT_TRUE(watcher.boxes[0].text.startsWith(QString::fromStdString(tamper.refusal)))
+                << watcher.boxes[0].text.toStdString();
+            EXPECT_TRUE(watcher.confirmations.empty());
+            continue;
+        }
+        // Asked, "Abbrechen" the default; a downgrade needs a second yes.
+        ASSERT_EQ(watcher.confirmations.size(), tamper.downgrade ? 2u : 1u);
+        EXPECT_EQ(watcher.questionDefaults, std::vector<QString>(watcher.confirmations.size(), "Abbrechen"));
+        EXPECT_TRUE(watcher.confirmations[0].contains(
+            tamper.unsigned_ ? "ACHTUNG: Die Firmware-Datei ist nicht signiert"
+                             : "ACHTUNG: Version 4.60 ist älter als die des Dekoders (4.69): ein Downgrade."))
+            << watcher.confirmations[0].toStdString();
+    }
+
+    // The tool: a script in its place is refused, nothing saved.
+    TTempDir script;
+    script.WriteFile("ZOP-Update.exe", "#!/bin/sh\nrm -rf ~\n");
+    {
+        TamperProxy proxy(serverPort_, {"--replace", script.Path()});
+        PointAt(proxy.Port());
+        ModalWatcher watcher(*form);
+        Button("BitBtn19")->click();
+        ASSERT_EQ(watcher.boxes.size(), 1u);
+        EXPECT_TRUE(watcher.boxes[0].text.startsWith("The signature of ZOP-Update.exe does not match its content"));
+        EXPECT_EQ(LogLines(*form).back(), "The signature of ZOP-Update.exe does not match its content");
+    }
+    // (g) A certificate for another host.
+    TTestCa ca(script.Path(), "test-ca");
+    TNginx nginx(script, {ca.Issue("other", "DNS:other.example")});
+    ASSERT_TRUE(ca.Made() && nginx.Started());
+    ::setenv("SSL_CERT_FILE", ca.CaFile().c_str(), 1);
+    ::setenv("KARVENZOP_UPDATE_SERVER", nginx.Url("").c_str(), 1);
+    {
+        ModalWatcher watcher(*form);
+        Button("BitBtn18")->click();
+        Button("BitBtn19")->click();
+        ASSERT_EQ(watcher.boxes.size(), 2u);
+        for (const SeenBox &box : watcher.boxes)
+            EXPECT_EQ(box.text, "The server's certificate is not for 127.0.0.1.");
+    }
+    ::unsetenv("SSL_CERT_FILE");
+    EXPECT_FALSE(FileExists("firmware.acy"));
+    EXPECT_FALSE(FileExists("ZOP-Update.exe"));
+    EXPECT_FALSE(FileExists(sim->DumpPath()));
+
+    // The genuine server: the signer's key in the question, the tool's log says it was verified.
+    PointAt(serverPort_);
+    {
+        ModalWatcher watcher(*form);
+        Button("BitBtn19")->click();
+        EXPECT_EQ(LogLines(*form).back(), "ZOP-Update.exe gespeichert, Signatur geprüft: Schlüssel " + updates.KeyId()
+                                              + ", target:karvenzop version:1.0.3 file:ZOP-Update.exe");
+    }
+    const auto boxes = RunFirmwareUpdate();
+    EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text.toStdString());
+    EXPECT_TRUE(ReadFile(sim->DumpPath()) == image) << sim->Log();
 }
 
 TEST_F(UpdateFlashWindow, DamagedFrameIsRepeatedAndThePortOpensEvenIfItWasClosed)

@@ -4,7 +4,9 @@
 #include "childprocess.h"
 #include "cliprocess.h"
 #include "scriptedserver.h"
+#include "nginxserver.h"
 #include "simprocess.h"
+#include "tampering.h"
 
 #include <gtest/gtest.h>
 
@@ -43,8 +45,9 @@ std::unique_ptr<TChildProcess> StartSimAt(const std::string &link, const std::ve
 
 class UpdateServer {
 public:
-    explicit UpdateServer(const TTempDir &root)
-        : process_({"python3", KZ_UPDATE_SERVER_SCRIPT, "--port", "0", "--root", root.Path()})
+    explicit UpdateServer(const TTempDir &root) : UpdateServer(root.Path()) {}
+    explicit UpdateServer(const std::string &root)
+        : process_({"python3", KZ_UPDATE_SERVER_SCRIPT, "--port", "0", "--root", root})
     {
         port = PortFromLine(process_.WaitForLine("Serving"));
         EXPECT_TRUE(port > 0 && WaitUntilListening(port));
@@ -274,28 +277,42 @@ TEST(CliMonitor, WaitsForTheDeviceToReturn)
     EXPECT_EQ(monitor.Wait(5000), 0);
 }
 
-TEST(CliFlash, WritesTheServedImageOrNothingWhenRefused)
-{
+// Signed downloads on the local server, the simulator, and a fresh working
+// folder for the run, left again at the end.
+class CliSignedFlash : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(updates.Made());
+        ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
+        ASSERT_EQ(::chdir(work.Path().c_str()), 0);
+    }
+    void TearDown() override { ASSERT_EQ(::chdir(previous), 0); }
+
     const std::string image = PatternBytes(6000);
-    TTempDir root;
-    root.WriteFile("karvenc469.acy", MakeFirmwareContainer(image, "4.70"));
-    UpdateServer server(root);
-    SimProcess sim({});
+    SignedUpdates updates {image};
+    UpdateServer server {updates.Content()};
+    SimProcess sim {{}};
     TTempDir work;
-    char previous[4096];
-    ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
-    ASSERT_EQ(::chdir(work.Path().c_str()), 0);
+    char previous[4096] = {};
+};
+
+TEST_F(CliSignedFlash, AsksAfterTheDownloadNamingImageDecoderAndSigner)
+{
 
     const CliResult refused =
         RunCli({"flash", "--port", sim.Port(), "--server", server.Address()}, "n\n");
     EXPECT_EQ(refused.exitCode, 4);
+    EXPECT_NE(refused.err.find("Firmware image: target KARVEN-C469, version 4.70, signed with key " + updates.KeyId()
+                               + "\nDecoder on " + sim.Port() + ": version 4.69\nWrite the image into the decoder on "
+                               + sim.Port() + "? [y/N] "),
+              std::string::npos) << refused.err;
     EXPECT_EQ(refused.err.substr(refused.err.find("karvenzop-cli:")),
               "karvenzop-cli: the firmware update was refused.\n");
     EXPECT_FALSE(FileExists(work.Path() + "/firmware.acy"));
-    EXPECT_EQ(sim.Log().find("RX"), std::string::npos) << sim.Log();
+    EXPECT_FALSE(FileExists(sim.DumpPath()));
 
     const CliResult flashed = RunCli({"flash", "--port", sim.Port(), "--server", server.Address(), "--yes"}, {}, 60000);
-    ASSERT_EQ(::chdir(previous), 0);
     EXPECT_EQ(flashed.exitCode, 0) << flashed.err;
     EXPECT_TRUE(ReadFile(sim.DumpPath()) == image) << sim.Log();
     // Not a terminal: plain progress lines, the window's log lines and its final status text.
@@ -303,6 +320,56 @@ TEST(CliFlash, WritesTheServedImageOrNothingWhenRefused)
     EXPECT_NE(flashed.out.find("Writing firmware: 50 %"), std::string::npos) << flashed.out;
     EXPECT_EQ(flashed.out.find('\r'), std::string::npos);
     EXPECT_EQ(flashed.out.substr(flashed.out.size() - 26), "\nFirmware OK\nFirmware OK.\n");
-    EXPECT_EQ(flashed.err, "");
+    EXPECT_EQ(flashed.err.find("karvenzop-cli:"), std::string::npos) << flashed.err;
     EXPECT_EQ(AskDecoder(sim.Port(), "GF"), "0\x1e" "C\x1e" "GF\x1e" "4.70\n");
+}
+
+TEST_F(CliSignedFlash, RefusesTamperedDownloadsAndLeavesTheDecoderAlone)
+{
+
+    for (const TamperCase &tamper : updates.Cases()) {
+        SCOPED_TRACE(tamper.name);
+        TamperProxy proxy(server.port, tamper.proxyArgs);
+        ASSERT_GT(proxy.Port(), 0);
+        const std::string address = "127.0.0.1:" + std::to_string(proxy.Port());
+        const CliResult result = RunCli({"flash", "--port", sim.Port(), "--server", address, "--yes"}, {}, 60000);
+        EXPECT_EQ(result.exitCode, 4) << result.err;
+        std::string reason = tamper.refusal;
+        if (tamper.unsigned_)
+            reason = "karvenc469.acy has no signature on the server; --allow-unsigned writes it after a question";
+        if (tamper.downgrade)
+            reason = "the image's version 4.60 is older than the decoder's 4.69; --allow-downgrade writes it after a question";
+        // One line, naming the reason.
+        const size_t line = result.err.find("karvenzop-cli: " + reason);
+        EXPECT_NE(line, std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find("karvenzop-cli:", line + 1), std::string::npos) << result.err;
+        // Allowed, the question is still asked, --yes or not.
+        if (tamper.unsigned_ || tamper.downgrade) {
+            const CliResult asked = RunCli({"flash", "--port", sim.Port(), "--server", address, "--yes",
+                                            tamper.unsigned_ ? "--allow-unsigned" : "--allow-downgrade"},
+                                           "n\n", 60000);
+            EXPECT_EQ(asked.exitCode, 4);
+            EXPECT_NE(asked.err.find(tamper.unsigned_ ? ", NOT SIGNED\n" : "Go back from version 4.69 to the older 4.60? [y/N]"),
+                      std::string::npos) << asked.err;
+        }
+    }
+
+    // (g) A certificate for another host, or an expired one.
+    TTestCa ca(work.Path(), "test-ca");
+    TNginx nginx(work, {ca.Issue("other", "DNS:other.example"), ca.Issue("expired", "IP:127.0.0.1", -1)});
+    if (nginx.Started()) {
+        ::setenv("SSL_CERT_FILE", ca.CaFile().c_str(), 1);
+        const CliResult other = RunCli({"flash", "--port", sim.Port(), "--server", nginx.Url("", 0), "--yes"});
+        EXPECT_EQ(other.exitCode, 3);
+        EXPECT_NE(other.err.find("The server's certificate is not for 127.0.0.1."), std::string::npos) << other.err;
+        const CliResult expired = RunCli({"flash", "--port", sim.Port(), "--server", nginx.Url("", 1), "--yes"});
+        EXPECT_EQ(expired.exitCode, 3);
+        EXPECT_NE(expired.err.find("The certificate of 127.0.0.1 has expired or is not valid yet."), std::string::npos)
+            << expired.err;
+        ::unsetenv("SSL_CERT_FILE");
+    }
+
+    EXPECT_FALSE(FileExists(work.Path() + "/firmware.acy"));
+    EXPECT_FALSE(FileExists(sim.DumpPath()));
+    EXPECT_EQ(AskDecoder(sim.Port(), "GF"), "0\x1e" "C\x1e" "GF\x1e" "4.69\n");
 }

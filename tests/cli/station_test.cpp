@@ -271,9 +271,13 @@ TEST_F(StationTest, WatchAtTheCentreSeesADirectAndABridgedStation)
         return FileText(Path("watch.out")).find("\"station\":\"" + station + "\",\"topic\":\"" + topic + "\"") !=
                std::string::npos;
     };
-    EXPECT_TRUE(WaitUntil([&] { return seen("a", "telegram") && seen("b", "telegram"); }, 15s))
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return seen("a", "telegram") && seen("b", "telegram") && seen("a", "status") && seen("b", "status") &&
+                   seen("a", "device") && seen("b", "device");
+        },
+        15s))
         << FileText(Path("watch.out")) << site.Log();
-    EXPECT_TRUE(seen("a", "status") && seen("b", "status") && seen("a", "device"));
     stationA->Signal(SIGTERM);
     EXPECT_EQ(stationA->Wait(10000), 0);
     EXPECT_TRUE(WaitUntil([&] { return FileText(Path("watch.out")).find("\"station\":\"a\",\"topic\":\"status\","
@@ -357,9 +361,11 @@ TEST_F(StationTest, ServiceUnitPassesSystemdsCheckAndItsCommandRunsAStation)
 {
     // The unit as installed, with the program from this build.
     std::string unit = FileText(KZ_SERVICE_UNIT);
-    const std::string installed = "/usr/bin/karvenzop-cli";
-    ASSERT_NE(unit.find("ExecStart=" + installed + " "), std::string::npos) << unit;
-    unit.replace(unit.find(installed), installed.size(), CliPath());
+    const size_t program = unit.find("ExecStart=/");
+    ASSERT_NE(program, std::string::npos) << unit;
+    const size_t end = unit.find(' ', program);
+    ASSERT_EQ(unit.substr(end - 18, 18), "/bin/karvenzop-cli") << unit;
+    unit.replace(program + 10, end - program - 10, CliPath());
     dir.WriteFile("karvenzop-monitor@.service", unit);
     CliProcess check({"/bin/sh", "-c", "systemd-analyze verify --man=no \"$0\" 2>&1",
                       Path("karvenzop-monitor@site1.service")});

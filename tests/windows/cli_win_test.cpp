@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -125,6 +127,28 @@ Result RunCli(const std::string &args, const std::string &input = {})
     return {code, cli.Out(), cli.Err()};
 }
 
+// Ctrl+C reaches every process of a console, so a test takes one of its
+// own, shares it with the program and lets the event pass itself by; the
+// peer is the other end of the program's COM port.
+struct ConsoleWithPeer {
+    explicit ConsoleWithPeer(const std::string &peerName)
+    {
+        FreeConsole();
+        EXPECT_TRUE(AllocConsole()) << GetLastError();
+        SetConsoleCtrlHandler(PassBy, TRUE);
+        peer = CreateFileA(("\\\\.\\" + peerName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           0, nullptr);
+    }
+    ~ConsoleWithPeer()
+    {
+        if (peer != INVALID_HANDLE_VALUE)
+            CloseHandle(peer);
+        SetConsoleCtrlHandler(PassBy, FALSE);
+    }
+    static BOOL WINAPI PassBy(DWORD type) { return type == CTRL_C_EVENT; }
+    HANDLE peer = INVALID_HANDLE_VALUE;
+};
+
 } // namespace
 
 // The lines end as on Linux: "\n" alone, also through a pipe.
@@ -186,12 +210,8 @@ TEST(WinCli, CtrlCEndsTheMonitorAndAPendingRead)
 {
     REQUIRE_ENV(port, "KZ_WIN_PORT");
     REQUIRE_ENV(peerName, "KZ_WIN_PEER");
-    FreeConsole();
-    ASSERT_TRUE(AllocConsole()) << GetLastError();
-    const auto passBy = [](DWORD type) -> BOOL { return type == CTRL_C_EVENT; };
-    SetConsoleCtrlHandler(passBy, TRUE);
-    const HANDLE peer = CreateFileA(("\\\\.\\" + peerName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
+    ConsoleWithPeer console(peerName);
+    const HANDLE peer = console.peer;
     ASSERT_NE(peer, INVALID_HANDLE_VALUE);
     COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 100, 0, 2000};
     SetCommTimeouts(peer, &timeouts);
@@ -225,6 +245,53 @@ TEST(WinCli, CtrlCEndsTheMonitorAndAPendingRead)
     EXPECT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
     EXPECT_EQ(info.Wait(5000), 1);
     EXPECT_EQ(info.Err(), "karvenzop-cli: interrupted.\n");
-    CloseHandle(peer);
-    SetConsoleCtrlHandler(passBy, FALSE);
+}
+
+// monitor --publish to the Linux mosquitto the lane runs on 127.0.0.1: a
+// telegram sent on the peer port arrives at the lane's subscriber with the
+// station and its number, and Ctrl+C leaves "offline" behind.
+TEST(WinCli, MonitorPublishesToTheLinuxBroker)
+{
+    REQUIRE_ENV(port, "KZ_WIN_PORT");
+    REQUIRE_ENV(peerName, "KZ_WIN_PEER");
+    REQUIRE_ENV(mqttPort, "KZ_WIN_MQTT_PORT");
+    REQUIRE_ENV(received, "KZ_WIN_MQTT_RECEIVED");
+    auto receivedText = [&] {
+        std::ifstream in(received, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    ConsoleWithPeer console(peerName);
+    const HANDLE peer = console.peer;
+    ASSERT_NE(peer, INVALID_HANDLE_VALUE);
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    const std::string spool = std::string(temp) + "kz-win-spool-" + std::to_string(GetCurrentProcessId());
+
+    CliProcess monitor("monitor --port " + port + " --publish mqtt://127.0.0.1:" + mqttPort +
+                       "/kz --station win --spool " + spool);
+    const std::string telegram = "1\x1eR\x1e" "2\x1e" "61234521\x1e" "3\x1e" "0\x1e" "1\x1e" "1\n\r";
+    const std::string published = "kz/win/telegram {\"station\":\"win\",\"seq\":";
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (receivedText().find(published) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        DWORD put = 0;
+        WriteFile(peer, telegram.data(), static_cast<DWORD>(telegram.size()), &put, nullptr);
+        Sleep(300);
+    }
+    const std::string text = receivedText();
+    EXPECT_NE(text.find("kz/win/status online"), std::string::npos) << text << monitor.Err();
+    EXPECT_NE(text.find(published), std::string::npos) << text << monitor.Err();
+    EXPECT_NE(text.find("\"identifier\":\"61234521\""), std::string::npos) << text;
+
+    EXPECT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
+    EXPECT_EQ(monitor.Wait(10000), 0) << monitor.Err();
+    deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (receivedText().find("kz/win/status offline") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        Sleep(100);
+    EXPECT_NE(receivedText().find("kz/win/status offline"), std::string::npos) << receivedText();
+
+    // No TLS in this build's MQTT library: refused at start, never sent in plain text.
+    const Result tls = RunCli("watch mqtts://127.0.0.1:" + mqttPort + "/kz");
+    EXPECT_EQ(tls.exitCode, 2);
+    EXPECT_NE(tls.err.find("mqtts:// is not available"), std::string::npos) << tls.err;
 }

@@ -16,6 +16,8 @@ DOWNLOADS = {
     "/ZOP-Update.exe": "ZOP-Update.exe",
     "/karvenc469.acy": "karvenc469.acy",
 }
+# Each download's detached signature beside it, when the folder has one.
+DOWNLOADS.update({path + ".minisig": name + ".minisig" for path, name in list(DOWNLOADS.items())})
 
 
 class UpdateHandler(http.server.BaseHTTPRequestHandler):
@@ -64,7 +66,8 @@ def main():
     parser.add_argument("--port", type=int, default=8469,
                         help="TCP port on 127.0.0.1 (0 picks a free one; default 8469)")
     parser.add_argument("--root", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "content"),
-                        help="folder with karvenzop.txt, karvenfir.txt, ZOP-Update.exe, karvenc469.acy")
+                        help="folder with karvenzop.txt, karvenfir.txt, ZOP-Update.exe, karvenc469.acy "
+                             "and their .minisig signatures")
     args = parser.parse_args()
 
     UpdateHandler.root = os.path.abspath(args.root)

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "exception.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Detached signatures in the format of the minisign tool (Ed25519), checked
+// with libsodium. Texts are bounded by their callers (a signature file is a
+// few hundred bytes).
+
+// A signature or key file that cannot be read as one.
+class EMinisignFormat : public Exception { using Exception::Exception; };
+
+using TMinisignKeyId = std::array<uint8_t, 8>;
+
+struct TMinisignPublicKey {
+    TMinisignKeyId keyId {};
+    std::array<uint8_t, 32> key {};
+};
+
+struct TMinisignSignature {
+    bool prehashed = true;  // "ED": the BLAKE2b-512 hash of the file is signed
+    TMinisignKeyId keyId {};
+    std::array<uint8_t, 64> signature {};
+    std::string trustedComment;
+    std::array<uint8_t, 64> globalSignature {};  // over signature and trusted comment
+};
+
+TMinisignPublicKey ParseMinisignPublicKey(std::string_view text);
+TMinisignSignature ParseMinisignSignature(std::string_view text);
+// True when both the file's signature and the trusted comment's verify.
+bool VerifyMinisign(const TMinisignSignature &signature, const TMinisignPublicKey &key, std::string_view file);
+// The key id as minisign prints it (hexadecimal, without leading zeros).
+std::string KeyIdText(const TMinisignKeyId &keyId);
+
+// Signing, for the firmware tool and tests: a secret key file without a
+// password (minisign -G -W makes the same), its public key file, and a
+// prehashed signature file with the trusted comment.
+struct TMinisignKeyPair {
+    std::string secretKeyFile;
+    std::string publicKeyFile;
+};
+TMinisignKeyPair GenerateMinisignKeyPair();
+std::string SignMinisign(std::string_view secretKeyFile, std::string_view file, std::string_view trustedComment);
