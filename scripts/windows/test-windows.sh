@@ -132,6 +132,46 @@ python3 -m http.server --bind 127.0.0.1 --directory "$work/www" "$http_port" > "
 pids+=($!)
 for _ in $(seq 50); do python3 -c "import socket; socket.create_connection(('127.0.0.1', $http_port))" 2>/dev/null && break; sleep 0.1; done
 
+# nginx over TLS for the system's TLS under wine: certificates from a CA made
+# here (good, for another host, expired), one signed by nobody known, and a
+# plain site on a port the test asks for TLS.
+tls=$work/tls
+mkdir -p "$tls/www"
+cp "$work/www/firmware.txt" "$tls/www/"
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 30 -subj /CN=lane-ca \
+  -keyout "$tls/ca.key" -out "$tls/ca.pem" > /dev/null 2>&1
+tls_sites=""
+tls_ports=""
+for site in "good DNS:localhost,IP:127.0.0.1 30" "other DNS:other.example 30" "expired DNS:localhost,IP:127.0.0.1 -1" \
+            plain "stranger DNS:localhost,IP:127.0.0.1 30"; do
+  set -- $site
+  port=$(free_port)
+  tls_ports="$tls_ports $port"
+  if [ "$1" = plain ]; then
+    tls_sites="$tls_sites server { listen 127.0.0.1:$port; root $tls/www; }"
+    continue
+  fi
+  printf 'subjectAltName=%s\n' "$2" > "$tls/$1.ext"
+  openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj "/CN=$1" \
+    -keyout "$tls/$1.key" -out "$tls/$1.csr" > /dev/null 2>&1
+  if [ "$1" = stranger ]; then
+    openssl x509 -req -in "$tls/$1.csr" -signkey "$tls/$1.key" -days "$3" -extfile "$tls/$1.ext" \
+      -out "$tls/$1.pem" > /dev/null 2>&1
+  else
+    openssl x509 -req -in "$tls/$1.csr" -CA "$tls/ca.pem" -CAkey "$tls/ca.key" -CAcreateserial -days "$3" \
+      -extfile "$tls/$1.ext" -out "$tls/$1.pem" > /dev/null 2>&1
+  fi
+  tls_sites="$tls_sites server { listen 127.0.0.1:$port ssl; ssl_certificate $tls/$1.pem; ssl_certificate_key $tls/$1.key; root $tls/www; }"
+done
+cat > "$tls/nginx.conf" <<CONF
+daemon off; master_process off; worker_processes 1; pid $tls/nginx.pid; error_log $tls/error.log;
+events { worker_connections 64; }
+http { access_log off; client_body_temp_path $tls/t1; proxy_temp_path $tls/t2; fastcgi_temp_path $tls/t3;
+  uwsgi_temp_path $tls/t4; scgi_temp_path $tls/t5; $tls_sites }
+CONF
+/usr/sbin/nginx -p "$tls" -e "$tls/error.log" -c "$tls/nginx.conf" > /dev/null 2>&1 &
+pids+=($!)
+
 # The Linux broker the Windows program publishes to, and a subscriber that
 # writes what arrives ("topic payload" lines) where the test reads it.
 mqtt_port=$(free_port)
@@ -152,6 +192,7 @@ status=0
 (cd build-win && env KZ_WIN_PORT=COM5 KZ_WIN_PEER=COM6 KZ_WIN_VANISH_PORT=COM8 \
    KZ_WIN_VANISH_TRIGGER="$(winpath "$work/vanish")" "${sim_env[@]}" \
    KZ_WIN_HTTP_PORT="$http_port" KZ_WIN_CLOSED_PORT="$closed_port" \
+   KZ_WIN_TLS_PORTS="${tls_ports# }" KZ_WIN_TLS_CA="$(winpath "$tls/ca.pem")" \
    KZ_WIN_MQTT_PORT="$mqtt_port" KZ_WIN_MQTT_RECEIVED="$(winpath "$work/mqtt.txt")" \
    ctest --output-on-failure --timeout 120 -E win_simulator_tests) || status=1
 # Kept for looking into those tries: what the simulator heard and said.

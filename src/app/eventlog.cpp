@@ -9,12 +9,15 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDate>
 #include <QDateTime>
+#include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QStyleOptionFocusRect>
 
 #include <algorithm>
@@ -94,6 +97,12 @@ void TEventLog::CreateActions()
     showTimes_->setCheckable(true);
     connect(showTimes_, &QAction::toggled, this, &TEventLog::SetTimesShown);
     addAction(showTimes_);
+    showNames_ = MakeAction(this, "LogShowNames", "Namen anzeigen");
+    showNames_->setCheckable(true);
+    connect(showNames_, &QAction::toggled, this, &TEventLog::SetNamesShown);
+    addAction(showNames_);
+    guarded(MakeAction(this, "LogExportTelegrams", "Telegramme exportieren (CSV)..."),
+            &TEventLog::ExportTelegramsWithDialog);
     follow_ = MakeAction(this, "LogFollow", "Neuen Zeilen folgen");
     follow_->setCheckable(true);
     follow_->setChecked(true);
@@ -126,9 +135,15 @@ QString TEventLog::TimePrefix(int index) const
     return timesShown_ ? FormatTime(lines_.Time(index)) + QStringLiteral("  ") : QString();
 }
 
+QString TEventLog::LineText(int index, bool withTime) const
+{
+    const QString time = withTime ? FormatTime(lines_.Time(index)) + QStringLiteral("  ") : QString();
+    return time + WithControlPictures(Text(index)) + DesignationSuffix(index);
+}
+
 QString TEventLog::VisibleText(int index) const
 {
-    return TimePrefix(index) + WithControlPictures(Text(index));
+    return LineText(index, timesShown_);
 }
 
 void TEventLog::Append(std::string_view line)
@@ -140,20 +155,23 @@ void TEventLog::Append(std::string_view line)
 void TEventLog::Clear()
 {
     lines_.Clear();
+    telegrams_.Clear();
     selection_.Clear();
     detached_ = false;
     widest_ = 0;
     ScheduleSync();
 }
 
-void TEventLog::SetTimesShown(bool shown)
+void TEventLog::SetViewOption(QAction *action, bool &option, bool on)
 {
-    if (showTimes_->isChecked() != shown)
-        showTimes_->setChecked(shown);   // comes back here through the signal
-    timesShown_ = shown;
+    if (action->isChecked() != on)
+        action->setChecked(on);   // comes back here through the signal
+    option = on;
     widest_ = 0;
     ScheduleSync();
 }
+
+void TEventLog::SetTimesShown(bool shown) { SetViewOption(showTimes_, timesShown_, shown); }
 
 void TEventLog::SetFollowing(bool follow)
 {
@@ -243,24 +261,38 @@ void TEventLog::SaveToFile(const std::string &path) const
 {
     std::string bytes;
     for (int row = 0; row < Count(); ++row) {
-        bytes += VisibleText(row).toStdString();
+        bytes += LineText(row, true).toStdString();   // a saved log always carries the times
         bytes += '\n';
     }
     SaveFileBytes(path, bytes);
 }
 
-void TEventLog::SaveWithDialog()
+QString TEventLog::AskSavePath(const QString &title, const QString &baseName, const QString &filter,
+                               const QString &suffix)
 {
-    QFileDialog dialog(this, QStringLiteral("Protokoll speichern"));
+    QFileDialog dialog(this, title);
     dialog.setObjectName(QStringLiteral("LogSaveDialog"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setNameFilters({QStringLiteral("Textdateien (*.txt)"), QStringLiteral("Alle Dateien (*)")});
-    dialog.setDefaultSuffix(QStringLiteral("txt"));
-    dialog.selectFile(QStringLiteral("protokoll.txt"));
+    dialog.setNameFilters({filter, QStringLiteral("Alle Dateien (*)")});
+    dialog.setDefaultSuffix(suffix);
+    // Where a user keeps documents, not the tool's working folder (made
+    // when a fresh account has none yet).
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QDir().mkpath(documents);
+    dialog.setDirectory(documents);
+    dialog.selectFile(baseName + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + "." + suffix);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
-    SaveToFile(dialog.selectedFiles().first().toStdString());
+        return {};
+    return dialog.selectedFiles().first();
+}
+
+void TEventLog::SaveWithDialog()
+{
+    const QString path = AskSavePath(QStringLiteral("Protokoll speichern"), QStringLiteral("KarvenZop-Protokoll-"),
+                                     QStringLiteral("Textdateien (*.txt)"), QStringLiteral("txt"));
+    if (!path.isEmpty())
+        SaveToFile(path.toStdString());
 }
 
 void TEventLog::paintEvent(QPaintEvent *)

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "eventloglines.h"
+#include "eventlogtelegrams.h"
 #include "eventlogselection.h"
 
 #include <QAbstractScrollArea>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -35,7 +37,7 @@ public:
     explicit TEventLog(QWidget *parent = nullptr);
     ~TEventLog() override;
 
-    const TEventLogLines &Lines() const { return lines_; }
+    const EventLogLines &Lines() const { return lines_; }
     int Count() const { return lines_.Count(); }
     // The line decoded, whole.
     QString Text(int index) const;
@@ -45,6 +47,8 @@ public:
 
     // Appends without touching the selection.
     void Append(std::string_view line);
+    // A telegram's log line, with its fields for names and the table export.
+    void AppendTelegram(std::string_view line, const decoder::Telegram &telegram);
     void Clear();
 
     // Selected line, -1 for none; selecting scrolls the line into view and
@@ -61,6 +65,18 @@ public:
 
     bool TimesShown() const { return timesShown_; }
     void SetTimesShown(bool shown);
+    // "Namen anzeigen": telegram lines shown, copied and saved with the
+    // designation the lookup gives for their identifier (off by default; the
+    // stored line stays as it is).
+    bool NamesShown() const { return namesShown_; }
+    void SetNamesShown(bool shown);
+    using DesignationLookup = std::function<QString(const std::string &identifier)>;
+    void SetDesignationLookup(DesignationLookup lookup) { designationOf_ = std::move(lookup); }
+    // "Telegramme exportieren (CSV)...": one row per telegram (time,
+    // identifier, designation, status, TKI, BS, direction, text), RFC 4180,
+    // UTF-8. Raises the file errors of SaveFileBytes.
+    void ExportTelegrams(const std::string &path) const;
+    void ExportTelegramsWithDialog();
     bool Following() const { return following_; }
     void SetFollowing(bool follow);
 
@@ -97,6 +113,14 @@ private:
     int RowAt(int y) const;
     QString FormatTime(int64_t msecs) const;
     QString TimePrefix(int index) const;
+    // A checkable view option of the menu: the action, its flag and the view follow.
+    void SetViewOption(QAction *action, bool &option, bool on);
+    // The line with or without its time, with its designation when names are shown.
+    QString LineText(int index, bool withTime) const;
+    QString DesignationSuffix(int index) const;
+    // A save dialog in the documents folder, the name dated today.
+    QString AskSavePath(const QString &title, const QString &baseName, const QString &filter,
+                        const QString &suffix);
     static void InstallAccessibility();
 
     void CreateActions();
@@ -111,7 +135,11 @@ private:
     bool Find(int step);
     QString JoinedText(const std::vector<int> &rows) const;
 
-    TEventLogLines lines_;
+    EventLogLines lines_;
+    TEventLogTelegrams telegrams_;
+    bool namesShown_ = false;
+    DesignationLookup designationOf_;
+    QAction *showNames_ = nullptr;
     EventLogSelection selection_;
     bool timesShown_ = false;
     bool following_ = true;

@@ -5,13 +5,13 @@
 #include <cstring>
 #include <limits>
 
-void TEventLogLines::Append(std::string_view line)
+void EventLogLines::Append(std::string_view line)
 {
     using namespace std::chrono;
     Append(line, duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
 }
 
-void TEventLogLines::Append(std::string_view line, int64_t msecsSinceEpoch)
+void EventLogLines::Append(std::string_view line, int64_t msecsSinceEpoch)
 {
     const size_t length = line.size();
     const bool timeFits = !blocks_.empty() && msecsSinceEpoch >= blocks_.back().baseMsecs &&
@@ -29,7 +29,7 @@ void TEventLogLines::Append(std::string_view line, int64_t msecsSinceEpoch)
     used_ += length;
 }
 
-void TEventLogLines::Clear()
+void EventLogLines::Clear()
 {
     refs_.clear();
     refs_.shrink_to_fit();
@@ -38,19 +38,19 @@ void TEventLogLines::Clear()
     used_ = 0;
 }
 
-std::string_view TEventLogLines::Line(int index) const
+std::string_view EventLogLines::Line(int index) const
 {
     const Ref &ref = refs_.at(static_cast<size_t>(index));
     return {blocks_[ref.block].bytes.get() + ref.offset, ref.length};
 }
 
-int64_t TEventLogLines::Time(int index) const
+int64_t EventLogLines::Time(int index) const
 {
     const Ref &ref = refs_.at(static_cast<size_t>(index));
     return blocks_[ref.block].baseMsecs + ref.msecs;
 }
 
-size_t TEventLogLines::BytesReserved() const
+size_t EventLogLines::BytesReserved() const
 {
     size_t bytes = refs_.capacity() * sizeof(Ref) + blocks_.capacity() * sizeof(Block);
     for (const Block &block : blocks_)

@@ -10,7 +10,7 @@
 // days, so a line costs its bytes plus a 16-byte reference (its arrival time
 // included), and texts live in large shared blocks instead of one allocation
 // per line.
-class TEventLogLines {
+class EventLogLines {
 public:
     // Stamps the line with the wall clock.
     void Append(std::string_view line);

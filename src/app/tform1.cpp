@@ -12,35 +12,24 @@
 #include "portcombobox.h"
 #include "serversetting.h"
 #include "signalled.h"
+#include "text8bit.h"
 #include "tonepresets.h"
 #include "valuelisteditor.h"
 #include "watchnotifier.h"
 #include "windowplatform.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QComboBox>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QThread>
 #include <QTimer>
 
 #include <ctime>
-
-void ApplyWindowFont()
-{
-    QFont font(QStringLiteral("Liberation Sans"));
-    font.setPixelSize(11);
-    QApplication::setFont(font);
-    // The classic style draws group captions on the frame line, as designed.
-    QApplication::setStyle(QStringLiteral("Windows"));
-}
 
 TForm1::TForm1(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -121,6 +110,14 @@ void TForm1::AttachComponents()
     OnClick("BitBtn20", &TForm1::BitBtn20Click);
     OnClick("BitBtn19", &TForm1::BitBtn19Click);
     OnClick("BitBtn18", &TForm1::BitBtn18Click);
+    // Telegram designations for the log's "Namen anzeigen" and its table
+    // export: the substitution list as it stands in the window.
+    listBox1_->SetDesignationLookup([this](const std::string &identifier) {
+        const TSubstitutionList &list = valueListEditor1_->Strings();
+        const size_t entry = list.Find(identifier);
+        return entry < list.Count() ? QString::fromStdString(DecodeText(list.Value(entry), list.Encoding()))
+                                    : QString();
+    });
     // The update server named from the window: the context menus of the
     // status line and the update buttons.
     AttachUpdateServerSetting(this, {Static("StaticText1"), Btn("BitBtn17"), Btn("BitBtn20"), Btn("BitBtn19")});
@@ -226,34 +223,6 @@ void TForm1::resizeEvent(QResizeEvent *event)
         listBox1_->setGeometry(0, 401, width(), std::max(0, height() - 401 - 2));
 }
 
-void TForm1::PlaceOnScreen()
-{
-    // The designed position can lie off a small or highly scaled screen.
-    const QScreen *where = screen();
-    if (!where)
-        return;
-    const QRect area = where->availableGeometry();
-    const QSize outer(width(), height() + FrameExtra);
-    const int x = std::max(area.left(), std::min(pos().x(), area.right() + 1 - outer.width()));
-    const int y = std::max(area.top(), std::min(pos().y(), area.bottom() + 1 - outer.height()));
-    move(x, y);
-}
-
-QString TForm1::AskPassword(const QString &title, const QString &prompt, bool *ok)
-{
-    QInputDialog dialog(this);
-    dialog.setWindowTitle(title);
-    dialog.setLabelText(prompt);
-    dialog.setTextEchoMode(QLineEdit::Password);
-    // Wide enough for the whole title, which the window manager would cut.
-    const int titleWidth = dialog.fontMetrics().horizontalAdvance(title) + 160;
-    dialog.resize(std::max(dialog.sizeHint().width(), titleWidth), dialog.sizeHint().height());
-    const bool accepted = dialog.exec() == QDialog::Accepted;
-    if (ok)
-        *ok = accepted;
-    return accepted ? dialog.textValue() : QString();
-}
-
 void TForm1::BitBtn5Click()
 {
     // The answer is not used: no service password unlocks anything.
@@ -271,7 +240,9 @@ void TForm1::ComboBox3Change(int index)
 
 void TForm1::ShowDecoderLine(const decoder::DecoderLine &line)
 {
-    if (line.logText)
+    if (line.logText && line.kind == decoder::LineKind::Telegram)
+        listBox1_->AppendTelegram(*line.logText, line.telegram);
+    else if (line.logText)
         listBox1_->Append(*line.logText);
     const QString value = AnsiToQString(line.value);
     switch (line.kind) {
@@ -459,51 +430,6 @@ void TForm1::BitBtn18Click()
     // Saved for the user; the library gets the checked bytes themselves.
     updates_.SaveFirmware(offer.download.bytes);
     session::FirmwareUpdater(SerialPort1(), bootloaderHost_).Flash(offer.download.bytes);
-}
-
-bool TForm1::AskBeforeWriting(const QString &name, const QString &title, const QString &text, const QString &yes)
-{
-    QMessageBox box(QMessageBox::Question, title, QString(), QMessageBox::NoButton, this);
-    box.setObjectName(name + QStringLiteral("Box"));
-    box.setTextFormat(Qt::PlainText);
-    box.setText(BoundForDisplay(text));
-    QPushButton *accept = box.addButton(yes, QMessageBox::AcceptRole);
-    accept->setObjectName(name + QStringLiteral("Yes"));
-    QPushButton *cancel = box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
-    cancel->setObjectName(name + QStringLiteral("No"));
-    box.setDefaultButton(cancel);
-    box.setEscapeButton(cancel);
-    box.exec();
-    return box.clickedButton() == accept;
-}
-
-bool TForm1::ConfirmFirmwareUpdate(const session::FirmwareOffer &offer)
-{
-    const QString target = AnsiToQString(offer.image.target);
-    const QString version = AnsiToQString(offer.image.version);
-    const QString decoder = offer.decoderVersion.empty() ? QStringLiteral("nicht gelesen") : AnsiToQString(offer.decoderVersion);
-    QString text = QStringLiteral("Firmware in den Dekoder schreiben?\n\n"
-                                  "Firmware-Datei: %1, Version %2\n"
-                                  "Dekoder: Version %3\n")
-                       .arg(target, version, decoder);
-    text += offer.download.isSigned
-        ? QStringLiteral("Signiert mit Schlüssel %1\n").arg(QString::fromStdString(offer.download.keyId))
-        : QStringLiteral("\nACHTUNG: Die Firmware-Datei ist nicht signiert, ihre Herkunft ist nicht geprüft.\n");
-    if (offer.downgrade)
-        text += QStringLiteral("\nACHTUNG: Version %1 ist älter als die des Dekoders (%2): ein Downgrade.\n")
-                    .arg(version, decoder);
-    text += QStringLiteral("\nWährend des Updates den Dekoder nicht trennen.");
-    bool write = AskBeforeWriting(QStringLiteral("FirmwareConfirm"), QStringLiteral("Dekoder Firmware-Update"), text,
-                                  QStringLiteral("Update durchführen"));
-    if (write && offer.downgrade)
-        write = AskBeforeWriting(QStringLiteral("FirmwareDowngrade"), QStringLiteral("Dekoder Firmware-Update"),
-                                 QStringLiteral("Wirklich von Version %1 auf die ältere Version %2 zurückgehen?")
-                                     .arg(decoder, version),
-                                 QStringLiteral("Downgrade durchführen"));
-    if (write)
-        return true;
-    AddLogLine("Firmware-Update abgebrochen, Dekoder und Dateien unverändert.");
-    return false;
 }
 
 void TForm1::StateChanged() { bootloaderHost_.ReportState(); }

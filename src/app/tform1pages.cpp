@@ -1,5 +1,6 @@
-// The window's six pages and the event log, as designed: names, captions
-// and bounds. The handlers and their wiring are in tform1.cpp.
+// The window as designed: its font and place on the screen, its six pages
+// and the event log with their names, captions and bounds. The handlers and
+// their wiring are in tform1.cpp.
 #include "tform1.h"
 
 #include "eventlog.h"
@@ -11,6 +12,7 @@
 #include "valuelisteditor.h"
 #include "windowplatform.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -19,9 +21,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QToolButton>
 
+#include <algorithm>
 #include <tuple>
 #include <utility>
 
@@ -125,6 +129,28 @@ void DeviceAndFileColumn(QWidget *page, NamePair boxes, NamePair read, NamePair 
 }
 
 } // namespace
+
+void ApplyWindowFont()
+{
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setPixelSize(11);
+    QApplication::setFont(font);
+    // The classic style draws group captions on the frame line, as designed.
+    QApplication::setStyle(QStringLiteral("Windows"));
+}
+
+void TForm1::PlaceOnScreen()
+{
+    // The designed position can lie off a small or highly scaled screen.
+    const QScreen *where = screen();
+    if (!where)
+        return;
+    const QRect area = where->availableGeometry();
+    const QSize outer(width(), height() + FrameExtra);
+    const int x = std::max(area.left(), std::min(pos().x(), area.right() + 1 - outer.width()));
+    const int y = std::max(area.top(), std::min(pos().y(), area.bottom() + 1 - outer.height()));
+    move(x, y);
+}
 
 void TForm1::BuildPages()
 {
@@ -339,7 +365,7 @@ void TForm1::BuildPageService(QWidget *page)
     for (int i = 0; i < 3; ++i) {
         const std::string label = "Punkt " + std::to_string(i + 1) + ":";
         MakeLabel(touch, nullptr, label.c_str(), 28, 28 + 20 * i);
-        const std::string name = "StaticText" + std::to_string(9 + i);
+        const std::string name = "TStaticText" + std::to_string(9 + i);
         MakeStatic(touch, name.c_str(), "not read", 80, 28 + 20 * i, 81, 17);
     }
     MakeButton(touch, "BitBtn23", "...starten", 8, 92, 185, 25);

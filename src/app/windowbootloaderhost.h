@@ -5,15 +5,15 @@
 class TForm1;
 
 // The bootloader library's host for the main window: the fixed answers come
-// from TBootloaderHost; what the library shows and asks goes to the window's
+// from BootloaderHost; what the library shows and asks goes to the window's
 // status line, event log, boxes and port-name box. State reports go through
 // the window's StateChanged handler.
-class WindowBootloaderHost final : public TBootloaderHost {
+class WindowBootloaderHost final : public BootloaderHost {
 public:
     explicit WindowBootloaderHost(TForm1 &form) : form_(form) {}
 
     // The state report itself, run by the window's handler.
-    void ReportState() { TBootloaderHost::StateChanged(); }
+    void ReportState() { BootloaderHost::StateChanged(); }
 
     int32_t ProcessMessages() override;
     void StateChanged() override;

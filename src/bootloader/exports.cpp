@@ -1,6 +1,6 @@
 #include "bootloader.h"
 #include "bootloadererror.h"
-#include "seriallink.h"
+#include "bootseriallink.h"
 
 #define KZ_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -21,5 +21,5 @@ KZ_EXPORT void OpenCOM(IBootloaderLink **out, const char16_t *port, IBootloaderH
     *out = nullptr;
     if (!port)
         throw EBootloader("OpenCOM was given no port name");
-    *out = SerialLink::Open(DevicePathFromPortName(port), host);
+    *out = BootSerialLink::Open(DevicePathFromPortName(port), host);
 }

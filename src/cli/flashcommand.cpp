@@ -81,7 +81,7 @@ private:
     std::string status_;
 };
 
-class CommandLineHost : public TBootloaderHost {
+class CommandLineHost : public BootloaderHost {
 public:
     CommandLineHost(std::string port, EventWait &wait, ProgressDisplay &display)
         : port_(std::move(port)), wait_(wait), display_(display)

@@ -2,7 +2,7 @@
 
 #include "filemessage.h"
 #include "regularfile.h"
-#include "resourcestring.h"
+#include "messagetranslation.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -42,7 +42,7 @@ template <class E>
 }
 [[noreturn]] void ThrowWrite(const std::string &name, int error = errno)
 {
-    Throw(EWriteError(TranslateResourceString("Stream write error")), name, std::strerror(error));
+    Throw(EWriteError(TranslateMessage("Stream write error")), name, std::strerror(error));
 }
 
 std::string DirectoryOf(const std::string &path)

@@ -3,7 +3,7 @@
 #include "fileio.h"
 
 #include "filemessage.h"
-#include "resourcestring.h"
+#include "messagetranslation.h"
 
 #include <algorithm>
 #include <string>
@@ -105,13 +105,13 @@ void SaveFileBytes(const std::string &name, std::string_view bytes)
         const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
         DWORD put = 0;
         if (!WriteFile(file.get(), bytes.data() + done, chunk, &put, nullptr) || put == 0)
-            fail(EWriteError(TranslateResourceString("Stream write error")));
+            fail(EWriteError(TranslateMessage("Stream write error")));
         done += put;
     }
     if (!FlushFileBuffers(file.get()))
-        fail(EWriteError(TranslateResourceString("Stream write error")));
+        fail(EWriteError(TranslateMessage("Stream write error")));
     if (!file.Close())
-        fail(EWriteError(TranslateResourceString("Stream write error")));
+        fail(EWriteError(TranslateMessage("Stream write error")));
 
     // ReplaceFile keeps the old file's attributes and security; a target
     // that does not exist yet is simply moved into place.

@@ -2,7 +2,7 @@
 
 #include "fileio.h"
 #include "filemessage.h"
-#include "resourcestring.h"
+#include "messagetranslation.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -84,7 +84,7 @@ std::vector<std::string> EnumeratePorts(const std::string &sysfsRoot)
 {
     std::unique_ptr<DIR, int (*)(DIR *)> dir(opendir(sysfsRoot.c_str()), closedir);
     if (!dir)
-        RaiseSerialError(23, errno);
+        RaiseSerialError(SerialError::RegistryFailed, errno);
 
     std::vector<std::string> ports;
     for (;;) {
@@ -92,7 +92,7 @@ std::vector<std::string> EnumeratePorts(const std::string &sysfsRoot)
         const dirent *entry = readdir(dir.get());
         if (!entry) {
             if (errno != 0)
-                RaiseSerialError(23, errno);
+                RaiseSerialError(SerialError::RegistryFailed, errno);
             break;
         }
         const std::string name = entry->d_name;

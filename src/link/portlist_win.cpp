@@ -13,7 +13,7 @@ std::vector<std::string> EnumeratePorts(const std::string &)
     HKEY key = nullptr;
     LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key);
     if (rc != ERROR_SUCCESS)
-        RaiseSerialError(23, static_cast<int>(rc));
+        RaiseSerialError(SerialError::RegistryFailed, static_cast<int>(rc));
 
     std::vector<std::string> ports;
     for (DWORD index = 0;; ++index) {
@@ -27,7 +27,7 @@ std::vector<std::string> EnumeratePorts(const std::string &)
             break;
         if (rc != ERROR_SUCCESS) {
             RegCloseKey(key);
-            RaiseSerialError(23, static_cast<int>(rc));
+            RaiseSerialError(SerialError::RegistryFailed, static_cast<int>(rc));
         }
         // The data is text; it need not carry its terminating zero.
         std::string port(reinterpret_cast<const char *>(data), dataLength);

@@ -69,4 +69,4 @@ ESerialPort::ESerialPort(int libraryCode, int systemErrorCode, std::string reaso
     SetInformative(std::move(reason));
 }
 
-void RaiseSerialError(int libraryCode, int systemErrorCode) { throw ESerialPort(libraryCode, systemErrorCode); }
+void RaiseSerialError(SerialError code, int systemErrorCode) { throw ESerialPort(code, systemErrorCode); }

@@ -51,5 +51,5 @@ void RaiseOpenError(const std::string &path, int systemErrorCode)
         details = Fill(TranslateResourceString("%s: %s — another program holds the port; close it (\"fuser %s\" names it)"),
                        {path, std::strerror(EBUSY), path});
     }
-    throw ESerialPort(1, systemErrorCode, std::move(details));
+    throw ESerialPort(SerialError::OpenFailed, systemErrorCode, std::move(details));
 }

@@ -54,7 +54,7 @@ TCustomSerialPort::~TCustomSerialPort()
 void TCustomSerialPort::AttachLink(TSerialLink *link)
 {
     if (!link || std::find(links_.begin(), links_.end(), link) != links_.end())
-        RaiseSerialError(18);
+        RaiseSerialError(SerialError::LinkRegistrationFailed);
     links_.push_back(link);
     linksWantRxBuffer_ = std::any_of(links_.begin(), links_.end(), [](TSerialLink *l) { return bool(l->RxBufferReady); });
 }
@@ -63,7 +63,7 @@ void TCustomSerialPort::DetachLink(TSerialLink *link)
 {
     auto it = std::find(links_.begin(), links_.end(), link);
     if (it == links_.end())
-        RaiseSerialError(18);
+        RaiseSerialError(SerialError::LinkRegistrationFailed);
     links_.erase(it);
     linksWantRxBuffer_ = std::any_of(links_.begin(), links_.end(), [](TSerialLink *l) { return bool(l->RxBufferReady); });
 }
@@ -170,7 +170,7 @@ void TCustomSerialPort::SetSyncMethod(TSyncMethod value)
     if (syncMethod_ == value)
         return;
     if (connected_ && !loading_)
-        RaiseSerialError(14);
+        RaiseSerialError(SerialError::SetWhileConnected);
     syncMethod_ = value;
 }
 

@@ -153,22 +153,22 @@ void TCustomSerialPort::ApplyLineSettings()
     s.xoffChar = flowControl_.XoffChar();
     // A zero rate would mean "hang up" to the kernel.
     if (s.baudRate <= 0)
-        RaiseSerialError(7, EINVAL);
+        RaiseSerialError(SerialError::SetStateFailed, EINVAL);
 
     struct termios2 current{};
     if (ioctl(fd_, TCGETS2, &current) != 0)
-        RaiseSerialError(7, errno);
+        RaiseSerialError(SerialError::SetStateFailed, errno);
     const struct termios2 wanted = BuildTermios(s, current);
     if (ioctl(fd_, TCSETS2, &wanted) != 0)
-        RaiseSerialError(7, errno);
+        RaiseSerialError(SerialError::SetStateFailed, errno);
 
     const ModemLineLevels levels = ModemLinesFor(s.controlDtr, s.controlRts);
     const int dtr = TIOCM_DTR;
     const int rts = TIOCM_RTS;
     if (ioctl(fd_, levels.dtr ? TIOCMBIS : TIOCMBIC, &dtr) != 0 && !NotSupported(errno))
-        RaiseSerialError(7, errno);
+        RaiseSerialError(SerialError::SetStateFailed, errno);
     if (ioctl(fd_, levels.rts ? TIOCMBIS : TIOCMBIC, &rts) != 0 && !NotSupported(errno))
-        RaiseSerialError(7, errno);
+        RaiseSerialError(SerialError::SetStateFailed, errno);
 }
 
 void TCustomSerialPort::ApplyTimeoutValues()
@@ -190,12 +190,12 @@ int TCustomSerialPort::WriteString(const std::string &data)
     if (data.empty())
         return 0;
     if (fd_ < 0)
-        RaiseSerialError(2, EBADF);
+        RaiseSerialError(SerialError::WriteFailed, EBADF);
     const std::uint64_t serial = openSerial_;
     ForEachLink([](TSerialLink &link) { if (link.TxActivity) link.TxActivity(true); });
     // A hook that pumped UI events may have closed the port.
     if (!StillOpen(serial) || fd_ < 0)
-        RaiseSerialError(2, EBADF);
+        RaiseSerialError(SerialError::WriteFailed, EBADF);
 
     const std::uint64_t total =
         Millis(timeouts_.WriteTotalMultiplier()) * data.size() + Millis(timeouts_.WriteTotalConstant());
@@ -213,7 +213,7 @@ int TCustomSerialPort::WriteString(const std::string &data)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN)
-            RaiseSerialError(2, errno);
+            RaiseSerialError(SerialError::WriteFailed, errno);
         // Output queue full: wait for room until the time-out.
         const int wait = limited ? RemainingMs(deadline) : -1;
         if (wait == 0)
@@ -221,7 +221,7 @@ int TCustomSerialPort::WriteString(const std::string &data)
         pollfd p{fd_, POLLOUT, 0};
         const int ready = poll(&p, 1, wait);
         if (ready < 0 && errno != EINTR)
-            RaiseSerialError(2, errno);
+            RaiseSerialError(SerialError::WriteFailed, errno);
         if (ready == 0)
             break;
     }
@@ -281,7 +281,7 @@ int TCustomSerialPort::ReadBytes(char *buffer, int count)
         if (errno == EINTR)
             continue;
         if (errno != EAGAIN)
-            RaiseSerialError(3, errno);
+            RaiseSerialError(SerialError::ReadFailed, errno);
         if (immediate || (firstByte && got > 0))
             break;
         int wait = -1;
@@ -301,7 +301,7 @@ int TCustomSerialPort::ReadBytes(char *buffer, int count)
         pollfd p{fd_, POLLIN, 0};
         const int ready = poll(&p, 1, wait);
         if (ready < 0 && errno != EINTR)
-            RaiseSerialError(3, errno);
+            RaiseSerialError(SerialError::ReadFailed, errno);
         if (ready == 0)
             break;
     }
@@ -315,7 +315,7 @@ int TCustomSerialPort::ReadString(std::string &data, int count)
         return 0;
     }
     if (fd_ < 0)
-        RaiseSerialError(3, EBADF);
+        RaiseSerialError(SerialError::ReadFailed, EBADF);
     data.resize(static_cast<size_t>(count));
     int got = 0;
     try {
@@ -335,24 +335,24 @@ int TCustomSerialPort::ReadString(std::string &data, int count)
 int TCustomSerialPort::InputQueueCount()
 {
     if (fd_ < 0)
-        RaiseSerialError(10, EBADF);
+        RaiseSerialError(SerialError::ClearErrorFailed, EBADF);
     int queued = 0;
     if (ioctl(fd_, FIONREAD, &queued) != 0)
-        RaiseSerialError(10, errno);
+        RaiseSerialError(SerialError::ClearErrorFailed, errno);
     return queued;
 }
 
 std::uint8_t TCustomSerialPort::ModemSignals()
 {
     if (fd_ < 0)
-        RaiseSerialError(11, EBADF);
+        RaiseSerialError(SerialError::ModemStatusFailed, EBADF);
     int lines = 0;
     if (ioctl(fd_, TIOCMGET, &lines) != 0) {
         const int error = errno;
         // No modem lines at all (ptys): every line reads as off.
         if (NotSupported(error))
             return 0;
-        RaiseSerialError(11, error);
+        RaiseSerialError(SerialError::ModemStatusFailed, error);
     }
     std::uint8_t signals = 0;
     if (lines & TIOCM_CTS)
@@ -369,13 +369,13 @@ std::uint8_t TCustomSerialPort::ModemSignals()
 TSerialErrors TCustomSerialPort::LineErrors()
 {
     if (fd_ < 0)
-        RaiseSerialError(10, EBADF);
+        RaiseSerialError(SerialError::ClearErrorFailed, EBADF);
     int now[5];
     int error = 0;
     if (!ReadCounters(fd_, now, error)) {
         if (NotSupported(error))
             return 0;
-        RaiseSerialError(10, error);
+        RaiseSerialError(SerialError::ClearErrorFailed, error);
     }
     TSerialErrors errors = 0;
     if (now[0] != errorBase_[0])
@@ -395,7 +395,7 @@ TSerialErrors TCustomSerialPort::LineErrors()
 void TCustomSerialPort::AbortPendingIo()
 {
     if (fd_ < 0)
-        RaiseSerialError(5, EBADF);
+        RaiseSerialError(SerialError::PurgeFailed, EBADF);
     // Transfers run synchronously on the calling thread, so nothing is in
     // flight here; what a timed-out write left in the output queue is dropped.
     // With nothing unsent there is nothing to drop: on a pty the flush would
@@ -407,6 +407,6 @@ void TCustomSerialPort::AbortPendingIo()
         const int error = errno;
         // A vanished device has nothing left to abort, and must still close.
         if (!DeviceGone(error))
-            RaiseSerialError(5, error);
+            RaiseSerialError(SerialError::PurgeFailed, error);
     }
 }

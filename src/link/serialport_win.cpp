@@ -18,7 +18,7 @@ bool NoModemLines(DWORD error) { return error == ERROR_NOT_SUPPORTED || error ==
 // created signalled) and, for a write, the private copy of the bytes.
 class PendingIo {
 public:
-    explicit PendingIo(int failureCode) : failureCode_(failureCode)
+    explicit PendingIo(SerialError failureCode) : failureCode_(failureCode)
     {
         overlapped_.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
         if (overlapped_.hEvent == nullptr)
@@ -52,7 +52,7 @@ public:
     }
 
 private:
-    int failureCode_;
+    SerialError failureCode_;
     OVERLAPPED overlapped_{};
 };
 
@@ -64,7 +64,7 @@ void TCustomSerialPort::OpenDevice()
     const HANDLE device = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OVERLAPPED, nullptr);
     if (device == INVALID_HANDLE_VALUE)
-        RaiseSerialError(1, static_cast<int>(GetLastError()));
+        RaiseSerialError(SerialError::OpenFailed, static_cast<int>(GetLastError()));
     fd_ = HandleValue(device);
 }
 
@@ -116,7 +116,7 @@ void TCustomSerialPort::ApplyLineSettings()
     dcb.EofChar = 0;
     dcb.EvtChar = eventChar_;
     if (!SetCommState(AsHandle(fd_), &dcb))
-        RaiseSerialError(7, static_cast<int>(GetLastError()));
+        RaiseSerialError(SerialError::SetStateFailed, static_cast<int>(GetLastError()));
 }
 
 void TCustomSerialPort::ApplyTimeoutValues()
@@ -130,7 +130,7 @@ void TCustomSerialPort::ApplyTimeoutValues()
     t.WriteTotalTimeoutMultiplier = static_cast<DWORD>(timeouts_.WriteTotalMultiplier());
     t.WriteTotalTimeoutConstant = static_cast<DWORD>(timeouts_.WriteTotalConstant());
     if (!SetCommTimeouts(AsHandle(fd_), &t))
-        RaiseSerialError(8, static_cast<int>(GetLastError()));
+        RaiseSerialError(SerialError::SetTimeoutsFailed, static_cast<int>(GetLastError()));
 }
 
 void TCustomSerialPort::ApplyBufferSizes()
@@ -138,18 +138,18 @@ void TCustomSerialPort::ApplyBufferSizes()
     if (!CanApply())
         return;
     if (!SetupComm(AsHandle(fd_), static_cast<DWORD>(buffer_.InputSize()), static_cast<DWORD>(buffer_.OutputSize())))
-        RaiseSerialError(9, static_cast<int>(GetLastError()));
+        RaiseSerialError(SerialError::SetupFailed, static_cast<int>(GetLastError()));
 }
 
 // --- transfers
 
 int TCustomSerialPort::WriteString(const std::string &data)
 {
-    PendingIo io(2);
+    PendingIo io(SerialError::WriteFailed);
     if (data.empty())
         return 0;
     if (fd_ == -1)
-        RaiseSerialError(2, ERROR_INVALID_HANDLE);
+        RaiseSerialError(SerialError::WriteFailed, ERROR_INVALID_HANDLE);
     const HANDLE device = AsHandle(fd_);
     io.copy = data;
     io.Started(WriteFile(device, io.copy.data(), static_cast<DWORD>(io.copy.size()), nullptr, io.Block()));
@@ -166,13 +166,13 @@ int TCustomSerialPort::WriteString(const std::string &data)
 
 int TCustomSerialPort::ReadString(std::string &data, int count)
 {
-    PendingIo io(3);
+    PendingIo io(SerialError::ReadFailed);
     if (count <= 0) {
         data.clear();
         return 0;
     }
     if (fd_ == -1)
-        RaiseSerialError(3, ERROR_INVALID_HANDLE);
+        RaiseSerialError(SerialError::ReadFailed, ERROR_INVALID_HANDLE);
     const HANDLE device = AsHandle(fd_);
     // "Return at once with what is queued" and nothing is queued: the result
     // is known. Some drivers (wine's) would leave such a read pending until
@@ -203,24 +203,24 @@ int TCustomSerialPort::ReadString(std::string &data, int count)
 int TCustomSerialPort::InputQueueCount()
 {
     if (fd_ == -1)
-        RaiseSerialError(10, ERROR_INVALID_HANDLE);
+        RaiseSerialError(SerialError::ClearErrorFailed, ERROR_INVALID_HANDLE);
     DWORD errors = 0;
     COMSTAT status{};
     if (!ClearCommError(AsHandle(fd_), &errors, &status))
-        RaiseSerialError(10, static_cast<int>(GetLastError()));
+        RaiseSerialError(SerialError::ClearErrorFailed, static_cast<int>(GetLastError()));
     return static_cast<int>(status.cbInQue);
 }
 
 std::uint8_t TCustomSerialPort::ModemSignals()
 {
     if (fd_ == -1)
-        RaiseSerialError(11, ERROR_INVALID_HANDLE);
+        RaiseSerialError(SerialError::ModemStatusFailed, ERROR_INVALID_HANDLE);
     DWORD lines = 0;
     if (!GetCommModemStatus(AsHandle(fd_), &lines)) {
         const DWORD error = GetLastError();
         if (NoModemLines(error))
             return 0;
-        RaiseSerialError(11, static_cast<int>(error));
+        RaiseSerialError(SerialError::ModemStatusFailed, static_cast<int>(error));
     }
     std::uint8_t signals = 0;
     if (lines & MS_CTS_ON)
@@ -237,11 +237,11 @@ std::uint8_t TCustomSerialPort::ModemSignals()
 TSerialErrors TCustomSerialPort::LineErrors()
 {
     if (fd_ == -1)
-        RaiseSerialError(10, ERROR_INVALID_HANDLE);
+        RaiseSerialError(SerialError::ClearErrorFailed, ERROR_INVALID_HANDLE);
     DWORD flags = 0;
     COMSTAT status{};
     if (!ClearCommError(AsHandle(fd_), &flags, &status))
-        RaiseSerialError(10, static_cast<int>(GetLastError()));
+        RaiseSerialError(SerialError::ClearErrorFailed, static_cast<int>(GetLastError()));
     TSerialErrors errors = 0;
     if (flags & CE_FRAME)
         errors |= seFrame;
@@ -265,7 +265,7 @@ TSerialErrors TCustomSerialPort::LineErrors()
 void TCustomSerialPort::AbortPendingIo()
 {
     if (fd_ == -1)
-        RaiseSerialError(5, ERROR_INVALID_HANDLE);
+        RaiseSerialError(SerialError::PurgeFailed, ERROR_INVALID_HANDLE);
     if (!PurgeComm(AsHandle(fd_), PURGE_TXABORT | PURGE_RXABORT))
-        RaiseSerialError(5, static_cast<int>(GetLastError()));
+        RaiseSerialError(SerialError::PurgeFailed, static_cast<int>(GetLastError()));
 }

@@ -70,7 +70,7 @@ TSerialThread::TSerialThread(int deviceFd, TSerialEvents mask, int inputSize)
     CloseFd(doneFd_);
     CloseFd(txFd_);
     CloseFd(stopFd_);
-    RaiseSerialError(1, error);
+    RaiseSerialError(SerialError::OpenFailed, error);
 }
 
 TSerialThread::~TSerialThread()

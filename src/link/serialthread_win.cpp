@@ -56,7 +56,7 @@ TSerialThread::TSerialThread(int deviceFd, TSerialEvents mask, int inputSize)
     if (!stop || !done) {
         if (stop)
             CloseHandle(stop);
-        RaiseSerialError(1, static_cast<int>(error));
+        RaiseSerialError(SerialError::OpenFailed, static_cast<int>(error));
     }
     stopFd_ = HandleValue(stop);
     doneFd_ = HandleValue(done);
@@ -65,7 +65,7 @@ TSerialThread::TSerialThread(int deviceFd, TSerialEvents mask, int inputSize)
         CloseHandle(stop);
         CloseHandle(done);
         stopFd_ = doneFd_ = -1;
-        RaiseSerialError(1, static_cast<int>(maskError));
+        RaiseSerialError(SerialError::OpenFailed, static_cast<int>(maskError));
     }
 }
 

@@ -123,7 +123,7 @@ void TSignalLed::SetGlyphOff(const QImage &image)
 void TSignalLed::SetState(TLedState state)
 {
     if (port_)
-        RaiseSerialError(19);
+        RaiseSerialError(SerialError::LampStateWithPort);
     AssignState(state);
 }
 

@@ -16,7 +16,7 @@ std::string Latin1FromWide(std::u16string_view text)
     return out;
 }
 
-int32_t TBootloaderHost::QueryInterface(const InterfaceId &iid, void **out)
+int32_t BootloaderHost::QueryInterface(const InterfaceId &iid, void **out)
 {
     if (iid == kIidBootloaderHost || iid == kIidInterface) {
         *out = static_cast<IBootloaderHost *>(this);
@@ -26,7 +26,7 @@ int32_t TBootloaderHost::QueryInterface(const InterfaceId &iid, void **out)
     return kResultNoInterface;
 }
 
-void TBootloaderHost::StateChanged()
+void BootloaderHost::StateChanged()
 {
     if (!loader_)
         return;
@@ -64,27 +64,27 @@ void TBootloaderHost::StateChanged()
     ShowBootloaderState(lastState_);
 }
 
-WideString TBootloaderHost::GetFlashFileName()
+WideString BootloaderHost::GetFlashFileName()
 {
     if (imageFile_.empty())
         return WideFromUtf8(session::AbsolutePath(session::UpdateService::FirmwareFile));
     return WideFromUtf8(imageFile_);
 }
 
-void TBootloaderHost::GetTimeouts(BootloaderTimeouts &out)
+void BootloaderHost::GetTimeouts(BootloaderTimeouts &out)
 {
     static constexpr int32_t values[14] = {19200, 10, 800, 10, 15, 10, 10, 10, 250, 0, 0, 20, 0, 1};
     for (int i = 0; i < 14; ++i)
         out.Field[i] = values[i];
 }
 
-WideString TBootloaderHost::GetEntryCommand()
+WideString BootloaderHost::GetEntryCommand()
 {
     const std::string command = decoder::BuildCommand("B");
     return WideString(command.begin(), command.end());
 }
 
-IBootloaderLink *TBootloaderHost::OpenConnection(int32_t index)
+IBootloaderLink *BootloaderHost::OpenConnection(int32_t index)
 {
     if (index > 1)
         return nullptr;

@@ -10,7 +10,7 @@
 // sign, timeouts, entry command, file names) and the state report live here;
 // a front end (the window, the command line) supplies what it shows and asks:
 // ProcessMessages, Output, GetPassword and the hooks below.
-class TBootloaderHost : public IBootloaderHost {
+class BootloaderHost : public IBootloaderHost {
 public:
     // The front end owns the host: the library's references never end it.
     int32_t QueryInterface(const InterfaceId &iid, void **out) override;
@@ -43,7 +43,7 @@ public:
     virtual void ReportProgramFailure(const std::string &message) = 0;
 
 protected:
-    ~TBootloaderHost() = default;
+    ~BootloaderHost() = default;
 
     // The port the library is to open (without the "\\.\" prefix).
     virtual std::string ConnectionPortName() = 0;

@@ -16,7 +16,7 @@ FirmwareUpdater::Outcome FirmwareUpdater::Flash(std::string_view image)
     const PrivateCopy copy(image);
     host_.SetImageFile(copy.Path());
     struct Forget {
-        TBootloaderHost &host;
+        BootloaderHost &host;
         ~Forget() { host.SetImageFile({}); }
     } forget{host_};
 

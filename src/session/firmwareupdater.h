@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-class TBootloaderHost;
+class BootloaderHost;
 class TSerialPort;
 
 namespace session {
@@ -19,7 +19,7 @@ public:
         ProgramFailed,   // reported through the host; the port is open again if the device is still there
     };
 
-    FirmwareUpdater(TSerialPort &port, TBootloaderHost &host) : port_(port), host_(host) {}
+    FirmwareUpdater(TSerialPort &port, BootloaderHost &host) : port_(port), host_(host) {}
 
     // image: the checked bytes of the firmware file. The library reads them
     // from a private copy no one else can change (the file saved for the user
@@ -30,7 +30,7 @@ public:
 
 private:
     TSerialPort &port_;
-    TBootloaderHost &host_;
+    BootloaderHost &host_;
 };
 
 } // namespace session

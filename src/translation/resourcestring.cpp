@@ -3,6 +3,7 @@
 #include "embedded.h"
 #include "karvenzop_config.h"
 #include "language.h"
+#include "messagetranslation.h"
 #include "translator.h"
 
 #include <algorithm>
@@ -77,6 +78,7 @@ void InitializeTranslation(const std::string &programPath)
     state.translator = std::move(translator);
     if (state.domains.empty() || state.domains.front() != "default")
         state.domains.insert(state.domains.begin(), "default");
+    SetMessageTranslator(&TranslateResourceString);
 }
 
 void FinalizeTranslation()

@@ -97,8 +97,9 @@ size_t TTransport::Receive(char *buffer, size_t maxLength, int timeoutMs)
     // Decrypted in pieces no larger than the caller's, so the work events
     // and the body ceiling see the same sizes as over plain TCP.
     while (plain_.empty() && !tls_->Closed() && !tcpClosed_) {
-        if (TakePlain())
-            break;
+        // Straight into the caller's buffer where nothing is held back.
+        if (const size_t got = tls_->Read(buffer, maxLength))
+            return got;
         Flush(deadline == TClock::time_point::max() ? 0 : MillisecondsLeft(deadline));
         if (!PullRecords(deadline == TClock::time_point::max() ? 0 : MillisecondsLeft(deadline)))
             break;

@@ -11,13 +11,16 @@
 #include "statictext.h"
 #include "tform1.h"
 #include "toolkittranslation.h"
+#include "valuelisteditor.h"
 
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDate>
 #include <QDateTime>
+#include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
@@ -27,6 +30,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -59,6 +63,25 @@ protected:
     {
         const int y = (row - log->TopIndex()) * TEventLog::RowHeight + TEventLog::RowHeight / 2;
         QTest::mouseClick(log->viewport(), Qt::LeftButton, modifiers, QPoint(20, y));
+    }
+
+    static QRegularExpression Stamp()
+    {
+        return QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  "));
+    }
+
+    // Saves through the action's dialog, typing the path as a user would,
+    // after checking where the dialog starts and the name it offers.
+    bool SaveThrough(const char *action, const std::string &path, const QString &base, const QString &suffix)
+    {
+        return WithModal<QFileDialog>([&] { Action(action)->trigger(); }, [&](QFileDialog *dialog) {
+            EXPECT_EQ(dialog->directory().absolutePath(),
+                      QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).absolutePath());
+            EXPECT_EQ(dialog->findChild<QLineEdit *>("fileNameEdit")->text(),
+                      base + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + suffix);
+            dialog->findChild<QLineEdit *>("fileNameEdit")->setText(QString::fromStdString(path));
+            static_cast<QDialog *>(dialog)->accept();
+        });
     }
 
     TEventLog *log = nullptr;
@@ -114,37 +137,61 @@ TEST_F(LogWindow, CopySaveAndClearGiveTheLinesAsShown)
     const QString all = first + QString::fromUtf8("\nKonfiguration geladen.\nÄnderung\nlast\n");
     EXPECT_EQ(QApplication::clipboard()->text(), all);
 
-    // Saved as UTF-8, one line per entry; with times shown, each starts with its time.
+    // Saved as UTF-8, one line per entry, each after its time whether times
+    // are shown or not; the dialog starts in the documents folder with a dated name.
     const std::string dir = std::filesystem::temp_directory_path() / ("kz-log-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
-    auto save = [&](const std::string &name) {
-        return WithModal<QFileDialog>([&] { Action("LogSave")->trigger(); },
-                                      [&](QFileDialog *dialog) {
-                                          // Typed into the name field, as a user would.
-                                          auto *field = dialog->findChild<QLineEdit *>("fileNameEdit");
-                                          if (!field) {
-                                              ADD_FAILURE() << "no name field";
-                                              dialog->reject();
-                                              return;
-                                          }
-                                          field->setText(QString::fromStdString(dir + "/" + name));
-                                          static_cast<QDialog *>(dialog)->accept();
-                                      });
-    };
-    ASSERT_TRUE(save("plain.txt"));
-    EXPECT_EQ(ReadAll(dir + "/plain.txt"), all.toStdString());
-    Action("LogShowTimes")->trigger();
-    ASSERT_TRUE(save("timed.txt"));
-    const QStringList timed = QString::fromStdString(ReadAll(dir + "/timed.txt")).split('\n');
-    ASSERT_EQ(timed.size(), 5);
-    const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  "));
-    EXPECT_TRUE(stamp.match(timed[3]).hasMatch()) << timed[3].toStdString();
-    EXPECT_TRUE(timed[3].endsWith("  last"));
+    ASSERT_TRUE(SaveThrough("LogSave", dir + "/plain.txt", "KarvenZop-Protokoll-", ".txt"));
+    const QStringList saved = QString::fromStdString(ReadAll(dir + "/plain.txt")).split('\n');
+    ASSERT_EQ(saved.size(), 5);
+    EXPECT_TRUE(Stamp().match(saved[3]).hasMatch()) << saved[3].toStdString();
+    EXPECT_EQ(saved[3].mid(25), QStringLiteral("last"));
+    EXPECT_EQ(saved[2].mid(25), QString::fromUtf8("Änderung"));
     std::filesystem::remove_all(dir);
 
     Action("LogClear")->trigger();
     EXPECT_EQ(log->Count(), 0);
     EXPECT_EQ(log->ItemIndex(), -1);
+}
+
+// Names from the substitution list in the window, off by default; the
+// stored line stays as the decoder's line is logged; the table export
+// quotes as RFC 4180 wants.
+TEST_F(LogWindow, TelegramsShowNamesOnRequestAndExportAsTable)
+{
+    const std::string dir = std::filesystem::temp_directory_path() / ("kz-names-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/substi.txt") << "12345678=Florian Musterstadt 1/44-1\n6B7A0312=RTW \"S\xc3\xbc" "d\", Wache 2\n";
+    Find<TValueListEditor>("ValueListEditor1")->LoadFromFile(dir + "/substi.txt");
+    form->Protocol().HandleDecoderLine("1\x1eR\x1e" "2\x1e" "12345678\x1e" "3\x1e" "0\x1e" "1\x1e" "1\n");
+    form->Protocol().HandleDecoderLine("1\x1eR\x1e" "2\x1e" "6B7A0312\x1e" "C\x1e" "2\x1e" "0\x1e" "2\x1e" "Sprechwunsch\n");
+    form->Protocol().HandleDecoderLine("1\x1eR\x1e" "2\x1e" "0000AAAA\x1e" "5\x1e" "0\x1e" "1\x1e" "1\n");
+    form->AddLogLine("hello");
+    Settle();
+    const QString first = QStringLiteral("R1: 12345678 S:3 TKI:0 BS:1 FZ->LS ");
+    EXPECT_EQ(log->VisibleText(0), first);
+
+    Action("LogShowNames")->trigger();
+    EXPECT_EQ(log->VisibleText(0), first + QStringLiteral("  [Florian Musterstadt 1/44-1]"));
+    EXPECT_EQ(log->VisibleText(1), QString::fromUtf8("R1: 6B7A0312 S:C TKI:2 BS:0 FZ<-LS T: Sprechwunsch  "
+                                                     "[RTW \"Süd\", Wache 2]"));
+    EXPECT_EQ(log->VisibleText(2), QStringLiteral("R1: 0000AAAA S:5 TKI:0 BS:1 FZ->LS "));   // not in the list
+    EXPECT_EQ(log->VisibleText(3), QStringLiteral("hello"));
+    Action("LogCopyAll")->trigger();
+    EXPECT_TRUE(QApplication::clipboard()->text().startsWith(first + QStringLiteral("  [Florian")));
+    EXPECT_EQ(std::string(log->Lines().Line(0)), first.toStdString());
+
+    ASSERT_TRUE(SaveThrough("LogExportTelegrams", dir + "/t.csv", "KarvenZop-Telegramme-", ".csv"));
+    const QStringList rows = QString::fromUtf8(ReadAll(dir + "/t.csv").c_str()).split(QStringLiteral("\r\n"));
+    ASSERT_EQ(rows.size(), 5) << ReadAll(dir + "/t.csv");
+    EXPECT_EQ(rows[0], QStringLiteral("Zeit,Kennung,Bezeichnung,Status,TKI,BS,Richtung,Text"));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3},")).match(rows[1]).hasMatch())
+        << rows[1].toStdString();
+    EXPECT_EQ(rows[1].mid(24), QStringLiteral("12345678,Florian Musterstadt 1/44-1,3,0,1,FZ->LS,"));
+    EXPECT_EQ(rows[2].mid(24), QString::fromUtf8("6B7A0312,\"RTW \"\"Süd\"\", Wache 2\",C,2,0,FZ<-LS,Sprechwunsch"));
+    EXPECT_EQ(rows[3].mid(24), QStringLiteral("0000AAAA,,5,0,1,FZ->LS,"));
+    EXPECT_EQ(rows[4], QString());
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(LogWindow, TimesAreRecordedAlwaysAndShownOnRequest)

@@ -367,7 +367,7 @@ TEST(ErrorBox, CaptionAndFinalFullStop)
 
 TEST(EventLogLines, KeepsLinesCompactAndClears)
 {
-    TEventLogLines lines;
+    EventLogLines lines;
     for (int i = 0; i < 5000; ++i)
         lines.Append(std::string(40, static_cast<char>('a' + i % 26)));
     lines.Append(std::string(3 * 1024 * 1024, 'z'));   // larger than a block

@@ -9,9 +9,9 @@
 // The tool's own host without a front end: boot sign, entry command and
 // the opening of the link are the tool's; it records what the library tells
 // it, and the tests set the image, the timeouts and the password.
-class TestHost final : public TBootloaderHost {
+class TestHost final : public BootloaderHost {
 public:
-    explicit TestHost(std::string port) : port_(std::move(port)) { TBootloaderHost::GetTimeouts(timeouts); }
+    explicit TestHost(std::string port) : port_(std::move(port)) { BootloaderHost::GetTimeouts(timeouts); }
 
     IBootloader *loader = nullptr; // to read the state in StateChanged
     BootloaderTimeouts timeouts{};
@@ -56,7 +56,7 @@ public:
     {
         if (failOpen && index <= 1)
             throw Exception("Error: can not open port " + port_);
-        return TBootloaderHost::OpenConnection(index);
+        return BootloaderHost::OpenConnection(index);
     }
     void ShowStatus(const std::string &) override {}
     void ReportProgramFailure(const std::string &) override {}

@@ -3,12 +3,15 @@
 
 #include "brokeraddress.h"
 #include "brokertestsupport.h"
+#include "scriptedserver.h"
 #include "spool.h"
 #include "stationpublisher.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <thread>
 #include <stdexcept>
 
 using namespace publish;
@@ -230,4 +233,30 @@ TEST(StationPublisher, TlsWithTheCaFileAndLoginOrARefusal)
 
     EXPECT_TRUE(subscriber.On("kz/s2/status").empty());
     EXPECT_TRUE(subscriber.On("kz/s3/status").empty());
+}
+
+TEST(StationPublisher, RetriesWithBackOffABrokerThatClosesAnswersGarbageOrResets)
+{
+    TScriptedServer server({[](TScriptedPeer &peer) { peer.Close(); },
+                            [](TScriptedPeer &peer) {
+                                peer.Send(std::string(8, '\xff'));
+                                peer.WaitForClientClose();
+                            },
+                            [](TScriptedPeer &peer) { peer.Reset(); }});
+    TTempDir dir;
+    Reports reports;
+    {
+        StationPublisher publisher(
+            Station("mqtt://127.0.0.1:" + std::to_string(server.Port()) + "/kz", "s1", dir.Path() + "/spool"),
+            reports.Sink());
+        publisher.Telegram("{\"n\":1}");
+        std::this_thread::sleep_for(3s);
+    }
+    const std::string said = reports.Text();
+    // Tries 0.5 s, 1 s and 2 s apart: three in three seconds, not a busy loop.
+    EXPECT_EQ(server.Connections(), 3) << said;
+    EXPECT_NE(said.find("; trying again"), std::string::npos) << said;
+    // Said once per change, not once per try.
+    EXPECT_LE(std::count(said.begin(), said.end(), '\n'), 3) << said;
+    EXPECT_EQ(Spool(dir.Path() + "/spool", {}).Waiting(), 1u);
 }

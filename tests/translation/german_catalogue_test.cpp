@@ -1,4 +1,5 @@
 #include "catalogue.h"
+#include "filemessage.h"
 #include "karvenzop_config.h"
 #include "mappedfile.h"
 #include "resourcestring.h"
@@ -94,7 +95,7 @@ TEST(GermanCatalogue, CoversEveryLiteralMessageRaisedInTheSources)
     const auto catalogue = MoCatalogue::Parse(file.Bytes());
     ASSERT_TRUE(catalogue);
 
-    const std::regex call(R"re(TranslateResourceString\(\s*"((?:[^"\\]|\\.)*)"\s*\))re");
+    const std::regex call(R"re((?:TranslateResourceString|TranslateMessage)\(\s*"((?:[^"\\]|\\.)*)"\s*\))re");
     std::set<std::string> messages;
     for (const auto &item : std::filesystem::recursive_directory_iterator(KZ_SOURCE_DIR)) {
         const auto extension = item.path().extension();
@@ -120,6 +121,8 @@ TEST(GermanCatalogue, FoundBesideTheProgramForGermanLocales)
     EXPECT_EQ(TranslateResourceString(" (win error code: %d)"), " (Fehlercode: %d)");
     EXPECT_EQ(TranslateResourceString("Operation would block. "), "Operation w\xc3\xbc" "rde blockieren. ");
     EXPECT_EQ(TranslateResourceString("Not a library message"), "Not a library message");
+    // The file helpers below this library get the lookup through their hook.
+    EXPECT_EQ(FileMessage("Cannot open file %s", "substi.txt"), "Datei substi.txt kann nicht ge\xc3\xb6" "ffnet werden");
 
     lang.Set("en_GB.UTF-8");
     InitializeTranslation(program);

@@ -1,12 +1,17 @@
 // The HTTP client on Windows sockets (wsock32.dll loaded at run time)
-// against a Python server on 127.0.0.1 that the lane script starts.
+// against a Python server and, for TLS, nginx on 127.0.0.1 that the lane
+// script starts.
 #include "httpclient.h"
 #include "httperrors.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include <windows.h>
+#include <wincrypt.h>
 
 TEST(WinHttp, FetchesFromALocalServerAndReportsTheSystemsErrorNumbers)
 {
@@ -39,4 +44,66 @@ TEST(WinHttp, FetchesFromALocalServerAndReportsTheSystemsErrorNumbers)
         EXPECT_GE(e.LastError(), 11001); // the lookup's own number
         EXPECT_LE(e.LastError(), 11004);
     }
+}
+
+namespace {
+
+// The lane's CA, put in the user's root store as an administrator would;
+// the system's TLS trusts what that store trusts.
+bool TrustCa(const std::string &pemFile)
+{
+    std::FILE *file = std::fopen(pemFile.c_str(), "rb");
+    if (!file)
+        return false;
+    std::string pem(8192, '\0');
+    pem.resize(std::fread(pem.data(), 1, pem.size(), file));
+    std::fclose(file);
+    DWORD size = 0;
+    if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr, &size,
+                              nullptr, nullptr))
+        return false;
+    std::string der(size, '\0');
+    if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
+                              reinterpret_cast<BYTE *>(der.data()), &size, nullptr, nullptr))
+        return false;
+    HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+    if (!root)
+        return false;
+    const BOOL added = CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, reinterpret_cast<const BYTE *>(der.data()),
+                                                        size, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    CertCloseStore(root, 0);
+    return added != FALSE;
+}
+
+} // namespace
+
+TEST(WinHttp, TlsThroughTheSystemChecksChainAndHostAndNeverFallsBack)
+{
+    const char *ports = std::getenv("KZ_WIN_TLS_PORTS");  // good, other host, expired, plain, self-signed
+    const char *ca = std::getenv("KZ_WIN_TLS_CA");
+    if (ports == nullptr || ca == nullptr)
+        GTEST_SKIP() << "KZ_WIN_TLS_PORTS is not set: run scripts/windows/test-windows.sh";
+    int good = 0, other = 0, expired = 0, plain = 0, stranger = 0;
+    ASSERT_EQ(std::sscanf(ports, "%d %d %d %d %d", &good, &other, &expired, &plain, &stranger), 5);
+    auto url = [](int port) { return "https://localhost:" + std::to_string(port) + "/firmware.txt"; };
+    using TProblem = EHttpCertificateError::TProblem;
+    auto problemOf = [&](int port) {
+        THttpClient client;
+        try {
+            client.Get(url(port));
+        } catch (const EHttpCertificateError &e) {
+            return e.Problem();
+        }
+        ADD_FAILURE() << "no certificate error on port " << port;
+        return TProblem::Other;
+    };
+
+    // Trusted before the first chain is built: the system reads its store once.
+    ASSERT_TRUE(TrustCa(ca));
+    THttpClient client;
+    EXPECT_EQ(client.Get(url(good)), "4.70\n");
+    EXPECT_EQ(problemOf(other), TProblem::WrongHost);
+    EXPECT_EQ(problemOf(expired), TProblem::Expired);
+    EXPECT_EQ(problemOf(stranger), TProblem::UntrustedIssuer);
+    EXPECT_THROW(client.Get(url(plain)), EHttpTlsError);
 }

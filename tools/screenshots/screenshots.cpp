@@ -70,6 +70,7 @@ int main(int argc, char *argv[])
         form.AddLogLine("0\x1e" "C\x1e" "R1\x1e" + std::to_string(12345670 + i) + "\x1e" "3\x1e" "TKI:" + std::to_string(i));
     form.AddLogLine("Firmware OK");
     log->findChild<QAction *>(QStringLiteral("LogShowTimes"))->trigger();
+    log->findChild<QAction *>(QStringLiteral("LogShowNames"))->trigger();
     log->OpenFindBar();
     log->findChild<QLineEdit *>(QStringLiteral("LogFindEdit"))->setText(QStringLiteral("tki"));
     log->FindNext();
@@ -103,6 +104,25 @@ int main(int argc, char *argv[])
     QApplication::sendEvent(log->viewport(), &menuEvent);
     if (!saved)
         return 1;
+
+    // The status line's context menu on the firmware page, with the entry
+    // that names the update server.
+    pages->setCurrentIndex(4);
+    QWidget *status = form.findChild<QWidget *>(QStringLiteral("StaticText1"));
+    saved = false;
+    QTimer::singleShot(400, [&] {
+        const QString name = QStringLiteral("%1/status-line-menu.png").arg(folder);
+        saved = form.screen()->grabWindow(0).save(name);
+        std::printf("%s\n", qPrintable(name));
+        if (QWidget *menu = QApplication::activePopupWidget())
+            menu->close();
+    });
+    const QPoint statusAt = status->mapToGlobal(QPoint(40, 8));
+    QContextMenuEvent statusMenu(QContextMenuEvent::Mouse, QPoint(40, 8), statusAt);
+    QApplication::sendEvent(status, &statusMenu);
+    if (!saved)
+        return 1;
+    pages->setCurrentIndex(0);
 
     // The service prompt with a password typed (in the user's language).
     saved = false;

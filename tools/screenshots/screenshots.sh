@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the main window under Xvfb and saves a PNG of each of its six pages,
-# of the enlarged window with log times and search bar, of the log menu and
-# of the service prompt.
+# of the enlarged window with log times and search bar, of the log menu, of
+# the status line's menu and of the service prompt.
 # Usage: tools/screenshots/screenshots.sh [folder]   (default: screenshots/)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"

@@ -7,10 +7,10 @@
 #include <string_view>
 
 // The library's own serial link: raw 8-bit termios, opened exclusively.
-class SerialLink final : public RefCounted<IBootloaderLink> {
+class BootSerialLink final : public RefCounted<IBootloaderLink> {
 public:
     // Opens the port; raises EBootloader naming the path and the reason.
-    static SerialLink *Open(const std::string &path, IBootloaderHost *host);
+    static BootSerialLink *Open(const std::string &path, IBootloaderHost *host);
 
     int32_t QueryInterface(const InterfaceId &iid, void **out) override { return Query(iid, kIidBootloaderLink, out); }
     WideString GetPortName() override;
@@ -26,8 +26,8 @@ public:
     void ResetCounters() override;
 
 private:
-    SerialLink(std::string path, int fd, IBootloaderHost *host);
-    ~SerialLink() override;
+    BootSerialLink(std::string path, int fd, IBootloaderHost *host);
+    ~BootSerialLink() override;
     void RequireOpen() const;
 
     std::string path_;

@@ -1,7 +1,7 @@
 // The library's serial link on the Win32 communications calls: opened
 // exclusively, no flow control, DTR and RTS inactive, reads bounded by
 // COMMTIMEOUTS.
-#include "seriallink.h"
+#include "bootseriallink.h"
 
 #include "bootloadererror.h"
 #include "systemerror_win.h"
@@ -31,7 +31,7 @@ bool SetTimeouts(HANDLE h)
 
 } // namespace
 
-SerialLink *SerialLink::Open(const std::string &path, IBootloaderHost *host)
+BootSerialLink *BootSerialLink::Open(const std::string &path, IBootloaderHost *host)
 {
     if (path.empty())
         throw EBootloader("No serial port given");
@@ -65,10 +65,10 @@ SerialLink *SerialLink::Open(const std::string &path, IBootloaderHost *host)
         CloseHandle(h);
         throw EBootloader("Cannot set up serial port " + path + ": " + SystemErrorText(error));
     }
-    return new SerialLink(path, static_cast<int>(reinterpret_cast<intptr_t>(h)), host);
+    return new BootSerialLink(path, static_cast<int>(reinterpret_cast<intptr_t>(h)), host);
 }
 
-void SerialLink::Close()
+void BootSerialLink::Close()
 {
     if (fd_ == -1)
         return;
@@ -76,13 +76,13 @@ void SerialLink::Close()
     fd_ = -1;
 }
 
-void SerialLink::RequireOpen() const
+void BootSerialLink::RequireOpen() const
 {
     if (fd_ == -1)
         throw EBootloader("The serial link to " + path_ + " is closed");
 }
 
-void SerialLink::SetParams(int32_t baudRate, int32_t parity, int32_t dataBits, int32_t stopBits, int32_t flowControl)
+void BootSerialLink::SetParams(int32_t baudRate, int32_t parity, int32_t dataBits, int32_t stopBits, int32_t flowControl)
 {
     RequireOpen();
     if (baudRate <= 0)
@@ -111,13 +111,13 @@ void SerialLink::SetParams(int32_t baudRate, int32_t parity, int32_t dataBits, i
     baudRate_ = baudRate;
 }
 
-void SerialLink::Purge()
+void BootSerialLink::Purge()
 {
     RequireOpen();
     PurgeComm(AsHandle(fd_), PURGE_RXCLEAR | PURGE_RXABORT);
 }
 
-void SerialLink::Write(const uint8_t *data, int32_t length)
+void BootSerialLink::Write(const uint8_t *data, int32_t length)
 {
     RequireOpen();
     int32_t done = 0;
@@ -134,7 +134,7 @@ void SerialLink::Write(const uint8_t *data, int32_t length)
     }
 }
 
-int32_t SerialLink::Read(uint8_t *data, int32_t capacity, int32_t timeoutMs)
+int32_t BootSerialLink::Read(uint8_t *data, int32_t capacity, int32_t timeoutMs)
 {
     RequireOpen();
     if (capacity <= 0)

@@ -1,4 +1,4 @@
-#include "seriallink.h"
+#include "bootseriallink.h"
 
 #include "bootloadererror.h"
 #include "termiossettings.h"
@@ -42,7 +42,7 @@ int ApplyLine(int fd, const SerialLineSettings &settings)
 
 } // namespace
 
-SerialLink *SerialLink::Open(const std::string &path, IBootloaderHost *host)
+BootSerialLink *BootSerialLink::Open(const std::string &path, IBootloaderHost *host)
 {
     if (path.empty())
         throw EBootloader("No serial port given");
@@ -74,10 +74,10 @@ SerialLink *SerialLink::Open(const std::string &path, IBootloaderHost *host)
         ::close(fd);
         throw EBootloader("Cannot set up serial port " + path + ": " + ErrnoText(error));
     }
-    return new SerialLink(path, fd, host);
+    return new BootSerialLink(path, fd, host);
 }
 
-void SerialLink::Close()
+void BootSerialLink::Close()
 {
     if (fd_ < 0)
         return;
@@ -86,13 +86,13 @@ void SerialLink::Close()
     fd_ = -1;
 }
 
-void SerialLink::RequireOpen() const
+void BootSerialLink::RequireOpen() const
 {
     if (fd_ < 0)
         throw EBootloader("The serial link to " + path_ + " is closed");
 }
 
-void SerialLink::SetParams(int32_t baudRate, int32_t parity, int32_t dataBits, int32_t stopBits, int32_t flowControl)
+void BootSerialLink::SetParams(int32_t baudRate, int32_t parity, int32_t dataBits, int32_t stopBits, int32_t flowControl)
 {
     RequireOpen();
     // Only the standard rates a bootloader runs at.
@@ -116,7 +116,7 @@ void SerialLink::SetParams(int32_t baudRate, int32_t parity, int32_t dataBits, i
     baudRate_ = baudRate;
 }
 
-void SerialLink::Purge()
+void BootSerialLink::Purge()
 {
     RequireOpen();
     ::ioctl(fd_, TCFLSH, TCIFLUSH);
@@ -126,7 +126,7 @@ void SerialLink::Purge()
     }
 }
 
-void SerialLink::Write(const uint8_t *data, int32_t length)
+void BootSerialLink::Write(const uint8_t *data, int32_t length)
 {
     RequireOpen();
     int32_t done = 0;
@@ -153,7 +153,7 @@ void SerialLink::Write(const uint8_t *data, int32_t length)
     }
 }
 
-int32_t SerialLink::Read(uint8_t *data, int32_t capacity, int32_t timeoutMs)
+int32_t BootSerialLink::Read(uint8_t *data, int32_t capacity, int32_t timeoutMs)
 {
     RequireOpen();
     if (capacity <= 0)

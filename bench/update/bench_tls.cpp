@@ -1,0 +1,135 @@
+// Downloads 32 MiB from nginx over TLS on 127.0.0.1 (a certificate from a CA
+// made here) with the client and with curl in the same run, and prints the
+// client's throughput relative to curl's.
+#include "childprocess.h"
+#include "httpclient.h"
+#include "nginxserver.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+namespace {
+
+constexpr int64_t kFileSize = 32LL * 1024 * 1024;
+
+class TDiscardStream : public TStream {
+public:
+    int64_t Size() const override { return position_; }
+    void SetSize(int64_t) override {}
+    int64_t Read(void *, int64_t) override { return 0; }
+    int64_t Write(const void *, int64_t count) override
+    {
+        position_ += count;
+        return count;
+    }
+    int64_t Seek(int64_t offset, TSeekOrigin) override { return position_ = offset; }
+    int64_t Position() const override { return position_; }
+
+private:
+    int64_t position_ = 0;
+};
+
+struct Server {
+    TTempDir dir;
+    TTestCa ca {dir.Path(), "bench-ca"};
+    TNginx nginx {dir, {ca.Issue("localhost", "DNS:localhost,IP:127.0.0.1")}};
+    std::string url = nginx.Url("/big.bin");
+
+    Server()
+    {
+        std::filesystem::create_directories(dir.Path() + "/www");
+        std::ofstream out(dir.Path() + "/www/big.bin", std::ios::binary);
+        const std::string block = PatternBytes(1 << 20);
+        for (int64_t written = 0; written < kFileSize; written += static_cast<int64_t>(block.size()))
+            out.write(block.data(), static_cast<std::streamsize>(block.size()));
+        ::setenv("SSL_CERT_FILE", ca.CaFile().c_str(), 1);
+    }
+    bool Ready() const { return ca.Made() && nginx.Started(); }
+};
+
+Server &TheServer()
+{
+    static Server server;
+    return server;
+}
+
+std::map<std::string, double> bestSeconds;
+
+void BM_ClientTls(benchmark::State &state)
+{
+    if (!TheServer().Ready()) {
+        state.SkipWithError("nginx with TLS did not start");
+        return;
+    }
+    THttpClient client;
+    for (auto _ : state) {
+        // A fresh connection each time, as curl makes one.
+        client.Disconnect();
+        TDiscardStream sink;
+        const auto started = std::chrono::steady_clock::now();
+        try {
+            client.Get(TheServer().url, sink);
+        } catch (const std::exception &e) {
+            state.SkipWithError(e.what());
+            return;
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        if (sink.Size() != kFileSize)
+            std::abort();
+        state.SetIterationTime(seconds);
+        auto &best = bestSeconds["client"];
+        best = best == 0 ? seconds : std::min(best, seconds);
+    }
+    state.SetBytesProcessed(state.iterations() * kFileSize);
+}
+
+// curl's own transfer time (-w time_total), so its process start is not counted.
+void BM_CurlTls(benchmark::State &state)
+{
+    if (!TheServer().Ready()) {
+        state.SkipWithError("nginx with TLS did not start");
+        return;
+    }
+    const std::string command = "curl -s --cacert '" + TheServer().ca.CaFile() + "' -o /dev/null -w '%{time_total} %{size_download}' '"
+        + TheServer().url + "'";
+    for (auto _ : state) {
+        FILE *pipe = ::popen(command.c_str(), "r");
+        double seconds = 0;
+        long long size = 0;
+        if (!pipe || std::fscanf(pipe, "%lf %lld", &seconds, &size) != 2 || ::pclose(pipe) != 0 || size != kFileSize) {
+            state.SkipWithError("curl failed");
+            return;
+        }
+        state.SetIterationTime(seconds);
+        auto &best = bestSeconds["curl"];
+        best = best == 0 ? seconds : std::min(best, seconds);
+    }
+    state.SetBytesProcessed(state.iterations() * kFileSize);
+}
+
+} // namespace
+
+BENCHMARK(BM_CurlTls)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(8);
+BENCHMARK(BM_ClientTls)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(8);
+
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (bestSeconds.count("curl") && bestSeconds.count("client")) {
+        const double mb = static_cast<double>(kFileSize) / (1024.0 * 1024.0);
+        for (const auto &[name, seconds] : bestSeconds)
+            std::printf("%-8s best %8.1f MiB/s  %.2fx curl\n", name.c_str(), mb / seconds, bestSeconds["curl"] / seconds);
+    }
+    return 0;
+}

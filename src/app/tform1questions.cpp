@@ -1,0 +1,72 @@
+// The questions the window asks: passwords, and before anything is written.
+#include "tform1.h"
+
+#include "displaytext.h"
+#include "errorbox.h"
+
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <algorithm>
+
+QString TForm1::AskPassword(const QString &title, const QString &prompt, bool *ok)
+{
+    QInputDialog dialog(this);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(prompt);
+    dialog.setTextEchoMode(QLineEdit::Password);
+    // Wide enough for the whole title, which the window manager would cut.
+    const int titleWidth = dialog.fontMetrics().horizontalAdvance(title) + 160;
+    dialog.resize(std::max(dialog.sizeHint().width(), titleWidth), dialog.sizeHint().height());
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    if (ok)
+        *ok = accepted;
+    return accepted ? dialog.textValue() : QString();
+}
+
+bool TForm1::AskBeforeWriting(const QString &name, const QString &title, const QString &text, const QString &yes)
+{
+    QMessageBox box(QMessageBox::Question, title, QString(), QMessageBox::NoButton, this);
+    box.setObjectName(name + QStringLiteral("Box"));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(BoundForDisplay(text));
+    QPushButton *accept = box.addButton(yes, QMessageBox::AcceptRole);
+    accept->setObjectName(name + QStringLiteral("Yes"));
+    QPushButton *cancel = box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
+    cancel->setObjectName(name + QStringLiteral("No"));
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == accept;
+}
+
+bool TForm1::ConfirmFirmwareUpdate(const session::FirmwareOffer &offer)
+{
+    const QString target = AnsiToQString(offer.image.target);
+    const QString version = AnsiToQString(offer.image.version);
+    const QString decoder = offer.decoderVersion.empty() ? QStringLiteral("nicht gelesen") : AnsiToQString(offer.decoderVersion);
+    QString text = QStringLiteral("Firmware in den Dekoder schreiben?\n\n"
+                                  "Firmware-Datei: %1, Version %2\n"
+                                  "Dekoder: Version %3\n")
+                       .arg(target, version, decoder);
+    text += offer.download.isSigned
+        ? QStringLiteral("Signiert mit Schlüssel %1\n").arg(QString::fromStdString(offer.download.keyId))
+        : QStringLiteral("\nACHTUNG: Die Firmware-Datei ist nicht signiert, ihre Herkunft ist nicht geprüft.\n");
+    if (offer.downgrade)
+        text += QStringLiteral("\nACHTUNG: Version %1 ist älter als die des Dekoders (%2): ein Downgrade.\n")
+                    .arg(version, decoder);
+    text += QStringLiteral("\nWährend des Updates den Dekoder nicht trennen.");
+    bool write = AskBeforeWriting(QStringLiteral("FirmwareConfirm"), QStringLiteral("Dekoder Firmware-Update"), text,
+                                  QStringLiteral("Update durchführen"));
+    if (write && offer.downgrade)
+        write = AskBeforeWriting(QStringLiteral("FirmwareDowngrade"), QStringLiteral("Dekoder Firmware-Update"),
+                                 QStringLiteral("Wirklich von Version %1 auf die ältere Version %2 zurückgehen?")
+                                     .arg(decoder, version),
+                                 QStringLiteral("Downgrade durchführen"));
+    if (write)
+        return true;
+    AddLogLine("Firmware-Update abgebrochen, Dekoder und Dateien unverändert.");
+    return false;
+}
