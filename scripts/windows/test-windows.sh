@@ -290,6 +290,12 @@ if [ -x build-win/bin/KarvenZop.exe ] && [ -f build-win/bin/Qt6Core.dll ]; then
     (cd build-win/bin && xvfb-run -a -s "-screen 0 1600x1200x24" \
        sh -c "$(register_ports) wine win_screenshots.exe '$(winpath "$shots")'; wineserver -k" \
        > "$work/shots.log" 2>&1) || { echo "[windows lane] screenshots failed:"; cat "$work/shots.log"; status=1; }
+    # The installer's first page, as a user who starts it sees it.
+    if [ -f "$installer" ] && command -v import > /dev/null; then
+      xvfb-run -a -s "-screen 0 800x600x24" \
+        sh -c "wine '$(winpath "$root/$installer")' & sleep 10; import -window root '$shots/installer.png'; wineserver -k" \
+        > "$work/installer-shot.log" 2>&1 || { echo "[windows lane] installer picture failed:"; cat "$work/installer-shot.log"; status=1; }
+    fi
     stamp "screenshots in $shots"
   fi
 else
