@@ -19,6 +19,7 @@ TEST_PACKAGES=(
   clang libclang-rt-14-dev
   socat strace nginx-light curl x11-utils imagemagick
   mosquitto mosquitto-clients openssl systemd minisign
+  qemu-system-x86 busybox-static
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
 )
 WINDOWS_PACKAGES=(
@@ -35,14 +36,28 @@ case "$set_name" in
   windows) PACKAGES=("${WINDOWS_PACKAGES[@]}") ;;
   *) echo "usage: $0 [run|test|windows]" >&2; exit 2 ;;
 esac
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -q
   $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The hardware lane boots Debian's own kernel: unpacked, never installed.
+if [ "$set_name" = test ]; then
+  kernel_dir="$(cd "$(dirname "$0")/.." && pwd)/.cache/kernel"
+  if ! ls "$kernel_dir"/root/boot/vmlinuz-* >/dev/null 2>&1; then
+    image=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')
+    if [ -z "$image" ]; then
+      $SUDO apt-get update -q
+      image=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')
+    fi
+    rm -rf "$kernel_dir" && mkdir -p "$kernel_dir"
+    (cd "$kernel_dir" && apt-get -o APT::Sandbox::User=root download -q "$image" && dpkg-deb -x ./*.deb root && rm -f ./*.deb)
+  fi
 fi

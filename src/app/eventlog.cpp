@@ -148,7 +148,14 @@ QString TEventLog::VisibleText(int index) const
 
 void TEventLog::Append(std::string_view line)
 {
-    lines_.Append(line);
+    if (const int dropped = lines_.Append(line); dropped > 0) {
+        selection_.DropFirst(dropped);
+        announcedRows_ = std::max(announcedRows_ - dropped, 0);
+        if (detached_)
+            verticalScrollBar()->setValue(std::max(verticalScrollBar()->value() - dropped, 0));
+        lines_.Append("Protokoll: die ältesten " + std::to_string(dropped) + " Zeilen verworfen (es behält die neuesten " +
+                      std::to_string(EventLogLines::KeptLines) + " Zeilen)");
+    }
     ScheduleSync();
 }
 

@@ -5,13 +5,13 @@
 #include <cstring>
 #include <limits>
 
-void EventLogLines::Append(std::string_view line)
+int EventLogLines::Append(std::string_view line)
 {
     using namespace std::chrono;
-    Append(line, duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+    return Append(line, duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
 }
 
-void EventLogLines::Append(std::string_view line, int64_t msecsSinceEpoch)
+int EventLogLines::Append(std::string_view line, int64_t msecsSinceEpoch)
 {
     const size_t length = line.size();
     const bool timeFits = !blocks_.empty() && msecsSinceEpoch >= blocks_.back().baseMsecs &&
@@ -24,9 +24,26 @@ void EventLogLines::Append(std::string_view line, int64_t msecsSinceEpoch)
     }
     Block &block = blocks_.back();
     std::memcpy(block.bytes.get() + used_, line.data(), length);
-    refs_.push_back({static_cast<uint32_t>(blocks_.size() - 1), static_cast<uint32_t>(used_),
+    refs_.push_back({static_cast<uint32_t>(firstBlock_ + blocks_.size() - 1), static_cast<uint32_t>(used_),
                      static_cast<uint32_t>(length), static_cast<uint32_t>(msecsSinceEpoch - block.baseMsecs)});
     used_ += length;
+    ++block.lines;
+    return DropOldBlocks();
+}
+
+int EventLogLines::DropOldBlocks()
+{
+    int dropped = 0;
+    while (blocks_.size() > 1) {
+        const size_t inFirst = blocks_.front().lines;
+        if (refs_.size() - inFirst < static_cast<size_t>(KeptLines))
+            break;
+        refs_.erase(refs_.begin(), refs_.begin() + static_cast<std::ptrdiff_t>(inFirst));
+        blocks_.pop_front();
+        ++firstBlock_;
+        dropped += static_cast<int>(inFirst);
+    }
+    return dropped;
 }
 
 void EventLogLines::Clear()
@@ -35,24 +52,25 @@ void EventLogLines::Clear()
     refs_.shrink_to_fit();
     blocks_.clear();
     blocks_.shrink_to_fit();
+    firstBlock_ = 0;
     used_ = 0;
 }
 
 std::string_view EventLogLines::Line(int index) const
 {
     const Ref &ref = refs_.at(static_cast<size_t>(index));
-    return {blocks_[ref.block].bytes.get() + ref.offset, ref.length};
+    return {BlockOf(ref).bytes.get() + ref.offset, ref.length};
 }
 
 int64_t EventLogLines::Time(int index) const
 {
     const Ref &ref = refs_.at(static_cast<size_t>(index));
-    return blocks_[ref.block].baseMsecs + ref.msecs;
+    return BlockOf(ref).baseMsecs + ref.msecs;
 }
 
 size_t EventLogLines::BytesReserved() const
 {
-    size_t bytes = refs_.capacity() * sizeof(Ref) + blocks_.capacity() * sizeof(Block);
+    size_t bytes = refs_.size() * sizeof(Ref) + blocks_.size() * sizeof(Block);
     for (const Block &block : blocks_)
         bytes += block.size;
     return bytes;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -9,12 +10,17 @@
 // The event log's lines, stored compactly: the tool may monitor a decoder for
 // days, so a line costs its bytes plus a 16-byte reference (its arrival time
 // included), and texts live in large shared blocks instead of one allocation
-// per line.
+// per line. A tool left watching a busy site for weeks keeps the newest
+// KeptLines lines at least: the oldest block goes, with all its lines, once
+// the lines after it number that many.
 class EventLogLines {
 public:
-    // Stamps the line with the wall clock.
-    void Append(std::string_view line);
-    void Append(std::string_view line, int64_t msecsSinceEpoch);
+    static constexpr int KeptLines = 1'000'000;
+
+    // Stamps the line with the wall clock. Both return how many of the
+    // oldest lines were dropped to make room (0 mostly).
+    int Append(std::string_view line);
+    int Append(std::string_view line, int64_t msecsSinceEpoch);
     void Clear();
     int Count() const { return static_cast<int>(refs_.size()); }
     std::string_view Line(int index) const;
@@ -24,7 +30,7 @@ public:
 
 private:
     struct Ref {
-        uint32_t block;
+        uint32_t block;   // counts from the first block ever made
         uint32_t offset;
         uint32_t length;
         uint32_t msecs;   // after the block's base time: a block spans at most 49 days
@@ -33,10 +39,15 @@ private:
         std::unique_ptr<char[]> bytes;
         size_t size;
         int64_t baseMsecs;
+        size_t lines = 0;
     };
     static constexpr size_t BlockSize = 1 << 20;
 
-    std::vector<Block> blocks_;
+    int DropOldBlocks();
+    const Block &BlockOf(const Ref &ref) const { return blocks_[ref.block - firstBlock_]; }
+
+    std::deque<Block> blocks_;
+    uint32_t firstBlock_ = 0;   // the number of blocks_.front()
     size_t used_ = 0;   // bytes used in the last block
-    std::vector<Ref> refs_;
+    std::deque<Ref> refs_;
 };

@@ -80,3 +80,15 @@ std::vector<int> EventLogSelection::Rows(int count) const
             rows.push_back(row);
     return rows;
 }
+
+void EventLogSelection::DropFirst(int count)
+{
+    auto moved = [count](int row) { return row < 0 ? row : std::max(row - count, -1); };
+    current_ = moved(current_);
+    anchor_ = moved(anchor_);
+    std::map<int, int> kept;
+    for (const auto &[first, last] : ranges_)
+        if (last >= count)
+            kept[std::max(first - count, 0)] = last - count;
+    ranges_ = std::move(kept);
+}

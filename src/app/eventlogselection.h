@@ -22,6 +22,9 @@ public:
     // Adds the row or takes it out; it becomes the current line and the anchor.
     void Toggle(int row);
     void Clear() { *this = EventLogSelection(); }
+    // The first `count` rows are gone: the others move up; selected rows among
+    // the gone ones are no longer selected.
+    void DropFirst(int count);
 
     bool IsSelected(int row) const;
     // The selected rows below `count`, in order.

@@ -12,12 +12,14 @@
 #include "portcombobox.h"
 #include "serversetting.h"
 #include "signalled.h"
+#include "tcpconnection.h"
 #include "text8bit.h"
 #include "tonepresets.h"
 #include "valuelisteditor.h"
 #include "watchnotifier.h"
 #include "windowplatform.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -26,6 +28,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QThread>
 #include <QTimer>
 
@@ -79,6 +82,8 @@ void TForm1::CreateConnection()
     syncNotifier_ = NotifyWhenReady(connection_->WakeFd(), this,
                                     [this] { Guarded([this] { connection_->DeliverHandOvers(); }); });
 
+    // A missing socket library stops the start with its message, not the first update check.
+    TTcpConnection::LoadSocketLibrary();
     httpClient1_.OnWorkBegin = [this](THttpClient *, TWorkMode, int32_t max) { HttpClient1WorkBegin(max); };
     httpClient1_.OnWork = [this](THttpClient *, TWorkMode, int32_t count) { HttpClient1Work(count); };
     httpClient1_.OnWorkEnd = [this](THttpClient *, TWorkMode) { HttpClient1WorkEnd(); };
@@ -418,6 +423,39 @@ void TForm1::HttpClient1WorkEnd()
 
 // ---- Firmware update and the bootloader library's host
 
+namespace {
+
+// The library's callback runs the event loop while it writes: a click that
+// opened the port, started a transfer or raised a modal box would stall the
+// write behind it. The pages go out of reach meanwhile (tabs, the log, its
+// copy and search stay), and come back however the run ends.
+class WhileLibraryWorks {
+public:
+    WhileLibraryWorks(QTabWidget &pages, TEventLog &log) : pages_(pages)
+    {
+        for (int i = 0; i < pages_.count(); ++i)
+            pages_.widget(i)->setEnabled(false);
+        save_ = log.findChild<QAction *>(QStringLiteral("LogSave"));
+        if (save_)
+            save_->setEnabled(false);
+    }
+    ~WhileLibraryWorks()
+    {
+        for (int i = 0; i < pages_.count(); ++i)
+            pages_.widget(i)->setEnabled(true);
+        if (save_)
+            save_->setEnabled(true);
+    }
+    WhileLibraryWorks(const WhileLibraryWorks &) = delete;
+    WhileLibraryWorks &operator=(const WhileLibraryWorks &) = delete;
+
+private:
+    QTabWidget &pages_;
+    QAction *save_ = nullptr;
+};
+
+} // namespace
+
 void TForm1::BitBtn18Click()
 {
     if (!bootloaderHost_.Loader())
@@ -429,7 +467,14 @@ void TForm1::BitBtn18Click()
         return;
     // Saved for the user; the library gets the checked bytes themselves.
     updates_.SaveFirmware(offer.download.bytes);
-    session::FirmwareUpdater(SerialPort1(), bootloaderHost_).Flash(offer.download.bytes);
+    const WhileLibraryWorks lockout(*pageControl1_, *listBox1_);
+    if (session::FirmwareUpdater(SerialPort1(), bootloaderHost_).Flash(offer.download.bytes) ==
+        session::FirmwareUpdater::Outcome::Flashed) {
+        // The version read before is no longer the decoder's.
+        connection_->ForgetFirmwareVersion();
+        Static("StaticText4")->setText(QStringLiteral("not read"));
+        Static("StaticText7")->setText(QStringLiteral("not read"));
+    }
 }
 
 void TForm1::StateChanged() { bootloaderHost_.ReportState(); }

@@ -59,6 +59,9 @@ BootSerialLink *BootSerialLink::Open(const std::string &path, IBootloaderHost *h
             throw EBootloader("Serial port " + path + " is in use by another program");
         throw EBootloader("Cannot lock serial port " + path + ": " + ErrnoText(error));
     }
+    // The kernel raised DTR and RTS in open(): lower them at once.
+    const int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(fd, TIOCMBIC, &lines);
     struct termios2 probe {};
     if (::ioctl(fd, TCGETS2, &probe) != 0) {
         const int error = errno;

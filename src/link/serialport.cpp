@@ -18,8 +18,7 @@ void TCustomSerialPort::RegisterMessageDomain()
 }
 
 TCustomSerialPort::TCustomSerialPort()
-    // Linux stand-in for the first COM port.
-    : port_("/dev/ttyS0"), parity_(this), flowControl_(this), timeouts_(this), buffer_(this)
+    : port_(DefaultPortName), parity_(this), flowControl_(this), timeouts_(this), buffer_(this)
 {
     RegisterMessageDomain();
     // The first port is made on the UI thread; that fixes which thread runs

@@ -18,6 +18,9 @@ class TSerialThread;
 // reports line events to the user-interface thread, and synchronous writing
 // and reading of byte strings. Every call is made on the user-interface
 // thread; handlers run there too (except with smNone).
+// The component's stored port: "COM1" on Windows, its stand-in /dev/ttyS0 elsewhere.
+extern const char *const DefaultPortName;
+
 class TCustomSerialPort {
 public:
     using Notify = std::function<void(TCustomSerialPort &sender)>;

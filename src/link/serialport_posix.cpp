@@ -19,6 +19,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+// Stand-in for the first COM port.
+const char *const DefaultPortName = "/dev/ttyS0";
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -68,13 +71,25 @@ void TCustomSerialPort::OpenDevice()
         close(fd);
         RaiseOpenError(port_, error);
     };
-    struct termios2 tio{};
-    if (ioctl(fd, TCGETS2, &tio) != 0)
-        fail(errno); // not a terminal device
     // TIOCEXCL does not stop root; flock does. Both together keep a second
     // opener out, like an exclusive open on the original platform.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0)
         fail(errno);
+    // The kernel raised DTR and RTS in open(); lower those the settings keep
+    // inactive at once, so the device sees the shortest pulse the system allows.
+    const ModemLineLevels levels = ModemLinesFor(flowControl_.ControlDTR(), flowControl_.ControlRTS());
+    const int lower = (levels.dtr ? 0 : TIOCM_DTR) | (levels.rts ? 0 : TIOCM_RTS);
+    if (lower != 0)
+        ioctl(fd, TIOCMBIC, &lower);
+    struct termios2 tio{};
+    if (ioctl(fd, TCGETS2, &tio) != 0)
+        fail(errno); // not a terminal device
+    // A tty opened for the first time since it appeared echoes what arrives
+    // until it is set raw: a decoder that is talking would hear itself back.
+    if (tio.c_lflag & (ECHO | ICANON)) {
+        tio.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+        ioctl(fd, TCSETS2, &tio);
+    }
     if (ioctl(fd, TIOCEXCL) != 0)
         fail(errno);
     fd_ = fd;

@@ -8,6 +8,8 @@
 
 #include <string>
 
+const char *const DefaultPortName = "COM1";
+
 namespace {
 
 // Devices without modem lines (some virtual COM drivers) refuse the status

@@ -61,6 +61,8 @@ public:
     const std::optional<std::string> &SerialNumber() const { return serialNumber_; }
     const std::optional<std::string> &FirmwareVersion() const { return firmwareVersion_; }
     const std::optional<std::string> &HardwareRevision() const { return hardwareRevision_; }
+    // New firmware went in: the version read before is no longer the decoder's.
+    void ForgetFirmwareVersion() { firmwareVersion_.reset(); }
 
 private:
     void TakeLine(const decoder::DecoderLine &line);

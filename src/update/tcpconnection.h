@@ -8,6 +8,11 @@
 // out raises 10060. A time-out of 0 or less waits without limit.
 class TTcpConnection {
 public:
+    // Loads the system's socket library now (Windows: wsock32.dll and its
+    // start-up), so that a missing one stops the program's start with its
+    // message instead of the first request; raises EHttpException.
+    static void LoadSocketLibrary();
+
     TTcpConnection() = default;
     ~TTcpConnection();
     TTcpConnection(const TTcpConnection &) = delete;

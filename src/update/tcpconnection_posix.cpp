@@ -198,3 +198,6 @@ bool TTcpConnection::IsIdle()
     const ssize_t got = ::recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
     return got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
 }
+
+// The sockets are part of the C library here.
+void TTcpConnection::LoadSocketLibrary() {}

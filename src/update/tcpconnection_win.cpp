@@ -73,6 +73,12 @@ const Winsock &Sockets()
     return sockets;
 }
 
+} // namespace
+
+void TTcpConnection::LoadSocketLibrary() { Sockets(); }
+
+namespace {
+
 [[noreturn]] void ThrowLast()
 {
     throw EHttpSocketError(Sockets().lastError());

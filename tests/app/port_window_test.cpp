@@ -24,6 +24,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -184,6 +185,20 @@ TEST(PortPermission, DetailsNameTheReasonAndTheRemedy)
     ASSERT_NE(owner, nullptr);
     const std::string group = owner->gr_name;
 
+    // The other user may not enter the checkout (one under /root): the
+    // catalogue goes with a stand-in program path into a folder it can read.
+    namespace fs = std::filesystem;
+    char folder[] = "/tmp/kz-perm-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    ASSERT_EQ(chmod(folder, 0755), 0);
+    const fs::path catalogue = fs::path(ResolvedProgramPath()).parent_path() / "locale/de/LC_MESSAGES/default.mo";
+    fs::create_directories(fs::path(folder) / "locale/de/LC_MESSAGES");
+    fs::copy_file(catalogue, fs::path(folder) / "locale/de/LC_MESSAGES/default.mo");
+    for (const fs::path &made : {fs::path(folder) / "locale", fs::path(folder) / "locale/de",
+                                 fs::path(folder) / "locale/de/LC_MESSAGES"})
+        fs::permissions(made, fs::perms(0755));
+    const std::string program = std::string(folder) + "/program";
+
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
     const pid_t child = fork();
@@ -192,10 +207,7 @@ TEST(PortPermission, DetailsNameTheReasonAndTheRemedy)
         for (const bool german : {false, true}) {
             if (german) {
                 setenv("LANG", "de_DE.UTF-8", 1);
-                InitializeTranslation(ResolvedProgramPath());
-                // Catalogues load at the first lookup: done while still root,
-                // since the other user may not reach the build folder.
-                TranslateResourceString("Unable to open com port");
+                InitializeTranslation(program);
             }
             if (setgid(65534) != 0 || setuid(65534) != 0)
                 _exit(126);
@@ -222,6 +234,7 @@ TEST(PortPermission, DetailsNameTheReasonAndTheRemedy)
     int status = 0;
     waitpid(child, &status, 0);
     close(master);
+    fs::remove_all(folder);
 
     std::vector<std::string> lines;
     for (size_t at = 0, nl; (nl = got.find('\n', at)) != std::string::npos; at = nl + 1)

@@ -381,6 +381,31 @@ TEST(EventLogLines, KeepsLinesCompactAndClears)
     EXPECT_EQ(lines.Count(), 0);
 }
 
+// Weeks at a busy site: the newest million lines at least are kept, the
+// oldest go in whole blocks, the log says so, and the selection moves along.
+TEST(EventLogView, KeepsTheNewestMillionLinesAndSaysWhenOlderOnesGo)
+{
+    TEventLog log;
+    const int total = EventLogLines::KeptLines + 200000;   // a block holds some 90000 of these lines
+    for (int i = 0; i < 10; ++i)
+        log.Append("line " + std::to_string(i));
+    log.SetItemIndex(5);
+    for (int i = 10; i < total; ++i)
+        log.Append("line " + std::to_string(i));
+    ASSERT_GE(log.Count(), EventLogLines::KeptLines);
+    EXPECT_LT(log.Count(), total);
+    const std::string first = log.Text(0).toStdString();
+    const int firstKept = std::stoi(first.substr(5));
+    int notices = 0;
+    for (int i = 0; i < log.Count(); ++i)
+        notices += log.Text(i).startsWith(QStringLiteral("Protokoll: die ältesten "));
+    EXPECT_GE(notices, 1);
+    // Every line from the first kept one on is there, in order, the newest last.
+    EXPECT_EQ(log.Text(log.Count() - 1).toStdString(), "line " + std::to_string(total - 1));
+    EXPECT_EQ(log.Count() - notices, total - firstKept);
+    EXPECT_EQ(log.ItemIndex(), -1);   // the selected line went with its block
+}
+
 TEST(EventLogView, SelectionScrollsAndShowsLatin1)
 {
     TEventLog log;

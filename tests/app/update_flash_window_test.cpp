@@ -102,8 +102,9 @@ std::string Joined(const std::vector<std::string> &lines)
 struct Snapshot {
     int state = 0;
     std::vector<std::string> log;
-    bool loadButton = false;
+    bool loadButton = false;   // its own setting, whatever its page's
     QString status;
+    bool connectReachable = false;
 };
 
 // Records the window at every state report the library makes.
@@ -113,8 +114,9 @@ public:
     {
         TForm1::StateChanged();
         snapshots.push_back({LastSeenState(), LogLines(*this),
-                             findChild<QPushButton *>(QStringLiteral("BitBtn11"))->isEnabled(),
-                             findChild<QLabel *>(QStringLiteral("StaticText1"))->text()});
+                             !findChild<QPushButton *>(QStringLiteral("BitBtn11"))->testAttribute(Qt::WA_ForceDisabled),
+                             findChild<QLabel *>(QStringLiteral("StaticText1"))->text(),
+                             findChild<QPushButton *>(QStringLiteral("BitBtn1"))->isEnabled()});
         if (onState)
             onState(LastSeenState());
     }
@@ -565,6 +567,8 @@ TEST_F(UpdateFlashWindow, FirmwareReachesTheDecoderAndTheWindowReportsIt)
     StartSim();
     MakeForm();
     ConnectToSim(true);
+    Button("BitBtn21")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Label("StaticText7") == "4.69"; }, LongWaitMs)) << sim->Log();
     form->AddLogLine("before the update");
     // Someone who can write the saved file rewrites it once it is saved: the
     // decoder still gets the bytes that were checked.
@@ -619,6 +623,15 @@ TEST_F(UpdateFlashWindow, FirmwareReachesTheDecoderAndTheWindowReportsIt)
     EXPECT_EQ(std::vector<std::string>(snaps[3].log.begin(), snaps[3].log.begin() + 4), snaps[1].log);
     EXPECT_GT(snaps[3].log.size(), snaps[2].log.size());   // progress lines in between
     EXPECT_EQ(form->LastSeenState(), 0);
+
+    // While the library worked nothing could open the port, start a transfer
+    // or raise a box; afterwards all is back. The version read before the
+    // update is no longer shown as the decoder's.
+    for (const Snapshot &s : snaps)
+        EXPECT_FALSE(s.connectReachable) << s.state;
+    EXPECT_TRUE(Button("BitBtn1")->isEnabled());
+    EXPECT_EQ(Label("StaticText7"), "not read");
+    EXPECT_EQ(Label("StaticText4"), "not read");
 
     // The decoder now runs the new firmware and says so.
     Button("BitBtn21")->click();

@@ -6,6 +6,7 @@
 #include "mappedfile.h"
 #include "resourcestring.h"
 #include "serialerror.h"
+#include "serialport.h"
 #include "testhost.h"
 
 #include <gtest/gtest.h>
@@ -160,4 +161,9 @@ TEST(WinBootloaderDll, IsLoadedFromTheProgramsFolderOnly)
     } catch (const Exception &e) {
         EXPECT_NE(e.Message().find("\\\\.\\COM77"), std::string::npos) << e.Message();
     }
+}
+
+TEST(WinSerialPort, StoredPortIsCom1)
+{
+    EXPECT_EQ(TSerialPort().Port(), "COM1");
 }

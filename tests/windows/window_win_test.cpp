@@ -60,6 +60,14 @@ TEST(WinWindow, ConnectsOnAComPortAndShowsTheDecodersReply)
     EXPECT_EQ(connect->text(), QStringLiteral("Verbindung herstellen"));
 }
 
+// The socket library is loaded while the window is made, so a missing one
+// stops the start instead of the first update check.
+TEST(WinWindow, SocketLibraryIsLoadedWithTheWindow)
+{
+    TForm1 form;
+    EXPECT_NE(GetModuleHandleA("wsock32.dll"), nullptr);
+}
+
 // The toolkit's German texts ship beside the program: its own file dialog
 // (the log's save dialog) reads German, not English.
 TEST(WinWindow, FileDialogsReadGerman)
