@@ -147,6 +147,9 @@ void TEventLog::ApplyFilter()
 {
     const int current = ItemIndex() >= 0 ? LineOf(ItemIndex()) : -1;
     filter_ = TelegramFilter::Parse(filterEdit_->text().toStdString());
+    // Half-typed or mistyped, the filter holds nothing back: say so rather than seem to match all.
+    findStatus_->setText(filter_ || filterEdit_->text().trimmed().isEmpty() ? QString()
+                                                                            : QStringLiteral("Filter unvollständig"));
     shown_.clear();
     if (filter_)
         for (const TEventLogTelegrams::Entry &entry : telegrams_.Entries())

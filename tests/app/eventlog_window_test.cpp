@@ -328,8 +328,12 @@ TEST_F(LogWindow, FilterKeepsMatchingTelegramsOnly)
 
     filter->setText("fz<-ls");
     EXPECT_EQ(shown(), "R1: 6B7A0312 S:C TKI:0 BS:1 FZ<-LS \nR1: 12345678 S:4 TKI:0 BS:1 FZ<-LS \n");
+    filter->setText("1234");   // half typed: all lines, and the bar says why
+    EXPECT_EQ(log->RowCount(), log->Count());
+    EXPECT_EQ(Find<QLabel>("LogFindStatus")->text(), QString::fromUtf8("Filter unvollständig"));
     filter->setText("S:5");
     EXPECT_EQ(log->RowCount(), 2);
+    EXPECT_EQ(Find<QLabel>("LogFindStatus")->text(), "");
     QTest::keyClick(log, Qt::Key_Home);
     QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), "R1: 12345678 S:5 TKI:0 BS:1 FZ->LS \n");
