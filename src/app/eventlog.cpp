@@ -85,8 +85,8 @@ void TEventLog::CreateActions()
     guarded(MakeAction(this, "LogCopyAll", "Alles kopieren"), &TEventLog::CopyAll);
     auto *selectAll = MakeAction(this, "LogSelectAll", "Alles auswählen", QKeySequence::SelectAll);
     connect(selectAll, &QAction::triggered, this, [this] {
-        if (Count() > 0) {
-            SelectRange(0, Count() - 1);
+        if (RowCount() > 0) {
+            SelectRange(0, RowCount() - 1);
             detached_ = true;   // a new line would otherwise replace the selection
         }
     });
@@ -146,23 +146,39 @@ QString TEventLog::VisibleText(int index) const
     return LineText(index, timesShown_);
 }
 
-void TEventLog::Append(std::string_view line)
+void TEventLog::Append(std::string_view line) { StoreLine(line); }
+
+int TEventLog::StoreLine(std::string_view line)
 {
     if (const int dropped = lines_.Append(line); dropped > 0) {
-        selection_.DropFirst(dropped);
-        announcedRows_ = std::max(announcedRows_ - dropped, 0);
+        telegrams_.DropFirst(dropped);
+        int droppedRows = dropped;
+        if (filter_) {
+            const auto kept = std::lower_bound(shown_.begin(), shown_.end(), dropped);
+            droppedRows = static_cast<int>(kept - shown_.begin());
+            shown_.erase(shown_.begin(), kept);
+            for (int &shown : shown_)
+                shown -= dropped;
+        }
+        selection_.DropFirst(droppedRows);
+        announcedRows_ = std::max(announcedRows_ - droppedRows, 0);
         if (detached_)
-            verticalScrollBar()->setValue(std::max(verticalScrollBar()->value() - dropped, 0));
+            verticalScrollBar()->setValue(std::max(verticalScrollBar()->value() - droppedRows, 0));
+        // The notice goes after the line that made room, which then sits one before the end.
         lines_.Append("Protokoll: die ältesten " + std::to_string(dropped) + " Zeilen verworfen (es behält die neuesten " +
                       std::to_string(EventLogLines::KeptLines) + " Zeilen)");
+        ScheduleSync();
+        return Count() - 2;
     }
     ScheduleSync();
+    return Count() - 1;
 }
 
 void TEventLog::Clear()
 {
     lines_.Clear();
     telegrams_.Clear();
+    shown_.clear();
     selection_.Clear();
     detached_ = false;
     widest_ = 0;
@@ -189,7 +205,7 @@ void TEventLog::SetFollowing(bool follow)
     following_ = follow;
     if (following_) {
         detached_ = false;
-        SetItemIndex(Count() - 1);
+        SetItemIndex(RowCount() - 1);
     }
 }
 
@@ -234,7 +250,7 @@ void TEventLog::UpdateScrollBars() const
 {
     const int rows = std::max(1, VisibleRows());
     verticalScrollBar()->setPageStep(rows);
-    verticalScrollBar()->setRange(0, std::max(0, Count() - rows));
+    verticalScrollBar()->setRange(0, std::max(0, RowCount() - rows));
     horizontalScrollBar()->setPageStep(viewport()->width());
     horizontalScrollBar()->setRange(0, std::max(0, widest_ - viewport()->width()));
 }
@@ -243,7 +259,7 @@ QString TEventLog::JoinedText(const std::vector<int> &rows) const
 {
     QString all;
     for (int row : rows) {
-        all += VisibleText(row);
+        all += VisibleText(LineOf(row));
         all += QLatin1Char('\n');
     }
     return all;
@@ -258,8 +274,8 @@ void TEventLog::CopySelection() const
 
 void TEventLog::CopyAll() const
 {
-    std::vector<int> rows(static_cast<size_t>(Count()));
-    for (int i = 0; i < Count(); ++i)
+    std::vector<int> rows(static_cast<size_t>(RowCount()));
+    for (int i = 0; i < RowCount(); ++i)
         rows[static_cast<size_t>(i)] = i;
     QApplication::clipboard()->setText(JoinedText(rows));
 }
@@ -307,7 +323,7 @@ void TEventLog::paintEvent(QPaintEvent *)
     Sync();
     QPainter painter(viewport());
     const int top = verticalScrollBar()->value();
-    const int last = std::min(Count(), top + VisibleRows() + 1);
+    const int last = std::min(RowCount(), top + VisibleRows() + 1);
     const int dx = horizontalScrollBar()->value();
     const int width = viewport()->width();
     const QFontMetrics metrics(font());
@@ -316,7 +332,7 @@ void TEventLog::paintEvent(QPaintEvent *)
     for (int row = top; row < last; ++row) {
         const QRect rect(0, (row - top) * RowHeight, width, RowHeight);
         // Whatever the line's length, a row lays out a bounded text.
-        const QString text = BoundForDisplay(VisibleText(row));
+        const QString text = BoundForDisplay(VisibleText(LineOf(row)));
         const bool selected = IsSelected(row);
         if (selected) {
             painter.fillRect(rect, palette().brush(QPalette::Highlight));
@@ -325,7 +341,7 @@ void TEventLog::paintEvent(QPaintEvent *)
             painter.setPen(palette().color(QPalette::Text));
         }
         if (!needle.isEmpty()) {
-            const int skip = timesShown_ ? static_cast<int>(TimePrefix(row).size()) : 0;
+            const int skip = timesShown_ ? static_cast<int>(TimePrefix(LineOf(row)).size()) : 0;
             for (qsizetype at = text.indexOf(needle, skip, Qt::CaseInsensitive); at >= 0;
                  at = text.indexOf(needle, at + needle.size(), Qt::CaseInsensitive)) {
                 const int x = 2 - dx + metrics.horizontalAdvance(text.left(at));

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,11 @@ public:
 
     const EventLogLines &Lines() const { return lines_; }
     int Count() const { return lines_.Count(); }
+    // Rows are the lines shown: all of them, or while the find bar's filter
+    // is set the telegram lines it matches. Selection, keys, search, copy
+    // and the accessible items count rows; Text and VisibleText take lines.
+    int RowCount() const { return filter_ ? static_cast<int>(shown_.size()) : Count(); }
+    int LineOf(int row) const { return filter_ ? shown_[static_cast<size_t>(row)] : row; }
     // The line decoded, whole.
     QString Text(int index) const;
     // The line as shown, whole: arrival time when times are shown, control
@@ -51,13 +57,13 @@ public:
     void AppendTelegram(std::string_view line, const decoder::Telegram &telegram);
     void Clear();
 
-    // Selected line, -1 for none; selecting scrolls the line into view and
-    // makes it the only selected line.
+    // Selected row, -1 for none; selecting scrolls the row into view and
+    // makes it the only selected row.
     int ItemIndex() const { return selection_.Current(); }
     void SetItemIndex(int index);
     int TopIndex() const;
     bool IsSelected(int index) const { return selection_.IsSelected(index); }
-    std::vector<int> SelectedRows() const { return selection_.Rows(Count()); }
+    std::vector<int> SelectedRows() const { return selection_.Rows(RowCount()); }
 
     // The window's "select the last line" step after a new line: skipped
     // while the user looks at older lines or following is off.
@@ -80,6 +86,7 @@ public:
     bool Following() const { return following_; }
     void SetFollowing(bool follow);
 
+    // Copy gives the rows shown; saving gives every line kept.
     void CopySelection() const;
     void CopyAll() const;
     // UTF-8, one line per entry, as shown. Raises the file errors of SaveFileBytes.
@@ -134,6 +141,11 @@ private:
     bool LineMatches(int index, const QString &needle) const;
     bool Find(int step);
     QString JoinedText(const std::vector<int> &rows) const;
+    // Stores the line; returns its number.
+    int StoreLine(std::string_view line);
+    // The filter's text was edited: rows follow it, the selected line stays
+    // selected where it is still shown.
+    void ApplyFilter();
 
     EventLogLines lines_;
     TEventLogTelegrams telegrams_;
@@ -154,6 +166,9 @@ private:
     QWidget *findBar_ = nullptr;
     QLineEdit *findEdit_ = nullptr;
     QLabel *findStatus_ = nullptr;
+    QLineEdit *filterEdit_ = nullptr;
+    std::optional<TelegramFilter> filter_;
+    std::vector<int> shown_;   // the lines matching filter_, in order
     QAction *showTimes_ = nullptr;
     QAction *follow_ = nullptr;
 };

@@ -15,7 +15,7 @@ namespace {
 class EventLogItemAccessible : public QAccessibleInterface {
 public:
     EventLogItemAccessible(TEventLog *log, int row) : log_(log), row_(row) {}
-    bool isValid() const override { return log_ && row_ < log_->Count(); }
+    bool isValid() const override { return log_ && row_ < log_->RowCount(); }
     QObject *object() const override { return nullptr; }
     QWindow *window() const override { return log_ ? log_->window()->windowHandle() : nullptr; }
     QAccessibleInterface *parent() const override { return QAccessible::queryAccessibleInterface(log_.data()); }
@@ -27,7 +27,7 @@ public:
     {
         if (!isValid() || (t != QAccessible::Name && t != QAccessible::Value))
             return {};
-        return BoundForDisplay(log_->VisibleText(row_));
+        return BoundForDisplay(log_->VisibleText(log_->LineOf(row_)));
     }
     void setText(QAccessible::Text, const QString &) override {}
     QAccessible::Role role() const override { return QAccessible::ListItem; }
@@ -69,10 +69,10 @@ public:
         for (const auto &[row, id] : items_)
             QAccessible::deleteAccessibleInterface(id);
     }
-    int childCount() const override { return Log()->Count(); }
+    int childCount() const override { return Log()->RowCount(); }
     QAccessibleInterface *child(int index) const override
     {
-        if (index < 0 || index >= Log()->Count())
+        if (index < 0 || index >= Log()->RowCount())
             return nullptr;
         // Items are made on demand and kept: a screen reader asks for the
         // few in sight, not for a million lines.
@@ -128,21 +128,21 @@ void TEventLog::InstallAccessibility()
 void TEventLog::AnnounceRows() const
 {
     // Screen readers learn of new and cleared lines once per turn of the event loop.
-    if (Count() == announcedRows_)
+    if (RowCount() == announcedRows_)
         return;
     if (QAccessible::isActive()) {
         auto *self = const_cast<TEventLog *>(this);
-        if (Count() > announcedRows_) {
+        if (RowCount() > announcedRows_) {
             QAccessibleTableModelChangeEvent inserted(self, QAccessibleTableModelChangeEvent::RowsInserted);
             inserted.setFirstRow(announcedRows_);
-            inserted.setLastRow(Count() - 1);
+            inserted.setLastRow(RowCount() - 1);
             QAccessible::updateAccessibility(&inserted);
         } else {
             QAccessibleTableModelChangeEvent reset(self, QAccessibleTableModelChangeEvent::ModelReset);
             QAccessible::updateAccessibility(&reset);
         }
     }
-    announcedRows_ = Count();
+    announcedRows_ = RowCount();
 }
 
 void TEventLog::SelectionChanged()

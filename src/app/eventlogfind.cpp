@@ -1,8 +1,10 @@
-// The event log's search bar: find the next or previous line holding a text.
+// The event log's search bar: find the next or previous line holding a text,
+// and keep only the telegram lines matching a filter.
 #include "eventlog.h"
 
 #include "displaytext.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -41,6 +43,16 @@ void TEventLog::CreateFindBar()
     findStatus_ = new QLabel(findBar_);
     findStatus_->setObjectName(QStringLiteral("LogFindStatus"));
     layout->addWidget(findStatus_);
+    layout->addWidget(new QLabel(QStringLiteral("Filter:"), findBar_));
+    filterEdit_ = new QLineEdit(findBar_);
+    filterEdit_->setObjectName(QStringLiteral("LogFilterEdit"));
+    filterEdit_->setToolTip(QStringLiteral("Nur Telegramme mit dieser Kennung (8 Zeichen), diesem Status oder dieser "
+                                           "Richtung (FZ->LS, FZ<-LS) anzeigen"));
+    filterEdit_->setAccessibleName(QStringLiteral("Filter"));
+    filterEdit_->setClearButtonEnabled(true);
+    filterEdit_->setFixedWidth(filterEdit_->fontMetrics().horizontalAdvance(QStringLiteral("MMMMMMMMMM")) + 24);
+    layout->addWidget(filterEdit_);
+    connect(filterEdit_, &QLineEdit::textChanged, this, &TEventLog::ApplyFilter);
     auto *close = new QToolButton(findBar_);
     close->setObjectName(QStringLiteral("LogFindClose"));
     close->setText(QString(QChar(0x00D7)));
@@ -83,6 +95,8 @@ void TEventLog::OpenFindBar()
 
 void TEventLog::CloseFindBar()
 {
+    // No filter stays in force unseen.
+    filterEdit_->clear();
     findBar_->hide();
     LayoutFindBar();
     setFocus();
@@ -109,13 +123,13 @@ bool TEventLog::LineMatches(int index, const QString &needle) const
 bool TEventLog::Find(int step)
 {
     const QString needle = findEdit_->text();
-    if (needle.isEmpty() || Count() == 0)
+    if (needle.isEmpty() || RowCount() == 0)
         return false;
-    const int count = Count();
+    const int count = RowCount();
     const int start = ItemIndex() >= 0 ? ItemIndex() : (step > 0 ? -1 : count);
     for (int i = 1; i <= count; ++i) {
         const int row = ((start + step * i) % count + count) % count;
-        if (LineMatches(row, needle)) {
+        if (LineMatches(LineOf(row), needle)) {
             SetItemIndex(row);
             detached_ = row != count - 1;
             findStatus_->clear();
@@ -128,3 +142,34 @@ bool TEventLog::Find(int step)
 
 bool TEventLog::FindNext() { return Find(1); }
 bool TEventLog::FindPrevious() { return Find(-1); }
+
+void TEventLog::ApplyFilter()
+{
+    const int current = ItemIndex() >= 0 ? LineOf(ItemIndex()) : -1;
+    filter_ = TelegramFilter::Parse(filterEdit_->text().toStdString());
+    // Half-typed or mistyped, the filter holds nothing back: say so rather than seem to match all.
+    findStatus_->setText(filter_ || filterEdit_->text().trimmed().isEmpty() ? QString()
+                                                                            : QStringLiteral("Filter unvollständig"));
+    shown_.clear();
+    if (filter_)
+        for (const TEventLogTelegrams::Entry &entry : telegrams_.Entries())
+            if (filter_->Matches(entry.telegram))
+                shown_.push_back(entry.line);
+    int row = -1;
+    if (following_ && !detached_) {
+        row = RowCount() - 1;
+    } else if (current >= 0 && !filter_) {
+        row = current;
+    } else if (current >= 0) {
+        const auto found = std::lower_bound(shown_.begin(), shown_.end(), current);
+        if (found != shown_.end() && *found == current)
+            row = static_cast<int>(found - shown_.begin());
+    }
+    if (QAccessible::isActive()) {
+        QAccessibleTableModelChangeEvent reset(this, QAccessibleTableModelChangeEvent::ModelReset);
+        QAccessible::updateAccessibility(&reset);
+    }
+    announcedRows_ = RowCount();
+    widest_ = 0;
+    SetItemIndex(row);
+}

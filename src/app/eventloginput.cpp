@@ -11,7 +11,7 @@
 
 void TEventLog::SetItemIndex(int index)
 {
-    selection_.SelectOnly(index >= 0 && index < Count() ? index : -1);
+    selection_.SelectOnly(index >= 0 && index < RowCount() ? index : -1);
     revealSelection_ = ItemIndex() >= 0;
     SelectionChanged();
 }
@@ -19,7 +19,7 @@ void TEventLog::SetItemIndex(int index)
 void TEventLog::FollowLastLine()
 {
     if (following_ && !detached_)
-        SetItemIndex(Count() - 1);
+        SetItemIndex(RowCount() - 1);
 }
 
 void TEventLog::SelectRange(int from, int to)
@@ -30,7 +30,7 @@ void TEventLog::SelectRange(int from, int to)
 
 void TEventLog::UserSelect(int row, Qt::KeyboardModifiers modifiers)
 {
-    if (row < 0 || row >= Count())
+    if (row < 0 || row >= RowCount())
         return;
     if ((modifiers & Qt::ShiftModifier) && selection_.Anchor() >= 0) {
         SelectRange(selection_.Anchor(), row);
@@ -43,7 +43,7 @@ void TEventLog::UserSelect(int row, Qt::KeyboardModifiers modifiers)
     }
     // Choosing an older line, or several, stops new lines from moving the
     // view and the selection; choosing the last line alone follows again.
-    detached_ = selection_.Multiple() || ItemIndex() != Count() - 1;
+    detached_ = selection_.Multiple() || ItemIndex() != RowCount() - 1;
 }
 
 void TEventLog::UserScrolled()
@@ -59,7 +59,7 @@ void TEventLog::mousePressEvent(QMouseEvent *event)
     if (event->button() == Qt::RightButton && IsSelected(RowAt(static_cast<int>(event->position().y()))))
         return;   // keep a multi-selection for the context menu
     const int row = RowAt(static_cast<int>(event->position().y()));
-    if (row < Count())
+    if (row < RowCount())
         UserSelect(row, event->modifiers());
 }
 
@@ -67,7 +67,7 @@ void TEventLog::mouseMoveEvent(QMouseEvent *event)
 {
     if (!(event->buttons() & Qt::LeftButton) || selection_.Anchor() < 0)
         return;
-    const int row = std::clamp(RowAt(static_cast<int>(event->position().y())), 0, Count() - 1);
+    const int row = std::clamp(RowAt(static_cast<int>(event->position().y())), 0, RowCount() - 1);
     UserSelect(row, Qt::ShiftModifier);
 }
 
@@ -102,12 +102,12 @@ void TEventLog::keyPressEvent(QKeyEvent *event)
     case Qt::Key_Up: target = std::max(0, ItemIndex() - 1); break;
     case Qt::Key_Down: target = ItemIndex() + 1; break;
     case Qt::Key_PageUp: target = std::max(0, ItemIndex() - rows); break;
-    case Qt::Key_PageDown: target = std::min(Count() - 1, ItemIndex() + rows); break;
+    case Qt::Key_PageDown: target = std::min(RowCount() - 1, ItemIndex() + rows); break;
     case Qt::Key_Home: target = 0; break;
-    case Qt::Key_End: target = Count() - 1; break;
+    case Qt::Key_End: target = RowCount() - 1; break;
     default: QAbstractScrollArea::keyPressEvent(event); return;
     }
-    if (target >= 0 && target < Count()) {
+    if (target >= 0 && target < RowCount()) {
         UserSelect(target, event->modifiers() & Qt::ShiftModifier);
         revealSelection_ = true;
         ScheduleSync();

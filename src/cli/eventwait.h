@@ -8,6 +8,8 @@
 // (its received-data events, a lost device among them).
 namespace cli {
 
+class OutQueue;
+
 class EventWait {
 public:
     using Clock = std::chrono::steady_clock;
@@ -30,6 +32,8 @@ public:
     void RunPending();
 
     bool StopRequested() const { return stopped_; }
+    // Waits also write the queue's lines as stdout takes them; null: none.
+    void WatchOutput(OutQueue *queue) { output_ = queue; }
 
 private:
     Result Wait(const std::function<bool()> &done, Clock::time_point deadline, bool stopEnds);
@@ -40,6 +44,7 @@ private:
     bool WaitOnce(int timeoutMs);
 
     bool stopped_ = false;
+    OutQueue *output_ = nullptr;
 };
 
 } // namespace cli

@@ -1,8 +1,10 @@
 // The stop signals write to a pipe; the wait is poll() on it, on the
-// hand-over eventfd and on the watched device.
+// hand-over eventfd, on the watched device and, while output waits, on
+// stdout taking more.
 #include "eventwait.h"
 
 #include "mainthreadsync.h"
+#include "outqueue.h"
 
 #include <cerrno>
 #include <csignal>
@@ -51,8 +53,9 @@ EventWait::~EventWait()
 bool EventWait::WaitOnce(int timeoutMs)
 {
     MainThreadSync &sync = MainThreadSync::Instance();
-    pollfd fds[2] = {{sync.WakeFd(), POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
-    const int n = ::poll(fds, 2, timeoutMs);
+    pollfd fds[3] = {{sync.WakeFd(), POLLIN, 0}, {signalPipe[0], POLLIN, 0}, {1, POLLOUT, 0}};
+    const bool writing = output_ && output_->Waiting();
+    const int n = ::poll(fds, writing ? 3 : 2, timeoutMs);
     if (n < 0 && errno != EINTR)
         return false;
     if (n <= 0)
@@ -65,6 +68,9 @@ bool EventWait::WaitOnce(int timeoutMs)
     }
     if (fds[0].revents & POLLIN)
         sync.CheckSynchronize();
+    // A closed reader shows as POLLERR: the write then tells it.
+    if (writing && fds[2].revents)
+        output_->Flush();
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "eventwait.h"
 
 #include "mainthreadsync.h"
+#include "outqueue.h"
 #include "oshandle_win.h"
 
 namespace cli {
@@ -42,6 +43,8 @@ EventWait::~EventWait()
 bool EventWait::WaitOnce(int timeoutMs)
 {
     MainThreadSync &sync = MainThreadSync::Instance();
+    if (output_)
+        output_->Flush();
     const HANDLE wake = AsHandle(sync.WakeFd());
     const HANDLE objects[2] = {wake, stopEvent};
     const DWORD woke =

@@ -2,8 +2,11 @@
 
 #include "decodersession.h"
 #include "eventwait.h"
+#include "exitcodes.h"
 #include "linerecord.h"
 #include "monitorstation.h"
+#include "outqueue.h"
+#include "serialerror.h"
 #include "serialport.h"
 #include "textout.h"
 
@@ -20,6 +23,13 @@ namespace {
 constexpr auto FirstRetry = std::chrono::milliseconds(100);
 constexpr auto LongestRetry = std::chrono::milliseconds(2000);
 
+// The system's "no such file" code, the same number on both systems: a
+// device not plugged in yet is waited for like one that went away.
+bool NotThereYet(const ESerialPort &failure)
+{
+    return failure.LibraryCode() == static_cast<int>(SerialError::OpenFailed) && failure.SystemErrorCode() == 2;
+}
+
 } // namespace
 
 int RunMonitor(const MonitorOptions &options, EventWait &wait)
@@ -34,21 +44,34 @@ int RunMonitor(const MonitorOptions &options, EventWait &wait)
     if (options.station)
         station = std::make_unique<MonitorStation>(*options.station, options.port);
 
+    OutQueue out;
+    wait.WatchOutput(&out);
+    struct Unwatch {
+        EventWait &wait;
+        ~Unwatch() { wait.WatchOutput(nullptr); }
+    } unwatch{wait};
+
     long printed = 0;
-    bool readerGone = false;
     std::chrono::system_clock::time_point arrived;
 
     auto handleLine = [&](const decoder::DecoderLine &line) {
         if (station)
             station->Take(line, JsonRecord(IsoTime(arrived), line));
-        if (readerGone || (options.count >= 0 && printed >= options.count))
+        if (out.ReaderGone() || (options.count >= 0 && printed >= options.count))
             return;
         const std::string time = IsoTime(arrived);
-        const std::string out = options.json ? JsonRecord(time, line) : TextRecord(time, line);
-        if (out.empty())
+        std::string text = options.json ? JsonRecord(time, line) : TextRecord(time, line);
+        if (text.empty())
             return;
-        readerGone = !WriteOut(out);
+        out.Add(std::move(text));
         ++printed;
+    };
+    // Stderr keeps its words; --json also has the event, in order with the lines.
+    auto deviceEvent = [&](const char *kind, const std::string &words) {
+        PrintError(options.port + words);
+        if (options.json)
+            out.Add("{\"time\":\"" + IsoTime(std::chrono::system_clock::now()) + "\",\"kind\":\"" + kind +
+                    "\",\"port\":" + JsonString(options.port) + "}\n");
     };
     session::DecoderSession session(port, handleLine, nullptr);
     port.OnRxChar = [&](TCustomSerialPort &, int count) {
@@ -70,18 +93,24 @@ int RunMonitor(const MonitorOptions &options, EventWait &wait)
         }
     };
 
-    port.OpenPort();
-    askDevice();
+    try {
+        port.OpenPort();
+        askDevice();
+    } catch (const ESerialPort &failure) {
+        if (!NotThereYet(failure))
+            throw;
+        gone = true;
+    }
     const Clock::time_point deadline =
         options.duration >= 0
             ? Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.duration))
             : Clock::time_point::max();
-    auto finished = [&] { return readerGone || (options.count >= 0 && printed >= options.count); };
+    auto finished = [&] { return out.ReaderGone() || (options.count >= 0 && printed >= options.count); };
 
     for (;;) {
         if (wait.Until([&] { return finished() || gone; }, deadline) != EventWait::Result::Done || !gone || finished())
             break;
-        PrintError(options.port + ": the device is gone; waiting for it to return");
+        deviceEvent("device-lost", ": the device is gone; waiting for it to return");
         if (station)
             station->DeviceLost();
         try {
@@ -107,12 +136,20 @@ int RunMonitor(const MonitorOptions &options, EventWait &wait)
         }
         if (!back)
             break;
-        PrintError(options.port + ": the device is back");
+        deviceEvent("device-back", ": the device is back");
         askDevice();
     }
     if (port.Connected())
         port.ClosePort();
-    return 0;
+    // What was printed goes out, unless a stop asks not to wait for the reader.
+    if (!wait.StopRequested())
+        wait.Until([&] { return !out.Waiting() || out.ReaderGone(); });
+    out.Flush();
+    if (out.ReaderGone())
+        return ExitOutput;
+    if (const long dropped = out.Dropped(); dropped > 0)
+        PrintError(std::to_string(dropped) + (dropped == 1 ? " line" : " lines") + " dropped: the output was not read");
+    return ExitOk;
 }
 
 } // namespace cli

@@ -292,6 +292,58 @@ TEST_F(LogWindow, SearchBarFindsNextAndPreviousIgnoringCase)
     EXPECT_FALSE(bar->isVisible());
 }
 
+// The find bar's filter keeps the telegram lines of one identifier, status
+// or direction, lines arriving meanwhile included; closed, all lines are back.
+TEST_F(LogWindow, FilterKeepsMatchingTelegramsOnly)
+{
+    auto telegram = [&](const std::string &identifier, char status, char direction) {
+        form->Protocol().HandleDecoderLine("1\x1eR\x1e" "2\x1e" + identifier + "\x1e" + status + "\x1e" "0\x1e" "1\x1e" +
+                                           direction + "\n");
+    };
+    auto shown = [&] {
+        Action("LogCopyAll")->trigger();
+        return QApplication::clipboard()->text();
+    };
+    telegram("12345678", '3', '1');
+    form->AddLogLine("Konfiguration geladen.");
+    telegram("6B7A0312", 'C', '2');
+    telegram("12345678", '4', '2');
+    Settle();
+    const QString all = shown();
+
+    log->setFocus();
+    QTest::keyClick(log, Qt::Key_F, Qt::ControlModifier);
+    auto *filter = Find<QLineEdit>("LogFilterEdit");
+    QTest::keyClicks(filter, "12345678");
+    EXPECT_EQ(shown(), "R1: 12345678 S:3 TKI:0 BS:1 FZ->LS \nR1: 12345678 S:4 TKI:0 BS:1 FZ<-LS \n");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(log)->childCount(), 2);
+    EXPECT_EQ(log->ItemIndex(), 1);   // still following the newest shown line
+
+    telegram("12345678", '5', '1');
+    telegram("0000AAAA", '5', '1');
+    form->AddLogLine("hello");
+    Settle();
+    EXPECT_EQ(log->RowCount(), 3);
+    EXPECT_EQ(log->Text(log->LineOf(log->ItemIndex())), "R1: 12345678 S:5 TKI:0 BS:1 FZ->LS ");
+
+    filter->setText("fz<-ls");
+    EXPECT_EQ(shown(), "R1: 6B7A0312 S:C TKI:0 BS:1 FZ<-LS \nR1: 12345678 S:4 TKI:0 BS:1 FZ<-LS \n");
+    filter->setText("1234");   // half typed: all lines, and the bar says why
+    EXPECT_EQ(log->RowCount(), log->Count());
+    EXPECT_EQ(Find<QLabel>("LogFindStatus")->text(), QString::fromUtf8("Filter unvollständig"));
+    filter->setText("S:5");
+    EXPECT_EQ(log->RowCount(), 2);
+    EXPECT_EQ(Find<QLabel>("LogFindStatus")->text(), "");
+    QTest::keyClick(log, Qt::Key_Home);
+    QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "R1: 12345678 S:5 TKI:0 BS:1 FZ->LS \n");
+
+    QTest::keyClick(filter, Qt::Key_Escape);
+    EXPECT_EQ(filter->text(), "");
+    EXPECT_EQ(shown(), all + "R1: 12345678 S:5 TKI:0 BS:1 FZ->LS \nR1: 0000AAAA S:5 TKI:0 BS:1 FZ->LS \nhello\n");
+    EXPECT_EQ(log->ItemIndex(), 4);   // the line chosen under the filter stays chosen
+}
+
 TEST_F(LogWindow, AccessibleListShowsItemsAndSelection)
 {
     form->AddLogLine("first");

@@ -382,23 +382,30 @@ TEST(EventLogLines, KeepsLinesCompactAndClears)
 }
 
 // Weeks at a busy site: the newest million lines at least are kept, the
-// oldest go in whole blocks, the log says so, and the selection moves along.
+// oldest go in whole blocks, the log says so, and the selection and the
+// telegrams' fields move along.
 TEST(EventLogView, KeepsTheNewestMillionLinesAndSaysWhenOlderOnesGo)
 {
     TEventLog log;
+    log.SetDesignationLookup([](const std::string &) { return QStringLiteral("named"); });
+    log.SetNamesShown(true);
+    const decoder::Telegram telegram{"12345678", '3', '0', '1', false, std::nullopt};
     const int total = EventLogLines::KeptLines + 200000;   // a block holds some 90000 of these lines
     for (int i = 0; i < 10; ++i)
-        log.Append("line " + std::to_string(i));
+        log.AppendTelegram("line " + std::to_string(i), telegram);
     log.SetItemIndex(5);
     for (int i = 10; i < total; ++i)
-        log.Append("line " + std::to_string(i));
+        log.AppendTelegram("line " + std::to_string(i), telegram);
     ASSERT_GE(log.Count(), EventLogLines::KeptLines);
     EXPECT_LT(log.Count(), total);
     const std::string first = log.Text(0).toStdString();
     const int firstKept = std::stoi(first.substr(5));
     int notices = 0;
-    for (int i = 0; i < log.Count(); ++i)
-        notices += log.Text(i).startsWith(QStringLiteral("Protokoll: die ältesten "));
+    for (int i = 0; i < log.Count(); ++i) {
+        const bool notice = log.Text(i).startsWith(QStringLiteral("Protokoll: die ältesten "));
+        notices += notice;
+        ASSERT_EQ(log.VisibleText(i).endsWith(QStringLiteral("  [named]")), !notice) << i;
+    }
     EXPECT_GE(notices, 1);
     // Every line from the first kept one on is there, in order, the newest last.
     EXPECT_EQ(log.Text(log.Count() - 1).toStdString(), "line " + std::to_string(total - 1));

@@ -17,8 +17,11 @@
 #include <cstdlib>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -249,32 +252,65 @@ TEST(CliMonitor, PrintsTelegramsUntilCountDurationOrSignal)
     }
 }
 
-TEST(CliMonitor, WaitsForTheDeviceToReturn)
+TEST(CliMonitor, StopsAndCountsDroppedLinesWhenNobodyReadsTheOutput)
+{
+    SimProcess sim({"--telegram-interval", "0.02"});
+    TTempDir dir;
+    const std::string fifo = dir.Path() + "/out";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Held open and never read; the smallest pipe fills within a second.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ::fcntl(reader, F_SETPIPE_SZ, 4096);
+    CliProcess monitor({"/bin/sh", "-c", "exec \"$0\" monitor --port \"$1\" --json > \"$2\"", CliPath(), sim.Port(),
+                        fifo});
+    std::this_thread::sleep_for(3s);
+    monitor.Signal(SIGTERM);
+    EXPECT_EQ(monitor.Wait(1000), 0) << monitor.err;
+    EXPECT_TRUE(std::regex_match(monitor.err,
+                                 std::regex("karvenzop-cli: [1-9][0-9]* lines dropped: the output was not read\\.\n")))
+        << monitor.err;
+    ::close(reader);
+}
+
+TEST(CliMonitor, WaitsForTheDeviceBeforeTheStartAndAfterALoss)
 {
     TTempDir dir;
     const std::string link = dir.Path() + "/ttyKARVEN0";
+    const std::regex deviceEvent(R"re(\{"time":"([^"]+)","kind":"(device-lost|device-back)","port":"([^"]+)"\})re");
+    auto expectEvent = [&](CliProcess &monitor, const std::string &kind) {
+        std::string line;
+        std::smatch m;
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (std::chrono::steady_clock::now() < deadline && monitor.ReadLine(line, 5000))
+            if (std::regex_match(line, m, deviceEvent) && m[2] == kind) {
+                EXPECT_TRUE(std::regex_match(m[1].str(), IsoStamp)) << line;
+                EXPECT_EQ(m[3].str(), link);
+                return;
+            }
+        ADD_FAILURE() << "no " << kind << " event; stderr: " << monitor.err;
+    };
+
+    // Started before the adapter is plugged in.
+    CliProcess monitor({CliPath(), "monitor", "--port", link, "--json"});
+    expectEvent(monitor, "device-lost");
     auto sim = StartSimAt(link, {"--telegram-interval", "0.05"});
-    CliProcess monitor({CliPath(), "monitor", "--port", link});
+    expectEvent(monitor, "device-back");
     std::string line;
     ASSERT_TRUE(monitor.ReadLine(line, 5000)) << monitor.err;
 
     sim.reset();   // the adapter is pulled
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (monitor.err.find("gone") == std::string::npos && std::chrono::steady_clock::now() < deadline)
-        monitor.ReadLine(line, 50);
-    EXPECT_EQ(monitor.err, "karvenzop-cli: " + link + ": the device is gone; waiting for it to return.\n");
-
+    expectEvent(monitor, "device-lost");
     sim = StartSimAt(link, {"--telegram-interval", "0.05"});
-    std::string after;
-    // Lines read before the return may still be buffered: look for one that came after it.
-    const auto again = std::chrono::steady_clock::now() + 10s;
-    while (monitor.err.find("back") == std::string::npos && std::chrono::steady_clock::now() < again)
-        monitor.ReadLine(after, 50);
-    ASSERT_TRUE(monitor.ReadLine(after, 5000)) << monitor.err;
-    EXPECT_TRUE(std::regex_search(after, IsoStamp)) << after;
-    EXPECT_NE(monitor.err.find(link + ": the device is back.\n"), std::string::npos) << monitor.err;
+    expectEvent(monitor, "device-back");
+    // Lines read before the return may still be buffered: the event orders them.
+    ASSERT_TRUE(monitor.ReadLine(line, 5000)) << monitor.err;
+    EXPECT_TRUE(std::regex_search(line, IsoStamp)) << line;
     monitor.Signal(SIGINT);
     EXPECT_EQ(monitor.Wait(5000), 0);
+    const std::string lost = "karvenzop-cli: " + link + ": the device is gone; waiting for it to return.\n";
+    const std::string back = "karvenzop-cli: " + link + ": the device is back.\n";
+    EXPECT_EQ(monitor.err, lost + back + lost + back);
 }
 
 // Signed downloads on the local server, the simulator, and a fresh working
