@@ -24,8 +24,11 @@ TPortComboBox::TPortComboBox(QWidget *parent) : QComboBox(parent)
     // activated comes only from the user, never from setCurrentIndex.
     connect(this, &QComboBox::activated, this, [this](int index) { Guarded([&] { UserPicked(index); }); });
     openedLink_.ConnectionChanged = [this](bool open) {
-        if (open && linkedPort_ && select_.Kind() == cpPort)
+        if (open && linkedPort_ && select_.Kind() == cpPort) {
             UserSettings().setValue(kLastPortKey, QString::fromLocal8Bit(linkedPort_->Port()));
+            select_.SelectOpenPortIfNone();
+            ShowSelect();
+        }
     };
 }
 

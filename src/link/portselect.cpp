@@ -98,7 +98,16 @@ bool TPortSelect::Refresh()
     for (size_t i = 0; i < items_.size() && !selected.empty(); ++i)
         if (items_[i] == selected)
             index_ = static_cast<int>(i);
+    SelectOpenPortIfNone();
     return true;
+}
+
+void TPortSelect::SelectOpenPortIfNone()
+{
+    // A device that went away took the selection with it; once its port is
+    // open again the toggle must hand on that name, not an empty one.
+    if (index_ < 0 && kind_ == cpPort && port_ && port_->Connected())
+        index_ = FindItem(port_->Port());
 }
 
 void TPortSelect::SetItemIndex(int index)

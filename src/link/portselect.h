@@ -45,6 +45,8 @@ public:
     // Reads the port list again (cpPort only); the selected item stays
     // selected while it is listed. True when the list changed.
     bool Refresh();
+    // Nothing selected while the port is open: selects the open port's name.
+    void SelectOpenPortIfNone();
 
     // A pick by the user: remembers the value and, with AutoApply, writes it
     // to the port.

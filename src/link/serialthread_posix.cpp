@@ -120,6 +120,8 @@ void TSerialThread::Run()
     bool watchingDevice = true;
     bool txPending = false;
     int txWaitMs = -1;
+    // Cleared by a failing handler: from then on only the hang-up is reported.
+    bool delivering = true;
 
     while (!stop_.load()) {
         epoll_event events[3];
@@ -193,14 +195,18 @@ void TSerialThread::Run()
             }
         }
 
-        batch &= mask_ | kDeviceGoneBit;
+        batch &= (delivering ? mask_ : 0) | kDeviceGoneBit;
         if (batch == 0)
             continue;
         try {
             deliver_(batch);
         } catch (...) {
-            // A failing handler ends event delivery until the port reopens.
-            break;
+            // A failing handler ends event delivery until the port reopens,
+            // but not the wait for the hang-up: reading the last bytes of a
+            // vanishing device fails before its hang-up has been seen.
+            if (!watchingDevice)
+                break;
+            delivering = false;
         }
     }
     SignalDone();

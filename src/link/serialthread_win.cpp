@@ -124,6 +124,8 @@ void TSerialThread::Run()
     // The driver writes the mask when a pending wait completes, possibly
     // only after the loop has ended: it lives as long as the block.
     DWORD mask = 0;
+    // Cleared by a failing handler: from then on only the loss is reported.
+    bool delivering = true;
     while (!stop_.load()) {
         mask = 0;
         bool completed = false;
@@ -154,15 +156,20 @@ void TSerialThread::Run()
             if (!GetOverlappedResult(device, &overlapped, &ignored, FALSE))
                 continue;
         }
-        const TSerialEvents batch = lostNow ? kDeviceGoneBit : EventsOf(mask) & mask_;
+        const TSerialEvents batch = lostNow ? kDeviceGoneBit : delivering ? EventsOf(mask) & mask_ : 0;
         if (batch == 0)
             continue;
         try {
             deliver_(batch);
         } catch (...) {
-            // A failing handler ends event delivery until the port reopens.
-            stoppedInWait = false;
-            break;
+            // A failing handler ends event delivery until the port reopens,
+            // but not the wait for the loss: reading the last bytes of a
+            // vanishing device fails before its loss has been seen.
+            if (deviceLost) {
+                stoppedInWait = false;
+                break;
+            }
+            delivering = false;
         }
     }
     if (stoppedInWait) {

@@ -710,6 +710,71 @@ TEST_F(LinkWindowTest, PulledDeviceIsWaitedForAndReopenedWhenItReturns)
     EXPECT_TRUE(boxes_.empty());
 }
 
+TEST_F(LinkWindowTest, ReopenAttemptsWhileTheDeviceIsAwayAreSilent)
+{
+    auto first = std::make_unique<SimProcess>(std::vector<std::string>{"--serial", "S-1"});
+    const std::string path = first->Port();
+    MakeForm({path});
+    Connect(path);
+    const int away = Log()->Count() + 1;
+    first->Stop();
+    ASSERT_TRUE(WaitFor([&] { return Log()->Count() == away; }));
+    ASSERT_EQ(LogLine(away - 1), "Verbindung zum Gerät unterbrochen.");
+    const int before = Log()->Count();
+
+    // The name leads nowhere, then to something that is no terminal (a node
+    // not ready yet): each reopen fails, unseen, and is tried again.
+    ASSERT_EQ(symlink("/nonexistent/ttyKARVEN", path.c_str()), 0);
+    QTest::qWait(1200);
+    unlink(path.c_str());
+    close(open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+    QTest::qWait(1200);
+    unlink(path.c_str());
+    EXPECT_EQ(Log()->Count(), before);
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(Caption(), "Verbindung beenden");
+
+    SimProcess second({"--link", path, "--serial", "S-2"});
+    ASSERT_TRUE(WaitFor([&] { return Log()->Count() == before + 1; }, 10000)) << Log()->Count();
+    EXPECT_EQ(LogLine(before), "Verbindung zu " + path + " wiederhergestellt (9600 Baud).");
+    // The port box lost the name while it was away; the toggle closes the
+    // returned port rather than opening an empty name.
+    EXPECT_EQ(PortBox()->Text(), path);
+    Click("BitBtn1");
+    ExpectConnected(false);
+    EXPECT_TRUE(DeviceFree(path));
+}
+
+TEST_F(LinkWindowTest, HangUpWhileRepliesArriveIsReportedOnce)
+{
+    // Telegrams keep coming, so the hang-up meets bytes still being read.
+    // The first simulator owns the link's folder: it stays until the end.
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    sims.push_back(std::make_unique<SimProcess>(std::vector<std::string>{"--telegram-interval", "0.01", "--serial", "S-1"}));
+    const std::string path = sims[0]->Port();
+    MakeForm({path});
+    Connect(path);
+    for (const char *serial : {"S-1", "S-2"}) {
+        Click("BitBtn21");
+        ASSERT_TRUE(WaitFor([&] { return Static("StaticText8") == serial; }));
+        const int before = Log()->Count();
+        sims.back()->Stop();
+        const auto lost = [&] {
+            int count = 0;
+            for (int i = before; i < Log()->Count(); ++i)
+                count += LogLine(i) == "Verbindung zum Gerät unterbrochen.";
+            return count;
+        };
+        ASSERT_TRUE(WaitFor([&] { return lost() > 0; }, 3000)) << "the loss was not reported";
+        QTest::qWait(200);
+        EXPECT_EQ(lost(), 1);
+        EXPECT_FALSE(form->SerialPort1().Connected());
+        sims.push_back(std::make_unique<SimProcess>(
+            std::vector<std::string>{"--link", path, "--telegram-interval", "0.01", "--serial", "S-2"}));
+        ASSERT_TRUE(WaitFor([&] { return form->SerialPort1().Connected(); }, 10000));
+    }
+}
+
 TEST_F(LinkWindowTest, WorksWithTheDecoderSimulator)
 {
     std::unique_ptr<SimProcess> sim;
