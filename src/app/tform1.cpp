@@ -9,6 +9,7 @@
 #include "firmwarecontainer.h"
 #include "firmwareupdater.h"
 #include "karvenzop_config.h"
+#include "librarylockout.h"
 #include "portcombobox.h"
 #include "serversetting.h"
 #include "signalled.h"
@@ -19,7 +20,6 @@
 #include "watchnotifier.h"
 #include "windowplatform.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -422,39 +422,6 @@ void TForm1::HttpClient1WorkEnd()
 }
 
 // ---- Firmware update and the bootloader library's host
-
-namespace {
-
-// The library's callback runs the event loop while it writes: a click that
-// opened the port, started a transfer or raised a modal box would stall the
-// write behind it. The pages go out of reach meanwhile (tabs, the log, its
-// copy and search stay), and come back however the run ends.
-class WhileLibraryWorks {
-public:
-    WhileLibraryWorks(QTabWidget &pages, TEventLog &log) : pages_(pages)
-    {
-        for (int i = 0; i < pages_.count(); ++i)
-            pages_.widget(i)->setEnabled(false);
-        save_ = log.findChild<QAction *>(QStringLiteral("LogSave"));
-        if (save_)
-            save_->setEnabled(false);
-    }
-    ~WhileLibraryWorks()
-    {
-        for (int i = 0; i < pages_.count(); ++i)
-            pages_.widget(i)->setEnabled(true);
-        if (save_)
-            save_->setEnabled(true);
-    }
-    WhileLibraryWorks(const WhileLibraryWorks &) = delete;
-    WhileLibraryWorks &operator=(const WhileLibraryWorks &) = delete;
-
-private:
-    QTabWidget &pages_;
-    QAction *save_ = nullptr;
-};
-
-} // namespace
 
 void TForm1::BitBtn18Click()
 {
