@@ -90,15 +90,19 @@ void ShowMessage(const QString &text, QWidget *parent)
     ShowBox(QMessageBox::NoIcon, "MessageBox", text, parent);
 }
 
-bool AskBeforeProceeding(const QString &text, const QString &proceed, QWidget *parent)
+bool AskBeforeProceeding(const QString &text, const QString &proceed, QWidget *parent, const QString &name,
+                         const QString &title, QMessageBox::Icon icon)
 {
-    QMessageBox box(QMessageBox::Warning, ApplicationTitle(QCoreApplication::applicationFilePath()), QString(),
+    QMessageBox box(icon,
+                    title.isEmpty() ? ApplicationTitle(QCoreApplication::applicationFilePath()) : title, QString(),
                     QMessageBox::NoButton, parent);
-    box.setObjectName(QStringLiteral("QuestionBox"));
+    box.setObjectName(name + QStringLiteral("Box"));
     box.setTextFormat(Qt::PlainText);
     box.setText(BoundForDisplay(text));
     QPushButton *yes = box.addButton(proceed, QMessageBox::AcceptRole);
+    yes->setObjectName(name + QStringLiteral("Yes"));
     QPushButton *no = box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
+    no->setObjectName(name + QStringLiteral("No"));
     box.setDefaultButton(no);
     box.setEscapeButton(no);
     box.exec();

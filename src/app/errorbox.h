@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QString>
 
 #include <exception>
@@ -36,5 +37,9 @@ void ShowErrorBox(const QString &text, QWidget *parent, const QString &details =
 void ShowMessage(const QString &text, QWidget *parent);
 
 // A question whose safe answer "Abbrechen" is the default (Enter and Escape
-// both decline); true only when the user pressed `proceed`.
-bool AskBeforeProceeding(const QString &text, const QString &proceed, QWidget *parent);
+// both decline); true only when the user pressed `proceed`. The box and its
+// buttons are named `name` + "Box", "Yes" and "No"; an empty title is the
+// program's.
+bool AskBeforeProceeding(const QString &text, const QString &proceed, QWidget *parent,
+                         const QString &name = QStringLiteral("Question"), const QString &title = QString(),
+                         QMessageBox::Icon icon = QMessageBox::Warning);

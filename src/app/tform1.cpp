@@ -381,10 +381,10 @@ void TForm1::BitBtn19Click()
 {
     const session::SignedDownload tool = Refusable([&] { return updates_.FetchTool(); });
     if (!tool.isSigned
-        && !AskBeforeWriting(QStringLiteral("ToolUnsigned"), QStringLiteral("Neue ZOP herunterladen"),
-                             QStringLiteral("ZOP-Update.exe ist nicht signiert: niemand bürgt für ihre Herkunft.\n\n"
-                                            "Trotzdem speichern?"),
-                             QStringLiteral("Speichern"))) {
+        && !AskBeforeProceeding(QStringLiteral("ZOP-Update.exe ist nicht signiert: niemand bürgt für ihre Herkunft.\n\n"
+                                                "Trotzdem speichern?"),
+                                 QStringLiteral("Speichern"), this, QStringLiteral("ToolUnsigned"),
+                                 QStringLiteral("Neue ZOP herunterladen"), QMessageBox::Question)) {
         AddLogLine("ZOP-Update.exe nicht signiert, nicht gespeichert.");
         return;
     }

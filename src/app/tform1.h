@@ -127,7 +127,6 @@ private:
     // when the user cancels (said in the log).
     bool ConfirmFirmwareUpdate(const session::FirmwareOffer &offer);
     // A question whose default answer is "Abbrechen"; true for the other.
-    bool AskBeforeWriting(const QString &name, const QString &title, const QString &text, const QString &yes);
     // A refused download leaves one log line before its message box.
     template <class Fetch> auto Refusable(Fetch fetch) -> decltype(fetch());
 

@@ -6,8 +6,6 @@
 
 #include <QInputDialog>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
 
 #include <algorithm>
 
@@ -26,22 +24,6 @@ QString TForm1::AskPassword(const QString &title, const QString &prompt, bool *o
     return accepted ? dialog.textValue() : QString();
 }
 
-bool TForm1::AskBeforeWriting(const QString &name, const QString &title, const QString &text, const QString &yes)
-{
-    QMessageBox box(QMessageBox::Question, title, QString(), QMessageBox::NoButton, this);
-    box.setObjectName(name + QStringLiteral("Box"));
-    box.setTextFormat(Qt::PlainText);
-    box.setText(BoundForDisplay(text));
-    QPushButton *accept = box.addButton(yes, QMessageBox::AcceptRole);
-    accept->setObjectName(name + QStringLiteral("Yes"));
-    QPushButton *cancel = box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
-    cancel->setObjectName(name + QStringLiteral("No"));
-    box.setDefaultButton(cancel);
-    box.setEscapeButton(cancel);
-    box.exec();
-    return box.clickedButton() == accept;
-}
-
 bool TForm1::ConfirmFirmwareUpdate(const session::FirmwareOffer &offer)
 {
     const QString target = AnsiToQString(offer.image.target);
@@ -58,13 +40,14 @@ bool TForm1::ConfirmFirmwareUpdate(const session::FirmwareOffer &offer)
         text += QStringLiteral("\nACHTUNG: Version %1 ist älter als die des Dekoders (%2): ein Downgrade.\n")
                     .arg(version, decoder);
     text += QStringLiteral("\nWährend des Updates den Dekoder nicht trennen.");
-    bool write = AskBeforeWriting(QStringLiteral("FirmwareConfirm"), QStringLiteral("Dekoder Firmware-Update"), text,
-                                  QStringLiteral("Update durchführen"));
+    const QString title = QStringLiteral("Dekoder Firmware-Update");
+    bool write = AskBeforeProceeding(text, QStringLiteral("Update durchführen"), this, QStringLiteral("FirmwareConfirm"),
+                                     title, QMessageBox::Question);
     if (write && offer.downgrade)
-        write = AskBeforeWriting(QStringLiteral("FirmwareDowngrade"), QStringLiteral("Dekoder Firmware-Update"),
-                                 QStringLiteral("Wirklich von Version %1 auf die ältere Version %2 zurückgehen?")
-                                     .arg(decoder, version),
-                                 QStringLiteral("Downgrade durchführen"));
+        write = AskBeforeProceeding(QStringLiteral("Wirklich von Version %1 auf die ältere Version %2 zurückgehen?")
+                                        .arg(decoder, version),
+                                    QStringLiteral("Downgrade durchführen"), this, QStringLiteral("FirmwareDowngrade"),
+                                    title, QMessageBox::Question);
     if (write)
         return true;
     AddLogLine("Firmware-Update abgebrochen, Dekoder und Dateien unverändert.");
