@@ -3,21 +3,15 @@
 #include "displaytext.h"
 #include "errorbox.h"
 #include "errorhandler.h"
-#include "fileio.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QClipboard>
 #include <QContextMenuEvent>
-#include <QDate>
 #include <QDateTime>
-#include <QDir>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
-#include <QStandardPaths>
 #include <QStyleOptionFocusRect>
 
 #include <algorithm>
@@ -253,69 +247,6 @@ void TEventLog::UpdateScrollBars() const
     verticalScrollBar()->setRange(0, std::max(0, RowCount() - rows));
     horizontalScrollBar()->setPageStep(viewport()->width());
     horizontalScrollBar()->setRange(0, std::max(0, widest_ - viewport()->width()));
-}
-
-QString TEventLog::JoinedText(const std::vector<int> &rows) const
-{
-    QString all;
-    for (int row : rows) {
-        all += VisibleText(LineOf(row));
-        all += QLatin1Char('\n');
-    }
-    return all;
-}
-
-void TEventLog::CopySelection() const
-{
-    const std::vector<int> rows = SelectedRows();
-    if (!rows.empty())
-        QApplication::clipboard()->setText(JoinedText(rows));
-}
-
-void TEventLog::CopyAll() const
-{
-    std::vector<int> rows(static_cast<size_t>(RowCount()));
-    for (int i = 0; i < RowCount(); ++i)
-        rows[static_cast<size_t>(i)] = i;
-    QApplication::clipboard()->setText(JoinedText(rows));
-}
-
-void TEventLog::SaveToFile(const std::string &path) const
-{
-    std::string bytes;
-    for (int row = 0; row < Count(); ++row) {
-        bytes += LineText(row, true).toStdString();   // a saved log always carries the times
-        bytes += '\n';
-    }
-    SaveFileBytes(path, bytes);
-}
-
-QString TEventLog::AskSavePath(const QString &title, const QString &baseName, const QString &filter,
-                               const QString &suffix)
-{
-    QFileDialog dialog(this, title);
-    dialog.setObjectName(QStringLiteral("LogSaveDialog"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setNameFilters({filter, QStringLiteral("Alle Dateien (*)")});
-    dialog.setDefaultSuffix(suffix);
-    // Where a user keeps documents, not the tool's working folder (made
-    // when a fresh account has none yet).
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    QDir().mkpath(documents);
-    dialog.setDirectory(documents);
-    dialog.selectFile(baseName + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + "." + suffix);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    return dialog.selectedFiles().first();
-}
-
-void TEventLog::SaveWithDialog()
-{
-    const QString path = AskSavePath(QStringLiteral("Protokoll speichern"), QStringLiteral("KarvenZop-Protokoll-"),
-                                     QStringLiteral("Textdateien (*.txt)"), QStringLiteral("txt"));
-    if (!path.isEmpty())
-        SaveToFile(path.toStdString());
 }
 
 void TEventLog::paintEvent(QPaintEvent *)
