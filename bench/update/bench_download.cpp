@@ -127,23 +127,11 @@ void BM_ClientMemoryStream(benchmark::State &state)
 // counted against it.
 void BM_Curl(benchmark::State &state)
 {
-    const std::string command = "curl -s -o /dev/null -w '%{time_total} %{size_download}' '" + TheServer().url + "'";
     if (!TheServer().nginx) {
         state.SkipWithError("nginx did not start");
         return;
     }
-    for (auto _ : state) {
-        FILE *pipe = ::popen(command.c_str(), "r");
-        double seconds = 0;
-        long long size = 0;
-        if (!pipe || std::fscanf(pipe, "%lf %lld", &seconds, &size) != 2 || ::pclose(pipe) != 0 || size != kFileSize) {
-            state.SkipWithError("curl failed");
-            return;
-        }
-        state.SetIterationTime(seconds);
-        RecordBest("curl", seconds);
-    }
-    state.SetBytesProcessed(state.iterations() * kFileSize);
+    benchsupport::TimeCurl(state, "", TheServer().url, kFileSize);
 }
 
 } // namespace

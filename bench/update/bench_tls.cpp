@@ -82,20 +82,7 @@ void BM_CurlTls(benchmark::State &state)
         state.SkipWithError("nginx with TLS did not start");
         return;
     }
-    const std::string command = "curl -s --cacert '" + TheServer().ca.CaFile() + "' -o /dev/null -w '%{time_total} %{size_download}' '"
-        + TheServer().url + "'";
-    for (auto _ : state) {
-        FILE *pipe = ::popen(command.c_str(), "r");
-        double seconds = 0;
-        long long size = 0;
-        if (!pipe || std::fscanf(pipe, "%lf %lld", &seconds, &size) != 2 || ::pclose(pipe) != 0 || size != kFileSize) {
-            state.SkipWithError("curl failed");
-            return;
-        }
-        state.SetIterationTime(seconds);
-        RecordBest("curl", seconds);
-    }
-    state.SetBytesProcessed(state.iterations() * kFileSize);
+    benchsupport::TimeCurl(state, "--cacert '" + TheServer().ca.CaFile() + "'", TheServer().url, kFileSize);
 }
 
 } // namespace

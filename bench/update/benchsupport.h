@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -41,6 +42,27 @@ inline void RecordBest(const std::string &name, double seconds)
     auto [it, added] = BestSeconds().emplace(name, seconds);
     if (!added)
         it->second = std::min(it->second, seconds);
+}
+
+// curl's own transfer time (-w time_total), so its process start is not
+// counted; `options` go before the URL. Skips the run when curl fails or
+// fetches another size.
+inline void TimeCurl(benchmark::State &state, const std::string &options, const std::string &url, int64_t size)
+{
+    const std::string command =
+        "curl -s " + options + " -o /dev/null -w '%{time_total} %{size_download}' '" + url + "'";
+    for (auto _ : state) {
+        FILE *pipe = ::popen(command.c_str(), "r");
+        double seconds = 0;
+        long long fetched = 0;
+        if (!pipe || std::fscanf(pipe, "%lf %lld", &seconds, &fetched) != 2 || ::pclose(pipe) != 0 || fetched != size) {
+            state.SkipWithError("curl failed");
+            return;
+        }
+        state.SetIterationTime(seconds);
+        RecordBest("curl", seconds);
+    }
+    state.SetBytesProcessed(state.iterations() * size);
 }
 
 // Google Benchmark's usual main; false when an argument was not understood.
