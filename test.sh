@@ -20,8 +20,17 @@ cmake --build build-asan -j"$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 status=0
+# Every test has a home of its own (tests/ownhome.sh): the user's settings
+# and keys must be as they were after the run.
+config=${XDG_CONFIG_HOME:-$HOME/.config}
+user_settings() { find "$config/KarvenZop" "$config/karvenzop" -type f -exec sha256sum {} + 2>/dev/null | sort; }
+settings_before=$(user_settings)
 (cd build-asan && ctest --output-on-failure -j2 --timeout 600) || status=1
 (cd build && ctest --output-on-failure -j2 --timeout 600) || status=1
+if [ "$(user_settings)" != "$settings_before" ]; then
+  echo "test.sh: the tests changed the user's settings in $config/KarvenZop or $config/karvenzop" >&2
+  status=1
+fi
 (cd build && cpack -G DEB) && bash scripts/check-package.sh build/package/karvenzop_*.deb || status=1
 bash scripts/windows/test-windows.sh || status=1
 exit $status
