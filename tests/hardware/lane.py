@@ -20,9 +20,11 @@ import select
 import shutil
 import signal
 import socket
+import stat
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 MODULES = [
@@ -79,6 +81,50 @@ def make_initramfs(work, source, tree, busybox):
         f.write(archive)
     shutil.rmtree(root)
     return image
+
+
+def reachable(path):
+    """Whether an ordinary user (the guest's) may enter every folder on the path."""
+    path = os.path.abspath(path)
+    while True:
+        if not os.stat(path).st_mode & stat.S_IXOTH:
+            return False
+        parent = os.path.dirname(path)
+        if parent == path:
+            return True
+        path = parent
+
+
+def stage_for_guest(bin_dir, devbin, source):
+    """A checkout in a private folder (root's home, mode 0700) is closed to
+    the guest's ordinary user: the programs, the bootloader library, the
+    catalogues and the lane's scripts are copied to a folder it may read,
+    links resolved. Returns that folder and the paths within it."""
+    stage = tempfile.mkdtemp(prefix="kz-lane-")
+    os.chmod(stage, 0o755)
+
+    def copy(folder, names, target):
+        os.makedirs(target)
+        for name in names:
+            path = os.path.join(folder, name)
+            if os.path.isdir(path):
+                shutil.copytree(path, os.path.join(target, name), symlinks=False)
+            elif os.path.exists(path):
+                shutil.copy(path, os.path.join(target, name))
+        return target
+
+    product = ["libBootloader.so", "locale", "keys"]
+    new_bin = copy(bin_dir, ["KarvenZop", "karvenzop-cli"] + product, os.path.join(stage, "bin"))
+    new_devbin = copy(devbin, ["hardware_window_tests"] + product, os.path.join(stage, "devbin"))
+    checkout = os.path.dirname(os.path.dirname(source))
+    new_source = os.path.join(stage, "src", "tests", "hardware")
+    shutil.copytree(source, new_source)
+    shutil.copytree(os.path.join(checkout, "tools", "update_server"), os.path.join(stage, "src", "tools", "update_server"))
+    for root, folders, files in os.walk(stage):
+        for name in folders + files:
+            path = os.path.join(root, name)
+            os.chmod(path, os.stat(path).st_mode | stat.S_IROTH | (stat.S_IXOTH if os.stat(path).st_mode & stat.S_IXUSR else 0))
+    return stage, new_bin, new_devbin, new_source
 
 
 def make_firmware(work, devbin, size):
@@ -239,16 +285,34 @@ def main():
     if not os.path.exists(busybox) or b"ld-linux" in open(busybox, "rb").read(4096):
         give_up("a static busybox is missing: scripts/setup.sh test installs busybox-static")
     kernel, tree = find_kernel(os.path.abspath(args.kernel_root))
-    work = os.path.abspath(args.work)
-    if work.startswith("/run/"):
+    results_folder = os.path.abspath(args.work)
+    if results_folder.startswith("/run/"):
         give_up("the lane folder must not lie below /run: the guest has its own there")
-    shutil.rmtree(work, ignore_errors=True)
+    shutil.rmtree(results_folder, ignore_errors=True)
+    stage = None
+    bin_dir, devbin = os.path.abspath(args.bin), os.path.abspath(args.devbin)
+    if not all(reachable(path) for path in (bin_dir, devbin, source, os.path.dirname(results_folder))):
+        stage, bin_dir, devbin, source = stage_for_guest(bin_dir, devbin, source)
+        say(f"the checkout is closed to ordinary users: the guest reads a copy in {stage}")
+    try:
+        code = run_lane(args, started, source, bin_dir, devbin, os.path.join(stage, "lane") if stage else results_folder,
+                        kernel, tree, busybox, qemu)
+    finally:
+        if stage:
+            shutil.copytree(os.path.join(stage, "lane"), results_folder, dirs_exist_ok=True,
+                            ignore=shutil.ignore_patterns("*-link", "qmp.sock"))
+            shutil.rmtree(stage, ignore_errors=True)
+    return code
+
+
+def run_lane(args, started, source, bin_dir, devbin, work, kernel, tree, busybox, qemu):
     os.makedirs(os.path.join(work, "ack"))
+    os.chmod(work, 0o755)
     initrd = make_initramfs(work, source, tree, busybox)
     make_firmware(work, os.path.abspath(args.devbin), args.image_size)
     with open(os.path.join(work, "run.sh"), "w") as f:
-        f.write(f"export KZ_HW_LANE={work} KZ_HW_BIN={os.path.abspath(args.bin)} "
-                f"KZ_HW_DEVBIN={os.path.abspath(args.devbin)} KZ_HW_SOURCE={source}\n"
+        f.write(f"export KZ_HW_LANE={work} KZ_HW_BIN={bin_dir} "
+                f"KZ_HW_DEVBIN={devbin} KZ_HW_SOURCE={source}\n"
                 f"exec /bin/bash {source}/guest.sh\n")
 
     sims = {name: Sim(work, os.path.abspath(args.devbin), name, serial) for name, serial in SIMS.items()}
