@@ -98,6 +98,18 @@ std::string FollowLinks(const std::string &name)
     return path;
 }
 
+// Whether the user may write the file behind an O_PATH descriptor; without
+// /proc only its path can be asked.
+bool WritableByUser(int fd, const std::string &path)
+{
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::faccessat(AT_FDCWD, self.c_str(), W_OK, AT_EACCESS) == 0)
+        return true;
+    if (errno != ENOENT)
+        return false;
+    return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 // Only the file may be writable (its folder read-only), or the file has
 // further hard links that must keep seeing it: then it is rewritten where
 // it is, which is not atomic but is what the user can do by hand.
@@ -206,28 +218,51 @@ bool WriteAll(int fd, std::string_view bytes)
 
 std::string LoadFileBytes(const std::string &name, uint64_t limit)
 {
+    const auto fail = [&](int error) {
+        std::string reason = std::strerror(error);
+        if (error == EFBIG)
+            reason += " (more than " + std::to_string(limit) + " bytes)";
+        else if (error == EINVAL)
+            reason = "not a regular file";
+        else if (error == EWOULDBLOCK)
+            reason = "locked by another program writing it";
+        Throw(EFOpenError(FileMessage("Cannot open file %s", name)), name, reason);
+    };
     Fd fd(OpenRegularFile(name, limit));
     if (fd.get() < 0)
-        throw EFOpenError(FileMessage("Cannot open file %s", name));
+        fail(errno);
     // Shared lock: readers may read alongside us, a writer's exclusive lock refuses us.
     if (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0)
-        throw EFOpenError(FileMessage("Cannot open file %s", name));
+        fail(errno);
     std::string bytes;
     if (!ReadRegularFile(fd.get(), limit, bytes))
-        throw EFOpenError(FileMessage("Cannot open file %s", name));
+        fail(errno);
     return bytes;
 }
 
 void SaveFileBytes(const std::string &name, std::string_view bytes)
 {
     const std::string path = FollowLinks(name);
+    // What is kept of the old file (owner, mode) comes from this descriptor,
+    // checked once; a path looked at again could meanwhile name another
+    // user's link or file.
+    Fd target(::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (target.get() < 0 && errno != ENOENT)
+        ThrowCreate(name);
     struct stat old {};
-    const bool exists = ::stat(path.c_str(), &old) == 0;
+    const bool exists = target.get() >= 0;
+    if (exists && ::fstat(target.get(), &old) != 0)
+        ThrowCreate(name);
+    if (exists)
+        RequirePlacedByUserOrFolderOwner(name, path, old);
+    // A link that appeared since the links were followed is not followed.
+    if (exists && S_ISLNK(old.st_mode))
+        ThrowCreate(name, ELOOP);
     // Saving replaces a file's content, never what the file is: a FIFO or a
     // device stays one, and a file the user may not write stays unwritten.
     if (exists && !S_ISREG(old.st_mode))
         ThrowCreate(name, EINVAL);
-    if (exists && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
+    if (exists && !WritableByUser(target.get(), path))
         ThrowCreate(name);
     if (exists && old.st_nlink > 1) {
         SaveInPlace(name, path, bytes);

@@ -183,6 +183,59 @@ TEST_F(FileSaving, InASharedStickyFolderOnlyTheUsersOwnLinksAndFilesAreUsed)
     EXPECT_EQ(Read(mine), "1=a\r\n");
 }
 
+// Root saves again and again in a shared sticky folder while another user
+// keeps putting a link under the name, to a file of a third user: no saved
+// file may take that file's owner or mode.
+TEST_F(FileSaving, RootSavingInAStickyFolderNeverTakesOwnerOrModeFromAnotherUsersLink)
+{
+    if (!Root())
+        GTEST_SKIP() << "needs root to act as two users";
+    constexpr uid_t kThird = kNobody - 1;
+    const fs::path shared = top_ / "shared";
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms(01777));
+    const fs::path name = shared / "list.txt";
+    const fs::path parked = shared / "parked";
+    const fs::path bait = shared / "bait";
+    std::ofstream(bait) << "third's";
+    fs::permissions(bait, fs::perms(0666));
+    ASSERT_EQ(::chown(bait.c_str(), kThird, kThird), 0);
+
+    const pid_t toggler = ::fork();
+    if (toggler == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0
+            || ::symlink(bait.c_str(), parked.c_str()) != 0)
+            ::_exit(1);
+        ::alarm(60);
+        // The link comes and goes; a saved file (root's or the third user's)
+        // cannot be moved or replaced by this user and stays for root to see.
+        for (;;) {
+            (void)!::rename(parked.c_str(), name.c_str());
+            (void)!::rename(name.c_str(), parked.c_str());
+        }
+    }
+    int taken = 0, saved = 0;
+    for (int i = 0; i < 1000; ++i) {
+        try {
+            SaveFileBytes(name.string(), "1=a\r\n");
+        } catch (const Exception &) {
+            continue;   // the link was there when looked at
+        }
+        struct stat st {};
+        if (::lstat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            ++saved;
+            taken += st.st_uid != 0 || (st.st_mode & 0777) == 0666;
+            ::unlink(name.c_str());   // so that the race goes on
+        }
+    }
+    ::kill(toggler, SIGKILL);
+    int status = 0;
+    ::waitpid(toggler, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status)) << "the other user's link was not made";
+    EXPECT_EQ(taken, 0) << "of " << saved << " saves";
+    EXPECT_EQ(Read(bait), "third's");
+}
+
 TEST_F(FileSaving, ReadOnlyFolderWithWritableFileIsWrittenInPlace)
 {
     Write("substi.txt", "a much longer old content\r\n", 0600);
