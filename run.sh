@@ -12,7 +12,7 @@ bash scripts/setup.sh run
 testing=()
 [ -f build/CMakeCache.txt ] || testing=(-DBUILD_TESTING=OFF -DKZ_BENCH=OFF)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${testing[@]}" >/dev/null
-cmake --build build -j"$(nproc)" --target KarvenZop decoder_sim mkfirmware
+cmake --build build -j"$(nproc)" --target KarvenZop karvenzop-cli decoder_sim mkfirmware
 
 bin="$root/build/bin"
 pids=()
