@@ -379,7 +379,8 @@ auto TForm1::Refusable(Fetch fetch) -> decltype(fetch())
 
 void TForm1::BitBtn19Click()
 {
-    const session::SignedDownload tool = Refusable([&] { return updates_.FetchTool(); });
+    const session::ToolOffer offer = Refusable([&] { return updates_.FetchTool(KZ_VERSION); });
+    const session::SignedDownload &tool = offer.download;
     if (!tool.isSigned
         && !AskBeforeProceeding(QStringLiteral("ZOP-Update.exe ist nicht signiert: niemand bürgt für ihre Herkunft.\n\n"
                                                 "Trotzdem speichern?"),
@@ -388,11 +389,22 @@ void TForm1::BitBtn19Click()
         AddLogLine("ZOP-Update.exe nicht signiert, nicht gespeichert.");
         return;
     }
+    if (offer.downgrade
+        && !AskBeforeProceeding(QStringLiteral("ZOP-Update.exe ist als Version %1 signiert, älter als diese ZOP (%2).\n\n"
+                                                "Trotzdem speichern?")
+                                     .arg(AnsiToQString(offer.version), QStringLiteral(KZ_VERSION)),
+                                 QStringLiteral("Speichern"), this, QStringLiteral("ToolOlder"),
+                                 QStringLiteral("Neue ZOP herunterladen"), QMessageBox::Question)) {
+        AddLogLine("ZOP-Update.exe älter als diese ZOP, nicht gespeichert.");
+        return;
+    }
     updates_.SaveTool(tool.bytes);
     AddLogLine(tool.isSigned ? "ZOP-Update.exe gespeichert, Signatur geprüft: Schlüssel " + tool.keyId + ", "
                                    + tool.trustedComment
                              : std::string("ZOP-Update.exe gespeichert, nicht signiert und nicht geprüft."));
     ShowMessage(QStringLiteral("Bitte ZOP beenden und Datei ZOP-Update.exe im ZOP-Verzeichnis umbenennen!"), this);
+    if (*ToolUpdateNote)
+        AddLogLine(ToolUpdateNote);
 }
 
 void TForm1::HttpClient1WorkBegin(int32_t countMax)
@@ -435,7 +447,7 @@ void TForm1::BitBtn18Click()
     // Saved for the user; the library gets the checked bytes themselves.
     updates_.SaveFirmware(offer.download.bytes);
     const WhileLibraryWorks lockout(*pageControl1_, *listBox1_);
-    if (session::FirmwareUpdater(SerialPort1(), bootloaderHost_).Flash(offer.download.bytes) ==
+    if (session::FirmwareUpdater(SerialPort1(), bootloaderHost_, &Protocol()).Flash(offer.download.bytes) ==
         session::FirmwareUpdater::Outcome::Flashed) {
         // The version read before is no longer the decoder's.
         connection_->ForgetFirmwareVersion();

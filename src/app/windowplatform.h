@@ -19,3 +19,7 @@ void UseStartingConsole();
 // (~/.local/share/karvenzop), on Windows %APPDATA%\KarvenZop. Raises when
 // the system names no such place.
 std::filesystem::path MenuStartDataFolder();
+
+// What the log adds after the message about the downloaded ZOP-Update.exe:
+// how the tool is updated on this system; empty where the file is the way.
+extern const char *const ToolUpdateNote;

@@ -7,6 +7,10 @@
 const char *const StoredPortName = "/dev/ttyS3";
 const char *const StoredPortBoxText = "/dev/ttyS0";
 
+const char *const ToolUpdateNote =
+    "Unter Linux wird ZOP als Debian-Paket aktualisiert (apt-get install ./karvenzop_*.deb); "
+    "ZOP-Update.exe ist das Programm für Windows.";
+
 void UseStartingConsole() {}
 
 std::filesystem::path MenuStartDataFolder()

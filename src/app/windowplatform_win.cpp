@@ -8,6 +8,7 @@
 
 const char *const StoredPortName = "COM4";
 const char *const StoredPortBoxText = "COM1";
+const char *const ToolUpdateNote = "";
 
 void UseStartingConsole()
 {

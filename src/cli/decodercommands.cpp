@@ -11,9 +11,11 @@
 #include "serialport.h"
 #include "textout.h"
 #include "updateservice.h"
+#include "versionorder.h"
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <optional>
 
 namespace cli {
@@ -108,11 +110,17 @@ int WithDecoder(EventWait &wait, Body body)
 // A decoder that does not answer may sit in its bootloader after an
 // interrupted update: that listens at 19200 baud and answers the boot sign
 // with its handshake. A bootloader that still holds valid firmware (a
-// decoder caught in its boot window) is told to start it again.
+// decoder caught in its boot window) is told to start it again. A decoder
+// running its firmware got the sign garbled at 9600 and keeps it in its
+// line buffer, where it would spoil the next command: a line end at 9600
+// closes that line, which the decoder drops. The port is left open at 9600
+// with its own handler.
 bool StuckInBootloader(TSerialPort &port, EventWait &wait)
 {
     FrameDecoder frames;
     std::optional<Frame> hello;
+    const auto decoderHandler = port.OnRxChar;
+    bool stuck = false;
     try {
         port.ClosePort();
         port.SetBaudRate(br19200);
@@ -133,10 +141,34 @@ bool StuckInBootloader(TSerialPort &port, EventWait &wait)
             port.WriteString(EncodeFrame(frametype::Leave, 1, {}));
         wait.Pause(50);
         port.ClosePort();
-        return hello && !valid;
+        stuck = hello && !valid;
+        port.OnRxChar = decoderHandler;
+        port.SetBaudRate(br9600);
+        port.OpenPort();
+        if (!hello)
+            port.WriteString("\n\r");
     } catch (const std::exception &) {
-        return false;
+        port.OnRxChar = decoderHandler;
     }
+    return stuck;
+}
+
+// Asks and waits for the answers. A decoder silent throughout is probed for
+// its bootloader (`stuck`); one that is not there may have been starting
+// after a reset when asked, and is asked once more.
+EventWait::Result AskDecoder(DecoderLink &link, EventWait &wait, const std::function<void()> &ask,
+                             const std::function<bool()> &answered, const std::function<bool()> &anyAnswer,
+                             bool &stuck)
+{
+    ask();
+    auto result = wait.Until(answered, EventWait::Clock::now() + ReplyWait);
+    if (result != EventWait::Result::TimedOut || anyAnswer())
+        return result;
+    stuck = StuckInBootloader(link.port, wait);
+    if (stuck || !link.port.Connected())
+        return result;
+    ask();
+    return wait.Until(answered, EventWait::Clock::now() + ReplyWait);
 }
 
 const char *const DigitNames[decoder::ToneDigits] = {"1", "2", "3", "4", "5", "6", "7", "8", "9", "0", "R"};
@@ -147,12 +179,13 @@ int RunInfo(const std::string &port, bool json, EventWait &wait)
 {
     return WithDecoder(wait, [&](DecoderLink &link) {
         link.session.Open(port);
-        link.session.ReadAllValues();
         const Replies &got = link.replies;
-        const auto result = wait.Until([&] { return got.serial && got.firmware && got.hardware; },
-                                       EventWait::Clock::now() + ReplyWait);
-        if (result == EventWait::Result::TimedOut && !got.serial && !got.firmware && !got.hardware &&
-            StuckInBootloader(link.port, wait)) {
+        bool stuck = false;
+        const auto result = AskDecoder(
+            link, wait, [&] { link.session.ReadAllValues(); },
+            [&] { return got.serial && got.firmware && got.hardware; },
+            [&] { return got.serial || got.firmware || got.hardware; }, stuck);
+        if (stuck) {
             PrintError("the decoder on " + port +
                        " is waiting in its bootloader (a firmware update did not complete): "
                        "write the firmware again with 'karvenzop-cli flash'");
@@ -177,23 +210,25 @@ int RunInfo(const std::string &port, bool json, EventWait &wait)
     });
 }
 
-int RunClock(const std::string &port, EventWait &wait)
+int RunClock(const std::string &port, bool json, EventWait &wait)
 {
     return WithDecoder(wait, [&](DecoderLink &link) {
         link.session.Open(port);
         const auto now = std::chrono::system_clock::now();
         link.session.SetClock(std::chrono::system_clock::to_time_t(now));
-        WriteOut("Clock set to " + IsoTime(std::chrono::floor<std::chrono::seconds>(now)) + "\n");
+        const std::string set = IsoTime(std::chrono::floor<std::chrono::seconds>(now));
+        WriteOut(json ? "{\"port\":" + JsonString(port) + ",\"clock_set\":\"" + set + "\"}\n"
+                      : "Clock set to " + set + "\n");
         return int(ExitOk);
     });
 }
 
-int RunReset(const std::string &port, EventWait &wait)
+int RunReset(const std::string &port, bool json, EventWait &wait)
 {
     return WithDecoder(wait, [&](DecoderLink &link) {
         link.port.SetPort(port);
         link.session.Reset();
-        WriteOut("Reset sent\n");
+        WriteOut(json ? "{\"port\":" + JsonString(port) + ",\"reset_sent\":true}\n" : std::string("Reset sent\n"));
         return int(ExitOk);
     });
 }
@@ -242,14 +277,20 @@ int RunPorts(bool json)
     }
 }
 
-std::optional<std::string> DecoderFirmware(const std::string &port, EventWait &wait)
+std::optional<std::string> DecoderFirmware(const std::string &port, EventWait &wait, bool *inBootloader)
 {
     std::optional<std::string> version;
     const int code = WithDecoder(wait, [&](DecoderLink &link) {
         link.session.Open(port);
-        link.session.ReadAllValues();
-        const auto result = wait.Until([&] { return link.replies.firmware.has_value(); },
-                                       EventWait::Clock::now() + ReplyWait);
+        const Replies &got = link.replies;
+        bool stuck = false;
+        const auto result = AskDecoder(
+            link, wait, [&] { link.session.ReadAllValues(); }, [&] { return got.firmware.has_value(); },
+            [&] { return got.serial || got.firmware || got.hardware; }, stuck);
+        if (stuck && inBootloader) {
+            *inBootloader = true;
+            return int(ExitDecoderError);
+        }
         if (result != EventWait::Result::Done) {
             PrintError(result == EventWait::Result::Stopped ? std::string("interrupted")
                                                             : "no firmware version from the decoder on " + port);
@@ -266,13 +307,13 @@ namespace {
 // Whether the server's version is newer; nothing when a text is no version.
 std::optional<bool> Newer(const std::string &onServer, const std::string &here, std::string &problem)
 {
-    const auto server = session::ParseVersion(onServer);
-    const auto local = session::ParseVersion(here);
-    if (!server || !local) {
-        problem = "cannot compare versions: '" + (server ? here : onServer) + "' is not a version number";
+    const session::VersionOrder order = session::CompareVersions(onServer, here);
+    if (order == session::VersionOrder::Unordered) {
+        problem = "cannot compare versions: '" + (session::IsVersion(onServer) ? here : onServer)
+            + "' is not a version number";
         return std::nullopt;
     }
-    return *server > *local;
+    return order == session::VersionOrder::Newer;
 }
 
 } // namespace
@@ -318,10 +359,10 @@ int RunCheck(const CheckOptions &options, EventWait &wait)
                 text.pop_back();
             return Printable(text);
         };
-        out = "ZOP Version auf Server: " + shown(tool) + "\nZOP Version lokal: " KZ_VERSION
-              "\nDekoder Ver. auf Server: " + shown(firmware) + "\n";
+        out = "Tool on the server: " + shown(tool) + "\nTool here: " KZ_VERSION
+              "\nDecoder firmware on the server: " + shown(firmware) + "\n";
         if (firmwareHere)
-            out += "Dekoder Version lokal: " + shown(*firmwareHere) + "\n";
+            out += "Decoder firmware here: " + shown(*firmwareHere) + "\n";
         if (problem.empty() && (*newerTool || *newerFirmware))
             out += std::string("Newer on the server:") + (*newerTool ? " tool" : "") +
                    (*newerFirmware ? " decoder-firmware" : "") + "\n";

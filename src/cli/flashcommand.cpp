@@ -16,6 +16,7 @@
 #include "textout.h"
 #include "updateservice.h"
 #include "updateserver.h"
+#include "versionorder.h"
 
 namespace cli {
 
@@ -25,14 +26,16 @@ namespace {
 // for a pipe or a file.
 class ProgressDisplay {
 public:
-    explicit ProgressDisplay(bool terminal) : terminal_(terminal) {}
+    ProgressDisplay(bool terminal, bool json) : terminal_(terminal && !json), json_(json) {}
 
     bool Terminal() const { return terminal_; }
 
     // A line that stays (a log line of the run).
     void Line(const std::string &text)
     {
-        if (terminal_)
+        if (json_)
+            WriteOut("{\"line\":" + JsonString(text) + "}\n");
+        else if (terminal_)
             WriteOut("\r\033[K" + Printable(text) + "\n" + Bar());
         else
             WriteOut(Printable(text) + "\n");
@@ -77,6 +80,7 @@ private:
     }
 
     bool terminal_;
+    bool json_;
     int percent_ = -1;
     std::string status_;
 };
@@ -163,6 +167,25 @@ bool Confirmed(const std::string &question)
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "j" || answer == "ja";
 }
 
+// An image older than the decoder's firmware, or one whose version cannot
+// be ordered with it, is refused unless allowed, and then always asked
+// about, --yes or not.
+bool AskAboutDowngrade(const std::string &image, const std::string &decoder, const FlashOptions &options)
+{
+    if (!options.allowDowngrade) {
+        const bool ordered = session::CompareVersions(image, decoder) != session::VersionOrder::Unordered;
+        PrintError("the image's version " + Printable(image)
+                   + (ordered ? " is older than the decoder's " : " cannot be ordered with the decoder's ")
+                   + Printable(decoder) + "; --allow-downgrade writes it after a question");
+        return false;
+    }
+    if (!Confirmed("Go back from version " + Printable(decoder) + " to the older " + Printable(image) + "?")) {
+        PrintError("the firmware update was refused");
+        return false;
+    }
+    return true;
+}
+
 // Names what is on offer, then the questions: unsigned and downgrade are
 // refused unless allowed, and then always asked, --yes or not.
 bool AskAboutOffer(const session::FirmwareOffer &offer, const FlashOptions &options)
@@ -182,18 +205,8 @@ bool AskAboutOffer(const session::FirmwareOffer &offer, const FlashOptions &opti
             return false;
         }
     }
-    if (offer.downgrade) {
-        if (!options.allowDowngrade) {
-            PrintError("the image's version " + Printable(offer.image.version) + " is older than the decoder's "
-                       + Printable(offer.decoderVersion) + "; --allow-downgrade writes it after a question");
-            return false;
-        }
-        if (!Confirmed("Go back from version " + Printable(offer.decoderVersion) + " to the older "
-                       + Printable(offer.image.version) + "?")) {
-            PrintError("the firmware update was refused");
-            return false;
-        }
-    }
+    if (offer.downgrade && !AskAboutDowngrade(offer.image.version, offer.decoderVersion, options))
+        return false;
     if (!options.yes && !Confirmed("Write the image into the decoder on " + options.port + "?")) {
         PrintError("the firmware update was refused");
         return false;
@@ -205,7 +218,7 @@ bool AskAboutOffer(const session::FirmwareOffer &offer, const FlashOptions &opti
 
 int RunFlash(const FlashOptions &options, EventWait &wait)
 {
-    ProgressDisplay display(OutputIsTerminal());
+    ProgressDisplay display(OutputIsTerminal(), options.json);
     CommandLineHost host(options.port, wait, display);
     try {
         host.SetLoader(BootloaderLibrary::Default().OpenBootloader(&host));
@@ -222,10 +235,6 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
 
     std::string image;
     if (!options.image.empty()) {
-        if (!options.yes && !Confirmed("Write the firmware from " + source + " into the decoder on " + options.port + "?")) {
-            PrintError("the firmware update was refused");
-            return ExitFlashFailed;
-        }
         try {
             image = LoadFileBytes(options.image, kFirmwareFileLimit);
         } catch (const std::exception &e) {
@@ -234,11 +243,27 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
         }
         // The container is checked before the decoder is reset, as the window
         // does; the library checks the target against the decoder before erasing.
+        FirmwareImage parsed;
         try {
-            const FirmwareImage parsed = ParseFirmwareContainer(image);
+            parsed = ParseFirmwareContainer(image);
             display.Line("Firmware file: " + parsed.target + ", version " + parsed.version);
         } catch (const std::exception &e) {
             PrintFailure(e);
+            return ExitFlashFailed;
+        }
+        // The same rule as for a download. A decoder waiting in its
+        // bootloader runs no firmware that could be gone back from.
+        bool inBootloader = false;
+        const std::optional<std::string> decoderVersion = DecoderFirmware(options.port, wait, &inBootloader);
+        if (!decoderVersion && !inBootloader)
+            return ExitDecoderError;
+        WriteErr("Decoder on " + options.port + ": "
+                 + (decoderVersion ? "version " + Printable(*decoderVersion) : std::string("in its bootloader")) + "\n");
+        if (decoderVersion && session::IsDowngrade(parsed.version, *decoderVersion)
+            && !AskAboutDowngrade(parsed.version, *decoderVersion, options))
+            return ExitFlashFailed;
+        if (!options.yes && !Confirmed("Write the firmware from " + source + " into the decoder on " + options.port + "?")) {
+            PrintError("the firmware update was refused");
             return ExitFlashFailed;
         }
     } else {
@@ -309,6 +334,8 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
     display.Finish();
     switch (outcome) {
     case session::FirmwareUpdater::Outcome::Flashed:
+        if (options.json)
+            WriteOut("{\"flashed\":true}\n");
         return ExitOk;
     case session::FirmwareUpdater::Outcome::NoBootloader:
         PrintError(Utf8FromWide(host.Loader()->GetLastMessage()));

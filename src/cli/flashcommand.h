@@ -13,6 +13,7 @@ struct FlashOptions {
     bool yes = false;             // answers the write question only
     bool allowUnsigned = false;   // an image without signature may be asked for
     bool allowDowngrade = false;  // an image older than the decoder's may be asked for
+    bool json = false;            // the run's lines as JSON objects
 };
 
 // The firmware update as the window runs it, with a progress bar on a

@@ -12,6 +12,7 @@
 #include "resourcestring.h"
 #include "serialport.h"
 #include "textout.h"
+#include "updateserver.h"
 #include "watch.h"
 
 #include <cstdlib>
@@ -41,11 +42,11 @@ const std::vector<Command> &Commands()
          "usage: karvenzop-cli info [--port P] [--json]\n"
          "Reads the decoder's serial number, firmware version and hardware revision\n"
          "(the window's \"Alle Werte aus Dekoder lesen\").\n"},
-        {"clock", {"--port"},
-         "usage: karvenzop-cli clock [--port P]\n"
+        {"clock", {"--port", "--json"},
+         "usage: karvenzop-cli clock [--port P] [--json]\n"
          "Sets the decoder's clock to the local time now.\n"},
-        {"reset", {"--port"},
-         "usage: karvenzop-cli reset [--port P]\n"
+        {"reset", {"--port", "--json"},
+         "usage: karvenzop-cli reset [--port P] [--json]\n"
          "Sends the decoder its reset command.\n"},
         {"tones", {"--port", "--json"},
          "usage: karvenzop-cli tones [--port P] [--json]\n"
@@ -82,15 +83,17 @@ const std::vector<Command> &Commands()
          "Asks the update server for the newest tool and decoder firmware versions.\n"
          "Exits with 100 when the server offers a newer tool or, with --port, a newer\n"
          "firmware than the decoder's, with 0 when not.\n"},
-        {"flash", {"--port", "--image", "--server", "--yes", "--allow-unsigned", "--allow-downgrade"},
+        {"flash", {"--port", "--image", "--server", "--yes", "--allow-unsigned", "--allow-downgrade", "--json"},
          "usage: karvenzop-cli flash [--port P] [--image FILE | --server H:P] [--yes]\n"
-         "                           [--allow-unsigned] [--allow-downgrade]\n"
+         "                           [--allow-unsigned] [--allow-downgrade] [--json]\n"
          "Writes decoder firmware: downloaded from the update server and saved as\n"
          "firmware.acy in the working folder, or the given image file. A download's\n"
          "signature (<image>.minisig) is checked against the trusted keys; then it\n"
          "asks, naming target, versions and signer, unless --yes. An unsigned image\n"
-         "or one older than the decoder's is refused unless allowed, and then asked\n"
-         "about even with --yes. A running update is not interrupted by Ctrl+C.\n"},
+         "or one older than the decoder's (or not to be ordered with it) is refused\n"
+         "unless allowed, and then asked about even with --yes; a local image too.\n"
+         "With --json the run's lines are objects ({\"line\":...}), the last one\n"
+         "{\"flashed\":true}. A running update is not interrupted by Ctrl+C.\n"},
     };
     return commands;
 }
@@ -113,7 +116,8 @@ const char *const ToolHelp =
     "  --port P        serial port (default: the first of KARVENZOP_PORTS on Linux, or the only port present)\n"
     "  --server H:P    update server, https://H:P for TLS (default: KARVENZOP_UPDATE_SERVER, else the\n"
     "                  window's setting, else localhost:80)\n"
-    "  --json          machine-readable output, one object per line\n"
+    "  --json          machine-readable output, one object per line; errors as one\n"
+    "                  object {\"error\":...,\"detail\":...} on stderr\n"
     "  --help          help for the tool or for a command\n"
     "\n"
     "Exit codes: 0 success, 1 decoder or port error, 2 usage, 3 server error,\n"
@@ -124,7 +128,8 @@ const char *const ToolHelp =
 int Usage(const std::string &problem)
 {
     PrintError(problem);
-    WriteErr("Try 'karvenzop-cli --help'.\n");
+    if (!JsonErrors())
+        WriteErr("Try 'karvenzop-cli --help'.\n");
     return ExitUsage;
 }
 
@@ -171,6 +176,10 @@ int RunCommandLine(int argc, char **argv)
     TSerialPort::RegisterMessageDomain();
 
     std::vector<std::string> args(argv + 1, argv + argc);
+    // Known before any argument is checked, so a usage error is JSON too.
+    for (const std::string &arg : args)
+        if (arg == "--json")
+            SetJsonErrors(true);
     if (args.empty())
         return Usage("no command given");
     if (args[0] == "--help" || args[0] == "-h") {
@@ -258,6 +267,9 @@ int RunCommandLine(int argc, char **argv)
                 broker[o] = options[o];
         return broker;
     };
+    if (has("--server"))
+        if (const std::string problem = UpdateServerProblem(options["--server"]); !problem.empty())
+            return Usage("--server: " + problem);
     EventWait wait;
     if (name == "check")
         return RunCheck({options["--server"], port, json}, wait);
@@ -282,9 +294,9 @@ int RunCommandLine(int argc, char **argv)
     if (name == "info")
         return RunInfo(port, json, wait);
     if (name == "clock")
-        return RunClock(port, wait);
+        return RunClock(port, json, wait);
     if (name == "reset")
-        return RunReset(port, wait);
+        return RunReset(port, json, wait);
     if (name == "tones")
         return RunTones(port, json, wait);
     if (name == "monitor") {
@@ -336,6 +348,7 @@ int RunCommandLine(int argc, char **argv)
     flash.yes = has("--yes");
     flash.allowUnsigned = has("--allow-unsigned");
     flash.allowDowngrade = has("--allow-downgrade");
+    flash.json = json;
     return RunFlash(flash, wait);
 }
 

@@ -68,7 +68,7 @@ int RunMonitor(const MonitorOptions &options, EventWait &wait)
     };
     // Stderr keeps its words; --json also has the event, in order with the lines.
     auto deviceEvent = [&](const char *kind, const std::string &words) {
-        PrintError(options.port + words);
+        PrintNotice(options.port + words);
         if (options.json)
             out.Add("{\"time\":\"" + IsoTime(std::chrono::system_clock::now()) + "\",\"kind\":\"" + kind +
                     "\",\"port\":" + JsonString(options.port) + "}\n");
@@ -148,7 +148,7 @@ int RunMonitor(const MonitorOptions &options, EventWait &wait)
     if (out.ReaderGone())
         return ExitOutput;
     if (const long dropped = out.Dropped(); dropped > 0)
-        PrintError(std::to_string(dropped) + (dropped == 1 ? " line" : " lines") + " dropped: the output was not read");
+        PrintNotice(std::to_string(dropped) + (dropped == 1 ? " line" : " lines") + " dropped: the output was not read");
     return ExitOk;
 }
 

@@ -49,7 +49,7 @@ MonitorStation::MonitorStation(const StationOptions &options, const std::string 
         designations_->LoadFromFile(options.substitutions);
     }
     publisher_ = std::make_unique<publish::StationPublisher>(std::move(settings),
-                                                             [](const std::string &text) { PrintError(text); });
+                                                             [](const std::string &text) { PrintNotice(text); });
 }
 
 MonitorStation::~MonitorStation() = default;

@@ -3,6 +3,7 @@
 #include "exception.h"
 #include "text8bit.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -125,7 +126,33 @@ std::string IsoTime(std::chrono::system_clock::time_point when)
     return std::string(text, n) + tail;
 }
 
+namespace {
+bool jsonErrors = false;
+
+void PrintJsonError(const std::string &message, const std::string &detail)
+{
+    std::string text = WithFinalFullStop(message);
+    // The CR LF inside the socket errors is a line break like any other.
+    for (size_t at; (at = text.find("\r\n")) != std::string::npos;)
+        text.erase(at, 1);
+    WriteErr("{\"error\":" + JsonString(text) + (detail.empty() ? std::string() : ",\"detail\":" + JsonString(detail))
+             + "}\n");
+}
+} // namespace
+
+void SetJsonErrors(bool on) { jsonErrors = on; }
+bool JsonErrors() { return jsonErrors; }
+
 void PrintError(const std::string &message)
+{
+    if (jsonErrors) {
+        PrintJsonError(message, {});
+        return;
+    }
+    PrintNotice(message);
+}
+
+void PrintNotice(const std::string &message)
 {
     // Line breaks of our own messages (the socket errors' CR LF) stay breaks.
     std::string text = WithFinalFullStop(message), shown;
@@ -160,9 +187,23 @@ bool WriteErr(std::string_view bytes)
 
 void PrintFailure(const std::exception &failure)
 {
+    if (jsonErrors) {
+        const auto *known = dynamic_cast<const Exception *>(&failure);
+        PrintJsonError(failure.what(), known ? known->Informative() : std::string());
+        return;
+    }
     PrintError(failure.what());
-    if (const auto *known = dynamic_cast<const Exception *>(&failure); known && !known->Informative().empty())
-        WriteErr(Printable(known->Informative()) + "\n");
+    const auto *known = dynamic_cast<const Exception *>(&failure);
+    if (!known || known->Informative().empty())
+        return;
+    // One line each: the system's reason, the server tried.
+    const std::string &detail = known->Informative();
+    std::string shown;
+    for (size_t start = 0, end; start <= detail.size(); start = end + 1) {
+        end = std::min(detail.find('\n', start), detail.size());
+        shown += Printable(std::string_view(detail).substr(start, end - start)) + "\n";
+    }
+    WriteErr(shown);
 }
 
 } // namespace cli

@@ -36,5 +36,13 @@ void PrintError(const std::string &message);
 // The same for a failure, with the line naming what was tried (a server's
 // address) when it has one.
 void PrintFailure(const std::exception &failure);
+// A notice on stderr that is no error (a device lost and back, lines
+// dropped, the broker's link): the text form also with --json, where the
+// output carries the event itself.
+void PrintNotice(const std::string &message);
+// With --json: each error is one object on stderr instead,
+// {"error":"...","detail":"..."} (detail only when there is one).
+void SetJsonErrors(bool on);
+bool JsonErrors();
 
 } // namespace cli

@@ -128,7 +128,7 @@ int RunWatch(const WatchOptions &options, EventWait &wait)
                       [&](const std::string &text) {
                           sync.Post(&owner, [&, text] {
                               if (!refused)
-                                  PrintError(text);
+                                  PrintNotice(text);
                           });
                       },
                       [&](const std::string &text) { sync.Post(&owner, [&, text] { refused = text; }); }});

@@ -31,7 +31,9 @@ std::string Fill(std::string text, std::initializer_list<std::string> values)
 void RaiseOpenError(const std::string &path, int systemErrorCode)
 {
     std::string details = path + ": " + std::strerror(systemErrorCode);
-    if (systemErrorCode == EACCES || systemErrorCode == EPERM) {
+    if (path.empty()) {
+        details = TranslateResourceString("No port chosen: choose the decoder's port in the port list first");
+    } else if (systemErrorCode == EACCES || systemErrorCode == EPERM) {
         // Serial devices belong to a group ("dialout" on Debian) whose
         // members may use them; membership counts from the next login.
         std::string group = "dialout";
@@ -50,6 +52,8 @@ void RaiseOpenError(const std::string &path, int systemErrorCode)
         // port; the lock's own words ("temporarily unavailable") say less.
         details = Fill(TranslateResourceString("%s: %s — another program holds the port; close it (\"fuser %s\" names it)"),
                        {path, std::strerror(EBUSY), path});
+        // One number for a busy port, whichever way it was found.
+        systemErrorCode = EBUSY;
     }
     throw ESerialPort(SerialError::OpenFailed, systemErrorCode, std::move(details));
 }

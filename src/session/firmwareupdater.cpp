@@ -1,12 +1,40 @@
 #include "firmwareupdater.h"
 
 #include "bootloaderhost.h"
+#include "decoderreader.h"
 #include "decodersession.h"
 #include "exception.h"
 #include "privatecopy.h"
 #include "serialport.h"
 
+#include <chrono>
+#include <thread>
+
 namespace session {
+
+// The bootloader's last bytes at 19200 may still come in after the port
+// is back at 9600: garbled, without a line end, they would join the
+// decoder's next line (a telegram). Once the line has been quiet for a
+// moment the unfinished line is dropped.
+void FirmwareUpdater::DropStaleInput()
+{
+    if (!reader_)
+        return;
+    using Clock = std::chrono::steady_clock;
+    constexpr auto Quiet = std::chrono::milliseconds(150);
+    const auto end = Clock::now() + std::chrono::seconds(1);
+    std::string seen = reader_->Buffer();
+    auto quietSince = Clock::now();
+    while (Clock::now() < end && Clock::now() - quietSince < Quiet) {
+        host_.ProcessMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (reader_->Buffer() != seen) {
+            seen = reader_->Buffer();
+            quietSince = Clock::now();
+        }
+    }
+    reader_->ClearBuffer();
+}
 
 FirmwareUpdater::Outcome FirmwareUpdater::Flash(std::string_view image)
 {
@@ -33,6 +61,7 @@ FirmwareUpdater::Outcome FirmwareUpdater::Flash(std::string_view image)
         loader->Disconnect();
         port_.SetBaudRate(br9600);
         port_.OpenPort();
+        DropStaleInput();
     };
     Outcome outcome = Outcome::Flashed;
     try {

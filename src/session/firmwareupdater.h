@@ -6,6 +6,10 @@
 class BootloaderHost;
 class TSerialPort;
 
+namespace decoder {
+class DecoderReader;
+}
+
 namespace session {
 
 // The firmware update after the image is on disk: the decoder's reset into
@@ -19,7 +23,12 @@ public:
         ProgramFailed,   // reported through the host; the port is open again if the device is still there
     };
 
-    FirmwareUpdater(TSerialPort &port, BootloaderHost &host) : port_(port), host_(host) {}
+    // reader: where the decoder's lines are read after the port opens again
+    // (none when nobody reads them).
+    FirmwareUpdater(TSerialPort &port, BootloaderHost &host, decoder::DecoderReader *reader = nullptr)
+        : port_(port), host_(host), reader_(reader)
+    {
+    }
 
     // image: the checked bytes of the firmware file. The library reads them
     // from a private copy no one else can change (the file saved for the user
@@ -29,8 +38,11 @@ public:
     Outcome Flash(std::string_view image);
 
 private:
+    void DropStaleInput();
+
     TSerialPort &port_;
     BootloaderHost &host_;
+    decoder::DecoderReader *reader_;
 };
 
 } // namespace session

@@ -31,6 +31,24 @@ std::string UpdateServerUrl(std::string server)
     return "http://" + server;
 }
 
+std::string UpdateServerProblem(const std::string &server)
+{
+    std::string address = UpdateServerUrl(server);
+    address = address.substr(address.find("://") + 3);
+    if (address.find_first_of("/?#\\ ") != std::string::npos)
+        return "'" + server + "' is not host[:port]";
+    const size_t colon = address.rfind(':');
+    if (colon == 0 || address.empty())
+        return "'" + server + "' names no host";
+    if (colon == std::string::npos)
+        return {};
+    const std::string port = address.substr(colon + 1);
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos
+        || std::stoi(port) < 1 || std::stoi(port) > 65535)
+        return "'" + port + "' is not a port number (1 to 65535)";
+    return {};
+}
+
 std::string UpdateServerSetting(const std::string &given)
 {
     if (!Blank(given))

@@ -14,6 +14,10 @@ std::string UpdateServerUrl(std::string server);
 // the key UpdateServer of the user's settings, else "localhost".
 std::string UpdateServerSetting(const std::string &given = {});
 
+// What is wrong with a server given as above (a port that is not a number
+// from 1 to 65535, no host, a path); empty when nothing is.
+std::string UpdateServerProblem(const std::string &server);
+
 // UpdateServerUrl of that setting.
 std::string UpdateServerBase(const std::string &given = {});
 

@@ -9,6 +9,7 @@
 #include "streams.h"
 #include "trustedkeys.h"
 #include "updateserver.h"
+#include "versionorder.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -63,15 +64,6 @@ void CheckComment(const SignedDownload &download, const char *resource, const st
         Refuse("%s is signed as \"%s\", not as \"%s\"", {FileName(resource), download.trustedComment, wanted});
 }
 
-// An image older than the decoder's firmware, as far as both versions can
-// be read as numbers.
-bool IsOlder(const std::string &image, const std::string &decoder)
-{
-    const auto imageVersion = ParseVersion(image);
-    const auto decoderVersion = ParseVersion(decoder);
-    return imageVersion && decoderVersion && *imageVersion < *decoderVersion;
-}
-
 } // namespace
 
 std::string AbsolutePath(const std::string &name)
@@ -79,28 +71,6 @@ std::string AbsolutePath(const std::string &name)
     std::error_code error;
     const std::filesystem::path path = std::filesystem::absolute(name, error);
     return error ? name : path.string();
-}
-
-std::optional<std::vector<unsigned long>> ParseVersion(std::string_view text)
-{
-    const size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos)
-        return std::nullopt;
-    text = text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-    std::vector<unsigned long> parts;
-    for (;;) {
-        const size_t dot = text.find('.');
-        const std::string_view part = text.substr(0, dot);
-        if (part.empty() || part.size() > 9 || part.find_first_not_of("0123456789") != std::string_view::npos)
-            return std::nullopt;
-        parts.push_back(std::stoul(std::string(part)));
-        if (dot == std::string_view::npos)
-            break;
-        text = text.substr(dot + 1);
-    }
-    while (parts.size() > 1 && parts.back() == 0)
-        parts.pop_back();
-    return parts;
 }
 
 std::string UpdateService::Url(const char *resource) const
@@ -116,7 +86,7 @@ auto UpdateService::Asking(const std::string &url, Request &&request)
         return request(url);
     } catch (EHttpException &e) {
         // The message stays the client's; the box names where it went.
-        e.SetInformative("Server: " + url);
+        e.SetInformative((e.Informative().empty() ? std::string() : e.Informative() + "\n") + "Server: " + url);
         throw;
     }
 }
@@ -163,6 +133,9 @@ SignedDownload UpdateService::FetchSigned(const char *resource, const THttpReque
     TMinisignSignature signature;
     try {
         signature = ParseMinisignSignature(signatureText);
+    } catch (const EMinisignLegacy &) {
+        Refuse("The signature of %s is in minisign's legacy form (Ed, the file signed without its hash), "
+               "which is not accepted: sign it again with a current minisign (prehashed, ED)", {name});
     } catch (const EMinisignFormat &) {
         Refuse("The signature file of %s is damaged", {name});
     }
@@ -178,11 +151,16 @@ SignedDownload UpdateService::FetchSigned(const char *resource, const THttpReque
     return download;
 }
 
-SignedDownload UpdateService::FetchTool()
+ToolOffer UpdateService::FetchTool(const std::string &runningVersion)
 {
-    SignedDownload tool = FetchSigned(ToolResource, kToolDownloadLimits);
-    CheckComment(tool, ToolResource, kToolTarget, nullptr);
-    return tool;
+    ToolOffer offer;
+    offer.download = FetchSigned(ToolResource, kToolDownloadLimits);
+    CheckComment(offer.download, ToolResource, kToolTarget, nullptr);
+    if (offer.download.isSigned) {
+        offer.version = CommentFields(offer.download.trustedComment)["version"];
+        offer.downgrade = IsDowngrade(offer.version, runningVersion);
+    }
+    return offer;
 }
 
 void UpdateService::SaveTool(std::string_view bytes) { SaveFileBytes(ToolFile, bytes); }
@@ -197,7 +175,9 @@ FirmwareOffer UpdateService::FetchFirmwareOffer(const std::string &decoderVersio
     if (offer.download.isSigned && offer.image.target != FirmwareTarget)
         CheckComment(offer.download, FirmwareResource, offer.image.target, &offer.image.version);
     offer.decoderVersion = decoderVersion;
-    offer.downgrade = IsOlder(offer.image.version, decoderVersion);
+    // A version not read is named as such in the question; one read is
+    // ordered, and one that cannot be ordered counts as a downgrade.
+    offer.downgrade = !decoderVersion.empty() && IsDowngrade(offer.image.version, decoderVersion);
     return offer;
 }
 

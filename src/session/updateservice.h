@@ -31,7 +31,14 @@ struct FirmwareOffer {
     SignedDownload download;
     FirmwareImage image;
     std::string decoderVersion;  // empty: not known
-    bool downgrade = false;      // older than the decoder's version
+    bool downgrade = false;      // older than the decoder's version, or not to be ordered with it
+};
+
+// The new tool on offer, checked, before it is saved.
+struct ToolOffer {
+    SignedDownload download;
+    std::string version;         // as signed; empty when not signed
+    bool downgrade = false;      // signed as older than the running tool, or not to be ordered with it
 };
 
 // The update server's resources: the two version queries and the two
@@ -57,8 +64,9 @@ public:
     static constexpr const char *FirmwareTarget = "KARVEN-C469";
 
     // The new tool, its signature checked (target "karvenzop", its file
-    // name); raises EUpdateRefused for a signature that does not hold.
-    SignedDownload FetchTool();
+    // name) and its signed version compared with runningVersion; raises
+    // EUpdateRefused for a signature that does not hold.
+    ToolOffer FetchTool(const std::string &runningVersion);
     // Saves it as ToolFile.
     void SaveTool(std::string_view bytes);
     // The firmware image, its signature checked against the container
@@ -79,11 +87,6 @@ private:
     THttpClient &client_;
     std::string server_;
 };
-
-// A version text as numbers ("4.70" is 4, 70; trailing zero parts dropped,
-// so "1.0" equals "1.0.0"), blanks and line breaks around it allowed;
-// nothing when the text is not digits separated by dots.
-std::optional<std::vector<unsigned long>> ParseVersion(std::string_view text);
 
 // The name resolved against the working directory (unchanged if that cannot be read).
 std::string AbsolutePath(const std::string &name);

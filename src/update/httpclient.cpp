@@ -437,7 +437,8 @@ void THttpClient::CloseIfDone()
     if (connection_.WaitReadable(1)) {
         try {
             ReceiveIntoBuffer();
-        } catch (const EHttpSocketError &) {
+        } catch (const EHttpException &) {
+            // The reply is complete; only the connection is not reusable.
             closedGracefully_ = true;
         }
     }

@@ -92,9 +92,9 @@ TMinisignSignature ParseMinisignSignature(std::string_view text)
         throw EMinisignFormat("not a minisign signature");
     const auto bytes = FromBase64(lines[1], 2 + 8 + 64, "signature");
     TMinisignSignature signature;
-    if (bytes[0] == 'E' && (bytes[1] == 'D' || bytes[1] == 'd'))
-        signature.prehashed = bytes[1] == 'D';
-    else
+    if (bytes[0] == 'E' && bytes[1] == 'd')
+        throw EMinisignLegacy("a legacy minisign signature (Ed, not prehashed)");
+    if (bytes[0] != 'E' || bytes[1] != 'D')
         throw EMinisignFormat("not an Ed25519 minisign signature");
     std::copy_n(bytes.begin() + 2, 8, signature.keyId.begin());
     std::copy_n(bytes.begin() + 10, 64, signature.signature.begin());
@@ -109,15 +109,9 @@ bool VerifyMinisign(const TMinisignSignature &signature, const TMinisignPublicKe
     StartSodium();
     if (signature.keyId != key.keyId)
         return false;
-    int fileCheck;
-    if (signature.prehashed) {
-        const auto hash = Blake2b512(file);
-        fileCheck = crypto_sign_verify_detached(signature.signature.data(), hash.data(), hash.size(), key.key.data());
-    } else {
-        fileCheck = crypto_sign_verify_detached(signature.signature.data(),
-                                                reinterpret_cast<const uint8_t *>(file.data()), file.size(),
-                                                key.key.data());
-    }
+    const auto hash = Blake2b512(file);
+    const int fileCheck =
+        crypto_sign_verify_detached(signature.signature.data(), hash.data(), hash.size(), key.key.data());
     std::string global(signature.signature.begin(), signature.signature.end());
     global += signature.trustedComment;
     const int commentCheck = crypto_sign_verify_detached(signature.globalSignature.data(),

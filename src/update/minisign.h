@@ -13,6 +13,11 @@
 
 // A signature or key file that cannot be read as one.
 class EMinisignFormat : public Exception { using Exception::Exception; };
+// A signature in the legacy form ("Ed"), over the file itself instead of
+// its hash. It is refused: nothing binds it to the prehashed form our
+// signer and current minisign write, so its tag can be swapped to make a
+// signature of the hash pass for one of the file.
+class EMinisignLegacy : public EMinisignFormat { using EMinisignFormat::EMinisignFormat; };
 
 using TMinisignKeyId = std::array<uint8_t, 8>;
 
@@ -22,7 +27,6 @@ struct TMinisignPublicKey {
 };
 
 struct TMinisignSignature {
-    bool prehashed = true;  // "ED": the BLAKE2b-512 hash of the file is signed
     TMinisignKeyId keyId {};
     std::array<uint8_t, 64> signature {};
     std::string trustedComment;
@@ -30,6 +34,7 @@ struct TMinisignSignature {
 };
 
 TMinisignPublicKey ParseMinisignPublicKey(std::string_view text);
+// Only the prehashed form ("ED": the BLAKE2b-512 hash of the file is signed).
 TMinisignSignature ParseMinisignSignature(std::string_view text);
 // True when both the file's signature and the trusted comment's verify.
 bool VerifyMinisign(const TMinisignSignature &signature, const TMinisignPublicKey &key, std::string_view file);

@@ -42,8 +42,12 @@ in_addr ResolveIPv4(const std::string &host)
     errno = 0;
     const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
     const int savedErrno = errno;
-    if (rc != 0)
-        throw EHttpSocketError(SocketErrorFromLookup(rc, savedErrno));
+    if (rc != 0) {
+        // The number is the designed one; the system's own words say why.
+        EHttpSocketError error(SocketErrorFromLookup(rc, savedErrno));
+        error.SetInformative(host + ": " + (rc == EAI_SYSTEM ? std::strerror(savedErrno) : ::gai_strerror(rc)));
+        throw error;
+    }
     address = reinterpret_cast<const sockaddr_in *>(found->ai_addr)->sin_addr;
     ::freeaddrinfo(found);
     return address;

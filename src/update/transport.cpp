@@ -23,6 +23,7 @@ int MillisecondsLeft(std::chrono::steady_clock::time_point deadline)
 void TTransport::Connect(const std::string &host, int port, int timeoutMs, bool secure)
 {
     Close();
+    host_ = host;
     tcp_.Connect(host, port, timeoutMs);
     if (!secure)
         return;
@@ -100,9 +101,22 @@ size_t TTransport::Receive(char *buffer, size_t maxLength, int timeoutMs)
         // Straight into the caller's buffer where nothing is held back.
         if (const size_t got = tls_->Read(buffer, maxLength))
             return got;
+        // The server's close_notify ends the stream; its TCP close may
+        // come much later.
+        if (tls_->Closed())
+            break;
         Flush(deadline == TClock::time_point::max() ? 0 : MillisecondsLeft(deadline));
         if (!PullRecords(deadline == TClock::time_point::max() ? 0 : MillisecondsLeft(deadline)))
             break;
+    }
+    // A TCP close without close_notify may be anyone on the path cutting
+    // the reply short: not an end.
+    if (plain_.empty() && tcpClosed_ && !tls_->Closed()) {
+        if (const size_t got = tls_->Read(buffer, maxLength))
+            return got;
+        if (!tls_->Closed())
+            throw EHttpTlsError(host_, "the connection was closed without the TLS session's end (close_notify): "
+                                       "the reply may be cut short");
     }
     const size_t count = std::min(maxLength, plain_.size());
     std::memcpy(buffer, plain_.data(), count);

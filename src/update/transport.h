@@ -20,7 +20,8 @@ public:
     bool Secure() const { return tls_ != nullptr; }
 
     void SendAll(const char *data, size_t length, int timeoutMs);
-    // Up to maxLength bytes; 0 when the peer has closed.
+    // Up to maxLength bytes; 0 when the peer has closed (over TLS: sent its
+    // close_notify; a TCP close without it raises EHttpTlsError).
     size_t Receive(char *buffer, size_t maxLength, int timeoutMs);
     // Waits at most timeoutMs for bytes or a close; false when none came.
     bool WaitReadable(int timeoutMs);
@@ -40,5 +41,6 @@ private:
     std::unique_ptr<TTlsSession> tls_;
     std::vector<char> records_;
     std::string plain_;   // decrypted, not yet handed out
+    std::string host_;
     bool tcpClosed_ = false;
 };

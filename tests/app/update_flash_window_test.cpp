@@ -161,7 +161,8 @@ private:
         QWidget *modal = QApplication::activeModalWidget();
         auto *box = qobject_cast<QMessageBox *>(modal);
         const QString question = box ? box->objectName() : QString();
-        if (question == "FirmwareConfirmBox" || question == "FirmwareDowngradeBox" || question == "ToolUnsignedBox") {
+        if (question == "FirmwareConfirmBox" || question == "FirmwareDowngradeBox" || question == "ToolUnsignedBox"
+            || question == "ToolOlderBox") {
             confirmations.push_back(box->text());
             questionDefaults.push_back(box->defaultButton() ? box->defaultButton()->text() : QString());
             const bool yes = question == "FirmwareDowngradeBox" ? downgradeYes : flash_;
@@ -381,7 +382,12 @@ TEST_F(UpdateFlashWindow, DownloadSavesTheToolAndAsksForTheRename)
         EXPECT_EQ(watcher.questionDefaults[0], "Abbrechen");
     }
     EXPECT_TRUE(ReadFile("ZOP-Update.exe") == first);
-    EXPECT_EQ(LogLines(*form).back(), "ZOP-Update.exe gespeichert, nicht signiert und nicht geprüft.");
+    // After the designed message the log says how the tool is updated here.
+    const std::vector<std::string> log = LogLines(*form);
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], "ZOP-Update.exe gespeichert, nicht signiert und nicht geprüft.");
+    EXPECT_EQ(log.back(), "Unter Linux wird ZOP als Debian-Paket aktualisiert (apt-get install ./karvenzop_*.deb); "
+                          "ZOP-Update.exe ist das Programm für Windows.");
 
     // The signature's 404 came first; the display ends with the resource's span.
     const auto resourceSpan = std::find_if(progress.begin(), progress.end(),
@@ -641,6 +647,48 @@ TEST_F(UpdateFlashWindow, FirmwareReachesTheDecoderAndTheWindowReportsIt)
     EXPECT_EQ(sim->Log().find("arrive garbled"), std::string::npos) << sim->Log();
 }
 
+// The library hands the port back while the bootloader's last bytes may
+// still come in at its own rate: the decoder's first telegram afterwards
+// must still arrive whole, in the log and in the export.
+TEST_F(UpdateFlashWindow, FirstTelegramAfterTheUpdateArrivesWhole)
+{
+    root_.WriteFile("karvenc469.acy", MakeContainer(RandomBytes(4000, 7), "4.70"));
+    StartServer();
+    StartSim({"--telegram-interval", "0.3"});
+    MakeForm();
+    ConnectToSim(true);
+    const auto boxes = RunFirmwareUpdate();
+    ASSERT_TRUE(boxes.empty()) << boxes[0].text.toStdString();
+
+    // The first telegram the simulator sent once its new firmware ran.
+    std::string identifier;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const std::string log = sim->Log();
+            const size_t started = log.rfind("MODE decoder");
+            const size_t at = started == std::string::npos ? started : log.find("TELEGRAM 1 R 2 ", started);
+            if (at == std::string::npos)
+                return false;
+            identifier = log.substr(at + 15, 8);
+            return true;
+        },
+        LongWaitMs))
+        << sim->Log();
+    const std::string line = "R1: " + identifier + " ";
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (const std::string &shown : LogLines(*form))
+                if (shown.rfind(line, 0) == 0)
+                    return true;
+            return false;
+        },
+        LongWaitMs))
+        << Joined(LogLines(*form)) << sim->Log();
+    TTempDir out;
+    form->EventLog()->ExportTelegrams(out.Path() + "/telegrams.csv");
+    EXPECT_NE(ReadFile(out.Path() + "/telegrams.csv").find(identifier), std::string::npos);
+}
+
 TEST_F(UpdateFlashWindow, TamperedDownloadsAreRefusedAndASignedOneNamesItsSigner)
 {
     const std::string image = RandomBytes(4096, 9);
@@ -697,6 +745,18 @@ TEST_F(UpdateFlashWindow, TamperedDownloadsAreRefusedAndASignedOneNamesItsSigner
         EXPECT_TRUE(watcher.boxes[0].text.startsWith("The signature of ZOP-Update.exe does not match its content"));
         EXPECT_EQ(LogLines(*form).back(), "The signature of ZOP-Update.exe does not match its content");
     }
+    // A signed tool older than this one: asked, "Abbrechen" the default, not saved.
+    {
+        TamperProxy proxy(serverPort_, {"--replace", updates.OlderTool("0.9")});
+        PointAt(proxy.Port());
+        ModalWatcher watcher(*form, {}, false);
+        Button("BitBtn19")->click();
+        ASSERT_EQ(watcher.confirmations.size(), 1u);
+        EXPECT_EQ(watcher.confirmations[0].toStdString(),
+                  "ZOP-Update.exe ist als Version 0.9 signiert, älter als diese ZOP (1.0.2).\n\nTrotzdem speichern?");
+        EXPECT_EQ(watcher.questionDefaults[0], "Abbrechen");
+        EXPECT_EQ(LogLines(*form).back(), "ZOP-Update.exe älter als diese ZOP, nicht gespeichert.");
+    }
     // (g) A certificate for another host.
     TTestCa ca(script.Path(), "test-ca");
     TNginx nginx(script, {ca.Issue("other", "DNS:other.example")});
@@ -721,8 +781,10 @@ TEST_F(UpdateFlashWindow, TamperedDownloadsAreRefusedAndASignedOneNamesItsSigner
     {
         ModalWatcher watcher(*form);
         Button("BitBtn19")->click();
-        EXPECT_EQ(LogLines(*form).back(), "ZOP-Update.exe gespeichert, Signatur geprüft: Schlüssel " + updates.KeyId()
-                                              + ", target:karvenzop version:1.0.3 file:ZOP-Update.exe");
+        const std::vector<std::string> log = LogLines(*form);
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(log[log.size() - 2], "ZOP-Update.exe gespeichert, Signatur geprüft: Schlüssel " + updates.KeyId()
+                                           + ", target:karvenzop version:1.0.3 file:ZOP-Update.exe");
     }
     const auto boxes = RunFirmwareUpdate();
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text.toStdString());

@@ -129,6 +129,20 @@ TEST(CliDecoder, CommandsPrintWhatTheWindowShows)
     EXPECT_EQ(help.out.rfind("usage: karvenzop-cli monitor", 0), 0u) << help.out;
 }
 
+// A script resets the decoder and asks it again a little later: the
+// questions may reach it while it is still starting, and the probe for its
+// bootloader must not spoil the next command.
+TEST(CliDecoder, InfoAfterResetSucceedsOnceTheDecoderIsBack)
+{
+    SimProcess sim({"--boot-window", "4"});
+    ASSERT_EQ(RunCli({"reset", "--port", sim.Port()}).exitCode, 0);
+    std::this_thread::sleep_for(3s);
+    const CliResult first = RunCli({"info", "--port", sim.Port()});
+    EXPECT_EQ(first.exitCode, 0) << first.err << sim.Log();
+    const CliResult second = RunCli({"info", "--port", sim.Port()});
+    EXPECT_EQ(second.exitCode, 0) << second.err << sim.Log();
+}
+
 // An update cut short: the library's reason and exit 4, also when the
 // device is lost on the way; the decoder, left in its bootloader, is
 // recognised by info, and SIGHUP does not cut a running update.
@@ -159,6 +173,38 @@ TEST(CliFlash, InterruptedUpdateEndsWithTheLibrarysReasonAndInfoFindsTheBootload
     EXPECT_NE(flash.err.find("karvenzop-cli: "), std::string::npos) << flash.err;
 }
 
+// A local image goes by the rule of a download: one older than the
+// decoder's, or not to be ordered with it, is refused even with --yes and
+// asked about when allowed. A later letter revision is newer.
+TEST(CliFlash, LocalImageOlderThanTheDecoderIsRefusedUnlessAllowedAndThenAsked)
+{
+    TTempDir work;
+    SimProcess sim({"--firmware", "4.70b"});
+    const auto image = [&](const std::string &version) {
+        const std::string path = work.Path() + "/" + version + ".acy";
+        WriteFile(path, MakeFirmwareContainer(PatternBytes(3000), version));
+        return path;
+    };
+    for (const std::string version : {"4.60", "4.70", "4.71-rc1"}) {
+        SCOPED_TRACE(version);
+        const CliResult refused = RunCli({"flash", "--port", sim.Port(), "--image", image(version), "--yes"});
+        EXPECT_EQ(refused.exitCode, 4);
+        const std::string how = version == "4.71-rc1" ? " cannot be ordered with" : " is older than";
+        EXPECT_NE(refused.err.find("Decoder on " + sim.Port() + ": version 4.70b\nkarvenzop-cli: the image's version "
+                                   + version + how + " the decoder's 4.70b; --allow-downgrade writes it after a question"),
+                  std::string::npos) << refused.err;
+        const CliResult asked =
+            RunCli({"flash", "--port", sim.Port(), "--image", image(version), "--yes", "--allow-downgrade"}, "n\n");
+        EXPECT_EQ(asked.exitCode, 4);
+        EXPECT_NE(asked.err.find("Go back from version 4.70b to the older " + version + "? [y/N]"), std::string::npos)
+            << asked.err;
+    }
+    EXPECT_FALSE(FileExists(sim.DumpPath()));
+    const CliResult newer = RunCli({"flash", "--port", sim.Port(), "--image", image("4.70c"), "--yes"}, {}, 60000);
+    EXPECT_EQ(newer.exitCode, 0) << newer.err;
+    EXPECT_EQ(AskDecoder(sim.Port(), "GF"), "0\x1e" "C\x1e" "GF\x1e" "4.70c\n");
+}
+
 TEST(CliCheck, ShowsTheServersVersionsExitsWith100WhenNewerOrNamesTheServerItTried)
 {
     TTempDir root, config;
@@ -170,7 +216,7 @@ TEST(CliCheck, ShowsTheServersVersionsExitsWith100WhenNewerOrNamesTheServerItTri
         port = server.port;
         const CliResult text = RunCli({"check", "--server", server.Address()});
         EXPECT_EQ(text.exitCode, 100) << text.err;
-        EXPECT_EQ(text.out, "ZOP Version auf Server: 1.0.3\nZOP Version lokal: 1.0.2\nDekoder Ver. auf Server: 4.70\n"
+        EXPECT_EQ(text.out, "Tool on the server: 1.0.3\nTool here: 1.0.2\nDecoder firmware on the server: 4.70\n"
                             "Newer on the server: tool\n");
         // The server from the window's settings; JSON keeps the reply as sent.
         config.WriteFile("KarvenZop/KarvenZop.conf", "[General]\nUpdateServer=" + server.Address() + "\n");
@@ -184,7 +230,7 @@ TEST(CliCheck, ShowsTheServersVersionsExitsWith100WhenNewerOrNamesTheServerItTri
         SimProcess sim({});
         const CliResult decoder = RunCli({"check", "--port", sim.Port()});
         EXPECT_EQ(decoder.exitCode, 100) << decoder.err;
-        EXPECT_NE(decoder.out.find("Dekoder Version lokal: 4.69\nNewer on the server: decoder-firmware\n"),
+        EXPECT_NE(decoder.out.find("Decoder firmware here: 4.69\nNewer on the server: decoder-firmware\n"),
                   std::string::npos) << decoder.out;
         root.WriteFile("karvenfir.txt", "4.69");
         EXPECT_EQ(RunCli({"check", "--port", sim.Port()}).exitCode, 0);
@@ -202,6 +248,58 @@ TEST(CliCheck, ShowsTheServersVersionsExitsWith100WhenNewerOrNamesTheServerItTri
     EXPECT_EQ(down.err, "karvenzop-cli: Socket Error # 10061\nConnection refused.\nServer: http://127.0.0.1:" +
                             std::to_string(port) + "/firmware.php?id=karvenzop\n");
     EXPECT_EQ(down.out, "");
+}
+
+// Every command takes --json; with it an error is one object on stderr.
+// Each error names what the user can act on: the system's reason, the
+// server tried, the program holding a port.
+TEST(CliErrors, NameTheirReasonAndComeAsOneJsonObjectWithJson)
+{
+    SimProcess sim({});
+    const std::string port = sim.Port();
+    const std::regex clockSet("\\{\"port\":\"" + port + "\",\"clock_set\":\"[-0-9T:.+]+\"\\}\n");
+    const CliResult clock = RunCli({"clock", "--port", port, "--json"});
+    EXPECT_EQ(clock.exitCode, 0) << clock.err;
+    EXPECT_TRUE(std::regex_match(clock.out, clockSet)) << clock.out;
+    const CliResult reset = RunCli({"reset", "--port", port, "--json"});
+    EXPECT_EQ(reset.out, "{\"port\":\"" + port + "\",\"reset_sent\":true}\n");
+
+    const std::string absent = "/dev/kz-no-such-port";
+    EXPECT_EQ(RunCli({"info", "--port", absent, "--json"}).err,
+              "{\"error\":\"Unable to open com port (win error code: 2)\",\"detail\":\"" + absent + ": "
+                  + std::strerror(ENOENT) + "\"}\n");
+    EXPECT_EQ(RunCli({"flash", "--port", port, "--bogus", "--json"}).err,
+              "{\"error\":\"flash: unknown option '--bogus'\"}\n");
+
+    // The image names the system's reason.
+    const CliResult image = RunCli({"flash", "--port", port, "--image", "/nonexistent/kz.acy", "--yes"});
+    EXPECT_EQ(image.exitCode, 6);
+    EXPECT_EQ(image.err, "karvenzop-cli: Cannot open file /nonexistent/kz.acy.\n/nonexistent/kz.acy: "
+                             + std::string(std::strerror(ENOENT)) + "\n");
+
+    // A server address that is no address is a usage error.
+    const CliResult notaport = RunCli({"check", "--server", "127.0.0.1:notaport"});
+    EXPECT_EQ(notaport.exitCode, 2);
+    EXPECT_EQ(notaport.err.substr(0, notaport.err.find('\n')),
+              "karvenzop-cli: --server: 'notaport' is not a port number (1 to 65535)");
+    // A name that cannot be looked up: the designed number, the system's reason and the server.
+    const CliResult unknown = RunCli({"check", "--server", "kz-no-such-host.invalid"});
+    EXPECT_EQ(unknown.exitCode, 3);
+    EXPECT_TRUE(std::regex_match(unknown.err, std::regex("karvenzop-cli: Socket Error # 1100[0-9]\n\n"
+                                                         "kz-no-such-host.invalid: [^\n]+\n"
+                                                         "Server: http://kz-no-such-host.invalid/firmware.php\\?id=karvenzop\n")))
+        << unknown.err;
+
+    // A port another of our programs holds: "busy", error 16, as for any other holder.
+    CliProcess holder({CliPath(), "monitor", "--port", port});
+    std::this_thread::sleep_for(1s);
+    const CliResult busy = RunCli({"info", "--port", port});
+    EXPECT_EQ(busy.exitCode, 1);
+    EXPECT_EQ(busy.err.substr(0, busy.err.find('\n')), "karvenzop-cli: Unable to open com port (win error code: 16)")
+        << busy.err;
+    EXPECT_NE(busy.err.find(std::strerror(EBUSY)), std::string::npos) << busy.err;
+    holder.Signal(SIGTERM);
+    EXPECT_EQ(holder.Wait(5000), 0);
 }
 
 TEST(CliMonitor, PrintsTelegramsUntilCountDurationOrSignal)

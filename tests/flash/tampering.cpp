@@ -94,10 +94,38 @@ std::vector<TamperCase> SignedUpdates::Cases()
     cases.push_back({"(e) another key", {"--replace", e},
                      "karvenc469.acy is signed with an unknown key (" + id[1].str() + ")"});
 
+    // The genuine signature with its tag changed from the prehashed form to
+    // the legacy one, served with the hash it signs as the "file".
+    const std::string g = Folder("g");
+    made_ = made_
+        && std::system(("python3 -c 'import base64, hashlib, sys\n"
+                        "src, dst = sys.argv[1], sys.argv[2]\n"
+                        "open(dst + \"/karvenc469.acy\", \"wb\").write(hashlib.blake2b(open(src + \"/karvenc469.acy\", \"rb\").read()).digest())\n"
+                        "lines = open(src + \"/karvenc469.acy.minisig\").read().split(\"\\n\")\n"
+                        "raw = bytearray(base64.b64decode(lines[1])); raw[1] = ord(\"d\")\n"
+                        "lines[1] = base64.b64encode(bytes(raw)).decode()\n"
+                        "open(dst + \"/karvenc469.acy.minisig\", \"w\").write(\"\\n\".join(lines))' '"
+                        + content_ + "' '" + g + "'")
+                           .c_str())
+            == 0;
+    cases.push_back({"(g) legacy signature tag over the hash", {"--replace", g},
+                     "The signature of karvenc469.acy is in minisign's legacy form (Ed, the file signed without its "
+                     "hash), which is not accepted: sign it again with a current minisign (prehashed, ED)"});
+
     cases.push_back({"(f) truncated signature", {"--truncate"}, "The signature file of karvenc469.acy is damaged"});
     cases.push_back({"(f) 100 MB signature", {"--huge"},
                      "The signature file of karvenc469.acy is larger than 4096 bytes"});
     return cases;
+}
+
+std::string SignedUpdates::OlderTool(const std::string &version)
+{
+    const std::string folder = Folder("tool-" + version);
+    WriteFile(folder + "/ZOP-Update.exe", "#!/bin/sh\necho an old tool\n");
+    made_ = made_
+        && Mk("--sign " + dir_ + "/trusted.key --target karvenzop --version " + version + " --sign-only " + folder
+              + "/ZOP-Update.exe");
+    return folder;
 }
 
 TamperProxy::TamperProxy(int upstreamPort, const std::vector<std::string> &args)

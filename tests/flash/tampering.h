@@ -32,6 +32,8 @@ public:
     // Cases (a) to (f): a changed byte, another decoder type, an older
     // version, no signature, another key, a truncated and a huge signature.
     std::vector<TamperCase> Cases();
+    // A folder with ZOP-Update.exe signed as this version, for --replace.
+    std::string OlderTool(const std::string &version);
 
 private:
     std::string Folder(const std::string &name);

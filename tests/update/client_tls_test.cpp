@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 namespace {
@@ -112,4 +113,36 @@ TEST(ClientTls, RefusesWrongHostExpiredUnknownAuthorityAndPlainServers)
 
     TrustedCaFile goodTrust(servers.ca.CaFile());
     EXPECT_EQ(client.Get(servers.Https(TlsServers::Good, "/v.txt")), "4.70");
+}
+
+// A reply without length or chunks ends with the connection; over TLS that
+// end is the server's close_notify. A TCP close without it (anyone on the
+// path can cut the reply) fails the request; after close_notify the client
+// does not wait for the TCP close, which this server never makes.
+TEST(ClientTls, ReplyUntilTheEndStopsAtCloseNotifyAndACutOneFails)
+{
+    TTempDir dir;
+    TTestCa ca(dir.Path(), "test-ca");
+    ASSERT_TRUE(ca.Made());
+    const TNginxSite site = ca.Issue("good", "IP:127.0.0.1");
+    TrustedCaFile trust(ca.CaFile());
+    const auto start = [&](const char *mode) {
+        return std::make_unique<TChildProcess>(std::vector<std::string> {
+            "python3", KZ_TLS_ENDINGS_SCRIPT, "--cert", site.certificate, "--key", site.key, mode});
+    };
+    const auto url = [](TChildProcess &server) {
+        return "https://127.0.0.1:" + std::to_string(PortFromLine(server.WaitForLine("port "))) + "/firmware.php?id=karvenzop";
+    };
+
+    THttpClient client;
+    client.ReadTimeout = 5000;
+    const auto cut = start("--cut");
+    const auto error = Expect<EHttpTlsError>([&] { client.Get(url(*cut)); });
+    EXPECT_EQ(error.Message(), "TLS connection to 127.0.0.1 failed: the connection was closed without the TLS "
+                               "session's end (close_notify): the reply may be cut short");
+
+    const auto held = start("--hold");
+    const std::string address = url(*held);
+    EXPECT_EQ(client.Get(address), "10.2.3");
+    EXPECT_EQ(client.Get(address), "10.2.3");
 }

@@ -61,6 +61,12 @@ TEST(SignatureInterop, TheToolsSignaturesVerifyInOursAndOursInTheTool)
                     + "/ours.pub -m " + d + "/image.acy"));
     dir.WriteFile("image.acy.minisig", SignMinisign(ReadText(d + "/tool.key"), file, comment));
     EXPECT_TRUE(Shell("minisign -V -p " + d + "/tool.pub -m " + d + "/image.acy"));
+
+    // The legacy form (the file signed without its hash) is refused, as
+    // minisign refuses it when told to want the prehashed one.
+    ASSERT_TRUE(Shell("minisign -S -l -s " + d + "/tool.key -m " + d + "/image.acy -t '" + comment + "'"));
+    EXPECT_FALSE(Shell("minisign -V -H -p " + d + "/tool.pub -m " + d + "/image.acy"));
+    EXPECT_THROW(ParseMinisignSignature(ReadText(d + "/image.acy.minisig")), EMinisignLegacy);
 }
 
 TEST(TrustedKeys, TheVariableReplacesTheShippedAndTheUsersKeys)
