@@ -12,16 +12,17 @@
 
 namespace session {
 
-// The bootloader's last bytes at 19200 may still come in after the port
-// is back at 9600: garbled, without a line end, they would join the
-// decoder's next line (a telegram). Once the line has been quiet for a
-// moment the unfinished line is dropped.
+// What the decoder sent at 9600 while the line was still at 19200 (its
+// first telegram once the new firmware runs) comes in garbled when the
+// port is back at 9600; without a line end it would join the decoder's
+// next line. Once the line has been quiet for 50 ms (some 50 characters at
+// 9600 baud) the unfinished line is dropped.
 void FirmwareUpdater::DropStaleInput()
 {
     if (!reader_)
         return;
     using Clock = std::chrono::steady_clock;
-    constexpr auto Quiet = std::chrono::milliseconds(150);
+    constexpr auto Quiet = std::chrono::milliseconds(50);
     const auto end = Clock::now() + std::chrono::seconds(1);
     std::string seen = reader_->Buffer();
     auto quietSince = Clock::now();

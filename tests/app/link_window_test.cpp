@@ -413,11 +413,13 @@ TEST_F(LinkWindowTest, FailedOpenShowsThePortErrorAndStaysDisconnected)
     EXPECT_EQ(form->SerialPort1().Port(), missing);
     EXPECT_EQ(form->SerialPort1().BaudRate(), br9600);
 
-    // Nothing selected: the empty name cannot be opened either.
+    // Nothing selected: the empty name cannot be opened either; the details
+    // say what to do.
     PortBox()->SetItemIndex(-1);
     ASSERT_EQ(PortBox()->Text(), "");
     Click("BitBtn1");
     EXPECT_EQ(TakeBox(), "Unable to open com port (win error code: 2)");
+    EXPECT_EQ(lastInformative_, "No port chosen: choose the decoder's port in the port list first");
     ExpectConnected(false);
 
     // Another program holds the device.
@@ -426,7 +428,8 @@ TEST_F(LinkWindowTest, FailedOpenShowsThePortErrorAndStaysDisconnected)
     ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
     Select(busy.slavePath);
     Click("BitBtn1");
-    EXPECT_EQ(TakeBox(), "Unable to open com port (win error code: " + std::to_string(EWOULDBLOCK) + ")");
+    // The lock another program holds is "busy", error 16, as any other holder.
+    EXPECT_EQ(TakeBox(), "Unable to open com port (win error code: " + std::to_string(EBUSY) + ")");
     EXPECT_EQ(lastInformative_.rfind(busy.slavePath + ": " + std::strerror(EBUSY) + " \u2014 another program holds", 0),
               0u)
         << lastInformative_;
