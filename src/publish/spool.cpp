@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
 #include <stdexcept>
 
 namespace publish {
@@ -96,6 +97,32 @@ Spool::Spool(const std::string &dir, SpoolLimits limits)
     CreateFolders(dir_);
     lock_ = std::make_unique<FolderLock>(dir_);
     Recover();
+    ReadOrMakeEpoch();
+}
+
+void Spool::ReadOrMakeEpoch()
+{
+    const std::vector<std::string> names = ListFolder(dir_);
+    if (std::find(names.begin(), names.end(), "epoch") != names.end()) {
+        const JournalFile file(dir_ + "/epoch", false);
+        const std::string text = file.ReadAt(0, 64);
+        if (text.size() == 16 && text.find_first_not_of("0123456789abcdef") == std::string::npos) {
+            epoch_ = text;
+            return;
+        }
+    }
+    std::random_device random;
+    char text[17];
+    std::snprintf(text, sizeof text, "%08x%08x", static_cast<unsigned>(random()), static_cast<unsigned>(random()));
+    const std::string fresh = dir_ + "/epoch.new";
+    RemoveFile(fresh);
+    {
+        JournalFile file(fresh, true);
+        file.Append(text);
+        file.Sync();
+    }
+    RenameOver(fresh, dir_ + "/epoch", dir_);
+    epoch_ = text;
 }
 
 Spool::~Spool() = default;

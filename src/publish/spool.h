@@ -18,7 +18,8 @@
 // The folder holds journal segments "journal-<first seq>" (records appended,
 // never rewritten: length, CRC-32, seq, channel, payload), a file "marks"
 // (appended records of the first undelivered seq and the dropped count; the
-// last intact one counts) and "lock". A crash can tear only the tail of the
+// last intact one counts), "epoch" (the id of this numbering, made with the
+// spool) and "lock". A crash can tear only the tail of the
 // newest segment or of "marks"; the CRC finds it and the tail is cut.
 namespace publish {
 
@@ -54,6 +55,9 @@ public:
     Spool(const Spool &) = delete;
     Spool &operator=(const Spool &) = delete;
 
+    // The id of this spool's numbering: a new spool counts from 1 again
+    // under a new epoch, so a receiver does not take its seqs for repeats.
+    const std::string &Epoch() const { return epoch_; }
     // The seq the next message gets.
     uint64_t NextSeq() const { return next_; }
     // Writes a message with NextSeq(), dropping the oldest waiting ones to
@@ -89,6 +93,7 @@ private:
     };
 
     void Recover();
+    void ReadOrMakeEpoch();
     void ReadMarks();
     void WriteMarks(bool sync);
     void ScanSegment(uint64_t first, Segment &segment);
@@ -97,6 +102,7 @@ private:
     void Seek(uint64_t seq);
 
     std::string dir_;
+    std::string epoch_;
     SpoolLimits limits_;
     uint64_t segmentLimit_;
     std::unique_ptr<FolderLock> lock_;

@@ -37,6 +37,7 @@ std::string WithStation(const std::string &station, const std::string &extra, co
 
 StationPublisher::StationPublisher(StationSettings settings, Report report)
     : settings_(std::move(settings)), report_(std::move(report)), spool_(settings_.spoolDir, settings_.limits),
+      epochMember_(",\"epoch\":" + Quoted(spool_.Epoch())),
       link_(
           [this] {
               LinkSettings link = settings_.link;
@@ -113,7 +114,7 @@ void StationPublisher::Device(const std::string &object)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        device_ = WithStation(settings_.station, "", object);
+        device_ = WithStation(settings_.station, epochMember_, object);
         deviceChanged_ = true;
     }
     wake_.Raise();
@@ -147,7 +148,7 @@ void StationPublisher::TakeHandovers()
     try {
         spool_.NoteDropped(lost);
         for (const Handover &handover : batch) {
-            const std::string seq = ",\"seq\":" + std::to_string(spool_.NextSeq());
+            const std::string seq = epochMember_ + ",\"seq\":" + std::to_string(spool_.NextSeq());
             spool_.Append(handover.channel, WithStation(settings_.station, seq, handover.object));
         }
         spool_.Commit();
@@ -187,7 +188,7 @@ void StationPublisher::FillWindow()
             notice += ",\"first_seq\":" + std::to_string(dropped.firstSeq) + ",\"last_seq\":" +
                       std::to_string(dropped.lastSeq);
         notice += "}";
-        const int mid = link_.Publish(Topic("line"), WithStation(settings_.station, "", notice), false);
+        const int mid = link_.Publish(Topic("line"), WithStation(settings_.station, epochMember_, notice), false);
         if (mid >= 0) {
             announcing_ = dropped;
             announcingMid_ = mid;

@@ -56,6 +56,16 @@ StationSettings Station(const std::string &url, const std::string &name, const s
     return settings;
 }
 
+// The "epoch" member a spool's messages carry, with its comma.
+std::string EpochOf(const std::string &spool)
+{
+    std::ifstream in(spool + "/epoch");
+    std::string epoch;
+    in >> epoch;
+    EXPECT_EQ(epoch.size(), 16u);
+    return "\"epoch\":\"" + epoch + "\",";
+}
+
 std::vector<uint64_t> SeqsOf(Spool &spool)
 {
     std::vector<uint64_t> seqs;
@@ -187,13 +197,14 @@ TEST(StationPublisher, AnnouncesWhatTheFullSpoolDroppedWhenTheBrokerIsBack)
     std::this_thread::sleep_for(300ms);   // handed to the spool while the broker is away
     broker.Start();
     ASSERT_TRUE(subscriber.WaitFor([](auto &m) { return m.size() >= 8; }, 15s)) << broker.Log();
+    const std::string epoch = EpochOf(dir.Path() + "/spool");
     EXPECT_EQ(subscriber.On("kz/s1/line").at(0).payload,
-              "{\"station\":\"s1\",\"kind\":\"spool-dropped\",\"dropped\":3,\"first_seq\":1,\"last_seq\":3}");
+              "{\"station\":\"s1\"," + epoch + "\"kind\":\"spool-dropped\",\"dropped\":3,\"first_seq\":1,\"last_seq\":3}");
     const auto telegrams = subscriber.On("kz/s1/telegram");
     ASSERT_EQ(telegrams.size(), 5u);
     for (int i = 4; i <= 8; ++i)
         EXPECT_EQ(telegrams[i - 4].payload,
-                  "{\"station\":\"s1\",\"seq\":" + std::to_string(i) + ",\"n\":" + std::to_string(i) + "}");
+                  "{\"station\":\"s1\"," + epoch + "\"seq\":" + std::to_string(i) + ",\"n\":" + std::to_string(i) + "}");
     EXPECT_TRUE(subscriber.WaitForPayload("kz/s1/status", "online", 5s));
 }
 
@@ -216,7 +227,8 @@ TEST(StationPublisher, TlsWithTheCaFileAndLoginOrARefusal)
     settings.link.credentials = {"station", "s3cret"};
     StationPublisher publisher(settings, good.Sink());
     publisher.Telegram("{\"n\":1}");
-    EXPECT_TRUE(subscriber.WaitForPayload("kz/s1/telegram", "{\"station\":\"s1\",\"seq\":1,\"n\":1}", 10s))
+    EXPECT_TRUE(subscriber.WaitForPayload(
+        "kz/s1/telegram", "{\"station\":\"s1\"," + EpochOf(dir.Path() + "/s1") + "\"seq\":1,\"n\":1}", 10s))
         << good.Text() << broker.Log();
 
     settings = Station(broker.Url("kz", true, tlsPort), "s2", dir.Path() + "/s2");
