@@ -145,19 +145,35 @@ void StationPublisher::TakeHandovers()
         batch.swap(handovers_);
         std::swap(lost, handoverDropped_);
     }
-    try {
-        spool_.NoteDropped(lost);
-        for (const Handover &handover : batch) {
+    // What could not be written still gets its seq, so the loss is
+    // announced with its range once there is room again.
+    std::optional<std::string> failure;
+    for (; lost > 0; --lost)
+        spool_.Lose();
+    for (const Handover &handover : batch) {
+        try {
             const std::string seq = epochMember_ + ",\"seq\":" + std::to_string(spool_.NextSeq());
             spool_.Append(handover.channel, WithStation(settings_.station, seq, handover.object));
+        } catch (const std::exception &e) {
+            failure = e.what();
+            spool_.Lose();
         }
+    }
+    try {
         spool_.Commit();
     } catch (const std::exception &e) {
-        // A full or failing disk: what did not reach the spool is lost, and counted.
-        if (report_)
-            report_(std::string("spool: ") + e.what());
-        spool_.NoteDropped(batch.size());
+        failure = e.what();
     }
+    // Said once when writing fails and once when it works again, not per message.
+    if (failure && !spoolFailing_) {
+        if (report_)
+            report_("spool: " + *failure + "; dropping messages until there is room");
+    } else if (!failure && spoolFailing_ && !batch.empty()) {
+        if (report_)
+            report_("spool: writing again");
+    }
+    if (failure || !batch.empty())
+        spoolFailing_ = failure.has_value();
 }
 
 void StationPublisher::PublishState()

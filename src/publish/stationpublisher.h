@@ -94,6 +94,7 @@ private:
     DroppedRun announcing_;
     int announcingMid_ = -1;
     bool stateSent_ = false;
+    bool spoolFailing_ = false;   // said on stderr, until a message is written again
     std::thread thread_;
 };
 
