@@ -153,3 +153,8 @@ bool TTransport::IsIdle()
         return false;
     }
 }
+
+bool TTransport::HasPending()
+{
+    return tls_ && (!plain_.empty() || TakePlain());
+}
