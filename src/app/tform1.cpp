@@ -447,7 +447,7 @@ void TForm1::BitBtn18Click()
     // Saved for the user; the library gets the checked bytes themselves.
     updates_.SaveFirmware(offer.download.bytes);
     const WhileLibraryWorks lockout(*pageControl1_, *listBox1_);
-    if (session::FirmwareUpdater(SerialPort1(), bootloaderHost_, &Protocol()).Flash(offer.download.bytes) ==
+    if (session::FirmwareUpdater(SerialPort1(), bootloaderHost_, &connection_->Session()).Flash(offer.download.bytes) ==
         session::FirmwareUpdater::Outcome::Flashed) {
         // The version read before is no longer the decoder's.
         connection_->ForgetFirmwareVersion();

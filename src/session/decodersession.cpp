@@ -75,7 +75,25 @@ void DecoderSession::Receive(int count)
 {
     std::string bytes;
     port_.ReadString(bytes, count);
+    if (staleInput_ && !bytes.empty()) {
+        // 50 ms without a byte, some 50 characters at 9600 baud: what the
+        // decoder sent at the old rate has ended. Only an unfinished line
+        // is dropped; whole lines went their way meanwhile.
+        const auto now = std::chrono::steady_clock::now();
+        if (staleSeen_ && now - lastStaleByte_ >= std::chrono::milliseconds(50)) {
+            reader_.ClearBuffer();
+            staleInput_ = false;
+        }
+        staleSeen_ = true;
+        lastStaleByte_ = now;
+    }
     reader_.AssembleDecoderLines(bytes);
+}
+
+void DecoderSession::ExpectStaleInput()
+{
+    staleInput_ = true;
+    staleSeen_ = false;
 }
 
 } // namespace session

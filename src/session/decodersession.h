@@ -3,6 +3,7 @@
 #include "decoderprotocol.h"
 #include "decoderreader.h"
 
+#include <chrono>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -55,6 +56,12 @@ public:
     // those that came to the reader.
     void Receive(int count);
 
+    // The port is open again at 9600 after the line ran at another rate
+    // (the bootloader's 19200): what the decoder sent meanwhile comes in
+    // garbled and without a line end. At the first pause in the input the
+    // unfinished line is dropped, so it does not join the next line.
+    void ExpectStaleInput();
+
     decoder::DecoderReader &Reader() { return reader_; }
 
 private:
@@ -64,6 +71,9 @@ private:
     TSerialPort &port_;
     decoder::DecoderReader reader_;
     PauseHook pause_;
+    bool staleInput_ = false;
+    bool staleSeen_ = false;
+    std::chrono::steady_clock::time_point lastStaleByte_;
 };
 
 } // namespace session

@@ -1,41 +1,12 @@
 #include "firmwareupdater.h"
 
 #include "bootloaderhost.h"
-#include "decoderreader.h"
 #include "decodersession.h"
 #include "exception.h"
 #include "privatecopy.h"
 #include "serialport.h"
 
-#include <chrono>
-#include <thread>
-
 namespace session {
-
-// What the decoder sent at 9600 while the line was still at 19200 (its
-// first telegram once the new firmware runs) comes in garbled when the
-// port is back at 9600; without a line end it would join the decoder's
-// next line. Once the line has been quiet for 50 ms (some 50 characters at
-// 9600 baud) the unfinished line is dropped.
-void FirmwareUpdater::DropStaleInput()
-{
-    if (!reader_)
-        return;
-    using Clock = std::chrono::steady_clock;
-    constexpr auto Quiet = std::chrono::milliseconds(50);
-    const auto end = Clock::now() + std::chrono::seconds(1);
-    std::string seen = reader_->Buffer();
-    auto quietSince = Clock::now();
-    while (Clock::now() < end && Clock::now() - quietSince < Quiet) {
-        host_.ProcessMessages();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (reader_->Buffer() != seen) {
-            seen = reader_->Buffer();
-            quietSince = Clock::now();
-        }
-    }
-    reader_->ClearBuffer();
-}
 
 FirmwareUpdater::Outcome FirmwareUpdater::Flash(std::string_view image)
 {
@@ -60,9 +31,11 @@ FirmwareUpdater::Outcome FirmwareUpdater::Flash(std::string_view image)
 
     auto finish = [&] {
         loader->Disconnect();
+        // Before the open: its handlers may already take in what came.
+        if (session_)
+            session_->ExpectStaleInput();
         port_.SetBaudRate(br9600);
         port_.OpenPort();
-        DropStaleInput();
     };
     Outcome outcome = Outcome::Flashed;
     try {

@@ -6,11 +6,9 @@
 class BootloaderHost;
 class TSerialPort;
 
-namespace decoder {
-class DecoderReader;
-}
-
 namespace session {
+
+class DecoderSession;
 
 // The firmware update after the image is on disk: the decoder's reset into
 // its bootloader over the serial port, then the bootloader library writes
@@ -23,10 +21,10 @@ public:
         ProgramFailed,   // reported through the host; the port is open again if the device is still there
     };
 
-    // reader: where the decoder's lines are read after the port opens again
-    // (none when nobody reads them).
-    FirmwareUpdater(TSerialPort &port, BootloaderHost &host, decoder::DecoderReader *reader = nullptr)
-        : port_(port), host_(host), reader_(reader)
+    // session: the decoder session on the port, told of the stale input
+    // once the port is open again (none when nobody reads the decoder then).
+    FirmwareUpdater(TSerialPort &port, BootloaderHost &host, DecoderSession *session = nullptr)
+        : port_(port), host_(host), session_(session)
     {
     }
 
@@ -38,11 +36,9 @@ public:
     Outcome Flash(std::string_view image);
 
 private:
-    void DropStaleInput();
-
     TSerialPort &port_;
     BootloaderHost &host_;
-    decoder::DecoderReader *reader_;
+    DecoderSession *session_;
 };
 
 } // namespace session
