@@ -46,9 +46,9 @@ bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds time
 
 // The simulator at a pty link of the test's choosing (so it can come back
 // under the same name), logging to a file.
-std::unique_ptr<TChildProcess> StartSim(const std::string &link, const std::string &log, const std::string &interval)
+std::unique_ptr<ChildProcess> StartSim(const std::string &link, const std::string &log, const std::string &interval)
 {
-    auto sim = std::make_unique<TChildProcess>(std::vector<std::string>{
+    auto sim = std::make_unique<ChildProcess>(std::vector<std::string>{
         "/bin/sh", "-c", "exec \"$0\" \"$@\" >>'" + log + "' 2>&1", BinDirectory() + "decoder_sim", "--link", link,
         "--telegram-interval", interval});
     struct stat st {};
@@ -115,7 +115,7 @@ void ExpectNoGap(const std::vector<Published> &messages)
 
 class StationTest : public ::testing::Test {
 protected:
-    TTempDir dir;
+    TempDir dir;
     std::string Path(const std::string &name) const { return dir.Path() + "/" + name; }
     std::vector<std::string> MonitorArgs(const MosquittoBroker &broker, const std::string &station)
     {

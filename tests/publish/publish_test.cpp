@@ -98,7 +98,7 @@ TEST(BrokerAddress, TakesHostPortAndPrefixAndRefusesWildcardsAndControlCharacter
 
 TEST(Spool, KeepsOrderAndSequenceAcrossRestartsAndCutsATornTail)
 {
-    TTempDir dir;
+    TempDir dir;
     const std::string folder = dir.Path() + "/spool";
     {
         Spool spool(folder, {});
@@ -142,7 +142,7 @@ TEST(Spool, KeepsOrderAndSequenceAcrossRestartsAndCutsATornTail)
 
 TEST(Spool, DropsTheOldestWhenFullAndCountsThem)
 {
-    TTempDir dir;
+    TempDir dir;
     const std::string folder = dir.Path() + "/spool";
     {
         Spool spool(folder, {uint64_t{1} << 20, 3});
@@ -178,7 +178,7 @@ TEST(StationPublisher, AnnouncesWhatTheFullSpoolDroppedWhenTheBrokerIsBack)
     MosquittoBroker broker;
     TestSubscriber subscriber(broker.Port(), "kz/#");
     broker.Stop();
-    TTempDir dir;
+    TempDir dir;
     StationSettings settings = Station(broker.Url("kz"), "s1", dir.Path() + "/spool");
     settings.limits.maxMessages = 5;
     StationPublisher publisher(settings, nullptr);
@@ -199,7 +199,7 @@ TEST(StationPublisher, AnnouncesWhatTheFullSpoolDroppedWhenTheBrokerIsBack)
 
 TEST(StationPublisher, TlsWithTheCaFileAndLoginOrARefusal)
 {
-    TTempDir pki;
+    TempDir pki;
     MakeTestCertificates(pki.Path());
     ASSERT_EQ(std::system(("mosquitto_passwd -c -b '" + pki.Path() + "/passwd' station s3cret").c_str()), 0);
     const int tlsPort = FreePort();
@@ -208,7 +208,7 @@ TEST(StationPublisher, TlsWithTheCaFileAndLoginOrARefusal)
                            "keyfile " + pki.Path() + "/server.key\n"
                            "allow_anonymous false\npassword_file " + pki.Path() + "/passwd\n");
     TestSubscriber subscriber(broker.Port(), "kz/#");
-    TTempDir dir;
+    TempDir dir;
 
     Reports good, wrong, untrusted;
     StationSettings settings = Station(broker.Url("kz", true, tlsPort), "s1", dir.Path() + "/s1");
@@ -237,13 +237,13 @@ TEST(StationPublisher, TlsWithTheCaFileAndLoginOrARefusal)
 
 TEST(StationPublisher, RetriesWithBackOffABrokerThatClosesAnswersGarbageOrResets)
 {
-    TScriptedServer server({[](TScriptedPeer &peer) { peer.Close(); },
-                            [](TScriptedPeer &peer) {
+    ScriptedServer server({[](ScriptedPeer &peer) { peer.Close(); },
+                            [](ScriptedPeer &peer) {
                                 peer.Send(std::string(8, '\xff'));
                                 peer.WaitForClientClose();
                             },
-                            [](TScriptedPeer &peer) { peer.Reset(); }});
-    TTempDir dir;
+                            [](ScriptedPeer &peer) { peer.Reset(); }});
+    TempDir dir;
     Reports reports;
     {
         StationPublisher publisher(
