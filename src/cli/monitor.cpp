@@ -45,11 +45,7 @@ int RunMonitor(const MonitorOptions &options, EventWait &wait)
         station = std::make_unique<MonitorStation>(*options.station, options.port);
 
     OutQueue out;
-    wait.WatchOutput(&out);
-    struct Unwatch {
-        EventWait &wait;
-        ~Unwatch() { wait.WatchOutput(nullptr); }
-    } unwatch{wait};
+    EventWait::OutputScope writing(wait, out);
 
     long printed = 0;
     std::chrono::system_clock::time_point arrived;
@@ -141,15 +137,7 @@ int RunMonitor(const MonitorOptions &options, EventWait &wait)
     }
     if (port.Connected())
         port.ClosePort();
-    // What was printed goes out, unless a stop asks not to wait for the reader.
-    if (!wait.StopRequested())
-        wait.Until([&] { return !out.Waiting() || out.ReaderGone(); });
-    out.Flush();
-    if (out.ReaderGone())
-        return ExitOutput;
-    if (const long dropped = out.Dropped(); dropped > 0)
-        PrintError(std::to_string(dropped) + (dropped == 1 ? " line" : " lines") + " dropped: the output was not read");
-    return ExitOk;
+    return wait.FinishOutput(out) ? ExitOk : ExitOutput;
 }
 
 } // namespace cli

@@ -296,6 +296,102 @@ TEST_F(StationTest, WatchAtTheCentreSeesADirectAndABridgedStation)
         << text.out;
 }
 
+namespace {
+
+// watch --json output: per station the seqs of its telegrams and lines, and its gap records.
+struct Watched {
+    std::map<std::string, std::map<uint64_t, int>> seqs;   // station -> seq -> times shown
+    std::map<std::string, std::vector<std::pair<uint64_t, uint64_t>>> gaps;
+    std::map<std::string, std::string> epochs;
+};
+
+void ReadWatched(const std::string &text, Watched &watched)
+{
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const Json record = Json::parse(line);
+        const std::string station = record["station"];
+        if (record.value("kind", "") == "gap") {
+            watched.gaps[station].emplace_back(record["first_seq"], record["last_seq"]);
+            continue;
+        }
+        const Json &message = record["message"];
+        if (message.is_object() && message.contains("seq")) {
+            ++watched.seqs[station][message["seq"].get<uint64_t>()];
+            watched.epochs[station] = message["epoch"];
+        }
+    }
+}
+
+} // namespace
+
+TEST_F(StationTest, WatchWithASessionShowsEveryTelegramOnceAcrossABrokerRestartAndItsOwnAbsence)
+{
+    MosquittoBroker broker("max_queued_messages 100000\n");
+    auto watch = StartCli({"watch", broker.Url("kz"), "--json", "--session", "centre"}, Path("w1"));
+    std::this_thread::sleep_for(500ms);
+    auto simA = StartSim(Path("tty-a"), Path("sim-a.log"), "0.05");
+    auto simB = StartSim(Path("tty-b"), Path("sim-b.log"), "0.05");
+    auto stationA = StartCli(MonitorArgs(broker, "a"), Path("a.out"));
+    auto stationB = StartCli(MonitorArgs(broker, "b"), Path("b.out"));
+    auto shown = [&](const std::string &file, const std::string &station) {
+        Watched watched;
+        ReadWatched(FileText(Path(file)), watched);
+        return watched.seqs[station].size();
+    };
+    ASSERT_TRUE(WaitUntil([&] { return shown("w1", "a") >= 10 && shown("w1", "b") >= 10; }, 15s)) << watch->err;
+
+    // The broker goes away and comes back: the centre reconnects and the
+    // stations deliver their spools.
+    broker.Stop();
+    std::this_thread::sleep_for(3s);
+    broker.Start();
+    std::this_thread::sleep_for(4s);
+    // The centre goes away while the stations go on.
+    watch->Signal(SIGTERM);
+    EXPECT_EQ(watch->Wait(5000), 0) << watch->err;
+    std::this_thread::sleep_for(2s);
+    Watched first;
+    ReadWatched(FileText(Path("w1")), first);
+    // A publisher's wild seq, even with the station's epoch, hides none of its real telegrams.
+    ASSERT_EQ(std::system(("mosquitto_pub -p " + std::to_string(broker.Port()) +
+                           " -q 1 -t kz/a/telegram -m '{\"epoch\":\"" + first.epochs["a"] + "\",\"seq\":99999}'")
+                              .c_str()),
+              0);
+    watch = StartCli({"watch", broker.Url("kz"), "--json", "--session", "centre"}, Path("w2"));
+    std::this_thread::sleep_for(3s);
+    for (auto *station : {&stationA, &stationB}) {
+        (*station)->Signal(SIGTERM);
+        EXPECT_EQ((*station)->Wait(10000), 0) << (*station)->err;
+    }
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const std::string text = FileText(Path("w2"));
+            return text.find("\"station\":\"a\",\"topic\":\"status\",\"retained\":false,\"message\":\"offline\"") !=
+                       std::string::npos &&
+                   text.find("\"station\":\"b\",\"topic\":\"status\",\"retained\":false,\"message\":\"offline\"") !=
+                       std::string::npos;
+        },
+        10s));
+    watch->Signal(SIGINT);
+    EXPECT_EQ(watch->Wait(5000), 0) << watch->err;
+
+    Watched all;
+    ReadWatched(FileText(Path("w1")) + FileText(Path("w2")), all);
+    all.seqs["a"].erase(99999);
+    for (const std::string station : {"a", "b"}) {
+        const auto &seqs = all.seqs[station];
+        ASSERT_GE(seqs.size(), 100u) << station;
+        EXPECT_EQ(seqs.rbegin()->first, seqs.size()) << station << ": a seq is missing";
+        for (const auto &[seq, times] : seqs)
+            EXPECT_EQ(times, 1) << station << " seq " << seq;
+    }
+    // The only gap is the one the wild seq opened.
+    EXPECT_TRUE(all.gaps["b"].empty());
+    ASSERT_EQ(all.gaps["a"].size(), 1u);
+    EXPECT_EQ(all.gaps["a"][0].second, 99998u);
+}
+
 TEST_F(StationTest, BadAddressesAreRefusedAtStartAndWatchEndsOnARefusedLogin)
 {
     for (const std::vector<std::string> &bad :
