@@ -238,7 +238,7 @@ TEST(StationPublisher, ADamagedRecordCostsThatRecordOnlyAndItsSeqIsNotIssuedAgai
     MosquittoBroker broker;
     TestSubscriber subscriber(broker.Port(), "kz/#");
     broker.Stop();
-    TTempDir dir;
+    TempDir dir;
     const StationSettings settings = Station(broker.Url("kz"), "s1", dir.Path() + "/spool");
     {
         StationPublisher publisher(settings, nullptr);
@@ -282,7 +282,7 @@ TEST(StationPublisher, AFullDiskDropsWhatItMustCountsItAndWorksAgainOnceTheBroke
     MosquittoBroker broker;
     TestSubscriber subscriber(broker.Port(), "kz/#");
     broker.Stop();
-    TTempDir dir;
+    TempDir dir;
     const std::string disk = dir.Path() + "/disk";
     ASSERT_EQ(std::system(("mkdir -p '" + disk + "' && mount -t tmpfs -o size=64k tmpfs '" + disk + "'").c_str()), 0);
     struct Unmount {
