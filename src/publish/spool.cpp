@@ -93,6 +93,8 @@ Spool::Spool(const std::string &dir, SpoolLimits limits)
     if (limits_.maxMessages == 0 || limits_.maxBytes == 0)
         throw std::runtime_error("the spool needs room for at least one message");
     CreateFolders(dir_);
+    if (const std::string problem = FolderProblem(dir_); !problem.empty())
+        throw std::invalid_argument("the spool folder " + dir_ + " is refused: " + problem);
     lock_ = std::make_unique<FolderLock>(dir_);
     Recover();
     ReadOrMakeEpoch();

@@ -52,7 +52,8 @@ public:
     static constexpr size_t MaxPayload = 1 << 20;
 
     // Creates the folder if needed, locks it and reads back what a former
-    // run left. Throws std::runtime_error when the folder cannot be used.
+    // run left. Throws std::runtime_error when the folder cannot be used,
+    // std::invalid_argument when another user could write into it.
     Spool(const std::string &dir, SpoolLimits limits);
     ~Spool();
     Spool(const Spool &) = delete;
