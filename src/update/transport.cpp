@@ -139,3 +139,8 @@ bool Transport::IsIdle()
         return false;
     }
 }
+
+bool TTransport::HasPending()
+{
+    return tls_ && (!plain_.empty() || TakePlain());
+}
