@@ -140,7 +140,7 @@ bool Transport::IsIdle()
     }
 }
 
-bool TTransport::HasPending()
+bool Transport::HasPending()
 {
     return tls_ && (!plain_.empty() || TakePlain());
 }

@@ -49,10 +49,10 @@ public:
             dir_.WriteFile("ser2net.yaml", "connection: &decoder\n  accepter: telnet(rfc2217),tcp,127.0.0.1," +
                                                std::to_string(port_) + "\n  connector: serialdev," + pty_ +
                                                ",115200n81,local\n  options:\n    kickolduser: true\n");
-            process_ = std::make_unique<TChildProcess>(std::vector<std::string>{
+            process_ = std::make_unique<ChildProcess>(std::vector<std::string>{
                 "/usr/sbin/ser2net", "-d", "-c", dir_.Path() + "/ser2net.yaml", "-P", dir_.Path() + "/pid"});
         } else {
-            process_ = std::make_unique<TChildProcess>(std::vector<std::string>{
+            process_ = std::make_unique<ChildProcess>(std::vector<std::string>{
                 "/usr/bin/python3", KZ_PTY_RFC2217_SERVER, "-p", std::to_string(port_), pty_});
         }
         EXPECT_TRUE(WaitUntilListening(port_, 10000));
@@ -65,8 +65,8 @@ private:
     Kind kind_;
     std::string pty_;
     int port_;
-    TTempDir dir_;
-    std::unique_ptr<TChildProcess> process_;
+    TempDir dir_;
+    std::unique_ptr<ChildProcess> process_;
 };
 
 // Every test with its own HOME and XDG folders, so no spool or setting of
@@ -75,14 +75,14 @@ class OwnHome : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        home_ = std::make_unique<TTempDir>();
+        home_ = std::make_unique<TempDir>();
         for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
             ::setenv(name, home_->Path().c_str(), 1);
     }
     void TearDown() override { home_.reset(); }
 
 private:
-    std::unique_ptr<TTempDir> home_;
+    std::unique_ptr<TempDir> home_;
 };
 const auto *const ownHome = ::testing::AddGlobalTestEnvironment(new OwnHome);
 
@@ -112,7 +112,7 @@ TEST(RemotePort, StationPublishesAndComesBackAfterTheLinkDrops)
     SimProcess sim({"--telegram-interval", "1"});
     DeviceServer server(DeviceServer::Ser2net, sim.Port());
 
-    TTempDir spool;
+    TempDir spool;
     CliProcess monitor({CliPath(), "monitor", "--port", server.Url(), "--json", "--publish", broker.Url("kz"),
                         "--station", "site", "--spool", spool.Path()});
     std::string line;
