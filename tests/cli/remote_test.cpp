@@ -105,6 +105,30 @@ TEST(RemotePort, InfoAndMonitorWorkThroughEitherServer)
     }
 }
 
+TEST(RemotePort, FlashThroughEitherServerWritesTheImage)
+{
+    // Firmware is full of 0xFF, the byte the protocol escapes.
+    std::string image = PatternBytes(16384);
+    for (size_t i = 0; i < image.size(); i += 7)
+        image[i] = '\xff';
+    image.replace(4000, 600, std::string(600, '\xff'));
+    TTempDir work;
+    const std::string imagePath = work.Path() + "/image.acy";
+    WriteFile(imagePath, MakeFirmwareContainer(image, "4.70"));
+
+    for (const DeviceServer::Kind kind : {DeviceServer::Ser2net, DeviceServer::Pyserial}) {
+        SimProcess sim({});
+        DeviceServer server(kind, sim.Port());
+        SCOPED_TRACE(server.Name());
+        const CliResult flashed = RunCli({"flash", "--port", server.Url(), "--image", imagePath, "--yes"}, {}, 60000);
+        EXPECT_EQ(flashed.exitCode, 0) << flashed.err;
+        EXPECT_TRUE(ReadFile(sim.DumpPath()) == image) << "the simulator's flash differs from the image";
+        // The decoder runs the new firmware and answers at 9600 again.
+        const CliResult info = RunCli({"info", "--port", server.Url()});
+        EXPECT_NE(info.out.find("Firmware version: 4.70"), std::string::npos) << info.err;
+    }
+}
+
 TEST(RemotePort, StationPublishesAndComesBackAfterTheLinkDrops)
 {
     MosquittoBroker broker;
