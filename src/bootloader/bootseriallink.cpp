@@ -1,7 +1,5 @@
 #include "bootseriallink.h"
 
-#include "remoteserialdevice.h"
-
 BootSerialLink::BootSerialLink(std::string path, int fd, IBootloaderHost *host, std::unique_ptr<RemoteSerialDevice> remote)
     : path_(std::move(path)), fd_(fd), host_(host), remote_(std::move(remote))
 {

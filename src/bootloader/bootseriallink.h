@@ -2,12 +2,11 @@
 
 #include "portname.h"
 #include "refcounted.h"
+#include "remoteserialdevice.h"
 
 #include <memory>
 #include <string>
 #include <string_view>
-
-class RemoteSerialDevice;
 
 // The library's own serial link: raw 8-bit termios, opened exclusively; a
 // port on a serial device server (rfc2217://) through the same remote
