@@ -78,14 +78,19 @@ int RunMonitor(const MonitorOptions &options, EventWait &wait)
     bool gone = false;
     port.OnDeviceLost = [&](TCustomSerialPort &) { gone = true; };
 
-    // The device message is made of the decoder's replies to these.
+    // The device message is made of the decoder's replies to these. A device
+    // (or the link to its server) that goes away meanwhile is waited for.
     auto askDevice = [&] {
         if (!station)
             return;
         station->DeviceOpened();
-        for (const char *code : MonitorStation::DeviceQueries) {
-            port.WriteString(decoder::BuildCommand(code));
-            wait.Pause(session::DecoderSession::CommandPauseMs);
+        try {
+            for (const char *code : MonitorStation::DeviceQueries) {
+                port.WriteString(decoder::BuildCommand(code));
+                wait.Pause(session::DecoderSession::CommandPauseMs);
+            }
+        } catch (const ESerialPort &) {
+            gone = true;
         }
     };
 
