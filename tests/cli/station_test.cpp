@@ -446,8 +446,10 @@ TEST_F(StationTest, WatchShowsAnyPublishersMessagesAsDataWithinBoundsAndStopsAtO
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(reader, 0);
     ::fcntl(reader, F_SETPIPE_SZ, 4096);
-    CliProcess stalled({"/bin/sh", "-c", "exec \"$0\" watch \"$1\" --json > \"$2\"", CliPath(), broker.Url("kz"), fifo});
-    std::this_thread::sleep_for(500ms);
+    // Its session is made first, so the broker keeps the flood for it however late it logs in.
+    ASSERT_EQ(RunCli({"watch", broker.Url("kz"), "--session", "stalled", "--duration", "0.5"}).exitCode, 0);
+    CliProcess stalled({"/bin/sh", "-c", "exec \"$0\" watch \"$1\" --json --session stalled > \"$2\"", CliPath(),
+                        broker.Url("kz"), fifo});
     ASSERT_EQ(std::system(("seq 20000 | " + pub + "-t kz/flood/telegram -l").c_str()), 0);
     const auto stop = std::chrono::steady_clock::now();
     stalled.Signal(SIGTERM);
