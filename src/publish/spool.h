@@ -127,6 +127,7 @@ private:
     uint64_t next_ = 1;
     uint64_t markedNext_ = 0;                // next_ as "marks" holds it
     DroppedRun dropped_;
+    bool roomNeeded_ = false;                // a write failed: cut back what is delivered
     bool marksChanged_ = false;
     bool marksMustSync_ = false;
     std::set<uint64_t> unsynced_;            // segments appended to since the last commit

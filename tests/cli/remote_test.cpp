@@ -59,6 +59,7 @@ public:
     }
     void Stop() { process_.reset(); }
     std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
+    int Port() const { return port_; }
     const char *Name() const { return kind_ == Ser2net ? "ser2net" : "pyserial"; }
 
 private:
@@ -68,6 +69,30 @@ private:
     TempDir dir_;
     std::unique_ptr<ChildProcess> process_;
 };
+
+// The delaying proxy between the tool and a server.
+class DelayProxy {
+public:
+    DelayProxy(int to, int rttMs, long cutAfter = 0)
+        : process_({"/usr/bin/python3", KZ_DELAY_PROXY, "--to", std::to_string(to), "--rtt", std::to_string(rttMs),
+                    "--cut-after", std::to_string(cutAfter)})
+    {
+        const std::string ready = process_.WaitForLine("READY");
+        port_ = ready.empty() ? 0 : std::stoi(ready.substr(ready.find(' ') + 1));
+    }
+    std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
+
+private:
+    TChildProcess process_;
+    int port_ = 0;
+};
+
+std::string FirmwareFile(const TTempDir &work, const std::string &image)
+{
+    const std::string path = work.Path() + "/image.acy";
+    WriteFile(path, MakeFirmwareContainer(image, "4.70"));
+    return path;
+}
 
 // Every test with its own HOME and XDG folders, so no spool or setting of
 // the user's is read or left behind.
@@ -103,6 +128,65 @@ TEST(RemotePort, InfoAndMonitorWorkThroughEitherServer)
         EXPECT_EQ(monitor.exitCode, 0) << monitor.err;
         EXPECT_NE(monitor.out.find("\"kind\":\"telegram\""), std::string::npos) << monitor.out;
     }
+}
+
+TEST(RemotePort, FlashThroughEitherServerWritesTheImage)
+{
+    // Firmware is full of 0xFF, the byte the protocol escapes.
+    std::string image = PatternBytes(16384);
+    for (size_t i = 0; i < image.size(); i += 7)
+        image[i] = '\xff';
+    image.replace(4000, 600, std::string(600, '\xff'));
+    TTempDir work;
+    const std::string imagePath = FirmwareFile(work, image);
+
+    for (const DeviceServer::Kind kind : {DeviceServer::Ser2net, DeviceServer::Pyserial}) {
+        SimProcess sim({});
+        DeviceServer server(kind, sim.Port());
+        SCOPED_TRACE(server.Name());
+        const CliResult flashed = RunCli({"flash", "--port", server.Url(), "--image", imagePath, "--yes"}, {}, 60000);
+        EXPECT_EQ(flashed.exitCode, 0) << flashed.err;
+        EXPECT_TRUE(ReadFile(sim.DumpPath()) == image) << "the simulator's flash differs from the image";
+        // The decoder runs the new firmware and answers at 9600 again.
+        const CliResult info = RunCli({"info", "--port", server.Url()});
+        EXPECT_NE(info.out.find("Firmware version: 4.70"), std::string::npos) << info.err;
+    }
+}
+
+TEST(RemotePort, WindowedFlashCrossesASlowLinkWithoutResending)
+{
+    // A decoder at its real line rate that takes four pages in flight,
+    // 300 ms round trip away.
+    const std::string image = PatternBytes(16384);
+    TTempDir work;
+    const std::string imagePath = FirmwareFile(work, image);
+    SimProcess sim({"--window", "4"}, true);
+    DeviceServer server(DeviceServer::Ser2net, sim.Port());
+    DelayProxy slow(server.Port(), 300);
+    const CliResult flashed = RunCli({"flash", "--port", slow.Url(), "--image", imagePath, "--yes"}, {}, 90000);
+    EXPECT_EQ(flashed.exitCode, 0) << flashed.err;
+    EXPECT_TRUE(ReadFile(sim.DumpPath()) == image) << "the simulator's flash differs from the image";
+    EXPECT_EQ((flashed.out + flashed.err).find("sending it again"), std::string::npos) << flashed.out << flashed.err;
+}
+
+TEST(RemotePort, LinkCutMidFlashIsALostDeviceAndTheNextRunCompletes)
+{
+    const std::string image = PatternBytes(32768);
+    TTempDir work;
+    const std::string imagePath = FirmwareFile(work, image);
+    SimProcess sim({"--window", "4"});
+    DeviceServer server(DeviceServer::Ser2net, sim.Port());
+    {
+        DelayProxy cutting(server.Port(), 20, 12000);
+        const CliResult cut = RunCli({"flash", "--port", cutting.Url(), "--image", imagePath, "--yes"}, {}, 60000);
+        EXPECT_EQ(cut.exitCode, 4) << cut.err;
+        EXPECT_NE(cut.err.find("was lost"), std::string::npos) << cut.err;
+    }
+    // The decoder waits in its bootloader; flashing again completes it.
+    DelayProxy again(server.Port(), 20);
+    const CliResult flashed = RunCli({"flash", "--port", again.Url(), "--image", imagePath, "--yes"}, {}, 60000);
+    EXPECT_EQ(flashed.exitCode, 0) << flashed.err;
+    EXPECT_TRUE(ReadFile(sim.DumpPath()) == image);
 }
 
 TEST(RemotePort, StationPublishesAndComesBackAfterTheLinkDrops)
