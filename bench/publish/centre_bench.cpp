@@ -76,7 +76,7 @@ void BM_CentreSessionAcrossBrokerRestarts(benchmark::State &state)
     const int seconds = static_cast<int>(state.range(0));
     const int restartEvery = static_cast<int>(state.range(1));
     MosquittoBroker broker(BrokerConfig);
-    TTempDir dir;
+    TempDir dir;
     const std::string out = dir.Path() + "/watch.jsonl";
     const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     Process watch;

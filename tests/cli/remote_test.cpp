@@ -83,11 +83,11 @@ public:
     std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
 
 private:
-    TChildProcess process_;
+    ChildProcess process_;
     int port_ = 0;
 };
 
-std::string FirmwareFile(const TTempDir &work, const std::string &image)
+std::string FirmwareFile(const TempDir &work, const std::string &image)
 {
     const std::string path = work.Path() + "/image.acy";
     WriteFile(path, MakeFirmwareContainer(image, "4.70"));
@@ -137,7 +137,7 @@ TEST(RemotePort, FlashThroughEitherServerWritesTheImage)
     for (size_t i = 0; i < image.size(); i += 7)
         image[i] = '\xff';
     image.replace(4000, 600, std::string(600, '\xff'));
-    TTempDir work;
+    TempDir work;
     const std::string imagePath = FirmwareFile(work, image);
 
     for (const DeviceServer::Kind kind : {DeviceServer::Ser2net, DeviceServer::Pyserial}) {
@@ -158,7 +158,7 @@ TEST(RemotePort, WindowedFlashCrossesASlowLinkWithoutResending)
     // A decoder at its real line rate that takes four pages in flight,
     // 300 ms round trip away.
     const std::string image = PatternBytes(16384);
-    TTempDir work;
+    TempDir work;
     const std::string imagePath = FirmwareFile(work, image);
     SimProcess sim({"--window", "4"}, true);
     DeviceServer server(DeviceServer::Ser2net, sim.Port());
@@ -172,7 +172,7 @@ TEST(RemotePort, WindowedFlashCrossesASlowLinkWithoutResending)
 TEST(RemotePort, LinkCutMidFlashIsALostDeviceAndTheNextRunCompletes)
 {
     const std::string image = PatternBytes(32768);
-    TTempDir work;
+    TempDir work;
     const std::string imagePath = FirmwareFile(work, image);
     SimProcess sim({"--window", "4"});
     DeviceServer server(DeviceServer::Ser2net, sim.Port());
