@@ -474,7 +474,7 @@ TEST_F(StationTest, ShippedBrokerSetUpLetsAStationPublishOnlyUnderItsNameAndTheC
     replace("listener 1883", "listener " + std::to_string(port) + " 127.0.0.1");
     replace("/etc/mosquitto/karvenzop.passwd", Path("passwd"));
     replace("/etc/mosquitto/karvenzop.acl", KZ_MOSQUITTO_SETUP "/karvenzop.acl");
-    for (const std::string &login : {"site1", "site2", "centre"})
+    for (const std::string login : {"site1", "site2", "centre"})
         ASSERT_EQ(std::system(("mosquitto_passwd " + std::string(login == "site1" ? "-c " : "") + "-b '" +
                                Path("passwd") + "' " + login + " pw-" + login)
                                   .c_str()),
@@ -496,6 +496,11 @@ TEST_F(StationTest, ShippedBrokerSetUpLetsAStationPublishOnlyUnderItsNameAndTheC
     EXPECT_EQ(pub("site1", "karvenzop/site1/status", "own"), 0);
     EXPECT_EQ(pub("site1", "karvenzop/site2/status", "impersonated"), 0);
     EXPECT_EQ(pub("centre", "karvenzop/site2/status", "from-the-centre"), 0);
+    // A message larger than the broker takes ends that client's connection, not the centre's memory.
+    dir.WriteFile("huge", std::string(3 << 20, 'x'));
+    std::system(("mosquitto_pub -p " + std::to_string(port) + " -u site1 -P pw-site1 -q 1 -t karvenzop/site1/line -f '" +
+                 Path("huge") + "' 2>/dev/null")
+                    .c_str());
     EXPECT_EQ(pub("site2", "karvenzop/site2/status", "own"), 0);
     EXPECT_TRUE(WaitUntil([&] { return FileText(Path("watch.out")).find("\"station\":\"site2\"") != std::string::npos; },
                           10s))
@@ -512,6 +517,7 @@ TEST_F(StationTest, ShippedBrokerSetUpLetsAStationPublishOnlyUnderItsNameAndTheC
         << seen;
     EXPECT_EQ(seen.find("impersonated"), std::string::npos) << seen;
     EXPECT_EQ(seen.find("from-the-centre"), std::string::npos) << seen;
+    EXPECT_EQ(seen.find("\"topic\":\"line\""), std::string::npos) << seen.substr(0, 2000);
 }
 
 TEST_F(StationTest, BadAddressesAreRefusedAtStartAndWatchEndsOnARefusedLogin)
