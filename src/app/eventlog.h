@@ -148,7 +148,7 @@ private:
     void ApplyFilter();
 
     EventLogLines lines_;
-    TEventLogTelegrams telegrams_;
+    EventLogTelegrams telegrams_;
     bool namesShown_ = false;
     DesignationLookup designationOf_;
     QAction *showNames_ = nullptr;

@@ -152,7 +152,7 @@ void TEventLog::ApplyFilter()
                                                                             : QStringLiteral("Filter unvollständig"));
     shown_.clear();
     if (filter_)
-        for (const TEventLogTelegrams::Entry &entry : telegrams_.Entries())
+        for (const EventLogTelegrams::Entry &entry : telegrams_.Entries())
             if (filter_->Matches(entry.telegram))
                 shown_.push_back(entry.line);
     int row = -1;

@@ -8,14 +8,14 @@
 
 #include <algorithm>
 
-const decoder::Telegram *TEventLogTelegrams::At(int line) const
+const decoder::Telegram *EventLogTelegrams::At(int line) const
 {
     const auto found = std::lower_bound(entries_.begin(), entries_.end(), line,
                                         [](const Entry &entry, int wanted) { return entry.line < wanted; });
     return found != entries_.end() && found->line == line ? &found->telegram : nullptr;
 }
 
-void TEventLogTelegrams::DropFirst(int count)
+void EventLogTelegrams::DropFirst(int count)
 {
     const auto kept = std::lower_bound(entries_.begin(), entries_.end(), count,
                                        [](const Entry &entry, int wanted) { return entry.line < wanted; });
@@ -96,7 +96,7 @@ QString TEventLog::DesignationSuffix(int index) const
 void TEventLog::ExportTelegrams(const std::string &path) const
 {
     std::string table = session::TelegramCsvHeader();
-    for (const TEventLogTelegrams::Entry &entry : telegrams_.Entries()) {
+    for (const EventLogTelegrams::Entry &entry : telegrams_.Entries()) {
         const QString name = designationOf_ ? designationOf_(entry.telegram.identifier) : QString();
         table += session::TelegramCsvRow(FormatTime(lines_.Time(entry.line)).toStdString(), entry.telegram,
                                          name.toStdString());

@@ -83,7 +83,7 @@ void TForm1::CreateConnection()
                                     [this] { Guarded([this] { connection_->DeliverHandOvers(); }); });
 
     // A missing socket library stops the start with its message, not the first update check.
-    TTcpConnection::LoadSocketLibrary();
+    TcpConnection::LoadSocketLibrary();
     httpClient1_.OnWorkBegin = [this](THttpClient *, TWorkMode, int32_t max) { HttpClient1WorkBegin(max); };
     httpClient1_.OnWork = [this](THttpClient *, TWorkMode, int32_t count) { HttpClient1Work(count); };
     httpClient1_.OnWorkEnd = [this](THttpClient *, TWorkMode) { HttpClient1WorkEnd(); };
@@ -118,7 +118,7 @@ void TForm1::AttachComponents()
     // Telegram designations for the log's "Namen anzeigen" and its table
     // export: the substitution list as it stands in the window.
     listBox1_->SetDesignationLookup([this](const std::string &identifier) {
-        const TSubstitutionList &list = valueListEditor1_->Strings();
+        const SubstitutionList &list = valueListEditor1_->Strings();
         const size_t entry = list.Find(identifier);
         return entry < list.Count() ? QString::fromStdString(DecodeText(list.Value(entry), list.Encoding()))
                                     : QString();

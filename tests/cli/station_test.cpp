@@ -48,9 +48,9 @@ bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds time
 
 // The simulator at a pty link of the test's choosing (so it can come back
 // under the same name), logging to a file.
-std::unique_ptr<TChildProcess> StartSim(const std::string &link, const std::string &log, const std::string &interval)
+std::unique_ptr<ChildProcess> StartSim(const std::string &link, const std::string &log, const std::string &interval)
 {
-    auto sim = std::make_unique<TChildProcess>(std::vector<std::string>{
+    auto sim = std::make_unique<ChildProcess>(std::vector<std::string>{
         "/bin/sh", "-c", "exec \"$0\" \"$@\" >>'" + log + "' 2>&1", BinDirectory() + "decoder_sim", "--link", link,
         "--telegram-interval", interval});
     struct stat st {};
@@ -124,7 +124,7 @@ protected:
         ::setenv("XDG_STATE_HOME", Path("state").c_str(), 1);
         ::setenv("STATE_DIRECTORY", Path("state").c_str(), 1);
     }
-    TTempDir dir;
+    TempDir dir;
     std::string Path(const std::string &name) const { return dir.Path() + "/" + name; }
     std::vector<std::string> MonitorArgs(const MosquittoBroker &broker, const std::string &station)
     {

@@ -195,7 +195,7 @@ public:
     }
 
 private:
-    TChildProcess process_;
+    ChildProcess process_;
 };
 
 } // namespace

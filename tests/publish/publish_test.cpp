@@ -115,7 +115,7 @@ TEST(BrokerAddress, TakesHostPortAndPrefixAndRefusesWildcardsAndControlCharacter
 
 TEST(Spool, KeepsOrderAndSequenceAcrossRestartsAndCutsATornTail)
 {
-    TTempDir dir;
+    TempDir dir;
     const std::string folder = dir.Path() + "/spool";
     {
         Spool spool(folder, {});
@@ -159,7 +159,7 @@ TEST(Spool, KeepsOrderAndSequenceAcrossRestartsAndCutsATornTail)
 
 TEST(Spool, DropsTheOldestWhenFullAndCountsThem)
 {
-    TTempDir dir;
+    TempDir dir;
     const std::string folder = dir.Path() + "/spool";
     {
         Spool spool(folder, {uint64_t{1} << 20, 3});
@@ -195,7 +195,7 @@ TEST(StationPublisher, AnnouncesWhatTheFullSpoolDroppedWhenTheBrokerIsBack)
     MosquittoBroker broker;
     TestSubscriber subscriber(broker.Port(), "kz/#");
     broker.Stop();
-    TTempDir dir;
+    TempDir dir;
     StationSettings settings = Station(broker.Url("kz"), "s1", dir.Path() + "/spool");
     settings.limits.maxMessages = 5;
     StationPublisher publisher(settings, nullptr);
@@ -238,7 +238,7 @@ TEST(StationPublisher, ADamagedRecordCostsThatRecordOnlyAndItsSeqIsNotIssuedAgai
     MosquittoBroker broker;
     TestSubscriber subscriber(broker.Port(), "kz/#");
     broker.Stop();
-    TTempDir dir;
+    TempDir dir;
     const StationSettings settings = Station(broker.Url("kz"), "s1", dir.Path() + "/spool");
     {
         StationPublisher publisher(settings, nullptr);
@@ -286,7 +286,7 @@ TEST(StationPublisher, AFullDiskDropsWhatItMustCountsItAndWorksAgainOnceTheBroke
     MosquittoBroker broker;
     TestSubscriber subscriber(broker.Port(), "kz/#");
     broker.Stop();
-    TTempDir dir;
+    TempDir dir;
     const std::string disk = dir.Path() + "/disk";
     ASSERT_EQ(std::system(("mkdir -p '" + disk + "' && mount -t tmpfs -o size=64k tmpfs '" + disk + "'").c_str()), 0);
     struct Unmount {
@@ -344,7 +344,7 @@ TEST(StationPublisher, AFullDiskDropsWhatItMustCountsItAndWorksAgainOnceTheBroke
 
 TEST(StationPublisher, TlsWithTheCaFileAndLoginOrARefusal)
 {
-    TTempDir pki;
+    TempDir pki;
     MakeTestCertificates(pki.Path());
     ASSERT_EQ(std::system(("mosquitto_passwd -c -b '" + pki.Path() + "/passwd' station s3cret").c_str()), 0);
     const int tlsPort = FreePort();
@@ -353,7 +353,7 @@ TEST(StationPublisher, TlsWithTheCaFileAndLoginOrARefusal)
                            "keyfile " + pki.Path() + "/server.key\n"
                            "allow_anonymous false\npassword_file " + pki.Path() + "/passwd\n");
     TestSubscriber subscriber(broker.Port(), "kz/#");
-    TTempDir dir;
+    TempDir dir;
 
     Reports good, wrong, untrusted;
     StationSettings settings = Station(broker.Url("kz", true, tlsPort), "s1", dir.Path() + "/s1");
@@ -383,13 +383,13 @@ TEST(StationPublisher, TlsWithTheCaFileAndLoginOrARefusal)
 
 TEST(StationPublisher, RetriesWithBackOffABrokerThatClosesAnswersGarbageOrResets)
 {
-    TScriptedServer server({[](TScriptedPeer &peer) { peer.Close(); },
-                            [](TScriptedPeer &peer) {
+    ScriptedServer server({[](ScriptedPeer &peer) { peer.Close(); },
+                            [](ScriptedPeer &peer) {
                                 peer.Send(std::string(8, '\xff'));
                                 peer.WaitForClientClose();
                             },
-                            [](TScriptedPeer &peer) { peer.Reset(); }});
-    TTempDir dir;
+                            [](ScriptedPeer &peer) { peer.Reset(); }});
+    TempDir dir;
     Reports reports;
     {
         StationPublisher publisher(
