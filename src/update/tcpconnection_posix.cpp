@@ -77,12 +77,12 @@ bool WaitFor(int fd, short events, int timeoutMs)
 
 } // namespace
 
-TTcpConnection::~TTcpConnection()
+TcpConnection::~TcpConnection()
 {
     Close();
 }
 
-void TTcpConnection::Close()
+void TcpConnection::Close()
 {
     if (fd_ >= 0) {
         ::close(fd_);
@@ -90,7 +90,7 @@ void TTcpConnection::Close()
     }
 }
 
-void TTcpConnection::Connect(const std::string &host, int port, int timeoutMs)
+void TcpConnection::Connect(const std::string &host, int port, int timeoutMs)
 {
     Close();
     if (port < 1 || port > 65535)
@@ -127,7 +127,7 @@ void TTcpConnection::Connect(const std::string &host, int port, int timeoutMs)
     }
 }
 
-void TTcpConnection::SendAll(const char *data, size_t length, int timeoutMs)
+void TcpConnection::SendAll(const char *data, size_t length, int timeoutMs)
 {
     while (length > 0) {
         // MSG_NOSIGNAL: a peer that went away must give EPIPE, never SIGPIPE.
@@ -149,7 +149,7 @@ void TTcpConnection::SendAll(const char *data, size_t length, int timeoutMs)
     }
 }
 
-size_t TTcpConnection::Receive(char *buffer, size_t maxLength, int timeoutMs)
+size_t TcpConnection::Receive(char *buffer, size_t maxLength, int timeoutMs)
 {
     if (fd_ < 0)
         throw EHttpSocketError(SocketErrorFromErrno(ENOTCONN));
@@ -169,7 +169,7 @@ size_t TTcpConnection::Receive(char *buffer, size_t maxLength, int timeoutMs)
     }
 }
 
-bool TTcpConnection::WaitReadable(int timeoutMs)
+bool TcpConnection::WaitReadable(int timeoutMs)
 {
     if (fd_ < 0)
         return false;
@@ -181,7 +181,7 @@ bool TTcpConnection::WaitReadable(int timeoutMs)
     return rc > 0;
 }
 
-bool TTcpConnection::PeerHasClosed()
+bool TcpConnection::PeerHasClosed()
 {
     if (fd_ < 0)
         return true;
@@ -194,7 +194,7 @@ bool TTcpConnection::PeerHasClosed()
     return false;
 }
 
-bool TTcpConnection::IsIdle()
+bool TcpConnection::IsIdle()
 {
     if (fd_ < 0)
         return false;
@@ -204,4 +204,4 @@ bool TTcpConnection::IsIdle()
 }
 
 // The sockets are part of the C library here.
-void TTcpConnection::LoadSocketLibrary() {}
+void TcpConnection::LoadSocketLibrary() {}
