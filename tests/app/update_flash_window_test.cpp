@@ -690,7 +690,7 @@ TEST_F(UpdateFlashWindow, TelegramAfterTheUpdateArrivesWhole)
         },
         5000))
         << Joined(LogLines(*form)) << sim->Log();
-    TTempDir out;
+    TempDir out;
     form->EventLog()->ExportTelegrams(out.Path() + "/telegrams.csv");
     EXPECT_NE(ReadFile(out.Path() + "/telegrams.csv").find("," + f.substr(0, 8) + ",," + f[9] + "," + f[11] + "," + f[13] + ","),
               std::string::npos);

@@ -178,7 +178,7 @@ TEST(CliFlash, InterruptedUpdateEndsWithTheLibrarysReasonAndInfoFindsTheBootload
 // asked about when allowed. A later letter revision is newer.
 TEST(CliFlash, LocalImageOlderThanTheDecoderIsRefusedUnlessAllowedAndThenAsked)
 {
-    TTempDir work;
+    TempDir work;
     SimProcess sim({"--firmware", "4.70b"});
     const auto image = [&](const std::string &version) {
         const std::string path = work.Path() + "/" + version + ".acy";

@@ -121,16 +121,16 @@ TEST(ClientTls, RefusesWrongHostExpiredUnknownAuthorityAndPlainServers)
 // does not wait for the TCP close, which this server never makes.
 TEST(ClientTls, ReplyUntilTheEndStopsAtCloseNotifyAndACutOneFails)
 {
-    TTempDir dir;
-    TTestCa ca(dir.Path(), "test-ca");
+    TempDir dir;
+    TestCa ca(dir.Path(), "test-ca");
     ASSERT_TRUE(ca.Made());
-    const TNginxSite site = ca.Issue("good", "IP:127.0.0.1");
+    const NginxSite site = ca.Issue("good", "IP:127.0.0.1");
     TrustedCaFile trust(ca.CaFile());
     const auto start = [&](const char *mode) {
-        return std::make_unique<TChildProcess>(std::vector<std::string> {
+        return std::make_unique<ChildProcess>(std::vector<std::string> {
             "python3", KZ_TLS_ENDINGS_SCRIPT, "--cert", site.certificate, "--key", site.key, mode});
     };
-    const auto url = [](TChildProcess &server) {
+    const auto url = [](ChildProcess &server) {
         return "https://127.0.0.1:" + std::to_string(PortFromLine(server.WaitForLine("port "))) + "/firmware.php?id=karvenzop";
     };
 
