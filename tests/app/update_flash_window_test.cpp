@@ -691,7 +691,7 @@ TEST_F(UpdateFlashWindow, TelegramAfterTheUpdateArrivesWhole)
         5000))
         << Joined(LogLines(*form)) << sim->Log();
     TempDir out;
-    form->EventLog()->ExportTelegrams(out.Path() + "/telegrams.csv");
+    ExportEventLogTelegrams(form->EventLog()->Content(), out.Path() + "/telegrams.csv");
     EXPECT_NE(ReadFile(out.Path() + "/telegrams.csv").find("," + f.substr(0, 8) + ",," + f[9] + "," + f[11] + "," + f[13] + ","),
               std::string::npos);
 }
