@@ -34,7 +34,7 @@ bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds time
     return true;
 }
 
-std::string FirmwareFile(const TTempDir &work, const std::string &image)
+std::string FirmwareFile(const TempDir &work, const std::string &image)
 {
     const std::string path = work.Path() + "/image.acy";
     WriteFile(path, MakeFirmwareContainer(image, "4.70"));
@@ -47,14 +47,14 @@ class OwnHome : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        home_ = std::make_unique<TTempDir>();
+        home_ = std::make_unique<TempDir>();
         for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
             ::setenv(name, home_->Path().c_str(), 1);
     }
     void TearDown() override { home_.reset(); }
 
 private:
-    std::unique_ptr<TTempDir> home_;
+    std::unique_ptr<TempDir> home_;
 };
 const auto *const ownHome = ::testing::AddGlobalTestEnvironment(new OwnHome);
 
@@ -84,7 +84,7 @@ TEST(RemotePort, FlashThroughEitherServerWritesTheImage)
     for (size_t i = 0; i < image.size(); i += 7)
         image[i] = '\xff';
     image.replace(4000, 600, std::string(600, '\xff'));
-    TTempDir work;
+    TempDir work;
     const std::string imagePath = FirmwareFile(work, image);
 
     for (const DeviceServer::Kind kind : {DeviceServer::Ser2net, DeviceServer::Pyserial}) {
@@ -105,7 +105,7 @@ TEST(RemotePort, WindowedFlashCrossesASlowLinkWithoutResending)
     // A decoder at its real line rate that takes four pages in flight,
     // 300 ms round trip away.
     const std::string image = PatternBytes(16384);
-    TTempDir work;
+    TempDir work;
     const std::string imagePath = FirmwareFile(work, image);
     SimProcess sim({"--window", "4"}, true);
     DeviceServer server(DeviceServer::Ser2net, sim.Port());
@@ -119,7 +119,7 @@ TEST(RemotePort, WindowedFlashCrossesASlowLinkWithoutResending)
 TEST(RemotePort, LinkCutMidFlashIsALostDeviceAndTheNextRunCompletes)
 {
     const std::string image = PatternBytes(32768);
-    TTempDir work;
+    TempDir work;
     const std::string imagePath = FirmwareFile(work, image);
     SimProcess sim({"--window", "4"});
     DeviceServer server(DeviceServer::Ser2net, sim.Port());
@@ -143,7 +143,7 @@ TEST(RemotePort, StationPublishesAndComesBackAfterTheLinkDrops)
     SimProcess sim({"--telegram-interval", "1"});
     DeviceServer server(DeviceServer::Ser2net, sim.Port());
 
-    TTempDir spool;
+    TempDir spool;
     CliProcess monitor({CliPath(), "monitor", "--port", server.Url(), "--json", "--publish", broker.Url("kz"),
                         "--station", "site", "--spool", spool.Path()});
     std::string line;
@@ -173,10 +173,10 @@ TEST(RemotePort, StationPublishesAndComesBackAfterTheLinkDrops)
 
 TEST(RemotePort, TlsFormIsCheckedAgainstTheTrustStore)
 {
-    TTempDir work;
-    TTestCa ca(work.Path(), "remote-test-ca");
+    TempDir work;
+    TestCa ca(work.Path(), "remote-test-ca");
     ASSERT_TRUE(ca.Made());
-    const TNginxSite site = ca.Issue("ser2net", "IP:127.0.0.1");
+    const NginxSite site = ca.Issue("ser2net", "IP:127.0.0.1");
     SimProcess sim({"--serial", "T-4433"});
     DeviceServer secure(DeviceServer::Ser2net, sim.Port(), 0, &site);
     DeviceServer plain(DeviceServer::Ser2net, sim.Port());
