@@ -6,6 +6,7 @@
 #include "errorbox.h"
 #include "errorhandler.h"
 #include "eventlog.h"
+#include "eventlogexport.h"
 #include "portcombobox.h"
 #include "scriptedserver.h"
 #include "nginxserver.h"
@@ -15,11 +16,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
@@ -71,8 +74,8 @@ std::string MakeContainer(const std::string &image, const std::string &version)
 std::vector<std::string> LogLines(TForm1 &form)
 {
     std::vector<std::string> lines;
-    for (int i = 0; i < form.EventLog()->Count(); ++i)
-        lines.emplace_back(form.EventLog()->Lines().Line(i));
+    for (int i = 0; i < form.EventLog()->Content().Count(); ++i)
+        lines.emplace_back(form.EventLog()->Content().Line(i));
     return lines;
 }
 
@@ -318,7 +321,7 @@ TEST_F(UpdateFlashWindow, VersionQueriesShowTheBodyUnchanged)
     EXPECT_EQ(Label("StaticText2"), "1.0.3\r\n");
     EXPECT_EQ(Label("StaticText3"), "4.70");
     EXPECT_EQ(Label("StaticText5"), "1.0.2");
-    EXPECT_EQ(form->EventLog()->Count(), 0);
+    EXPECT_EQ(form->EventLog()->Content().Count(), 0);
     // Each query drives the progress display: begin with its size, end at "Ready..." and 0.
     ASSERT_GE(progress.size(), 4u);
     EXPECT_EQ(progress.front().status, "Transfering: 7");
