@@ -298,7 +298,47 @@ class BoardTest(unittest.TestCase):
         telegrams = wait_until(lambda: series('karvenzop_station_telegrams_total>0'), 10, 'telegram counts')
         self.assertEqual(len(telegrams), 2)
 
+    def test_service_unit_passes_systemds_check_and_runs_the_board(self):
+        with open(os.environ['KZ_BOARD_UNIT']) as f:
+            unit = f.read()
+        fleet = Fleet(self)
+        program = unit[unit.index('ExecStart=') + 10:].split()[0]
+        self.assertTrue(program.endswith('/bin/karvenzop-cli'), program)
+        unit = unit.replace(program, os.path.join(BIN, 'karvenzop-cli'))
+        with open(fleet.path('karvenzop-board.service'), 'w') as f:
+            f.write(unit)
+        check = subprocess.run(['systemd-analyze', 'verify', '--man=no', fleet.path('karvenzop-board.service')],
+                               capture_output=True, text=True, timeout=60)
+        self.assertEqual((check.returncode, check.stdout + check.stderr), (0, ''))
+        settings = dict(line.split('=', 1) for line in unit.splitlines() if '=' in line and not line.startswith('#'))
+        self.assertEqual(settings['EnvironmentFile'], '/etc/karvenzop/board.conf')
+        self.assertEqual(settings['User'], 'karvenzop')
+        self.assertNotIn('SupplementaryGroups', settings)
+
+        # The shipped settings, filled in as a user would; the command as systemd expands it.
+        with open(os.environ['KZ_BOARD_CONF_EXAMPLE']) as f:
+            environment = dict(line.split('=', 1) for line in f.read().splitlines()
+                               if '=' in line and not line.startswith('#'))
+        self.assertEqual(environment['KARVENZOP_LISTEN'], '127.0.0.1:8470')
+        environment.update(KARVENZOP_BROKER=fleet.url(), KARVENZOP_LISTEN='127.0.0.1:%d' % fleet.board_port,
+                           KARVENZOP_OPTIONS='--substitutions ' + fleet.path('substi.txt'))
+        command = []
+        for word in settings['ExecStart'].split():
+            if word.startswith('${'):
+                command.append(environment[word[2:-1]])
+            elif word.startswith('$'):
+                command.extend(environment[word[1:]].split())
+            else:
+                command.append(word)
+        fleet.board = fleet.spawn(command, 'board.log')
+        fleet.start_station('wache-1', '0.2')
+        wait_until(lambda: port_open(fleet.board_port), 10, 'the board')
+        vehicles = wait_until(lambda: fleet.state()['vehicles'], 15, 'a vehicle')
+        self.assertEqual(vehicles[0]['designation'], NAMES[vehicles[0]['identifier']])
+        fleet.board.send_signal(signal.SIGTERM)   # systemctl stop
+        self.assertEqual(fleet.board.wait(10), 0, fleet.log('board.log'))
+
 
 if __name__ == '__main__':
-    BIN = sys.argv.pop(1)
+    BIN = os.path.abspath(sys.argv.pop(1))
     unittest.main()
