@@ -5,6 +5,8 @@
 
 #include <httplib.h>
 
+#include <thread>
+
 namespace cli {
 
 namespace {
@@ -17,6 +19,9 @@ constexpr const char *Policy =
 // A quiet stream still says something this often, so proxies keep it open
 // and a dead reader is noticed.
 constexpr auto KeepAlive = std::chrono::seconds(15);
+// Events that come close together go out in one write: a busy fleet then
+// costs a few writes per stream and second instead of one per event.
+constexpr auto Gather = std::chrono::milliseconds(10);
 
 void Harden(httplib::Response &response, const char *cache = "no-cache")
 {
@@ -116,6 +121,8 @@ void BoardServer::Route()
                     std::optional<std::vector<publish::FleetState::Update>> updates = fleet_.UpdatesAfter(stream->cursor);
                     if (updates && updates->empty() && out.empty()) {
                         fleet_.WaitForUpdate(stream->cursor, KeepAlive);
+                        if (!fleet_.Closed())
+                            std::this_thread::sleep_for(Gather);
                         updates = fleet_.UpdatesAfter(stream->cursor);
                     }
                     if (!updates) {
