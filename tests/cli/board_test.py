@@ -17,6 +17,7 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.error
 import urllib.request
 
 from selenium import webdriver
@@ -58,7 +59,8 @@ class Fleet:
     def __init__(self, test):
         self.test = test
         self.dir = tempfile.mkdtemp(prefix='kz-board-')
-        test.addCleanup(shutil.rmtree, self.dir, True)
+        if not os.environ.get('KZ_KEEP'):
+            test.addCleanup(shutil.rmtree, self.dir, True)
         self.env = dict(os.environ, HOME=self.dir, XDG_CONFIG_HOME=self.path('config'),
                         XDG_STATE_HOME=self.path('state'), XDG_CACHE_HOME=self.path('cache'))
         self.broker_port = free_port()
@@ -297,6 +299,54 @@ class BoardTest(unittest.TestCase):
         self.assertEqual(info[0]['metric']['firmware_version'], '4.69')
         telegrams = wait_until(lambda: series('karvenzop_station_telegrams_total>0'), 10, 'telegram counts')
         self.assertEqual(len(telegrams), 2)
+
+    def test_behind_nginx_with_tls_and_a_login_events_stream_live(self):
+        fleet = Fleet(self)
+        fleet.start_board()
+        subprocess.run(['openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '2', '-subj',
+                        '/CN=127.0.0.1', '-addext', 'subjectAltName=IP:127.0.0.1', '-keyout', fleet.path('board.key'), '-out', fleet.path('board.pem')],
+                       check=True, capture_output=True)
+        secret = subprocess.run(['openssl', 'passwd', '-apr1', 'geheim'], check=True, capture_output=True,
+                                text=True).stdout.strip()
+        with open(fleet.path('htpasswd'), 'w') as f:
+            f.write('leitstelle:%s\n' % secret)
+        # The shipped example with this test's ports and files.
+        with open(os.environ['KZ_BOARD_NGINX_EXAMPLE']) as f:
+            server = f.read()
+        port = free_port()
+        for old, new in (('listen [::]:443 ssl;', ''), ('443', str(port)), ('127.0.0.1:8470', '127.0.0.1:%d' % fleet.board_port),
+                         ('/etc/ssl/certs/board.example.pem', fleet.path('board.pem')),
+                         ('/etc/ssl/private/board.example.key', fleet.path('board.key')),
+                         ('/etc/nginx/karvenzop-board.htpasswd', fleet.path('htpasswd'))):
+            self.assertIn(old, server)
+            server = server.replace(old, new)
+        with open(fleet.path('nginx.conf'), 'w') as f:
+            f.write('daemon off;\npid %s;\nerror_log %s;\nevents {}\nhttp {\naccess_log off;\n'
+                    'client_body_temp_path %s;\nproxy_temp_path %s;\n%s\n}\n'
+                    % (fleet.path('nginx.pid'), fleet.path('nginx-error.log'), fleet.path('body'),
+                       fleet.path('proxy'), server))
+        os.chmod(fleet.dir, 0o755)   # nginx's workers read the login file as another user
+        os.chmod(fleet.path('htpasswd'), 0o644)
+        fleet.spawn(['nginx', '-p', fleet.dir, '-c', fleet.path('nginx.conf')], 'nginx.log')
+        wait_until(lambda: port_open(port), 10, 'nginx')
+
+        import base64
+        import ssl
+        context = ssl.create_default_context(cafile=fleet.path('board.pem'))
+        login = {'Authorization': 'Basic ' + base64.b64encode(b'leitstelle:geheim').decode()}
+        url = 'https://127.0.0.1:%d' % port
+        with self.assertRaises(urllib.error.HTTPError) as refused:
+            urllib.request.urlopen(url + '/api/state', context=context, timeout=5)
+        self.assertEqual(refused.exception.code, 401)
+        stream = urllib.request.urlopen(urllib.request.Request(url + '/events', headers=login), context=context,
+                                        timeout=10)
+        self.assertEqual(stream.headers['Content-Type'], 'text/event-stream')
+        fleet.start_station('wache-1', '0.5')
+        # The first station event arrives while the stream is open: nothing holds it back.
+        started = time.monotonic()
+        while b'event: station' not in stream.readline():
+            self.assertLess(time.monotonic() - started, 10)
+        stream.close()
 
     def test_service_unit_passes_systemds_check_and_runs_the_board(self):
         with open(os.environ['KZ_BOARD_UNIT']) as f:
