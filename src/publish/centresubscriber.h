@@ -27,7 +27,7 @@ public:
         // The broker refused the login; the subscriber keeps trying.
         std::function<void(const std::string &)> refused;
         // The link to the broker came up (true) or went down (false).
-        std::function<void(bool)> connection;
+        std::function<void(bool)> connection = nullptr;
     };
 
     CentreSubscriber(LinkSettings link, Handlers handlers);
