@@ -31,6 +31,19 @@ void Harden(httplib::Response &response, const char *cache = "no-cache")
     response.set_header("Cache-Control", cache);
 }
 
+// A whole reply of known length, sent as it is. The HTTP library would
+// otherwise compress text on request, and its compressors (Debian's 0.11)
+// keep memory after every reply: hundreds of megabytes after a few hundred
+// compressed /metrics. The page is small enough to go uncompressed.
+void Send(httplib::Response &response, std::string body, const char *type)
+{
+    auto text = std::make_shared<const std::string>(std::move(body));
+    response.set_content_provider(text->size(), type,
+                                  [text](size_t offset, size_t length, httplib::DataSink &sink) {
+                                      return sink.write(text->data() + offset, length);
+                                  });
+}
+
 std::string EventText(const publish::FleetState::Update &update)
 {
     return "id: " + update.id + "\nevent: " + update.kind + "\ndata: " + update.json + "\n\n";
@@ -71,16 +84,16 @@ void BoardServer::Route()
     for (const BoardFile &file : BoardFiles()) {
         server_->Get(file.path, [&file](const httplib::Request &, httplib::Response &response) {
             Harden(response);
-            response.set_content(file.body.data(), file.body.size(), file.type);
+            Send(response, std::string(file.body), file.type);
         });
     }
     server_->Get("/api/state", [this](const httplib::Request &, httplib::Response &response) {
         Harden(response, "no-store");
-        response.set_content(fleet_.StateJson(), "application/json");
+        Send(response, fleet_.StateJson(), "application/json");
     });
     server_->Get("/metrics", [this](const httplib::Request &, httplib::Response &response) {
         response.set_header("Cache-Control", "no-store");
-        response.set_content(fleet_.Metrics(), "text/plain; version=0.0.4; charset=utf-8");
+        Send(response, fleet_.Metrics(), "text/plain; version=0.0.4; charset=utf-8");
     });
     server_->Get("/events", [this](const httplib::Request &request, httplib::Response &response) {
         Harden(response, "no-store");
