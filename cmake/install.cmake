@@ -40,6 +40,8 @@ if(TARGET karvenzop-cli)
   install(FILES ${kz_generated}/karvenzop-monitor@.service DESTINATION lib/systemd/system)
   install(FILES ${kz_packaging}/karvenzop.sysusers DESTINATION lib/sysusers.d RENAME karvenzop.conf)
   install(FILES ${kz_packaging}/monitor.conf.example DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/karvenzop/examples)
+  install(FILES ${kz_packaging}/mosquitto/karvenzop.conf ${kz_packaging}/mosquitto/karvenzop.acl
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/karvenzop/examples/mosquitto)
   # The centre's board as a service, with its settings and a proxy in front.
   if(NOT WIN32)
     configure_file(${kz_packaging}/karvenzop-board.service.in ${kz_generated}/karvenzop-board.service @ONLY)

@@ -80,7 +80,8 @@ int RunBoard(const BoardOptions &options, EventWait &wait)
                           });
                       },
                       [&](const std::string &text) { sync.Post(&owner, [&, text] { refused = text; }); },
-                      [&](bool connected) { fleet.SetBrokerConnected(connected); }});
+                      [&](bool connected) { fleet.SetBrokerConnected(connected); }},
+            options.session);
         wait.Until([&] { return refused.has_value(); });
     }
     sync.CancelPosted(&owner);

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <ctime>
 #include <random>
 
@@ -77,7 +78,8 @@ std::optional<std::pair<std::string, uint64_t>> SplitId(const std::string &id)
 } // namespace
 
 FleetState::FleetState(FleetLimits limits, Designations designations)
-    : limits_(limits), designations_(std::move(designations))
+    : limits_(limits), designations_(std::move(designations)),
+      numbering_(StationTable::Limits{limits.stations, StationTable::Limits{}.repeatWindow})
 {
     // A browser that reconnects to a restarted program must not take the new
     // run's numbers for the old run's.
@@ -111,10 +113,12 @@ FleetState::Station *FleetState::StationNamed(const std::string &name)
 void FleetState::Take(const StationEvent &event, Clock::time_point now)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (event.payload.size() > limits_.payload || event.station.size() > limits_.field) {
+    if (std::max(event.size, event.payload.size()) > limits_.payload || event.station.size() > limits_.field) {
         ++oversized_;
         return;
     }
+    // New stations beyond the limit are refused here, so the numbering
+    // table never has to forget one.
     Station *station = StationNamed(event.station);
     if (!station)
         return;
@@ -123,18 +127,59 @@ void FleetState::Take(const StationEvent &event, Clock::time_point now)
     if (!event.retained)
         station->lastMessage = now;
     if (event.leaf == "status") {
+        numbering_.Heard(station->name);
         const std::string &state = event.payload;
         station->state = state == "online" || state == "offline" || state == "device-lost" ? state : "unknown";
     } else if (event.leaf == "device") {
+        numbering_.Heard(station->name);
         TakeDevice(*station, event);
-    } else if (event.leaf == "telegram") {
-        TakeTelegram(*station, event, now);
-    } else if (event.leaf == "line") {
-        TakeLine(*station, event);
+    } else if (event.leaf == "telegram" || event.leaf == "line") {
+        const Json message = Json::parse(event.payload, nullptr, false);
+        if (!message.is_object()) {
+            numbering_.Heard(station->name);
+        } else if (!Sequence(*station, message, now)) {
+            ++station->repeats;
+            return;
+        } else if (event.leaf == "telegram") {
+            TakeTelegram(*station, message, now);
+        } else if (Member(message, "kind") != "spool-dropped") {
+            ++station->lines;
+        }
     } else {
         return;
     }
     Publish("station", StationJson(*station));
+}
+
+bool FleetState::Sequence(Station &station, const Json &message, Clock::time_point now)
+{
+    const std::string epoch = Member(message, "epoch");
+    const auto seq = message.find("seq");
+    StationTable::Outcome outcome;
+    if (seq != message.end() && seq->is_number_unsigned()) {
+        outcome = numbering_.Numbered(station.name, epoch, seq->get<uint64_t>());
+    } else if (Member(message, "kind") == "spool-dropped") {
+        const uint64_t dropped = Count(message, "dropped");
+        const uint64_t first = Count(message, "first_seq");
+        const uint64_t last = Count(message, "last_seq");
+        outcome = numbering_.SpoolDropped(station.name, epoch, dropped,
+                                          first && last ? std::optional<SeqRange>(SeqRange{first, last}) : std::nullopt);
+        station.spoolDropped += dropped;
+    } else {
+        outcome = numbering_.Heard(station.name);
+    }
+    for (const SeqRange &gap : outcome.gaps) {
+        station.gaps += gap.last - gap.first + 1;
+        std::string json = Dump(Json{{"station", station.name},
+                                     {"first_seq", gap.first},
+                                     {"last_seq", gap.last},
+                                     {"time", UtcTime(now)}});
+        gaps_.push_back(json);
+        while (gaps_.size() > limits_.gaps)
+            gaps_.pop_front();
+        Publish("gap", std::move(json));
+    }
+    return !outcome.repeat;
 }
 
 void FleetState::TakeDevice(Station &station, const StationEvent &event)
@@ -148,11 +193,8 @@ void FleetState::TakeDevice(Station &station, const StationEvent &event)
     station.port = Bounded(Member(device, "port"));
 }
 
-void FleetState::TakeTelegram(Station &station, const StationEvent &event, Clock::time_point now)
+void FleetState::TakeTelegram(Station &station, const Json &message, Clock::time_point now)
 {
-    const Json message = Json::parse(event.payload, nullptr, false);
-    if (!message.is_object())
-        return;
     ++station.telegrams;
     Vehicle vehicle;
     vehicle.identifier = Bounded(Member(message, "identifier"));
@@ -206,18 +248,6 @@ void FleetState::TakeTelegram(Station &station, const StationEvent &event, Clock
                                  {"text", vehicle.text}}));
 }
 
-void FleetState::TakeLine(Station &station, const StationEvent &event)
-{
-    const Json message = Json::parse(event.payload, nullptr, false);
-    if (!message.is_object())
-        return;
-    if (Member(message, "kind") == "spool-dropped") {
-        station.spoolDropped += Count(message, "dropped");
-        return;
-    }
-    ++station.lines;
-}
-
 void FleetState::SetBrokerConnected(bool connected)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -247,6 +277,7 @@ std::string FleetState::StationJson(const Station &station) const
                      {"telegrams", station.telegrams},
                      {"lines", station.lines},
                      {"gaps", station.gaps},
+                     {"repeats", station.repeats},
                      {"spool_dropped", station.spoolDropped}});
 }
 

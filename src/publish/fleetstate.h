@@ -1,6 +1,8 @@
 #pragma once
 
-#include "centresubscriber.h"
+#include "stationtable.h"
+
+#include <nlohmann/json_fwd.hpp>
 
 #include <chrono>
 #include <condition_variable>
@@ -75,6 +77,7 @@ private:
         uint64_t telegrams = 0;
         uint64_t lines = 0;
         uint64_t gaps = 0;          // messages that never arrived
+        uint64_t repeats = 0;       // delivered twice (QoS 1) and dropped
         uint64_t spoolDropped = 0;
     };
     struct Vehicle {
@@ -82,8 +85,9 @@ private:
     };
 
     Station *StationNamed(const std::string &name);
-    void TakeTelegram(Station &station, const StationEvent &event, Clock::time_point now);
-    void TakeLine(Station &station, const StationEvent &event);
+    // False for a repeat, which is dropped.
+    bool Sequence(Station &station, const nlohmann::ordered_json &message, Clock::time_point now);
+    void TakeTelegram(Station &station, const nlohmann::ordered_json &message, Clock::time_point now);
     void TakeDevice(Station &station, const StationEvent &event);
     void Publish(const char *kind, std::string json);
     std::string StationJson(const Station &station) const;
@@ -98,6 +102,7 @@ private:
     bool closed_ = false;
     bool brokerConnected_ = false;
     std::map<std::string, Station> stations_;
+    StationTable numbering_;   // per station: epoch, seqs seen, gaps
     uint64_t stationsRefused_ = 0;
     uint64_t oversized_ = 0;
     std::list<Vehicle> vehicles_;   // newest first

@@ -70,8 +70,9 @@ class Fleet:
         self.sims = {}
         self.monitors = {}
         with open(self.path('mosquitto.conf'), 'w') as f:
-            f.write('listener %d 127.0.0.1\nallow_anonymous true\npersistence true\npersistence_location %s/\n'
-                    % (self.broker_port, self.dir))
+            # As root the broker would change to its own user, who cannot write here.
+            f.write('listener %d 127.0.0.1\nallow_anonymous true\npersistence true\npersistence_location %s/\n%s'
+                    % (self.broker_port, self.dir, 'user root\n' if os.geteuid() == 0 else ''))
         with open(self.path('substi.txt'), 'w', encoding='utf-8') as f:
             f.write(''.join('%s=%s\r\n' % item for item in NAMES.items()))
         self.start_broker()
