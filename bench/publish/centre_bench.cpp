@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <string>
@@ -76,7 +77,9 @@ void BM_CentreSessionAcrossBrokerRestarts(benchmark::State &state)
     const int seconds = static_cast<int>(state.range(0));
     const int restartEvery = static_cast<int>(state.range(1));
     MosquittoBroker broker(BrokerConfig);
-    TTempDir dir;
+    TempDir dir;
+    // watch keeps its session's stations in the state folder: the bench's own.
+    ::setenv("STATE_DIRECTORY", dir.Path().c_str(), 1);
     const std::string out = dir.Path() + "/watch.jsonl";
     const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     Process watch;

@@ -65,7 +65,8 @@ void CentreSubscriber::Run()
         link.Step(wake_, BrokerLink::Clock::now() + std::chrono::seconds(1));
         wake_.Clear();
     }
-    link.Disconnect(wake_, std::chrono::milliseconds(500));
+    // Only the goodbye: what arrives meanwhile would wait behind a stop.
+    link.Disconnect(wake_, std::chrono::milliseconds(100));
 }
 
 } // namespace publish

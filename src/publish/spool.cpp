@@ -322,16 +322,29 @@ void Spool::DropOldest()
 
 void Spool::NoteLost(uint64_t first, uint64_t last)
 {
-    // Announced already (lastSeq stays as the mark of what was announced).
-    if (dropped_.count == 0 && last <= dropped_.lastSeq)
-        return;
-    if (dropped_.count == 0)
+    const uint64_t count = last - first + 1;
+    if (dropped_.count == 0) {
+        // Up to lastSeq was announced already.
+        if (last <= dropped_.lastSeq)
+            return;
         first = std::max(first, dropped_.lastSeq + 1);
-    else if (first >= dropped_.firstSeq && last <= dropped_.lastSeq)
+        dropped_ = {last - first + 1, first, last};
+    } else if (first >= dropped_.firstSeq && last <= dropped_.lastSeq) {
         return;
-    dropped_.firstSeq = dropped_.count == 0 ? first : std::min(dropped_.firstSeq, first);
-    dropped_.lastSeq = std::max(dropped_.lastSeq, last);
-    dropped_.count += last - first + 1;
+    } else if (first == dropped_.lastSeq + 1 && laterDropped_.empty()) {
+        dropped_.lastSeq = last;
+        dropped_.count += count;
+    } else if (!laterDropped_.empty() && first >= laterDropped_.back().firstSeq &&
+               last <= laterDropped_.back().lastSeq) {
+        return;
+    } else if (!laterDropped_.empty() && first == laterDropped_.back().lastSeq + 1) {
+        laterDropped_.back().lastSeq = last;
+        laterDropped_.back().count += count;
+    } else {
+        // A range apart from the pending one is announced on its own, so a
+        // receiver never takes what it got for lost.
+        laterDropped_.push_back({count, first, last});
+    }
     marksChanged_ = marksMustSync_ = true;
 }
 
@@ -374,6 +387,10 @@ void Spool::DroppedAnnounced(const DroppedRun &run)
         return;
     dropped_.count -= run.count;
     dropped_.firstSeq = dropped_.count ? run.lastSeq + 1 : 0;
+    if (dropped_.count == 0 && !laterDropped_.empty()) {
+        dropped_ = laterDropped_.front();
+        laterDropped_.pop_front();
+    }
     marksChanged_ = marksMustSync_ = true;
 }
 

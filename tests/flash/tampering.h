@@ -50,6 +50,6 @@ public:
     int Port() const { return port_; }
 
 private:
-    std::unique_ptr<TChildProcess> process_;
+    std::unique_ptr<ChildProcess> process_;
     int port_ = 0;
 };
