@@ -44,16 +44,16 @@ int RunBoard(const BoardOptions &options, EventWait &wait)
     const publish::LinkSettings link = BrokerLinkFromOptions(options.url, options.broker);
     const auto [host, port] = ListenAddress(options.listen);
 
-    std::shared_ptr<TSubstitutionList> names;
+    std::shared_ptr<SubstitutionList> names;
     if (!options.substitutions.empty()) {
-        names = std::make_shared<TSubstitutionList>();
+        names = std::make_shared<SubstitutionList>();
         names->LoadFromFile(options.substitutions);
     }
     publish::FleetState fleet({}, [names](const std::string &identifier) {
         if (!names)
             return std::string();
         const size_t entry = names->Find(identifier);
-        return entry == TSubstitutionList::npos ? std::string() : DecodeText(names->Value(entry), names->Encoding());
+        return entry == SubstitutionList::npos ? std::string() : DecodeText(names->Value(entry), names->Encoding());
     });
 
     BoardServer server(fleet);
