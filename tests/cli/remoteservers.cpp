@@ -4,7 +4,7 @@
 
 #include <vector>
 
-DeviceServer::DeviceServer(Kind kind, const std::string &pty, int port, const TNginxSite *tls)
+DeviceServer::DeviceServer(Kind kind, const std::string &pty, int port, const NginxSite *tls)
     : kind_(kind), pty_(pty), port_(port ? port : FreePort())
 {
     if (tls)
@@ -18,10 +18,10 @@ void DeviceServer::Start()
         dir_.WriteFile("ser2net.yaml", "connection: &decoder\n  accepter: telnet(rfc2217)," + tls_ + "tcp,127.0.0.1," +
                                            std::to_string(port_) + "\n  connector: serialdev," + pty_ +
                                            ",115200n81,local\n  options:\n    kickolduser: true\n");
-        process_ = std::make_unique<TChildProcess>(std::vector<std::string>{
+        process_ = std::make_unique<ChildProcess>(std::vector<std::string>{
             "/usr/sbin/ser2net", "-d", "-c", dir_.Path() + "/ser2net.yaml", "-P", dir_.Path() + "/pid"});
     } else {
-        process_ = std::make_unique<TChildProcess>(std::vector<std::string>{
+        process_ = std::make_unique<ChildProcess>(std::vector<std::string>{
             "/usr/bin/python3", KZ_PTY_RFC2217_SERVER, "-p", std::to_string(port_), pty_});
     }
     WaitUntilListening(port_, 10000);

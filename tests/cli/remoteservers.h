@@ -13,7 +13,7 @@ class DeviceServer {
 public:
     enum Kind { Ser2net, Pyserial };
     // tls: ser2net's accepter speaks TLS with this certificate.
-    DeviceServer(Kind kind, const std::string &pty, int port = 0, const TNginxSite *tls = nullptr);
+    DeviceServer(Kind kind, const std::string &pty, int port = 0, const NginxSite *tls = nullptr);
     void Start();
     void Stop() { process_.reset(); }
     std::string Url() const { return (tls_.empty() ? "rfc2217://127.0.0.1:" : "rfc2217+tls://127.0.0.1:") + std::to_string(port_); }
@@ -25,8 +25,8 @@ private:
     std::string pty_;
     int port_;
     std::string tls_;
-    TTempDir dir_;
-    std::unique_ptr<TChildProcess> process_;
+    TempDir dir_;
+    std::unique_ptr<ChildProcess> process_;
 };
 
 // The delaying proxy (tests/link/delay_proxy.py) between the tool and a server.
@@ -36,6 +36,6 @@ public:
     std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
 
 private:
-    TChildProcess process_;
+    ChildProcess process_;
     int port_ = 0;
 };
