@@ -39,8 +39,14 @@ void CentreSubscriber::Run()
                         [&] {
                             for (const char *leaf : Leaves)
                                 self->Subscribe(prefix + "/+/" + leaf);
+                            if (handlers_.connection)
+                                handlers_.connection(true);
                         },
-                        nullptr, nullptr,
+                        [&] {
+                            if (handlers_.connection)
+                                handlers_.connection(false);
+                        },
+                        nullptr,
                         [&](const std::string &topic, std::string_view payload, bool retained) {
                             // PREFIX/STATION/LEAF, as subscribed.
                             if (topic.size() <= prefix.size() + 1 || topic.compare(0, prefix.size(), prefix) != 0)
