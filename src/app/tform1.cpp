@@ -11,6 +11,7 @@
 #include "karvenzop_config.h"
 #include "librarylockout.h"
 #include "portcombobox.h"
+#include "remoteportsdialog.h"
 #include "serversetting.h"
 #include "signalled.h"
 #include "tcpconnection.h"
@@ -113,6 +114,8 @@ void TForm1::AttachComponents()
 {
     // After every component exists, as the window definition loads them:
     // the box selects the port's stored name if it is listed.
+    // Remote ports of the user's, listed before the last opened port is chosen.
+    AttachRemotePortsSetting(this, widgets_.portComboBox1);
     widgets_.portComboBox1->SetSerialPort(&SerialPort1());
     widgets_.signalLed1->SetSerialPort(&SerialPort1());
     widgets_.signalLed3->SetSerialPort(&SerialPort1());
@@ -193,6 +196,10 @@ void TForm1::FormDestroy()
 void TForm1::closeEvent(QCloseEvent *event)
 {
     if (handlers_.HoldClose()) {
+        event->ignore();
+        return;
+    }
+    if (!destroyed_ && widgets_.valueListEditor1->Modified() && !ConfirmDiscardListEdits(this)) {
         event->ignore();
         return;
     }
@@ -327,6 +334,8 @@ void TForm1::BitBtn16Click() { widgets_.valueListEditor1->DeleteCurrentEntry(); 
 
 void TForm1::BitBtn11Click()
 {
+    if (widgets_.valueListEditor1->Modified() && !ConfirmDiscardListEdits(this))
+        return;
     widgets_.valueListEditor1->LoadFromFile("substi.txt");
     AddLogLine("Konfiguration geladen.");
 }
