@@ -3,8 +3,10 @@
 #include "eventloglines.h"
 #include "eventlogtelegrams.h"
 #include "eventlogselection.h"
+#include "telegramcsv.h"
 
 #include <QAbstractScrollArea>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -80,8 +82,9 @@ public:
     void SetDesignationLookup(DesignationLookup lookup) { designationOf_ = std::move(lookup); }
     // "Telegramme exportieren (CSV)...": one row per telegram (time,
     // identifier, designation, status, TKI, BS, direction, text), RFC 4180,
-    // UTF-8. Raises the file errors of SaveFileBytes.
-    void ExportTelegrams(const std::string &path) const;
+    // UTF-8, or as German spreadsheet programs read it (the dialog's file
+    // type "CSV (Excel, Semikolon)"). Raises the file errors of SaveFileBytes.
+    void ExportTelegrams(const std::string &path, session::CsvDialect dialect = session::CsvDialect::Rfc4180) const;
     void ExportTelegramsWithDialog();
     bool Following() const { return following_; }
     void SetFollowing(bool follow);
@@ -89,7 +92,8 @@ public:
     // Copy gives the rows shown; saving gives every line kept.
     void CopySelection() const;
     void CopyAll() const;
-    // UTF-8, one line per entry, as shown. Raises the file errors of SaveFileBytes.
+    // UTF-8, one line per entry, as shown, the system's line ends (CR LF on
+    // Windows, as its editors expect). Raises the file errors of SaveFileBytes.
     void SaveToFile(const std::string &path) const;
     void SaveWithDialog();
     void OpenFindBar();
@@ -125,9 +129,11 @@ private:
     // The line with or without its time, with its designation when names are shown.
     QString LineText(int index, bool withTime) const;
     QString DesignationSuffix(int index) const;
-    // A save dialog in the documents folder, the name dated today.
-    QString AskSavePath(const QString &title, const QString &baseName, const QString &filter,
-                        const QString &suffix);
+    // A save dialog in the documents folder, the name dated today; the
+    // file types offered first, "Alle Dateien" last. `chosen`: the index of
+    // the file type the user left selected.
+    QString AskSavePath(const QString &title, const QString &baseName, const QStringList &filters,
+                        const QString &suffix, int *chosen = nullptr);
     static void InstallAccessibility();
 
     void CreateActions();

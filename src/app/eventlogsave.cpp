@@ -2,6 +2,7 @@
 #include "eventlog.h"
 
 #include "fileio.h"
+#include "windowplatform.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -40,19 +41,19 @@ void TEventLog::SaveToFile(const std::string &path) const
     std::string bytes;
     for (int row = 0; row < Count(); ++row) {
         bytes += LineText(row, true).toStdString();   // a saved log always carries the times
-        bytes += '\n';
+        bytes += SavedLineEnd;
     }
     SaveFileBytes(path, bytes);
 }
 
-QString TEventLog::AskSavePath(const QString &title, const QString &baseName, const QString &filter,
-                               const QString &suffix)
+QString TEventLog::AskSavePath(const QString &title, const QString &baseName, const QStringList &filters,
+                               const QString &suffix, int *chosen)
 {
     QFileDialog dialog(this, title);
     dialog.setObjectName(QStringLiteral("LogSaveDialog"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setNameFilters({filter, QStringLiteral("Alle Dateien (*)")});
+    dialog.setNameFilters(filters + QStringList{QStringLiteral("Alle Dateien (*)")});
     dialog.setDefaultSuffix(suffix);
     // Where a user keeps documents, not the tool's working folder (made
     // when a fresh account has none yet).
@@ -62,13 +63,15 @@ QString TEventLog::AskSavePath(const QString &title, const QString &baseName, co
     dialog.selectFile(baseName + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + "." + suffix);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
+    if (chosen)
+        *chosen = static_cast<int>(filters.indexOf(dialog.selectedNameFilter()));
     return dialog.selectedFiles().first();
 }
 
 void TEventLog::SaveWithDialog()
 {
     const QString path = AskSavePath(QStringLiteral("Protokoll speichern"), QStringLiteral("KarvenZop-Protokoll-"),
-                                     QStringLiteral("Textdateien (*.txt)"), QStringLiteral("txt"));
+                                     {QStringLiteral("Textdateien (*.txt)")}, QStringLiteral("txt"));
     if (!path.isEmpty())
         SaveToFile(path.toStdString());
 }

@@ -93,21 +93,26 @@ QString TEventLog::DesignationSuffix(int index) const
     return name.isEmpty() ? QString() : QStringLiteral("  [") + name + QStringLiteral("]");
 }
 
-void TEventLog::ExportTelegrams(const std::string &path) const
+void TEventLog::ExportTelegrams(const std::string &path, session::CsvDialect dialect) const
 {
-    std::string table = session::TelegramCsvHeader();
+    std::string table = session::TelegramCsvHeader(dialect);
     for (const TEventLogTelegrams::Entry &entry : telegrams_.Entries()) {
         const QString name = designationOf_ ? designationOf_(entry.telegram.identifier) : QString();
         table += session::TelegramCsvRow(FormatTime(lines_.Time(entry.line)).toStdString(), entry.telegram,
-                                         name.toStdString());
+                                         name.toStdString(), dialect);
     }
     SaveFileBytes(path, table);
 }
 
 void TEventLog::ExportTelegramsWithDialog()
 {
+    // The designed form first, as the default.
+    int chosen = 0;
     const QString path = AskSavePath(QStringLiteral("Telegramme exportieren"), QStringLiteral("KarvenZop-Telegramme-"),
-                                     QStringLiteral("CSV-Dateien (*.csv)"), QStringLiteral("csv"));
+                                     {QStringLiteral("CSV (RFC 4180) (*.csv)"),
+                                      QStringLiteral("CSV (Excel, Semikolon) (*.csv)")},
+                                     QStringLiteral("csv"), &chosen);
     if (!path.isEmpty())
-        ExportTelegrams(path.toStdString());
+        ExportTelegrams(path.toStdString(),
+                        chosen == 1 ? session::CsvDialect::ExcelSemicolon : session::CsvDialect::Rfc4180);
 }
