@@ -12,6 +12,8 @@
 #include "librarylockout.h"
 #include "portcombobox.h"
 #include "serversetting.h"
+#include "toolupdate.h"
+#include "workingfolder.h"
 #include "signalled.h"
 #include "tcpconnection.h"
 #include "text8bit.h"
@@ -126,6 +128,9 @@ void TForm1::AttachComponents()
     // The update server named from the window: the context menus of the
     // status line and the update buttons.
     AttachUpdateServerSetting(this, {Static("StaticText1"), Btn("BitBtn17"), Btn("BitBtn20"), Btn("BitBtn19")});
+    // Beside it, and on the list's load and save: the folder those files are in.
+    AttachWorkingFolderEntry(this, {Static("StaticText1"), Btn("BitBtn17"), Btn("BitBtn20"), Btn("BitBtn19"),
+                                    Btn("BitBtn11"), Btn("BitBtn12")});
     connect(checkBox34_, &QCheckBox::clicked, this, [this] { Guarded([this] { CheckBox34Click(); }); });
     // activated() fires only for the user's choice, never for a selection made from code.
     connect(comboBox3_, &QComboBox::activated, this, [this](int index) { Guarded([&] { ComboBox3Change(index); }); });
@@ -392,7 +397,10 @@ void TForm1::BitBtn19Click()
     AddLogLine(tool.isSigned ? "ZOP-Update.exe gespeichert, Signatur geprüft: Schlüssel " + tool.keyId + ", "
                                    + tool.trustedComment
                              : std::string("ZOP-Update.exe gespeichert, nicht signiert und nicht geprüft."));
-    ShowMessage(QStringLiteral("Bitte ZOP beenden und Datei ZOP-Update.exe im ZOP-Verzeichnis umbenennen!"), this);
+    // The box, then for an installed copy the installer's start; it needs the window gone.
+    if (ToolUpdateFinish(this, QCoreApplication::applicationDirPath())
+            .Run(tool, session::AbsolutePath(session::UpdateService::ToolFile)))
+        close();
 }
 
 void TForm1::HttpClient1WorkBegin(int32_t countMax)

@@ -11,8 +11,11 @@
 #include "valuelisteditor.h"
 
 #include <QApplication>
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
 #include <QHelpEvent>
 #include <QInputDialog>
 #include <QLabel>
@@ -23,8 +26,11 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
+#include <QUrl>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -294,20 +300,57 @@ TEST_F(Form1Test, LoadAndSaveButtonsOnEveryPageUseTheSubstitutionList)
     SetDefaultExceptionHandler(nullptr);
 }
 
+// What the system is asked to open; a file manager is not started in a test.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void Open(const QUrl &url) { urls.push_back(url); }
+};
+
+TEST_F(Form1Test, WorkingFolderOpensFromTheContextMenus)
+{
+    InTempDir here;
+    OpenedUrls opened;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &opened, "Open");
+    auto *action = form->findChild<QAction *>(QStringLiteral("WorkingFolderAction"));
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(action->text(), "Arbeitsordner öffnen");
+    for (const char *name : {"StaticText1", "BitBtn19", "BitBtn11", "BitBtn12"}) {
+        auto *widget = form->findChild<QWidget *>(QString::fromLatin1(name));
+        ASSERT_NE(widget, nullptr) << name;
+        EXPECT_EQ(widget->contextMenuPolicy(), Qt::ActionsContextMenu) << name;
+        // Right below "Update-Server…" where that entry is.
+        const QList<QAction *> entries = widget->actions();
+        const qsizetype at = entries.indexOf(action);
+        ASSERT_GE(at, 0) << name;
+        if (at > 0)
+            EXPECT_EQ(entries[at - 1]->objectName(), "UpdateServerAction") << name;
+    }
+    action->trigger();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    EXPECT_EQ(opened.urls, QList<QUrl>{QUrl::fromLocalFile(QDir::currentPath())});
+}
+
 TEST_F(Form1Test, SubstitutionFailuresShowTheirMessages)
 {
     InTempDir here;
     InstallDefaultErrorHandler([]() -> QWidget * { return nullptr; });
+    QString informative;
     auto clickAndReadBox = [&](const char *button) {
         QString text;
         WithModal<QMessageBox>([&] { QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton); },
                                [&](QMessageBox *box) {
                                    text = box->text();
+                                   informative = box->informativeText();
                                    box->accept();
                                });
         return text;
     };
     EXPECT_EQ(clickAndReadBox("BitBtn11"), "Cannot open file substi.txt.");
+    // Where it was looked for, and the system's reason.
+    EXPECT_EQ(informative, QDir::currentPath() + "/substi.txt: " + QString::fromLocal8Bit(std::strerror(ENOENT)));
     EXPECT_EQ(form->EventLog()->Count(), 0);   // no log line after a failed load
     EXPECT_EQ(clickAndReadBox("BitBtn16"), "List index out of bounds (0)");
     {
@@ -493,3 +536,5 @@ TEST(WindowStart, UnreadablePortListMeansNoWindow)
         GTEST_SKIP() << "needs a mount namespace (root)";
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
+
+#include "tform1_test.moc"
