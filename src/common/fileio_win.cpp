@@ -104,9 +104,14 @@ bool WriteAll(int fd, std::string_view bytes)
 
 void SaveFileBytes(const std::string &name, std::string_view bytes)
 {
+    // Wine's ReplaceFile fails on relative names ("substi.txt" in the working
+    // folder) where Windows' takes them: both get the full path.
+    char full[MAX_PATH + 1];
+    const DWORD length = GetFullPathNameA(name.c_str(), sizeof full, full, nullptr);
+    const std::string target = length > 0 && length < sizeof full ? std::string(full, length) : name;
     // The temporary file lives beside the target so the swap stays on one volume.
     char tmp[MAX_PATH + 1];
-    if (GetTempFileNameA(FolderOf(name).c_str(), "kz", 0, tmp) == 0)
+    if (GetTempFileNameA(FolderOf(target).c_str(), "kz", 0, tmp) == 0)
         Throw(EFCreateError(FileMessage("Cannot create file %s", name)), name, GetLastError());
     auto fail = [&](auto error) {
         const DWORD code = GetLastError();
@@ -133,11 +138,11 @@ void SaveFileBytes(const std::string &name, std::string_view bytes)
 
     // ReplaceFile keeps the old file's attributes and security; a target
     // that does not exist yet is simply moved into place.
-    if (ReplaceFileA(name.c_str(), tmp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+    if (ReplaceFileA(target.c_str(), tmp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
         return;
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
         fail(EFCreateError(FileMessage("Cannot create file %s", name)));
-    if (!MoveFileExA(tmp, name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!MoveFileExA(tmp, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         fail(EFCreateError(FileMessage("Cannot create file %s", name)));
 }
