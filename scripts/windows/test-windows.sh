@@ -245,6 +245,18 @@ if [ -x build-win/bin/KarvenZop.exe ] && [ -f build-win/bin/Qt6Core.dll ]; then
   else
     echo "[windows lane] karvenzop-cli.exe --version printed '$cli_version'"; status=1
   fi
+  # Explorer's icon and "Details" page: an icon group and a version resource
+  # naming the product and this version.
+  for exe in KarvenZop.exe karvenzop-cli.exe; do
+    resources=$(wrestool -l "$unpacked/$exe" 2>&1 || true)
+    strings=$(wrestool -x --raw --type=16 "$unpacked/$exe" 2>/dev/null | strings -el | tr '\n' ' ')
+    if grep -q -- '--type=14' <<< "$resources" && [[ "$strings" == *"ProductName KarvenZop"* ]] &&
+       [[ "$strings" == *"ProductVersion $project_version"* ]]; then
+      echo "[windows lane] $exe carries the icon and version $project_version"
+    else
+      echo "[windows lane] $exe lacks its icon or version: $resources / $strings"; status=1
+    fi
+  done
   stamp "zip checked"
 
   # The installer: silent install, the shortcut, the installed program
@@ -334,10 +346,17 @@ if [ -x build-win/bin/KarvenZop.exe ] && [ -f build-win/bin/Qt6Core.dll ]; then
     (cd build-win/bin && xvfb-run -a -s "-screen 0 1600x1200x24" \
        sh -c "$(register_ports) wine win_screenshots.exe '$(winpath "$shots")'; wineserver -k" \
        > "$work/shots.log" 2>&1) || { echo "[windows lane] screenshots failed:"; cat "$work/shots.log"; status=1; }
-    # The installer's first page, as a user who starts it sees it.
+    # The installer's pages, as a user who starts it and presses Enter
+    # ("Weiter") sees them.
     if [ -f "$installer" ] && command -v import > /dev/null; then
+      pages="import -window root '$shots/installer.png'"
+      if command -v xdotool > /dev/null; then
+        for page in 2 3 4 5 6; do
+          pages="$pages; xdotool key Return; sleep 4; import -window root '$shots/installer-$page.png'"
+        done
+      fi
       xvfb-run -a -s "-screen 0 800x600x24" \
-        sh -c "wine '$(winpath "$root/$installer")' & sleep 10; import -window root '$shots/installer.png'; wineserver -k" \
+        sh -c "wine '$(winpath "$root/$installer")' & sleep 10; $pages; wineserver -k" \
         > "$work/installer-shot.log" 2>&1 || { echo "[windows lane] installer picture failed:"; cat "$work/installer-shot.log"; status=1; }
     fi
     stamp "screenshots in $shots"

@@ -13,9 +13,9 @@ struct TamperCase {
     std::string name;
     std::vector<std::string> proxyArgs;  // besides --upstream
     std::string refusal;                 // the message; empty where the user is asked instead
-    std::string informative;             // the line under it
     bool unsigned_ = false;              // the signature is gone
     bool downgrade = false;              // an older signed image
+    std::string informative;             // the line under the refusal
 };
 
 class SignedUpdates {

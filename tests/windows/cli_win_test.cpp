@@ -237,7 +237,7 @@ TEST(WinCli, AnAbsentPortIsNamedWithItsReason)
     const Result absent = RunCli("info --port COM42");
     SetEnvironmentVariableA("LANG", nullptr);
     EXPECT_EQ(absent.exitCode, 1) << absent.err;
-    EXPECT_EQ(absent.err, "karvenzop-cli: COM-Port kann nicht ge\xc3\xb6" "ffnet werden (Fehlercode: 2)\n"
+    EXPECT_EQ(absent.err, "karvenzop-cli: COM-Port kann nicht ge\xc3\xb6" "ffnet werden (Windows-Fehlercode: 2)\n"
                           "COM42: nicht vorhanden\n");
 }
 
