@@ -351,7 +351,7 @@ if [ -x build-win/bin/KarvenZop.exe ] && [ -f build-win/bin/Qt6Core.dll ]; then
     if [ -f "$installer" ] && command -v import > /dev/null; then
       pages="import -window root '$shots/installer.png'"
       if command -v xdotool > /dev/null; then
-        for page in 2 3 4 5 6; do
+        for page in 2 3 4 5; do
           pages="$pages; xdotool key Return; sleep 4; import -window root '$shots/installer-$page.png'"
         done
       fi
