@@ -18,7 +18,7 @@ TEST_PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   socat strace nginx-light curl x11-utils imagemagick
-  mosquitto mosquitto-clients openssl systemd minisign
+  mosquitto mosquitto-clients openssl systemd minisign ser2net python3-serial
   qemu-system-x86 busybox-static
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin icoutils
 )

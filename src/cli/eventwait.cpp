@@ -1,6 +1,8 @@
 #include "eventwait.h"
 
 #include "mainthreadsync.h"
+#include "outqueue.h"
+#include "textout.h"
 
 #include <algorithm>
 
@@ -34,6 +36,18 @@ void EventWait::Pause(int milliseconds)
 {
     // A command sequence keeps its pacing to its end; a stop is seen afterwards.
     Wait(nullptr, Clock::now() + std::chrono::milliseconds(milliseconds), false);
+}
+
+bool EventWait::FinishOutput(OutQueue &queue)
+{
+    if (!stopped_)
+        Until([&] { return !queue.Waiting() || queue.ReaderGone(); });
+    queue.Flush();
+    if (queue.ReaderGone())
+        return false;
+    if (const long dropped = queue.Dropped(); dropped > 0)
+        PrintError(std::to_string(dropped) + (dropped == 1 ? " line" : " lines") + " dropped: the output was not read");
+    return true;
 }
 
 void EventWait::RunPending()

@@ -34,6 +34,18 @@ public:
     bool StopRequested() const { return stopped_; }
     // Waits also write the queue's lines as stdout takes them; null: none.
     void WatchOutput(OutQueue *queue) { output_ = queue; }
+    // Waits write the queue's lines while this lives.
+    struct OutputScope {
+        OutputScope(EventWait &wait, OutQueue &queue) : wait(wait) { wait.WatchOutput(&queue); }
+        ~OutputScope() { wait.WatchOutput(nullptr); }
+        OutputScope(const OutputScope &) = delete;
+        OutputScope &operator=(const OutputScope &) = delete;
+        EventWait &wait;
+    };
+    // At the end of a run: waits until the queue's lines are out, unless a
+    // stop asks not to wait for the reader, and reports lines dropped on
+    // stderr. False when the reader has gone.
+    bool FinishOutput(OutQueue &queue);
 
 private:
     Result Wait(const std::function<bool()> &done, Clock::time_point deadline, bool stopEnds);

@@ -70,11 +70,16 @@ const std::vector<Command> &Commands()
          "broker cannot take yet waits in a spool on disk. The station defaults to the\n"
          "host name; the login comes from --credentials FILE or KARVENZOP_MQTT_USERNAME\n"
          "and KARVENZOP_MQTT_PASSWORD.\n"},
-        {"watch", {"--json", "--count", "--duration", "--credentials", "--ca-file", "--cert", "--key"},
+        {"watch", {"--json", "--count", "--duration", "--credentials", "--ca-file", "--cert", "--key", "--session"},
          "usage: karvenzop-cli watch mqtt[s]://HOST[:PORT]/PREFIX [--json] [--count N] [--duration S]\n"
-         "                          [--credentials FILE] [--ca-file FILE] [--cert FILE --key FILE]\n"
+         "                          [--session NAME] [--credentials FILE] [--ca-file FILE]\n"
+         "                          [--cert FILE --key FILE]\n"
          "Prints the messages of every station publishing under PREFIX as they arrive:\n"
          "telegrams and lines, status (online, offline, device-lost) and device state.\n"
+         "A gap in a station's numbering is shown once (\"gap: seq A to B not received\");\n"
+         "a message shown already is not shown again. With --session NAME the broker\n"
+         "keeps what arrives while watch is away and delivers it on the next start with\n"
+         "the same NAME (letters, digits, '.', '_' and '-').\n"
          "Ends after N messages, after S seconds, or on Ctrl+C or SIGTERM (exit code 0);\n"
          "exit code 5 when the broker refuses the login.\n"},
         {"check", {"--server", "--port", "--json"},
@@ -134,7 +139,7 @@ bool TakesValue(const std::string &option)
     static const std::set<std::string> withValue = {
         "--port",          "--count",   "--duration", "--server", "--image", "--publish",
         "--station",       "--substitutions", "--save-dir", "--credentials", "--ca-file", "--cert", "--key",
-        "--spool",         "--spool-max-messages", "--spool-max-bytes"};
+        "--spool",         "--spool-max-messages", "--spool-max-bytes", "--session"};
     return withValue.count(option) > 0;
 }
 
@@ -269,6 +274,12 @@ int RunCommandLine(int argc, char **argv)
         watch.url = options["url"];
         watch.json = json;
         watch.broker = brokerOptions();
+        if (has("--session"))
+            watch.session = options["--session"];
+        if (has("--session") && (watch.session.empty() || watch.session.size() > 64 ||
+                                 watch.session.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                                 "0123456789._-") != std::string::npos))
+            return Usage("--session needs a name of up to 64 letters, digits, '.', '_' or '-'");
         if (const std::string problem = countAndDuration(watch.count, watch.duration); !problem.empty())
             return Usage(problem);
         try {

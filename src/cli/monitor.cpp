@@ -45,11 +45,7 @@ int RunMonitor(const MonitorOptions &options, EventWait &wait)
         station = std::make_unique<MonitorStation>(*options.station, options.port);
 
     OutQueue out;
-    wait.WatchOutput(&out);
-    struct Unwatch {
-        EventWait &wait;
-        ~Unwatch() { wait.WatchOutput(nullptr); }
-    } unwatch{wait};
+    EventWait::OutputScope writing(wait, out);
 
     long printed = 0;
     std::chrono::system_clock::time_point arrived;
@@ -82,14 +78,19 @@ int RunMonitor(const MonitorOptions &options, EventWait &wait)
     bool gone = false;
     port.OnDeviceLost = [&](TCustomSerialPort &) { gone = true; };
 
-    // The device message is made of the decoder's replies to these.
+    // The device message is made of the decoder's replies to these. A device
+    // (or the link to its server) that goes away meanwhile is waited for.
     auto askDevice = [&] {
         if (!station)
             return;
         station->DeviceOpened();
-        for (const char *code : MonitorStation::DeviceQueries) {
-            port.WriteString(decoder::BuildCommand(code));
-            wait.Pause(session::DecoderSession::CommandPauseMs);
+        try {
+            for (const char *code : MonitorStation::DeviceQueries) {
+                port.WriteString(decoder::BuildCommand(code));
+                wait.Pause(session::DecoderSession::CommandPauseMs);
+            }
+        } catch (const ESerialPort &) {
+            gone = true;
         }
     };
 
@@ -141,15 +142,7 @@ int RunMonitor(const MonitorOptions &options, EventWait &wait)
     }
     if (port.Connected())
         port.ClosePort();
-    // What was printed goes out, unless a stop asks not to wait for the reader.
-    if (!wait.StopRequested())
-        wait.Until([&] { return !out.Waiting() || out.ReaderGone(); });
-    out.Flush();
-    if (out.ReaderGone())
-        return ExitOutput;
-    if (const long dropped = out.Dropped(); dropped > 0)
-        PrintError(std::to_string(dropped) + (dropped == 1 ? " line" : " lines") + " dropped: the output was not read");
-    return ExitOk;
+    return wait.FinishOutput(out) ? ExitOk : ExitOutput;
 }
 
 } // namespace cli

@@ -5,22 +5,23 @@
 #include "eventwait.h"
 #include "exitcodes.h"
 #include "mainthreadsync.h"
+#include "outqueue.h"
+#include "stationtable.h"
 #include "textout.h"
 
 #include <nlohmann/json.hpp>
 
-#include <map>
+#include <atomic>
 #include <optional>
+#include <thread>
 
 namespace cli {
 
 namespace {
 
-// A message larger than this is announced, not shown: no station sends one.
-constexpr size_t MaxShownPayload = 64 * 1024;
-// A seq this far behind the last one seen is a station that started its
-// numbering anew (a new spool), not a repeat.
-constexpr uint64_t RepeatWindow = 100000;
+// Messages handed from the subscriber's thread and not yet shown. Past this
+// the subscriber stops reading the socket, and the broker keeps the rest.
+constexpr long MaxPending = 256;
 
 using Json = nlohmann::ordered_json;
 
@@ -32,34 +33,60 @@ std::optional<Json> ParseObject(const std::string &payload)
     return value;
 }
 
+// A member as text, shown as data.
 std::string Member(const Json &object, const char *name)
 {
     const auto found = object.find(name);
     if (found == object.end())
         return {};
     if (found->is_string())
-        return found->get<std::string>();
+        return Printable(found->get<std::string>());
     if (found->is_number())
-        return found->dump();
+        return Printable(found->dump());
     return {};
 }
 
-// The text line for one message; empty for a repeat.
-std::string TextLine(const publish::StationEvent &event, const std::optional<Json> &object)
+// JSON text with every string escaped as the monitor's output escapes it.
+std::string Dump(const Json &value)
+{
+    if (value.is_string())
+        return JsonString(value.get<std::string>());
+    if (value.is_object()) {
+        std::string out = "{";
+        for (auto member = value.begin(); member != value.end(); ++member)
+            out += (out.size() > 1 ? "," : "") + JsonString(member.key()) + ":" + Dump(member.value());
+        return out + "}";
+    }
+    if (value.is_array()) {
+        std::string out = "[";
+        for (const Json &item : value)
+            out += (out.size() > 1 ? "," : "") + Dump(item);
+        return out + "]";
+    }
+    return value.dump();
+}
+
+std::string NotShown(const publish::StationEvent &event)
+{
+    return "(" + std::to_string(event.size) + " bytes, not shown)";
+}
+
+// The text line for one message.
+std::string TextLine(const publish::StationEvent &event, const std::optional<Json> &object, const std::string &now)
 {
     const std::string station = Printable(event.station);
     std::string time = object ? Member(*object, "time") : std::string();
     if (time.empty())
-        time = IsoTime(std::chrono::system_clock::now());
-    time = Printable(time);
+        time = now;
+    const std::string payload = event.size > publish::CentreSubscriber::MaxPayload ? NotShown(event) : event.payload;
     if (event.leaf == "status")
-        return time + " " + station + " status: " + Printable(event.payload) + "\n";
+        return time + " " + station + " status: " + Printable(payload) + "\n";
     if (!object)
-        return time + " " + station + " " + event.leaf + ": " + Printable(event.payload) + "\n";
+        return time + " " + station + " " + event.leaf + ": " + Printable(payload) + "\n";
     if (event.leaf == "device")
-        return time + " " + station + " device: serial number " + Printable(Member(*object, "serial_number")) +
-               ", firmware " + Printable(Member(*object, "firmware_version")) + ", hardware " +
-               Printable(Member(*object, "hardware_revision")) + ", port " + Printable(Member(*object, "port")) + "\n";
+        return time + " " + station + " device: serial number " + Member(*object, "serial_number") + ", firmware " +
+               Member(*object, "firmware_version") + ", hardware " + Member(*object, "hardware_revision") +
+               ", port " + Member(*object, "port") + "\n";
     if (Member(*object, "kind") == "spool-dropped") {
         std::string text = time + " " + station + " " + Member(*object, "dropped") + " messages dropped from the full spool";
         if (!Member(*object, "first_seq").empty())
@@ -69,11 +96,19 @@ std::string TextLine(const publish::StationEvent &event, const std::optional<Jso
     std::string shown = Member(*object, "log");
     if (shown.empty())
         shown = Member(*object, "raw");
-    std::string line = time + " " + station + " " + Printable(shown);
+    std::string line = time + " " + station + " " + shown;
     const std::string designation = Member(*object, "designation");
     if (!designation.empty())
-        line += (line.back() == ' ' ? "" : " ") + std::string("= ") + Printable(designation);
+        line += (line.back() == ' ' ? "" : " ") + std::string("= ") + designation;
     return line + "\n";
+}
+
+std::string GapText(const std::string &now, const std::string &station, const publish::SeqRange &gap)
+{
+    const std::string first = std::to_string(gap.first);
+    return now + " " + Printable(station) + " gap: " +
+           (gap.first == gap.last ? "seq " + first : "seq " + first + " to " + std::to_string(gap.last)) +
+           " not received\n";
 }
 
 } // namespace
@@ -82,40 +117,45 @@ int RunWatch(const WatchOptions &options, EventWait &wait)
 {
     using Clock = EventWait::Clock;
     publish::LinkSettings link = BrokerLinkFromOptions(options.url, options.broker);
+    OutQueue out;
+    EventWait::OutputScope writing(wait, out);
+
     long printed = 0;
-    bool readerGone = false;
     std::optional<std::string> refused;
-    std::map<std::string, uint64_t> lastSeq;   // per station: QoS 1 may deliver twice
+    publish::StationTable stations;
+    std::atomic<long> pending{0};
+    std::atomic<bool> stopping{false};
 
     auto show = [&](const publish::StationEvent &event) {
-        if (readerGone || (options.count >= 0 && printed >= options.count))
+        --pending;
+        if (out.ReaderGone() || (options.count >= 0 && printed >= options.count))
             return;
-        const std::string payload = event.payload.size() > MaxShownPayload
-                                        ? "(" + std::to_string(event.payload.size()) + " bytes, not shown)"
-                                        : event.payload;
-        const std::optional<Json> object = ParseObject(payload);
-        if (object && (event.leaf == "telegram" || event.leaf == "line")) {
-            const auto seq = object->find("seq");
-            if (seq != object->end() && seq->is_number_unsigned()) {
-                const uint64_t value = seq->get<uint64_t>();
-                const auto last = lastSeq.find(event.station);
-                if (last != lastSeq.end() && value <= last->second && last->second - value < RepeatWindow)
-                    return;
-                lastSeq[event.station] = value;
-            }
+        const publish::StationTable::Outcome outcome = stations.Take(event);
+        const std::string now = IsoTime(std::chrono::system_clock::now());
+        if (outcome.forgotten) {
+            out.Add(options.json ? "{\"time\":\"" + now + "\",\"station\":" + JsonString(*outcome.forgotten) +
+                                       ",\"kind\":\"forgotten\",\"stations\":" +
+                                       std::to_string(stations.Bounds().stations) + "}\n"
+                                 : now + " " + Printable(*outcome.forgotten) + " forgotten: more than " +
+                                       std::to_string(stations.Bounds().stations) + " stations\n");
         }
-        std::string out;
+        for (const publish::SeqRange &gap : outcome.gaps)
+            out.Add(options.json ? "{\"station\":" + JsonString(event.station) +
+                                       ",\"kind\":\"gap\",\"first_seq\":" + std::to_string(gap.first) +
+                                       ",\"last_seq\":" + std::to_string(gap.last) + ",\"time\":\"" + now + "\"}\n"
+                                 : GapText(now, event.station, gap));
+        if (outcome.repeat)
+            return;
+        const bool tooLarge = event.size > publish::CentreSubscriber::MaxPayload;
+        const std::optional<Json> object = tooLarge ? std::nullopt : ParseObject(event.payload);
         if (options.json) {
-            Json record = {{"time", IsoTime(std::chrono::system_clock::now())},
-                           {"station", event.station},
-                           {"topic", event.leaf},
-                           {"retained", event.retained}};
-            record["message"] = object ? *object : Json(payload);
-            out = record.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+            out.Add("{\"time\":\"" + now + "\",\"station\":" + JsonString(event.station) +
+                    ",\"topic\":" + JsonString(event.leaf) + ",\"retained\":" + (event.retained ? "true" : "false") +
+                    ",\"message\":" +
+                    (object ? Dump(*object) : JsonString(tooLarge ? NotShown(event) : event.payload)) + "}\n");
         } else {
-            out = TextLine(event, object);
+            out.Add(TextLine(event, object, now));
         }
-        readerGone = !WriteOut(out);
         ++printed;
     };
 
@@ -123,22 +163,36 @@ int RunWatch(const WatchOptions &options, EventWait &wait)
     int owner = 0;
     {
         publish::CentreSubscriber subscriber(
-            link, publish::CentreSubscriber::Handlers{
-                      [&](const publish::StationEvent &event) { sync.Post(&owner, [&, event] { show(event); }); },
-                      [&](const std::string &text) {
-                          sync.Post(&owner, [&, text] {
-                              if (!refused)
-                                  PrintError(text);
-                          });
-                      },
-                      [&](const std::string &text) { sync.Post(&owner, [&, text] { refused = text; }); }});
+            link,
+            publish::CentreSubscriber::Handlers{
+                [&](const publish::StationEvent &event) {
+                    while (pending.load() >= MaxPending && !stopping)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    ++pending;
+                    sync.Post(&owner, [&, event] { show(event); });
+                },
+                [&](const std::string &text) {
+                    sync.Post(&owner, [&, text] {
+                        if (!refused)
+                            PrintError(text);
+                    });
+                },
+                [&](const std::string &text) { sync.Post(&owner, [&, text] { refused = text; }); }},
+            options.session);
         const Clock::time_point deadline =
             options.duration >= 0
                 ? Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.duration))
                 : Clock::time_point::max();
-        wait.Until([&] { return refused || readerGone || (options.count >= 0 && printed >= options.count); }, deadline);
+        wait.Until([&] { return refused || out.ReaderGone() || (options.count >= 0 && printed >= options.count); },
+                   deadline);
+        stopping = true;
     }
+    // Delivered messages were acknowledged to the broker: they are shown,
+    // not dropped with the subscriber.
+    sync.CheckSynchronize();
     sync.CancelPosted(&owner);
+    if (!wait.FinishOutput(out))
+        return ExitOutput;
     if (!refused)
         return ExitOk;
     PrintError("broker " + link.broker.host + ":" + std::to_string(link.broker.port) + ": " + *refused);

@@ -13,9 +13,11 @@ struct WatchOptions {
     bool json = false;
     long count = -1;          // messages to print, -1: no limit
     double duration = -1;     // seconds, -1: no limit
+    std::string session;      // empty: a clean session of its own
 };
 
-// Prints every station's messages under the prefix as they arrive, until
+// Prints every station's messages under the prefix as they arrive, with a
+// line for every gap in a station's numbering and without repeats, until
 // the count or duration is reached or a stop signal comes. Returns the exit code.
 int RunWatch(const WatchOptions &options, EventWait &wait);
 

@@ -2,6 +2,7 @@
 
 #include "errorhandler.h"
 #include "mainthreadsync.h"
+#include "remoteserialdevice.h"
 #include "resourcestring.h"
 #include "serialthread.h"
 
@@ -213,6 +214,33 @@ void TCustomSerialPort::NotifyAfterOpen()
     ReportLineState(msCTS, serial);
     ReportLineState(msDSR, serial);
     ReportLineState(msRLSD, serial);
+}
+
+void TCustomSerialPort::OpenRemoteDevice()
+{
+    // The server's notifications arrive on the device's thread; the lamps
+    // change on the UI thread like those of a local port.
+    auto remote = std::make_unique<RemoteSerialDevice>([this](std::uint8_t lines) {
+        MainThreadSync::Instance().Post(this, [this, lines] { RemoteLinesChanged(lines); });
+    });
+    fd_ = remote->Open(port_);
+    remote_ = std::move(remote);
+    remoteLines_ = remote_->ModemLines();
+}
+
+void TCustomSerialPort::RemoteLinesChanged(std::uint8_t lines)
+{
+    if (!remote_ || !connected_)
+        return;
+    const std::uint8_t before = remoteLines_;
+    remoteLines_ = lines;
+    const std::uint64_t serial = openSerial_;
+    const std::pair<std::uint8_t, TSerialEvent> watched[] = {{msCTS, evCTS}, {msDSR, evDSR}, {msRLSD, evRLSD}};
+    for (const auto &[signal, event] : watched)
+        if (((before ^ lines) & signal) && (events_ & EventBit(event)))
+            ReportLineState(signal, serial);
+    if ((lines & ~before & msRing) && (events_ & EventBit(evRing)) && StillOpen(serial))
+        DeliverEvent(evRing);
 }
 
 void TCustomSerialPort::ReportLineState(std::uint8_t signal, std::uint64_t openSerial)

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+class RemoteSerialDevice;
 class TSerialThread;
 
 // One serial port: its line settings, the open device, the event thread that
@@ -138,6 +139,8 @@ private:
 
     // Shared part.
     void StartEventThread();
+    void OpenRemoteDevice();
+    void RemoteLinesChanged(std::uint8_t lines);
     bool CanApply() const { return connected_ && !loading_ && fd_ >= 0; }
     bool StillOpen(std::uint64_t openSerial) const { return connected_ && openSerial_ == openSerial; }
     // Hooks may pump UI events, and a nested handler may detach a link (a
@@ -174,6 +177,8 @@ private:
     TSerialBuffer buffer_;
 
     int fd_ = -1;
+    // Set while the open port is one on a device server.
+    std::unique_ptr<RemoteSerialDevice> remote_;
     bool connected_ = false;
     bool loading_ = false;
     bool closing_ = false;
@@ -185,6 +190,7 @@ private:
     std::vector<std::pair<const void *, std::function<void()>>> freeNotifications_;
     // Error counters at the last LineErrors(): the kernel only counts up.
     int errorBase_[5] = {};
+    std::uint8_t remoteLines_ = 0;
 };
 
 // The published form used by the main window.

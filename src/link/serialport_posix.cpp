@@ -3,6 +3,8 @@
 #include "serialport.h"
 
 #include "mainthreadsync.h"
+#include "remoteportname.h"
+#include "remoteserialdevice.h"
 #include "serialthread.h"
 #include "termiossettings.h"
 
@@ -63,6 +65,11 @@ bool ReadCounters(int fd, int (&counts)[5], int &error)
 
 void TCustomSerialPort::OpenDevice()
 {
+    if (IsRemotePortName(port_)) {
+        OpenRemoteDevice();
+        std::fill(std::begin(errorBase_), std::end(errorBase_), 0);
+        return;
+    }
     // The name is the device path as it stands; an empty name fails in open().
     const int fd = open(port_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -102,6 +109,12 @@ void TCustomSerialPort::CloseDevice()
 {
     if (fd_ < 0)
         return;
+    if (remote_) {
+        close(fd_);
+        fd_ = -1;
+        remote_.reset();
+        return;
+    }
     // The exclusive flag outlives this descriptor on a tty that someone
     // else keeps open (a pty's master); clear it so the next open works.
     ioctl(fd_, TIOCNXCL);
@@ -113,6 +126,10 @@ void TCustomSerialPort::PurgeQueues() noexcept
 {
     if (fd_ < 0)
         return;
+    if (remote_) {
+        remote_->Purge();
+        return;
+    }
     ioctl(fd_, TCFLSH, TCIFLUSH);
     // Only bytes still queued for sending are dropped. On a pty the output
     // queue always reads empty and flushing it would discard what the peer
@@ -157,6 +174,11 @@ void TCustomSerialPort::ApplyLineSettings()
     // A zero rate would mean "hang up" to the kernel.
     if (s.baudRate <= 0)
         RaiseSerialError(SerialError::SetStateFailed, EINVAL);
+    const ModemLineLevels levels = ModemLinesFor(s.controlDtr, s.controlRts);
+    if (remote_) {
+        remote_->Configure(s.baudRate, s.dataBits, s.parity, s.stopBits, levels.dtr, levels.rts);
+        return;
+    }
 
     struct termios2 current{};
     if (ioctl(fd_, TCGETS2, &current) != 0)
@@ -165,7 +187,6 @@ void TCustomSerialPort::ApplyLineSettings()
     if (ioctl(fd_, TCSETS2, &wanted) != 0)
         RaiseSerialError(SerialError::SetStateFailed, errno);
 
-    const ModemLineLevels levels = ModemLinesFor(s.controlDtr, s.controlRts);
     const int dtr = TIOCM_DTR;
     const int rts = TIOCM_RTS;
     if (ioctl(fd_, levels.dtr ? TIOCMBIS : TIOCMBIC, &dtr) != 0 && !NotSupported(errno))
@@ -349,6 +370,8 @@ std::uint8_t TCustomSerialPort::ModemSignals()
 {
     if (fd_ < 0)
         RaiseSerialError(SerialError::ModemStatusFailed, EBADF);
+    if (remote_)
+        return remote_->ModemLines();
     int lines = 0;
     if (ioctl(fd_, TIOCMGET, &lines) != 0) {
         const int error = errno;
@@ -399,6 +422,10 @@ void TCustomSerialPort::AbortPendingIo()
 {
     if (fd_ < 0)
         RaiseSerialError(SerialError::PurgeFailed, EBADF);
+    // What the device's thread has not sent yet goes out regardless; the
+    // socket it reads from has no queue to drop.
+    if (remote_)
+        return;
     // Transfers run synchronously on the calling thread, so nothing is in
     // flight here; what a timed-out write left in the output queue is dropped.
     // With nothing unsent there is nothing to drop: on a pty the flush would

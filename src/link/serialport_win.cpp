@@ -4,6 +4,7 @@
 #include "serialport.h"
 
 #include "oshandle_win.h"
+#include "remoteportname.h"
 #include "serialthread.h"
 
 #include <string>
@@ -62,6 +63,10 @@ private:
 
 void TCustomSerialPort::OpenDevice()
 {
+    if (IsRemotePortName(port_)) {
+        OpenRemoteDevice();
+        return;
+    }
     const std::string path = "\\\\.\\" + port_;
     const HANDLE device = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OVERLAPPED, nullptr);

@@ -2,6 +2,7 @@
 
 #include "text8bit.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 namespace publish {
@@ -11,6 +12,32 @@ namespace {
 constexpr size_t MaxLevelBytes = 128;
 constexpr size_t MaxPrefixBytes = 512;
 constexpr size_t MaxHostBytes = 253;
+
+// Characters that change how text around them is shown, or hide: C1
+// controls, bidirectional marks, embeddings and isolates, line and paragraph
+// separators, and the other invisible format characters.
+bool IsLayoutOrFormat(char32_t c)
+{
+    return (c >= 0x80 && c <= 0x9f) || c == 0xad || c == 0x61c || c == 0x180e || (c >= 0x200b && c <= 0x200f) ||
+           (c >= 0x2028 && c <= 0x202e) || (c >= 0x2060 && c <= 0x206f) || c == 0xfeff || (c >= 0xfff9 && c <= 0xfffb) ||
+           (c >= 0xe0000 && c <= 0xe007f);
+}
+
+// The code points of valid UTF-8.
+std::u32string CodePoints(std::string_view utf8)
+{
+    std::u32string out;
+    for (size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const int extra = lead < 0x80 ? 0 : lead < 0xe0 ? 1 : lead < 0xf0 ? 2 : 3;
+        char32_t c = extra == 0 ? lead : lead & (0x3f >> extra);
+        for (int k = 1; k <= extra && i + k < utf8.size(); ++k)
+            c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3f);
+        out.push_back(c);
+        i += 1 + extra;
+    }
+    return out;
+}
 
 // Why `level` cannot be one topic level, or empty.
 std::string LevelProblem(std::string_view level)
@@ -28,6 +55,13 @@ std::string LevelProblem(std::string_view level)
         if (byte < 0x20 || byte == 0x7f)
             return "a control character";
     }
+    for (const char32_t c : CodePoints(level))
+        if (IsLayoutOrFormat(c))
+            return "a control or format character (U+" + [c] {
+                char hex[16];
+                std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(c));
+                return std::string(hex);
+            }() + ")";
     if (level.front() == '$')
         return "a leading \"$\" (reserved for the broker)";
     return {};

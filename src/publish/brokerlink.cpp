@@ -88,7 +88,7 @@ void BrokerLink::Drop(const std::string &why)
 
 void BrokerLink::StartAttempt()
 {
-    client_ = mosquitto_new(settings_.clientId.c_str(), true, this);
+    client_ = mosquitto_new(settings_.clientId.c_str(), settings_.cleanSession, this);
     if (!client_) {
         Drop("cannot make a client: " + LibraryError(MOSQ_ERR_ERRNO));
         return;
@@ -253,8 +253,8 @@ void BrokerLink::OnMessage(mosquitto *, void *self, const mosquitto_message *mes
     auto *link = static_cast<BrokerLink *>(self);
     if (link->events_.message && message->topic)
         link->events_.message(message->topic,
-                              std::string(static_cast<const char *>(message->payload),
-                                           static_cast<size_t>(std::max(0, message->payloadlen))),
+                              std::string_view(static_cast<const char *>(message->payload),
+                                               static_cast<size_t>(std::max(0, message->payloadlen))),
                               message->retain);
 }
 

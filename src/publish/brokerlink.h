@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct mosquitto;
@@ -33,6 +34,9 @@ struct LinkSettings {
     // Published by the broker when the connection ends without a goodbye.
     std::optional<std::pair<std::string, std::string>> will;   // topic, payload (retained, QoS 1)
     int keepAliveSeconds = 30;
+    // False: the broker keeps the client's subscriptions and QoS 1 messages
+    // while it is away (a persistent session under clientId).
+    bool cleanSession = true;
 };
 
 class BrokerLink {
@@ -42,7 +46,8 @@ public:
         std::function<void()> connected;
         std::function<void()> lost;
         std::function<void(int mid)> acknowledged;
-        std::function<void(const std::string &topic, const std::string &payload, bool retained)> message;
+        // The payload is the library's buffer, valid during the call.
+        std::function<void(const std::string &topic, std::string_view payload, bool retained)> message;
         // Connection trouble for a person to read; said once per change.
         std::function<void(const std::string &text)> report;
         // The broker refused the login (bad name or password, not authorised).

@@ -11,11 +11,14 @@ const char *const Leaves[] = {"telegram", "line", "status", "device"};
 
 } // namespace
 
-CentreSubscriber::CentreSubscriber(LinkSettings link, Handlers handlers)
+CentreSubscriber::CentreSubscriber(LinkSettings link, Handlers handlers, const std::string &session)
     : settings_(std::move(link)), handlers_(std::move(handlers))
 {
-    // Watchers come and go; each needs an id of its own.
-    settings_.clientId = "karvenzop-watch-" + std::to_string(std::random_device{}());
+    // Watchers come and go; each needs an id of its own, unless it is to
+    // take up where the session's last run left off.
+    settings_.clientId = session.empty() ? "karvenzop-watch-" + std::to_string(std::random_device{}())
+                                         : "karvenzop-watch-" + session;
+    settings_.cleanSession = session.empty();
     settings_.will.reset();
     thread_ = std::thread([this] { Run(); });
 }
@@ -38,7 +41,7 @@ void CentreSubscriber::Run()
                                 self->Subscribe(prefix + "/+/" + leaf);
                         },
                         nullptr, nullptr,
-                        [&](const std::string &topic, const std::string &payload, bool retained) {
+                        [&](const std::string &topic, std::string_view payload, bool retained) {
                             // PREFIX/STATION/LEAF, as subscribed.
                             if (topic.size() <= prefix.size() + 1 || topic.compare(0, prefix.size(), prefix) != 0)
                                 return;
@@ -46,7 +49,9 @@ void CentreSubscriber::Run()
                             const size_t slash = rest.find('/');
                             if (slash == std::string::npos || !handlers_.event)
                                 return;
-                            handlers_.event({rest.substr(0, slash), rest.substr(slash + 1), payload, retained});
+                            const bool shown = payload.size() <= MaxPayload;
+                            handlers_.event({rest.substr(0, slash), rest.substr(slash + 1),
+                                             shown ? std::string(payload) : std::string(), payload.size(), retained});
                         },
                         handlers_.report, handlers_.refused});
     self = &link;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "brokerlink.h"
+#include "stationtable.h"
 
 #include <atomic>
 #include <functional>
@@ -12,13 +13,6 @@
 // of its own. Events arrive on that thread, in the broker's order.
 namespace publish {
 
-struct StationEvent {
-    std::string station;
-    std::string leaf;       // "telegram", "line", "status" or "device"
-    std::string payload;
-    bool retained = false;
-};
-
 class CentreSubscriber {
 public:
     struct Handlers {
@@ -28,7 +22,15 @@ public:
         std::function<void(const std::string &)> refused;
     };
 
-    CentreSubscriber(LinkSettings link, Handlers handlers);
+    // A payload larger than this is handed over without its bytes.
+    static constexpr size_t MaxPayload = 64 * 1024;
+
+    // With a session name the centre is one client to the broker across
+    // runs (a fixed client id, a persistent session, QoS 1): the broker keeps
+    // what arrives while it is away and delivers it when it is back.
+    // Without one every run is a client of its own and sees only what
+    // arrives while it is connected.
+    CentreSubscriber(LinkSettings link, Handlers handlers, const std::string &session = {});
     ~CentreSubscriber();
     CentreSubscriber(const CentreSubscriber &) = delete;
     CentreSubscriber &operator=(const CentreSubscriber &) = delete;

@@ -36,7 +36,10 @@ Credentials LoadCredentials(const std::string &file)
         throw std::runtime_error("cannot read the credentials file " + file + ": " +
                                  (error == EFBIG ? std::string("larger than 4 KiB") : std::strerror(error)));
     }
+    const std::string problem = CredentialFileProblem(fd);
     CloseRegularFile(fd);
+    if (!problem.empty())
+        throw std::invalid_argument("the credentials file " + file + " is refused: " + problem);
     size_t at = 0;
     int lineNumber = 0;
     while (at < text.size()) {

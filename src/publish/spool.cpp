@@ -1,9 +1,10 @@
 #include "spool.h"
 
-#include "checksum.h"
+#include "crc32.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
 #include <stdexcept>
 
 namespace publish {
@@ -14,7 +15,7 @@ constexpr size_t RecordHead = 8;        // body length, CRC-32 of the body
 constexpr size_t BodyHead = 9;          // seq, channel
 constexpr size_t MarksRecord = 44;      // CRC-32, head, next, dropped count, first, last
 // "marks" is rewritten whole once it holds this many records.
-constexpr uint64_t MarksCompactSize = MarksRecord * 1024;
+constexpr uint64_t MarksCompactSize = MarksRecord * 128;
 const std::string SegmentPrefix = "journal-";
 
 void PutU32(std::string &out, uint32_t v)
@@ -65,24 +66,22 @@ struct Record {
     uint64_t size = 0;   // on disk
 };
 
-// The intact record at `offset`, or nothing at a torn or damaged place.
-std::optional<Record> ReadRecord(const JournalFile &file, uint64_t offset, uint64_t end)
+// The intact record at `offset` of `bytes`, or nothing at a torn or damaged place.
+std::optional<Record> ParseRecord(std::string_view bytes, uint64_t offset)
 {
-    if (offset + RecordHead > end)
+    if (offset + RecordHead > bytes.size())
         return std::nullopt;
-    const std::string head = file.ReadAt(offset, RecordHead);
-    if (head.size() < RecordHead)
-        return std::nullopt;
+    const std::string head(bytes.substr(offset, RecordHead));
     const uint64_t length = GetLe(head, 0, 4);
-    if (length < BodyHead || length > BodyHead + Spool::MaxPayload || offset + RecordHead + length > end)
+    if (length < BodyHead || length > BodyHead + Spool::MaxPayload || offset + RecordHead + length > bytes.size())
         return std::nullopt;
-    const std::string body = file.ReadAt(offset + RecordHead, length);
-    if (body.size() != length || Crc32(body) != GetLe(head, 4, 4))
-        return std::nullopt;
+    // Checked in place: a search for the next intact record tries every offset.
+    const std::string_view body = bytes.substr(offset + RecordHead, length);
     const auto channel = static_cast<Channel>(body[8]);
-    if (channel != Channel::Telegram && channel != Channel::Line)
+    if ((channel != Channel::Telegram && channel != Channel::Line) || Crc32(body) != GetLe(head, 4, 4))
         return std::nullopt;
-    return Record{GetLe(body, 0, 8), channel, body.substr(BodyHead), RecordHead + length};
+    const std::string seq(body.substr(0, 8));
+    return Record{GetLe(seq, 0, 8), channel, std::string(body.substr(BodyHead)), RecordHead + length};
 }
 
 } // namespace
@@ -94,8 +93,36 @@ Spool::Spool(const std::string &dir, SpoolLimits limits)
     if (limits_.maxMessages == 0 || limits_.maxBytes == 0)
         throw std::runtime_error("the spool needs room for at least one message");
     CreateFolders(dir_);
+    if (const std::string problem = FolderProblem(dir_); !problem.empty())
+        throw std::invalid_argument("the spool folder " + dir_ + " is refused: " + problem);
     lock_ = std::make_unique<FolderLock>(dir_);
     Recover();
+    ReadOrMakeEpoch();
+}
+
+void Spool::ReadOrMakeEpoch()
+{
+    const std::vector<std::string> names = ListFolder(dir_);
+    if (std::find(names.begin(), names.end(), "epoch") != names.end()) {
+        const JournalFile file(dir_ + "/epoch", false);
+        const std::string text = file.ReadAt(0, 64);
+        if (text.size() == 16 && text.find_first_not_of("0123456789abcdef") == std::string::npos) {
+            epoch_ = text;
+            return;
+        }
+    }
+    std::random_device random;
+    char text[17];
+    std::snprintf(text, sizeof text, "%08x%08x", static_cast<unsigned>(random()), static_cast<unsigned>(random()));
+    const std::string fresh = dir_ + "/epoch.new";
+    RemoveFile(fresh);
+    {
+        JournalFile file(fresh, true);
+        file.Append(text);
+        file.Sync();
+    }
+    RenameOver(fresh, dir_ + "/epoch", dir_);
+    epoch_ = text;
 }
 
 Spool::~Spool() = default;
@@ -109,22 +136,27 @@ void Spool::Recover()
     std::sort(firsts.begin(), firsts.end());
     ReadMarks();
     const uint64_t markedHead = head_;
+    const uint64_t markedNext = next_;
+    uint64_t expected = std::max(head_, firsts.empty() ? head_ : firsts.front());
     for (const uint64_t first : firsts) {
         Segment &segment = segments_[first];
         segment.file = JournalFile(dir_ + "/" + SegmentName(first), false);
-        next_ = std::max(next_, first);
-        ScanSegment(first, segment);
+        // A segment is named by the seq after its predecessor's last.
+        if (first > expected)
+            NoteLost(expected, first - 1);
+        ScanSegment(first, segment, expected);
     }
+    // Seqs committed before and not found: their records were damaged.
+    if (markedNext > expected)
+        NoteLost(expected, markedNext - 1);
+    next_ = std::max({next_, expected, firsts.empty() ? uint64_t{1} : firsts.back()});
     head_ = live_.empty() ? next_ : live_.front().seq;
     if (head_ < markedHead)
         head_ = markedHead;
     while (limits_.maxMessages < live_.size() || limits_.maxBytes < liveBytes_)
         DropOldest();
-    if (segments_.empty()) {
-        segments_[next_].file = JournalFile(dir_ + "/" + SegmentName(next_), true);
-    }
     RemoveDeliveredSegments();
-    Seek(head_);
+    cursorSeq_ = head_;
     WriteMarks(true);
 }
 
@@ -138,7 +170,7 @@ void Spool::ReadMarks()
         if (Crc32(body) != GetLe(all, at, 4))
             break;
         head_ = GetLe(body, 0, 8);
-        next_ = GetLe(body, 8, 8);
+        next_ = markedNext_ = GetLe(body, 8, 8);
         dropped_ = {GetLe(body, 16, 8), GetLe(body, 24, 8), GetLe(body, 32, 8)};
         intact = at + MarksRecord;
     }
@@ -178,28 +210,38 @@ void Spool::WriteMarks(bool sync)
     }
     marksChanged_ = false;
     marksMustSync_ = false;
+    markedNext_ = next_;
 }
 
-void Spool::ScanSegment(uint64_t first, Segment &segment)
+void Spool::ScanSegment(uint64_t first, Segment &segment, uint64_t &expected)
 {
+    const std::string bytes = segment.file.ReadAt(0, static_cast<size_t>(segment.file.Size()));
     uint64_t offset = 0;
-    uint64_t expected = first;
-    const uint64_t end = segment.file.Size();
-    while (offset < end) {
-        std::optional<Record> record = ReadRecord(segment.file, offset, end);
-        if (!record || record->seq < expected)
-            break;
-        expected = record->seq + 1;
-        if (record->seq >= head_)
-            live_.push_back({record->seq, record->size}), liveBytes_ += record->size;
+    uint64_t intactEnd = 0;
+    uint64_t last = 0;   // the seq of the last intact record
+    while (offset < bytes.size()) {
+        std::optional<Record> record = ParseRecord(bytes, offset);
+        if (!record || record->seq < std::max(first, last + 1)) {
+            // Damaged: go on at the next intact record, if any follows.
+            ++offset;
+            continue;
+        }
+        if (record->seq > expected)
+            NoteLost(expected, record->seq - 1);
+        if (record->seq >= head_) {
+            live_.push_back({record->seq, record->size, first, offset});
+            liveBytes_ += record->size;
+        }
+        last = record->seq;
+        expected = std::max(expected, last + 1);
         offset += record->size;
+        intactEnd = offset;
     }
     // What follows the last intact record was being written when the run
-    // ended; it was never handed out.
-    if (offset < end)
-        segment.file.Truncate(offset);
-    segment.committedSize = offset;
-    next_ = std::max(next_, expected);
+    // ended, or is damaged beyond finding: it is never handed out.
+    if (intactEnd < bytes.size())
+        segment.file.Truncate(intactEnd);
+    segment.committedSize = intactEnd;
 }
 
 uint64_t Spool::Append(Channel channel, const std::string &payload)
@@ -217,17 +259,20 @@ uint64_t Spool::Append(Channel channel, const std::string &payload)
 
     while (!live_.empty() && (live_.size() + 1 > limits_.maxMessages || liveBytes_ + record.size() > limits_.maxBytes))
         DropOldest();
-    auto newest = std::prev(segments_.end());
-    if (newest->second.file.Size() >= segmentLimit_) {
+    auto newest = segments_.empty() ? segments_.end() : std::prev(segments_.end());
+    if (newest == segments_.end() || newest->second.file.Size() >= segmentLimit_) {
         // The old segment is complete once its bytes are synced.
-        if (unsynced_.erase(newest->first))
-            newest->second.file.Sync();
-        newest->second.committedSize = newest->second.file.Size();
+        if (newest != segments_.end()) {
+            if (unsynced_.erase(newest->first))
+                newest->second.file.Sync();
+            newest->second.committedSize = newest->second.file.Size();
+        }
         newest = segments_.emplace(next_, Segment{JournalFile(dir_ + "/" + SegmentName(next_), true), 0}).first;
     }
+    const uint64_t offset = newest->second.file.Size();
     newest->second.file.Append(record);
     unsynced_.insert(newest->first);
-    live_.push_back({next_, record.size()});
+    live_.push_back({next_, record.size(), newest->first, offset});
     liveBytes_ += record.size();
     return next_++;
 }
@@ -240,11 +285,15 @@ void Spool::Commit()
         segment.committedSize = segment.file.Size();
     }
     unsynced_.clear();
-    // The dropped count must survive a crash; an acknowledgement that does
-    // not only means the message goes out once more.
+    // Delivered segments go first: on a full disk they make the room that
+    // "marks" needs.
+    RemoveDeliveredSegments();
+    // The next seq and the dropped count must survive a crash; an
+    // acknowledgement that does not only means the message goes out once more.
+    if (next_ != markedNext_)
+        marksChanged_ = marksMustSync_ = true;
     if (marksChanged_)
         WriteMarks(marksMustSync_);
-    RemoveDeliveredSegments();
 }
 
 void Spool::DropOldest()
@@ -253,19 +302,33 @@ void Spool::DropOldest()
     live_.pop_front();
     liveBytes_ -= oldest.bytes;
     acknowledged_.erase(oldest.seq);
-    if (dropped_.count == 0)
-        dropped_.firstSeq = oldest.seq;
-    ++dropped_.count;
-    dropped_.lastSeq = oldest.seq;
+    NoteLost(oldest.seq, oldest.seq);
     head_ = live_.empty() ? next_ : live_.front().seq;
+}
+
+void Spool::NoteLost(uint64_t first, uint64_t last)
+{
+    // Announced already (lastSeq stays as the mark of what was announced).
+    if (dropped_.count == 0 && last <= dropped_.lastSeq)
+        return;
+    if (dropped_.count == 0)
+        first = std::max(first, dropped_.lastSeq + 1);
+    else if (first >= dropped_.firstSeq && last <= dropped_.lastSeq)
+        return;
+    dropped_.firstSeq = dropped_.count == 0 ? first : std::min(dropped_.firstSeq, first);
+    dropped_.lastSeq = std::max(dropped_.lastSeq, last);
+    dropped_.count += last - first + 1;
     marksChanged_ = marksMustSync_ = true;
 }
 
-void Spool::Delivered(uint64_t seq)
+uint64_t Spool::Lose()
 {
-    if (seq < head_ || seq >= next_)
-        return;
-    acknowledged_.insert(seq);
+    NoteLost(next_, next_);
+    return next_++;
+}
+
+void Spool::Settle()
+{
     while (!live_.empty() && acknowledged_.erase(live_.front().seq)) {
         liveBytes_ -= live_.front().bytes;
         live_.pop_front();
@@ -275,6 +338,14 @@ void Spool::Delivered(uint64_t seq)
         head_ = head;
         marksChanged_ = true;
     }
+}
+
+void Spool::Delivered(uint64_t seq)
+{
+    if (seq < head_ || seq >= next_)
+        return;
+    acknowledged_.insert(seq);
+    Settle();
 }
 
 void Spool::NoteDropped(uint64_t count)
@@ -289,66 +360,55 @@ void Spool::DroppedAnnounced(const DroppedRun &run)
         return;
     dropped_.count -= run.count;
     dropped_.firstSeq = dropped_.count ? run.lastSeq + 1 : 0;
-    if (!dropped_.count)
-        dropped_.lastSeq = 0;
     marksChanged_ = marksMustSync_ = true;
 }
 
 void Spool::RemoveDeliveredSegments()
 {
-    // The newest segment stays: its name carries the sequence on.
     while (segments_.size() > 1) {
         const auto second = std::next(segments_.begin());
         if (second->first > head_)
             break;
-        if (cursorValid_ && cursorSegment_ == segments_.begin()->first)
-            cursorValid_ = false;
         const std::string path = segments_.begin()->second.file.Path();
         unsynced_.erase(segments_.begin()->first);
         segments_.erase(segments_.begin());
         RemoveFile(path);
     }
+    // The newest goes too once all of it is delivered: an empty segment
+    // named by the next seq carries the numbering on.
+    if (segments_.size() == 1 && live_.empty() && segments_.begin()->first < next_ && unsynced_.empty()) {
+        const std::string path = segments_.begin()->second.file.Path();
+        JournalFile fresh(dir_ + "/" + SegmentName(next_), true);
+        segments_.clear();
+        segments_[next_].file = std::move(fresh);
+        RemoveFile(path);
+    }
 }
 
-void Spool::Seek(uint64_t seq)
-{
-    auto segment = segments_.upper_bound(seq);
-    if (segment != segments_.begin())
-        --segment;
-    cursorSegment_ = segment->first;
-    cursorOffset_ = 0;
-    cursorSeq_ = seq;
-    cursorValid_ = true;
-}
-
-void Spool::Rewind() { Seek(head_); }
+void Spool::Rewind() { cursorSeq_ = head_; }
 
 std::optional<SpooledMessage> Spool::Next()
 {
-    if (!cursorValid_ || cursorSeq_ < head_)
-        Seek(std::max(cursorSeq_, head_));
-    for (;;) {
-        auto segment = segments_.find(cursorSegment_);
-        if (segment == segments_.end())
+    cursorSeq_ = std::max(cursorSeq_, head_);
+    auto at = std::lower_bound(live_.begin(), live_.end(), cursorSeq_,
+                               [](const Live &live, uint64_t seq) { return live.seq < seq; });
+    for (; at != live_.end(); ++at) {
+        if (acknowledged_.count(at->seq))
+            continue;
+        const auto segment = segments_.find(at->segment);
+        if (segment == segments_.end() || at->offset + at->bytes > segment->second.committedSize)
             return std::nullopt;
-        const uint64_t end = segment->second.committedSize;
-        if (cursorOffset_ >= end) {
-            const auto following = std::next(segment);
-            if (following == segments_.end() || cursorOffset_ < segment->second.file.Size())
-                return std::nullopt;
-            cursorSegment_ = following->first;
-            cursorOffset_ = 0;
-            continue;
-        }
-        std::optional<Record> record = ReadRecord(segment->second.file, cursorOffset_, end);
-        if (!record)
-            throw std::runtime_error("damaged record in " + segment->second.file.Path());
-        cursorOffset_ += record->size;
-        if (record->seq < cursorSeq_ || record->seq < head_ || acknowledged_.count(record->seq))
-            continue;
-        cursorSeq_ = record->seq + 1;
-        return SpooledMessage{record->seq, record->channel, std::move(record->payload)};
+        const std::string bytes = segment->second.file.ReadAt(at->offset, static_cast<size_t>(at->bytes));
+        std::optional<Record> record = ParseRecord(bytes, 0);
+        cursorSeq_ = at->seq + 1;
+        if (record && record->seq == at->seq)
+            return SpooledMessage{record->seq, record->channel, std::move(record->payload)};
+        // Damaged since it was written: it is lost, and said so.
+        NoteLost(at->seq, at->seq);
+        acknowledged_.insert(at->seq);
     }
+    Settle();
+    return std::nullopt;
 }
 
 } // namespace publish

@@ -17,9 +17,13 @@
 //
 // The folder holds journal segments "journal-<first seq>" (records appended,
 // never rewritten: length, CRC-32, seq, channel, payload), a file "marks"
-// (appended records of the first undelivered seq and the dropped count; the
-// last intact one counts) and "lock". A crash can tear only the tail of the
-// newest segment or of "marks"; the CRC finds it and the tail is cut.
+// (appended records of the first undelivered seq, the next seq and the
+// dropped run; the last intact one counts), "epoch" (the id of this
+// numbering, made with the spool) and "lock". A crash can tear only the tail
+// of the newest segment or of "marks"; the CRC finds it and the tail is cut.
+// A record damaged on the disk costs that record only: reading resumes at
+// the next intact one, and the seqs in between count as dropped. The next
+// seq is in "marks" once committed, so no seq is issued twice.
 namespace publish {
 
 enum class Channel : uint8_t { Telegram = 1, Line = 2 };
@@ -48,12 +52,16 @@ public:
     static constexpr size_t MaxPayload = 1 << 20;
 
     // Creates the folder if needed, locks it and reads back what a former
-    // run left. Throws std::runtime_error when the folder cannot be used.
+    // run left. Throws std::runtime_error when the folder cannot be used,
+    // std::invalid_argument when another user could write into it.
     Spool(const std::string &dir, SpoolLimits limits);
     ~Spool();
     Spool(const Spool &) = delete;
     Spool &operator=(const Spool &) = delete;
 
+    // The id of this spool's numbering: a new spool counts from 1 again
+    // under a new epoch, so a receiver does not take its seqs for repeats.
+    const std::string &Epoch() const { return epoch_; }
     // The seq the next message gets.
     uint64_t NextSeq() const { return next_; }
     // Writes a message with NextSeq(), dropping the oldest waiting ones to
@@ -73,8 +81,11 @@ public:
     uint64_t Waiting() const { return live_.size(); }
     uint64_t WaitingBytes() const { return liveBytes_; }
     const DroppedRun &Dropped() const { return dropped_; }
-    // Adds messages lost before they reached the spool.
+    // Adds messages lost before they reached the spool, without seqs.
     void NoteDropped(uint64_t count);
+    // Issues NextSeq() to a message that could not be written (a full
+    // disk): it counts as dropped, with its seq.
+    uint64_t Lose();
     // The announcement of `run` reached the broker.
     void DroppedAnnounced(const DroppedRun &run);
 
@@ -86,17 +97,24 @@ private:
     struct Live {
         uint64_t seq;
         uint64_t bytes;
+        uint64_t segment;   // its first seq
+        uint64_t offset;
     };
 
     void Recover();
+    void ReadOrMakeEpoch();
     void ReadMarks();
     void WriteMarks(bool sync);
-    void ScanSegment(uint64_t first, Segment &segment);
+    // Reads a former run's segment; `expected` is the seq that should come next.
+    void ScanSegment(uint64_t first, Segment &segment, uint64_t &expected);
     void DropOldest();
+    void NoteLost(uint64_t first, uint64_t last);
+    // Takes delivered messages off the front and moves the head.
+    void Settle();
     void RemoveDeliveredSegments();
-    void Seek(uint64_t seq);
 
     std::string dir_;
+    std::string epoch_;
     SpoolLimits limits_;
     uint64_t segmentLimit_;
     std::unique_ptr<FolderLock> lock_;
@@ -107,15 +125,12 @@ private:
     std::set<uint64_t> acknowledged_;        // delivered, behind an older undelivered one
     uint64_t head_ = 1;                      // the oldest undelivered seq
     uint64_t next_ = 1;
+    uint64_t markedNext_ = 0;                // next_ as "marks" holds it
     DroppedRun dropped_;
     bool marksChanged_ = false;
     bool marksMustSync_ = false;
     std::set<uint64_t> unsynced_;            // segments appended to since the last commit
-    // The reading position.
-    uint64_t cursorSegment_ = 0;
-    uint64_t cursorOffset_ = 0;
-    uint64_t cursorSeq_ = 1;
-    bool cursorValid_ = false;
+    uint64_t cursorSeq_ = 1;                 // the next seq to hand out
 };
 
 } // namespace publish

@@ -39,6 +39,9 @@ private:
 // Names in the folder (no "." or "..").
 std::vector<std::string> ListFolder(const std::string &dir);
 void CreateFolders(const std::string &dir);
+// Why another user could put records into the folder or lock it (not
+// owned by this user, writable by group or others), or empty.
+std::string FolderProblem(const std::string &dir);
 void RemoveFile(const std::string &path);
 // Replaces `to` with `from` and makes the rename durable.
 void RenameOver(const std::string &from, const std::string &to, const std::string &dir);

@@ -1,6 +1,7 @@
 #include "spoolfiles.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
@@ -147,6 +148,24 @@ void CreateFolders(const std::string &dir)
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
             Fail("cannot create the spool folder", part, errno);
     }
+}
+
+std::string FolderProblem(const std::string &dir)
+{
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0)
+        return std::strerror(errno);
+    if (!S_ISDIR(st.st_mode))
+        return "not a folder";
+    if (st.st_uid != ::geteuid())
+        return "owned by user " + std::to_string(st.st_uid) + ", not by this user (" + std::to_string(::geteuid()) + ")";
+    if (st.st_mode & (S_IWGRP | S_IWOTH)) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        return std::string("writable by ") + (st.st_mode & S_IWOTH ? "others" : "its group") + " (mode " + mode +
+               "); chmod 700 it";
+    }
+    return {};
 }
 
 void RemoveFile(const std::string &path)

@@ -147,6 +147,13 @@ void CreateFolders(const std::string &dir)
     }
 }
 
+// Windows guards folders by ACLs, not by an owner and mode bits; the
+// default spool lies in the user's own profile.
+std::string FolderProblem(const std::string &)
+{
+    return {};
+}
+
 void RemoveFile(const std::string &path)
 {
     if (!DeleteFileA(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)

@@ -37,6 +37,7 @@ std::string WithStation(const std::string &station, const std::string &extra, co
 
 StationPublisher::StationPublisher(StationSettings settings, Report report)
     : settings_(std::move(settings)), report_(std::move(report)), spool_(settings_.spoolDir, settings_.limits),
+      epochMember_(",\"epoch\":" + Quoted(spool_.Epoch())),
       link_(
           [this] {
               LinkSettings link = settings_.link;
@@ -113,7 +114,7 @@ void StationPublisher::Device(const std::string &object)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        device_ = WithStation(settings_.station, "", object);
+        device_ = WithStation(settings_.station, epochMember_, object);
         deviceChanged_ = true;
     }
     wake_.Raise();
@@ -144,19 +145,35 @@ void StationPublisher::TakeHandovers()
         batch.swap(handovers_);
         std::swap(lost, handoverDropped_);
     }
-    try {
-        spool_.NoteDropped(lost);
-        for (const Handover &handover : batch) {
-            const std::string seq = ",\"seq\":" + std::to_string(spool_.NextSeq());
+    // What could not be written still gets its seq, so the loss is
+    // announced with its range once there is room again.
+    std::optional<std::string> failure;
+    for (; lost > 0; --lost)
+        spool_.Lose();
+    for (const Handover &handover : batch) {
+        try {
+            const std::string seq = epochMember_ + ",\"seq\":" + std::to_string(spool_.NextSeq());
             spool_.Append(handover.channel, WithStation(settings_.station, seq, handover.object));
+        } catch (const std::exception &e) {
+            failure = e.what();
+            spool_.Lose();
         }
+    }
+    try {
         spool_.Commit();
     } catch (const std::exception &e) {
-        // A full or failing disk: what did not reach the spool is lost, and counted.
-        if (report_)
-            report_(std::string("spool: ") + e.what());
-        spool_.NoteDropped(batch.size());
+        failure = e.what();
     }
+    // Said once when writing fails and once when it works again, not per message.
+    if (failure && !spoolFailing_) {
+        if (report_)
+            report_("spool: " + *failure + "; dropping messages until there is room");
+    } else if (!failure && spoolFailing_ && !batch.empty()) {
+        if (report_)
+            report_("spool: writing again");
+    }
+    if (failure || !batch.empty())
+        spoolFailing_ = failure.has_value();
 }
 
 void StationPublisher::PublishState()
@@ -187,7 +204,7 @@ void StationPublisher::FillWindow()
             notice += ",\"first_seq\":" + std::to_string(dropped.firstSeq) + ",\"last_seq\":" +
                       std::to_string(dropped.lastSeq);
         notice += "}";
-        const int mid = link_.Publish(Topic("line"), WithStation(settings_.station, "", notice), false);
+        const int mid = link_.Publish(Topic("line"), WithStation(settings_.station, epochMember_, notice), false);
         if (mid >= 0) {
             announcing_ = dropped;
             announcingMid_ = mid;

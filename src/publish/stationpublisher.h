@@ -13,12 +13,13 @@
 
 // A station's publishing to the broker, on a thread of its own so the serial
 // line is never held up by the network or the disk:
-//   PREFIX/STATION/telegram  each telegram, QoS 1, with "station" and "seq"
+//   PREFIX/STATION/telegram  each telegram, QoS 1, with "station", "epoch" and "seq"
 //   PREFIX/STATION/line      the decoder's other lines, likewise
 //   PREFIX/STATION/status    retained "online", "device-lost", "offline" (last will)
 //   PREFIX/STATION/device    retained device state
 // Telegrams and lines go through the spool and leave it in order once the
-// broker has them; "seq" counts them per station across restarts.
+// broker has them; "seq" counts them per station across restarts, within
+// the spool's "epoch".
 namespace publish {
 
 struct StationSettings {
@@ -41,7 +42,8 @@ public:
     StationPublisher(const StationPublisher &) = delete;
     StationPublisher &operator=(const StationPublisher &) = delete;
 
-    // A JSON object ("{...}") of the monitor's; "station" and "seq" are put in front.
+    // A JSON object ("{...}") of the monitor's; "station", "epoch" and "seq"
+    // are put in front.
     void Telegram(const std::string &object);
     void Line(const std::string &object);
     // The device's state (a JSON object), retained.
@@ -72,6 +74,7 @@ private:
     StationSettings settings_;
     Report report_;
     Spool spool_;
+    const std::string epochMember_;   // ,"epoch":"..." for every message
     WakeSignal wake_;
     BrokerLink link_;
 
@@ -91,6 +94,7 @@ private:
     DroppedRun announcing_;
     int announcingMid_ = -1;
     bool stateSent_ = false;
+    bool spoolFailing_ = false;   // said on stderr, until a message is written again
     std::thread thread_;
 };
 

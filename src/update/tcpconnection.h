@@ -33,6 +33,8 @@ public:
     bool PeerHasClosed();
     // True while the peer has neither sent anything unread nor closed.
     bool IsIdle();
+    // The socket, for a caller that waits on it together with other handles.
+    int NativeHandle() const { return fd_; }
 
 private:
     int fd_ = -1;

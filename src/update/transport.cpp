@@ -139,3 +139,8 @@ bool TTransport::IsIdle()
         return false;
     }
 }
+
+bool TTransport::HasPending()
+{
+    return tls_ && (!plain_.empty() || TakePlain());
+}

@@ -26,6 +26,9 @@ public:
     bool WaitReadable(int timeoutMs);
     // True while the peer has neither sent anything unread nor closed.
     bool IsIdle();
+    // Decrypted bytes already held, which a wait on the socket would not see.
+    bool HasPending();
+    int NativeHandle() const { return tcp_.NativeHandle(); }
 
 private:
     using TClock = std::chrono::steady_clock;

@@ -14,6 +14,8 @@
 #include <sstream>
 #include <thread>
 
+#include <fcntl.h>
+#include <regex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -296,28 +298,237 @@ TEST_F(StationTest, WatchAtTheCentreSeesADirectAndABridgedStation)
         << text.out;
 }
 
+namespace {
+
+// watch --json output: per station the seqs of its telegrams and lines, and its gap records.
+struct Watched {
+    std::map<std::string, std::map<uint64_t, int>> seqs;   // station -> seq -> times shown
+    std::map<std::string, std::vector<std::pair<uint64_t, uint64_t>>> gaps;
+    std::map<std::string, std::string> epochs;
+};
+
+void ReadWatched(const std::string &text, Watched &watched)
+{
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const Json record = Json::parse(line);
+        const std::string station = record["station"];
+        if (record.value("kind", "") == "gap") {
+            watched.gaps[station].emplace_back(record["first_seq"], record["last_seq"]);
+            continue;
+        }
+        const Json &message = record["message"];
+        if (message.is_object() && message.contains("seq")) {
+            ++watched.seqs[station][message["seq"].get<uint64_t>()];
+            watched.epochs[station] = message["epoch"];
+        }
+    }
+}
+
+} // namespace
+
+TEST_F(StationTest, WatchWithASessionShowsEveryTelegramOnceAcrossABrokerRestartAndItsOwnAbsence)
+{
+    MosquittoBroker broker("max_queued_messages 100000\n");
+    auto watch = StartCli({"watch", broker.Url("kz"), "--json", "--session", "centre"}, Path("w1"));
+    std::this_thread::sleep_for(500ms);
+    auto simA = StartSim(Path("tty-a"), Path("sim-a.log"), "0.05");
+    auto simB = StartSim(Path("tty-b"), Path("sim-b.log"), "0.05");
+    auto stationA = StartCli(MonitorArgs(broker, "a"), Path("a.out"));
+    auto stationB = StartCli(MonitorArgs(broker, "b"), Path("b.out"));
+    auto shown = [&](const std::string &file, const std::string &station) {
+        Watched watched;
+        ReadWatched(FileText(Path(file)), watched);
+        return watched.seqs[station].size();
+    };
+    ASSERT_TRUE(WaitUntil([&] { return shown("w1", "a") >= 10 && shown("w1", "b") >= 10; }, 15s)) << watch->err;
+
+    // The broker goes away and comes back: the centre reconnects and the
+    // stations deliver their spools.
+    broker.Stop();
+    std::this_thread::sleep_for(3s);
+    broker.Start();
+    std::this_thread::sleep_for(4s);
+    // The centre goes away while the stations go on.
+    watch->Signal(SIGTERM);
+    EXPECT_EQ(watch->Wait(5000), 0) << watch->err;
+    std::this_thread::sleep_for(2s);
+    Watched first;
+    ReadWatched(FileText(Path("w1")), first);
+    // A publisher's wild seq, even with the station's epoch, hides none of its real telegrams.
+    ASSERT_EQ(std::system(("mosquitto_pub -p " + std::to_string(broker.Port()) +
+                           " -q 1 -t kz/a/telegram -m '{\"epoch\":\"" + first.epochs["a"] + "\",\"seq\":99999}'")
+                              .c_str()),
+              0);
+    watch = StartCli({"watch", broker.Url("kz"), "--json", "--session", "centre"}, Path("w2"));
+    std::this_thread::sleep_for(3s);
+    for (auto *station : {&stationA, &stationB}) {
+        (*station)->Signal(SIGTERM);
+        EXPECT_EQ((*station)->Wait(10000), 0) << (*station)->err;
+    }
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const std::string text = FileText(Path("w2"));
+            return text.find("\"station\":\"a\",\"topic\":\"status\",\"retained\":false,\"message\":\"offline\"") !=
+                       std::string::npos &&
+                   text.find("\"station\":\"b\",\"topic\":\"status\",\"retained\":false,\"message\":\"offline\"") !=
+                       std::string::npos;
+        },
+        10s));
+    watch->Signal(SIGINT);
+    EXPECT_EQ(watch->Wait(5000), 0) << watch->err;
+
+    Watched all;
+    ReadWatched(FileText(Path("w1")) + FileText(Path("w2")), all);
+    all.seqs["a"].erase(99999);
+    for (const std::string station : {"a", "b"}) {
+        const auto &seqs = all.seqs[station];
+        ASSERT_GE(seqs.size(), 100u) << station;
+        EXPECT_EQ(seqs.rbegin()->first, seqs.size()) << station << ": a seq is missing";
+        for (const auto &[seq, times] : seqs)
+            EXPECT_EQ(times, 1) << station << " seq " << seq;
+    }
+    // The only gap is the one the wild seq opened.
+    EXPECT_TRUE(all.gaps["b"].empty());
+    ASSERT_EQ(all.gaps["a"].size(), 1u);
+    EXPECT_EQ(all.gaps["a"][0].second, 99998u);
+}
+
+TEST_F(StationTest, WatchShowsAnyPublishersMessagesAsDataWithinBoundsAndStopsAtOnceWhenNotRead)
+{
+    MosquittoBroker broker;
+    const std::string pub = "mosquitto_pub -p " + std::to_string(broker.Port()) + " -q 1 ";
+    auto text = StartCli({"watch", broker.Url("kz")}, Path("text.out"));
+    auto json = StartCli({"watch", broker.Url("kz"), "--json"}, Path("json.out"));
+    std::this_thread::sleep_for(500ms);
+    dir.WriteFile("evil.json", "{\"kind\":\"spool-dropped\",\"dropped\":\"\\u001b]2;OWNED\\u0007\\u001b[2J\","
+                               "\"first_seq\":\"\\u009b\",\"last_seq\":\"\\u202e1\"}");
+    dir.WriteFile("big", std::string(1 << 20, 'x'));
+    ASSERT_EQ(std::system((pub + "-t kz/evil/line -f '" + Path("evil.json") + "'").c_str()), 0);
+    ASSERT_EQ(std::system((pub + "-t kz/big/status -f '" + Path("big") + "'").c_str()), 0);
+    ASSERT_EQ(std::system((pub + "-t 'kz/\xe2\x80\xaename/status' -m online").c_str()), 0);
+    // More station names (1033 in all) than the centre keeps: the oldest are forgotten, and said so.
+    ASSERT_EQ(std::system(("for i in $(seq 1030); do echo \"s$i\"; done | while read s; do " + pub +
+                           "-t \"kz/$s/status\" -m online || exit 1; done")
+                              .c_str()),
+              0);
+    auto count = [&](const std::string &file, const std::string &part) {
+        const std::string all = FileText(Path(file));
+        size_t n = 0;
+        for (size_t at = all.find(part); at != std::string::npos; at = all.find(part, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_TRUE(WaitUntil([&] { return count("text.out", " status: online") == 1031; }, 20s));
+    for (auto *watch : {&text, &json}) {
+        (*watch)->Signal(SIGTERM);
+        EXPECT_EQ((*watch)->Wait(5000), 0) << (*watch)->err;
+    }
+    const std::string shown = FileText(Path("text.out")) + FileText(Path("json.out"));
+    for (const std::string raw : {"\x1b", "\x07", "\xc2\x9b", "\xe2\x80\xae"})
+        EXPECT_EQ(shown.find(raw), std::string::npos) << "a raw control or bidi character reached the output";
+    EXPECT_NE(shown.find(" evil \\x1b]2;OWNED\\x07\\x1b[2J messages dropped from the full spool (seq \\x9b to "
+                         "\\u202e1)\n"),
+              std::string::npos)
+        << FileText(Path("text.out")).substr(0, 2000);
+    EXPECT_NE(shown.find(" big status: (1048576 bytes, not shown)\n"), std::string::npos);
+    EXPECT_NE(shown.find("\"station\":\"big\",\"topic\":\"status\",\"retained\":false,\"message\":\"(1048576 bytes, "
+                         "not shown)\"}"),
+              std::string::npos);
+    EXPECT_NE(shown.find("\"station\":\"\\u202ename\""), std::string::npos);
+    EXPECT_NE(shown.find(" \\u202ename status: online\n"), std::string::npos);
+    EXPECT_EQ(count("text.out", " forgotten: more than 1024 stations\n"), 1033u - 1024u);
+    EXPECT_EQ(count("json.out", "\"kind\":\"forgotten\""), 1033u - 1024u);
+
+    // A reader that never reads: the flood is dropped and counted, and a stop ends watch at once.
+    const std::string fifo = Path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ::fcntl(reader, F_SETPIPE_SZ, 4096);
+    CliProcess stalled({"/bin/sh", "-c", "exec \"$0\" watch \"$1\" --json > \"$2\"", CliPath(), broker.Url("kz"), fifo});
+    std::this_thread::sleep_for(500ms);
+    ASSERT_EQ(std::system(("seq 20000 | " + pub + "-t kz/flood/telegram -l").c_str()), 0);
+    const auto stop = std::chrono::steady_clock::now();
+    stalled.Signal(SIGTERM);
+    EXPECT_EQ(stalled.Wait(1000), 0) << stalled.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - stop, 1s);
+    EXPECT_TRUE(std::regex_match(stalled.err,
+                                 std::regex("karvenzop-cli: [1-9][0-9]* lines dropped: the output was not read\\.\n")))
+        << stalled.err;
+    ::close(reader);
+}
+
 TEST_F(StationTest, BadAddressesAreRefusedAtStartAndWatchEndsOnARefusedLogin)
 {
     for (const std::vector<std::string> &bad :
          {std::vector<std::string>{"--publish", "mqtt://127.0.0.1/kz/#"}, {"--publish", "mqtt://127.0.0.1/k\x1bz"},
           {"--publish", "mqtt://u:p@127.0.0.1/kz"}, {"--publish", "mqtt://127.0.0.1/kz", "--station", "a+b"},
-          {"--publish", "mqtt://127.0.0.1/kz", "--station", "a/b"}, {"--station", "s1"}}) {
+          {"--publish", "mqtt://127.0.0.1/kz", "--station", "a/b"}, {"--station", "s1"},
+          {"--publish", "mqtt://127.0.0.1/kz", "--station", "site\xc2\x85"},
+          {"--publish", "mqtt://127.0.0.1/kz", "--station", "\xe2\x80\xaesite"},
+          {"--publish", "mqtt://127.0.0.1/k\xe2\x80\x8bz"}}) {
         std::vector<std::string> args = {"monitor", "--port", Path("no-tty")};
         args.insert(args.end(), bad.begin(), bad.end());
         const CliResult run = RunCli(args);
         EXPECT_EQ(run.exitCode, 2) << bad.back() << ": " << run.err;
     }
     EXPECT_EQ(RunCli({"watch", "mqtt://127.0.0.1/+"}).exitCode, 2);
+    EXPECT_EQ(RunCli({"watch", "mqtt://127.0.0.1/kz\xe2\x80\xae"}).exitCode, 2);
 
     ASSERT_EQ(std::system(("mosquitto_passwd -c -b '" + Path("passwd") + "' centre right").c_str()), 0);
     const int port = FreePort();
     MosquittoBroker broker("listener " + std::to_string(port) + " 127.0.0.1\nallow_anonymous false\npassword_file " +
                            Path("passwd") + "\n");
     dir.WriteFile("login", "username=centre\npassword=wrong\n");
+    ASSERT_EQ(::chmod(Path("login").c_str(), 0600), 0);
     const CliResult refused = RunCli({"watch", broker.Url("kz", false, port), "--credentials", Path("login")});
     EXPECT_EQ(refused.exitCode, 5);
     EXPECT_EQ(refused.err, "karvenzop-cli: broker 127.0.0.1:" + std::to_string(port) +
                                ": login refused: Connection Refused: not authorised.\n");
+}
+
+TEST_F(StationTest, StartRefusesASpoolOrLoginThatOtherUsersCanWriteOrRead)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "files of another user need root";
+    MosquittoBroker broker;
+    auto sim = StartSim(Path("tty-s1"), Path("sim.log"), "0.2");
+    auto run = [&](const std::vector<std::string> &extra) {
+        std::vector<std::string> args = MonitorArgs(broker, "s1");
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.insert(args.end(), {"--duration", "0.5"});
+        return RunCli(args);
+    };
+    // A spool folder another user made, or one anybody may write into.
+    ASSERT_EQ(::mkdir(Path("spool-s1").c_str(), 0700), 0);
+    ASSERT_EQ(::chown(Path("spool-s1").c_str(), 65534, 65534), 0);
+    CliResult refused = run({});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("spool-s1 is refused: owned by user 65534"), std::string::npos) << refused.err;
+    ASSERT_EQ(::chown(Path("spool-s1").c_str(), 0, 0), 0);
+    ASSERT_EQ(::chmod(Path("spool-s1").c_str(), 0777), 0);
+    refused = run({});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("writable by others (mode 0777)"), std::string::npos) << refused.err;
+    ASSERT_EQ(::chmod(Path("spool-s1").c_str(), 0700), 0);
+
+    // A login everybody can read, or one of another user; 0640 for the service's group is right.
+    dir.WriteFile("login", "username=s1\npassword=secret\n");
+    ASSERT_EQ(::chmod(Path("login").c_str(), 0644), 0);
+    refused = run({"--credentials", Path("login")});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("login is refused: readable by others (mode 0644)"), std::string::npos) << refused.err;
+    ASSERT_EQ(::chmod(Path("login").c_str(), 0640), 0);
+    ASSERT_EQ(::chown(Path("login").c_str(), 65534, 0), 0);
+    refused = run({"--credentials", Path("login")});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("owned by user 65534, not by this user or root"), std::string::npos) << refused.err;
+    const CliResult watch = RunCli({"watch", broker.Url("kz"), "--credentials", Path("login"), "--duration", "0.2"});
+    EXPECT_EQ(watch.exitCode, 2) << watch.err;
+    ASSERT_EQ(::chown(Path("login").c_str(), 0, 65534), 0);
+    const CliResult accepted = run({"--credentials", Path("login")});
+    EXPECT_EQ(accepted.exitCode, 0) << accepted.err;
 }
 
 namespace {

@@ -9,12 +9,19 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <fstream>
+#include <map>
+#include <set>
 #include <thread>
 #include <stdexcept>
 
+#include <unistd.h>
+
 using namespace publish;
+using Json = nlohmann::json;
 using namespace std::chrono_literals;
 
 namespace {
@@ -54,6 +61,16 @@ StationSettings Station(const std::string &url, const std::string &name, const s
     settings.station = name;
     settings.spoolDir = spool;
     return settings;
+}
+
+// The "epoch" member a spool's messages carry, with its comma.
+std::string EpochOf(const std::string &spool)
+{
+    std::ifstream in(spool + "/epoch");
+    std::string epoch;
+    in >> epoch;
+    EXPECT_EQ(epoch.size(), 16u);
+    return "\"epoch\":\"" + epoch + "\",";
 }
 
 std::vector<uint64_t> SeqsOf(Spool &spool)
@@ -187,14 +204,138 @@ TEST(StationPublisher, AnnouncesWhatTheFullSpoolDroppedWhenTheBrokerIsBack)
     std::this_thread::sleep_for(300ms);   // handed to the spool while the broker is away
     broker.Start();
     ASSERT_TRUE(subscriber.WaitFor([](auto &m) { return m.size() >= 8; }, 15s)) << broker.Log();
+    const std::string epoch = EpochOf(dir.Path() + "/spool");
     EXPECT_EQ(subscriber.On("kz/s1/line").at(0).payload,
-              "{\"station\":\"s1\",\"kind\":\"spool-dropped\",\"dropped\":3,\"first_seq\":1,\"last_seq\":3}");
+              "{\"station\":\"s1\"," + epoch + "\"kind\":\"spool-dropped\",\"dropped\":3,\"first_seq\":1,\"last_seq\":3}");
     const auto telegrams = subscriber.On("kz/s1/telegram");
     ASSERT_EQ(telegrams.size(), 5u);
     for (int i = 4; i <= 8; ++i)
         EXPECT_EQ(telegrams[i - 4].payload,
-                  "{\"station\":\"s1\",\"seq\":" + std::to_string(i) + ",\"n\":" + std::to_string(i) + "}");
+                  "{\"station\":\"s1\"," + epoch + "\"seq\":" + std::to_string(i) + ",\"n\":" + std::to_string(i) + "}");
     EXPECT_TRUE(subscriber.WaitForPayload("kz/s1/status", "online", 5s));
+}
+
+// Telegrams and notices of station s1 as received, repeats (QoS 1) left out.
+struct Received {
+    std::map<uint64_t, std::string> telegrams;
+    std::vector<std::string> notices;
+};
+
+Received ReceivedOf(TestSubscriber &subscriber)
+{
+    Received received;
+    for (const ReceivedMessage &m : subscriber.On("kz/s1/telegram")) {
+        const uint64_t seq = std::stoull(m.payload.substr(m.payload.find("\"seq\":") + 6));
+        EXPECT_TRUE(received.telegrams.emplace(seq, m.payload).second || received.telegrams[seq] == m.payload) << seq;
+    }
+    for (const ReceivedMessage &m : subscriber.On("kz/s1/line"))
+        received.notices.push_back(m.payload.substr(m.payload.find("\"kind\"")));
+    return received;
+}
+
+TEST(StationPublisher, ADamagedRecordCostsThatRecordOnlyAndItsSeqIsNotIssuedAgain)
+{
+    MosquittoBroker broker;
+    TestSubscriber subscriber(broker.Port(), "kz/#");
+    broker.Stop();
+    TTempDir dir;
+    const StationSettings settings = Station(broker.Url("kz"), "s1", dir.Path() + "/spool");
+    {
+        StationPublisher publisher(settings, nullptr);
+        for (int i = 1; i <= 48; ++i)
+            publisher.Telegram("{\"n\":" + std::to_string(i) + "}");
+        EXPECT_FALSE(publisher.Flush(500ms));
+    }
+    // One bit of the third record's payload flips on the disk.
+    {
+        std::fstream journal(dir.Path() + "/spool/journal-00000000000000000001",
+                             std::ios::in | std::ios::out | std::ios::binary);
+        std::streamoff at = 0;
+        for (int record = 1; record < 3; ++record) {
+            unsigned char length[4];
+            journal.seekg(at);
+            journal.read(reinterpret_cast<char *>(length), 4);
+            at += 8 + (length[0] | length[1] << 8 | length[2] << 16);
+        }
+        journal.seekg(at + 8 + 9 + 20);
+        const char byte = static_cast<char>(journal.get() ^ 0x04);
+        journal.seekp(at + 8 + 9 + 20);
+        journal.put(byte);
+    }
+    broker.Start();
+    StationPublisher publisher(settings, nullptr);
+    publisher.Telegram("{\"n\":49}");
+    ASSERT_TRUE(publisher.Flush(15s)) << broker.Log();
+    ASSERT_TRUE(subscriber.WaitFor([](auto &m) { return m.size() >= 48 + 1 + 2; }, 10s));
+    const Received received = ReceivedOf(subscriber);
+    ASSERT_EQ(received.telegrams.size(), 48u);
+    EXPECT_EQ(received.telegrams.count(3), 0u);
+    EXPECT_EQ(received.telegrams.rbegin()->first, 49u);
+    EXPECT_NE(received.telegrams.at(49).find("\"n\":49"), std::string::npos);
+    EXPECT_EQ(received.notices, (std::vector<std::string>{"\"kind\":\"spool-dropped\",\"dropped\":1,\"first_seq\":3,\"last_seq\":3}"}));
+}
+
+TEST(StationPublisher, AFullDiskDropsWhatItMustCountsItAndWorksAgainOnceTheBrokerTookTheSpool)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    MosquittoBroker broker;
+    TestSubscriber subscriber(broker.Port(), "kz/#");
+    broker.Stop();
+    TTempDir dir;
+    const std::string disk = dir.Path() + "/disk";
+    ASSERT_EQ(std::system(("mkdir -p '" + disk + "' && mount -t tmpfs -o size=64k tmpfs '" + disk + "'").c_str()), 0);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { [[maybe_unused]] const int rc = std::system(("umount '" + path + "'").c_str()); }
+    } unmount{disk};
+
+    Reports reports;
+    StationPublisher publisher(Station(broker.Url("kz"), "s1", disk + "/spool"), reports.Sink());
+    const std::string filler(400, 'x');
+    int sent = 0;
+    auto send = [&](int count) {
+        for (int i = 0; i < count; ++i, ++sent) {
+            publisher.Telegram("{\"n\":" + std::to_string(sent + 1) + ",\"f\":\"" + filler + "\"}");
+            std::this_thread::sleep_for(2ms);
+        }
+    };
+    send(300);   // about 180 fit
+    ASSERT_TRUE(reports.WaitFor("No space left on device; dropping messages until there is room", 5s))
+        << reports.Text();
+    broker.Start();
+    // Once the broker has what the spool held, new telegrams are written and sent again.
+    ASSERT_TRUE(publisher.Flush(20s)) << reports.Text();
+    send(20);
+    EXPECT_TRUE(publisher.Flush(15s)) << reports.Text();
+    const std::string last = "\"n\":" + std::to_string(sent) + ",";
+    ASSERT_TRUE(subscriber.WaitFor(
+        [&](auto &m) {
+            return std::any_of(m.begin(), m.end(), [&](auto &one) { return one.payload.find(last) != std::string::npos; });
+        },
+        10s))
+        << reports.Text();
+    const std::string said = reports.Text();
+    EXPECT_EQ(said.find("dropping messages"), said.rfind("dropping messages")) << said;
+    EXPECT_NE(said.find("spool: writing again"), std::string::npos) << said;
+
+    // Every seq arrived or was announced as dropped, with its range.
+    const Received received = ReceivedOf(subscriber);
+    for (int n = sent - 19; n <= sent; ++n)
+        EXPECT_TRUE(std::any_of(received.telegrams.begin(), received.telegrams.end(), [&](const auto &t) {
+            return t.second.find("\"n\":" + std::to_string(n) + ",") != std::string::npos;
+        })) << "telegram " << n << " sent after the disk had room again";
+    uint64_t announced = 0;
+    std::set<uint64_t> covered;
+    for (const std::string &notice : received.notices) {
+        const Json object = Json::parse("{" + notice);
+        announced += object["dropped"].get<uint64_t>();
+        for (uint64_t seq = object["first_seq"]; seq <= object["last_seq"]; ++seq)
+            covered.insert(seq);
+    }
+    EXPECT_EQ(received.telegrams.size() + announced, static_cast<size_t>(sent));
+    for (uint64_t seq = 1; seq <= static_cast<uint64_t>(sent); ++seq)
+        EXPECT_TRUE(received.telegrams.count(seq) || covered.count(seq)) << "seq " << seq;
 }
 
 TEST(StationPublisher, TlsWithTheCaFileAndLoginOrARefusal)
@@ -216,7 +357,8 @@ TEST(StationPublisher, TlsWithTheCaFileAndLoginOrARefusal)
     settings.link.credentials = {"station", "s3cret"};
     StationPublisher publisher(settings, good.Sink());
     publisher.Telegram("{\"n\":1}");
-    EXPECT_TRUE(subscriber.WaitForPayload("kz/s1/telegram", "{\"station\":\"s1\",\"seq\":1,\"n\":1}", 10s))
+    EXPECT_TRUE(subscriber.WaitForPayload(
+        "kz/s1/telegram", "{\"station\":\"s1\"," + EpochOf(dir.Path() + "/s1") + "\"seq\":1,\"n\":1}", 10s))
         << good.Text() << broker.Log();
 
     settings = Station(broker.Url("kz", true, tlsPort), "s2", dir.Path() + "/s2");
