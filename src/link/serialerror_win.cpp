@@ -26,5 +26,7 @@ void RaiseOpenError(const std::string &port, int systemErrorCode)
         reason = SystemErrorText(static_cast<unsigned long>(systemErrorCode));
         break;
     }
-    throw ESerialPort(SerialError::OpenFailed, systemErrorCode, (port.empty() ? std::string("\"\"") : port) + ": " + reason);
+    // The port box may be empty: then there is no name to show.
+    throw ESerialPort(SerialError::OpenFailed, systemErrorCode,
+                      port.empty() ? TranslateResourceString("no port chosen") : port + ": " + reason);
 }
