@@ -49,6 +49,12 @@ TForm1::TForm1(QWidget *parent)
     move(516, 124);
     PlaceOnScreen();
 
+    // The system's theme has fonts of its own for some kinds of widget (item
+    // views: the substitution grid), which the application font does not
+    // reach. Under wine that font did not fit the grid's 18-pixel rows: what
+    // was typed into a cell stayed invisible until the cell was left. Set on
+    // the window, the designed font reaches every widget in it.
+    setFont(WindowFont());
     CreateConnection();
     BuildPages();
     AttachComponents();

@@ -25,9 +25,11 @@ class TEventLog;
 class TPortComboBox;
 class TSignalLed;
 class TValueListEditor;
+class QFont;
 
 // The designed layout assumes an 8-point sans serif at 96 dpi (11 pixels);
 // Liberation Sans has the metrics closest to it.
+QFont WindowFont();
 void ApplyWindowFont();
 
 // The main window: six pages (built in tform1pages.cpp), the event log below

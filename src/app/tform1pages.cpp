@@ -130,11 +130,16 @@ void DeviceAndFileColumn(QWidget *page, NamePair boxes, NamePair read, NamePair 
 
 } // namespace
 
-void ApplyWindowFont()
+QFont WindowFont()
 {
     QFont font(QStringLiteral("Liberation Sans"));
     font.setPixelSize(11);
-    QApplication::setFont(font);
+    return font;
+}
+
+void ApplyWindowFont()
+{
+    QApplication::setFont(WindowFont());
     // The classic style draws group captions on the frame line, as designed.
     QApplication::setStyle(QStringLiteral("Windows"));
 }

@@ -300,6 +300,32 @@ TEST_F(Form1Test, LoadAndSaveButtonsOnEveryPageUseTheSubstitutionList)
     SetDefaultExceptionHandler(nullptr);
 }
 
+// Windows' theme gives item views a font of its own, which the application
+// font does not reach; under wine it left what was typed into a grid cell
+// undrawn. The grid and the editor of its open cell keep the window's font.
+TEST(Form1Font, TheGridAndItsOpenCellKeepTheWindowFont)
+{
+    QFont theme(QStringLiteral("DejaVu Serif"));
+    theme.setPixelSize(20);
+    QApplication::setFont(theme, "QAbstractItemView");
+    {
+        TForm1 form;
+        form.show();
+        form.findChild<QTabWidget *>(QStringLiteral("PageControl1"))->setCurrentIndex(2);
+        auto *grid = form.findChild<TValueListEditor *>(QStringLiteral("ValueListEditor1"));
+        ASSERT_NE(grid, nullptr);
+        grid->setFocus(Qt::OtherFocusReason);
+        QLineEdit *cell = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return (cell = grid->findChild<QLineEdit *>()) != nullptr; }, 5000));
+        for (const QWidget *widget : {static_cast<const QWidget *>(grid), static_cast<const QWidget *>(cell)}) {
+            EXPECT_EQ(widget->font().family().toStdString(), WindowFont().family().toStdString());
+            EXPECT_EQ(widget->font().pixelSize(), 11);
+        }
+    }
+    // Without a class name the class fonts go again.
+    ApplyWindowFont();
+}
+
 // What the system is asked to open; a file manager is not started in a test.
 class OpenedUrls : public QObject {
     Q_OBJECT
