@@ -40,6 +40,8 @@ if(TARGET karvenzop-cli)
   install(FILES ${kz_generated}/karvenzop-monitor@.service DESTINATION lib/systemd/system)
   install(FILES ${kz_packaging}/karvenzop.sysusers DESTINATION lib/sysusers.d RENAME karvenzop.conf)
   install(FILES ${kz_packaging}/monitor.conf.example DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/karvenzop/examples)
+  install(FILES ${kz_packaging}/mosquitto/karvenzop.conf ${kz_packaging}/mosquitto/karvenzop.acl
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/karvenzop/examples/mosquitto)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${kz_packaging}/postinst ${kz_packaging}/postrm)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()

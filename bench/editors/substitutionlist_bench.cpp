@@ -48,7 +48,7 @@ BENCHMARK(BM_BaselineReadAndSplit)->Unit(benchmark::kMillisecond);
 
 void BM_LoadFromFile(benchmark::State &state)
 {
-    TSubstitutionList list;
+    SubstitutionList list;
     for (auto _ : state) {
         list.LoadFromFile(FileName());
         benchmark::DoNotOptimize(list.Count());
@@ -72,7 +72,7 @@ BENCHMARK(BM_BaselineWrite)->Unit(benchmark::kMillisecond);
 // Includes the fsync that makes the save safe, which the baseline skips.
 void BM_SaveToFile(benchmark::State &state)
 {
-    TSubstitutionList list;
+    SubstitutionList list;
     list.LoadFromFile(FileName());
     const std::string out = FileName() + ".saved";
     for (auto _ : state)

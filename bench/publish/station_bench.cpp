@@ -128,7 +128,7 @@ public:
 // A broker, a subscriber and a station that has delivered its first telegram.
 struct Rig {
     MosquittoBroker broker{BenchBrokerConfig};
-    TTempDir dir;
+    TempDir dir;
     CountingSubscriber subscriber{broker.Port()};
     Station station{broker, dir.Path() + "/spool"};
     bool ready = station.WaitReady(subscriber);
@@ -211,7 +211,7 @@ void BM_SpoolDrainAfterOutage(benchmark::State &state)
 {
     const uint64_t messages = static_cast<uint64_t>(state.range(0));
     MosquittoBroker broker(BenchBrokerConfig, false);
-    TTempDir dir;
+    TempDir dir;
     publish::StationSettings settings;
     settings.link.broker = publish::ParseBrokerAddress(broker.Url("kz"));
     settings.station = "bench";

@@ -18,15 +18,15 @@
 
 using benchsupport::BestSeconds;
 using benchsupport::RecordBest;
-using benchsupport::TDiscardStream;
+using benchsupport::DiscardStream;
 
 namespace {
 
 constexpr int64_t kFileSize = 200LL * 1024 * 1024;
 
 struct Server {
-    TTempDir dir;
-    std::unique_ptr<TChildProcess> nginx;
+    TempDir dir;
+    std::unique_ptr<ChildProcess> nginx;
     std::string url;
 
     Server()
@@ -48,7 +48,7 @@ struct Server {
                  << " scgi_temp_path " << d << "/t5;\n"
                  << " server { listen 127.0.0.1:" << port << "; root " << d << "; }\n}\n";
             conf.close();
-            auto child = std::make_unique<TChildProcess>(std::vector<std::string>{
+            auto child = std::make_unique<ChildProcess>(std::vector<std::string>{
                 "/usr/sbin/nginx", "-p", d, "-e", d + "/error.log", "-c", d + "/nginx.conf"});
             if (WaitUntilListening(port, 5000) && child->Running()) {
                 nginx = std::move(child);
@@ -86,7 +86,7 @@ void BM_ClientDiscard(benchmark::State &state)
     THttpClient client;
     client.MaxBodyBytes = kFileSize;  // above the default ceiling
     RunTimed(state, "client", [&] {
-        TDiscardStream sink;
+        DiscardStream sink;
         client.Get(TheServer().url, sink);
         if (sink.Size() != kFileSize)
             std::abort();
@@ -106,7 +106,7 @@ void BM_ClientDiscardWithWorkEvents(benchmark::State &state)
     };
     client.OnWorkEnd = [&](THttpClient *, TWorkMode) { ++events; };
     RunTimed(state, "client+events", [&] {
-        TDiscardStream sink;
+        DiscardStream sink;
         client.Get(TheServer().url, sink);
     });
     benchmark::DoNotOptimize(last);
@@ -118,7 +118,7 @@ void BM_ClientMemoryStream(benchmark::State &state)
     THttpClient client;
     client.MaxBodyBytes = kFileSize;  // above the default ceiling
     RunTimed(state, "client->memory", [&] {
-        TMemoryStream stream;
+        MemoryStream stream;
         client.Get(TheServer().url, stream);
     });
 }

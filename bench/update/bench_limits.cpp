@@ -19,7 +19,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct TSafetyCap {};
+struct SafetyCap {};
 
 // Peak resident set size of this process in KiB since the last reset.
 long PeakRssKiB()
@@ -37,9 +37,9 @@ void ResetPeakRss()
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
-TScriptedServer::Script Endless(std::string head, std::string block)
+ScriptedServer::Script Endless(std::string head, std::string block)
 {
-    return [head, block](TScriptedPeer &peer) {
+    return [head, block](ScriptedPeer &peer) {
         peer.ReadRequest();
         if (!peer.Send(head))
             return;
@@ -48,7 +48,7 @@ TScriptedServer::Script Endless(std::string head, std::string block)
     };
 }
 
-struct TRun {
+struct FetchResult {
     double seconds = 0;
     bool capped = false;
     long peakKiB = 0;
@@ -56,15 +56,15 @@ struct TRun {
 
 // A memory stream that stops the run once the safety cap is reached, so a
 // client without limits cannot take the machine down with it.
-class TCappedStream : public TMemoryStream {
+class CappedStream : public MemoryStream {
 public:
-    TCappedStream(Clock::time_point started, double capSeconds, int64_t capBytes)
+    CappedStream(Clock::time_point started, double capSeconds, int64_t capBytes)
         : started_(started), capSeconds_(capSeconds), capBytes_(capBytes) {}
     int64_t Write(const void *buffer, int64_t count) override
     {
         if (Size() + count > capBytes_ || Clock::now() - started_ > std::chrono::duration<double>(capSeconds_))
-            throw TSafetyCap();
-        return TMemoryStream::Write(buffer, count);
+            throw SafetyCap();
+        return MemoryStream::Write(buffer, count);
     }
 
 private:
@@ -73,15 +73,15 @@ private:
     int64_t capBytes_;
 };
 
-TRun Fetch(THttpClient &client, const std::string &url, double capSeconds, int64_t capBytes)
+FetchResult Fetch(THttpClient &client, const std::string &url, double capSeconds, int64_t capBytes)
 {
-    TRun run;
+    FetchResult run;
     const auto started = Clock::now();
     ResetPeakRss();
     try {
-        TCappedStream stream(started, capSeconds, capBytes);
+        CappedStream stream(started, capSeconds, capBytes);
         client.Get(url, stream);
-    } catch (const TSafetyCap &) {
+    } catch (const SafetyCap &) {
         run.capped = true;
     } catch (const EHttpException &) {
     }
@@ -91,7 +91,7 @@ TRun Fetch(THttpClient &client, const std::string &url, double capSeconds, int64
     return run;
 }
 
-void Report(benchmark::State &state, const TRun &run)
+void Report(benchmark::State &state, const FetchResult &run)
 {
     state.SetIterationTime(run.seconds);
     state.counters["peak_rss_MiB"] = static_cast<double>(run.peakKiB) / 1024.0;
@@ -102,7 +102,7 @@ void Report(benchmark::State &state, const TRun &run)
 void BM_AnnouncedTenGiB(benchmark::State &state)
 {
     for (auto _ : state) {
-        TScriptedServer server({Endless("HTTP/1.1 200 OK\r\nContent-Length: 10737418240\r\n\r\n",
+        ScriptedServer server({Endless("HTTP/1.1 200 OK\r\nContent-Length: 10737418240\r\n\r\n",
                                         std::string(65536, 'x'))});
         THttpClient client;
         client.SetLimits(kVersionReplyLimits);
@@ -113,7 +113,7 @@ void BM_AnnouncedTenGiB(benchmark::State &state)
 void BM_EndlessChunked(benchmark::State &state)
 {
     for (auto _ : state) {
-        TScriptedServer server({Endless("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
+        ScriptedServer server({Endless("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
                                         "8000\r\n" + std::string(32768, 'y') + "\r\n")});
         THttpClient client;
         client.SetLimits(kToolDownloadLimits);
@@ -125,8 +125,8 @@ void BM_EndlessChunked(benchmark::State &state)
 void BM_TrickleUntilAbort(benchmark::State &state)
 {
     for (auto _ : state) {
-        TSignal done;
-        TScriptedServer server({[&](TScriptedPeer &peer) {
+        OneShotSignal done;
+        ScriptedServer server({[&](ScriptedPeer &peer) {
             peer.ReadRequest();
             peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n");
             while (!done.Wait(2000) && peer.Send("v")) {

@@ -24,12 +24,12 @@ using benchsupport::RecordBest;
 namespace {
 
 struct Server {
-    TTempDir signedDir, unsignedDir;
-    TMinisignKeyPair keys = GenerateMinisignKeyPair();
+    TempDir signedDir, unsignedDir;
+    MinisignKeyPair keys = GenerateMinisignKeyPair();
     std::string container = BuildFirmwareContainer("KARVEN-C469", "4.70", PatternBytes(kFirmwareMaxImageSize));
     std::string signature = SignMinisign(keys.secretKeyFile, container,
                                          "target:KARVEN-C469 version:4.70 file:karvenc469.acy");
-    std::unique_ptr<TNginx> signedServer, unsignedServer;
+    std::unique_ptr<Nginx> signedServer, unsignedServer;
 
     Server()
     {
@@ -37,8 +37,8 @@ struct Server {
         signedDir.WriteFile("www/karvenc469.acy.minisig", signature);
         signedDir.WriteFile("trusted.pub", keys.publicKeyFile);
         unsignedDir.WriteFile("www/karvenc469.acy", container);
-        signedServer = std::make_unique<TNginx>(signedDir);
-        unsignedServer = std::make_unique<TNginx>(unsignedDir);
+        signedServer = std::make_unique<Nginx>(signedDir);
+        unsignedServer = std::make_unique<Nginx>(unsignedDir);
         ::setenv("KARVENZOP_TRUSTED_KEYS", (signedDir.Path() + "/trusted.pub").c_str(), 1);
     }
 };
@@ -49,7 +49,7 @@ Server &TheServer()
     return server;
 }
 
-void Offer(benchmark::State &state, const TNginx &server, const char *name, bool expectSigned)
+void Offer(benchmark::State &state, const Nginx &server, const char *name, bool expectSigned)
 {
     if (!server.Started()) {
         state.SkipWithError("nginx did not start");
@@ -74,9 +74,9 @@ void BM_OfferSigned(benchmark::State &state) { Offer(state, *TheServer().signedS
 
 void BM_VerifyOnly(benchmark::State &state)
 {
-    const TMinisignPublicKey key = ParseMinisignPublicKey(TheServer().keys.publicKeyFile);
+    const MinisignPublicKey key = ParseMinisignPublicKey(TheServer().keys.publicKeyFile);
     for (auto _ : state) {
-        const TMinisignSignature signature = ParseMinisignSignature(TheServer().signature);
+        const MinisignSignature signature = ParseMinisignSignature(TheServer().signature);
         if (!VerifyMinisign(signature, key, TheServer().container))
             std::abort();
     }

@@ -18,16 +18,16 @@
 
 using benchsupport::BestSeconds;
 using benchsupport::RecordBest;
-using benchsupport::TDiscardStream;
+using benchsupport::DiscardStream;
 
 namespace {
 
 constexpr int64_t kFileSize = 32LL * 1024 * 1024;
 
 struct Server {
-    TTempDir dir;
-    TTestCa ca {dir.Path(), "bench-ca"};
-    TNginx nginx {dir, {ca.Issue("localhost", "DNS:localhost,IP:127.0.0.1")}};
+    TempDir dir;
+    TestCa ca {dir.Path(), "bench-ca"};
+    Nginx nginx {dir, {ca.Issue("localhost", "DNS:localhost,IP:127.0.0.1")}};
     std::string url = nginx.Url("/big.bin");
 
     Server()
@@ -58,7 +58,7 @@ void BM_ClientTls(benchmark::State &state)
     for (auto _ : state) {
         // A fresh connection each time, as curl makes one.
         client.Disconnect();
-        TDiscardStream sink;
+        DiscardStream sink;
         const auto started = std::chrono::steady_clock::now();
         try {
             client.Get(TheServer().url, sink);

@@ -13,7 +13,7 @@
 namespace benchsupport {
 
 // Counts the bytes and keeps none, like curl's -o /dev/null.
-class TDiscardStream : public TStream {
+class DiscardStream : public Stream {
 public:
     int64_t Size() const override { return position_; }
     void SetSize(int64_t) override {}
@@ -23,7 +23,7 @@ public:
         position_ += count;
         return count;
     }
-    int64_t Seek(int64_t offset, TSeekOrigin) override { return position_ = offset; }
+    int64_t Seek(int64_t offset, SeekOrigin) override { return position_ = offset; }
     int64_t Position() const override { return position_; }
 
 private:

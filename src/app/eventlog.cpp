@@ -1,31 +1,20 @@
 #include "eventlog.h"
 
 #include "displaytext.h"
-#include "errorbox.h"
 #include "errorhandler.h"
+#include "eventlogexport.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QDateTime>
-#include <QLineEdit>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyleOptionFocusRect>
 
 #include <algorithm>
-
-QString WithControlPictures(QString text)
-{
-    for (QChar &c : text) {
-        if (c.unicode() < 0x20)
-            c = QChar(0x2400 + c.unicode());
-        else if (c.unicode() == 0x7F)
-            c = QChar(0x2421);
-    }
-    return text;
-}
 
 namespace {
 
@@ -42,12 +31,8 @@ QAction *MakeAction(QObject *parent, const char *name, const char *caption, cons
 
 } // namespace
 
-// ---- The view
-
 TEventLog::TEventLog(QWidget *parent) : QAbstractScrollArea(parent)
 {
-    InstallAccessibility();
-
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     setFocusPolicy(Qt::StrongFocus);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -61,147 +46,125 @@ TEventLog::TEventLog(QWidget *parent) : QAbstractScrollArea(parent)
     mono.setFixedPitch(true);
     mono.setPixelSize(11);
     setFont(mono);
+    // Wheel, bar and keys all move the bar through its actions.
     connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
             [this] { QMetaObject::invokeMethod(this, [this] { UserScrolled(); }, Qt::QueuedConnection); });
+    // The bar may come and go with the range, which moves the rows' lower edge.
+    connect(horizontalScrollBar(), &QScrollBar::rangeChanged, this, [this] { LayoutFindBar(); });
+    findBar_ = new EventLogFindBar(this, content_, *this);
     CreateActions();
-    CreateFindBar();
 }
 
 TEventLog::~TEventLog() = default;
 
 void TEventLog::CreateActions()
 {
-    auto guarded = [this](QAction *action, auto method) {
-        connect(action, &QAction::triggered, this, [this, method] { Guarded([&] { (this->*method)(); }); });
+    auto guarded = [this](QAction *action, auto function) {
+        connect(action, &QAction::triggered, this, [this, function] { Guarded([&] { function(); }); });
         addAction(action);
     };
-    guarded(MakeAction(this, "LogCopy", "Kopieren", QKeySequence::Copy), &TEventLog::CopySelection);
-    guarded(MakeAction(this, "LogCopyAll", "Alles kopieren"), &TEventLog::CopyAll);
-    auto *selectAll = MakeAction(this, "LogSelectAll", "Alles auswählen", QKeySequence::SelectAll);
-    connect(selectAll, &QAction::triggered, this, [this] {
-        if (RowCount() > 0) {
-            SelectRange(0, RowCount() - 1);
+    guarded(MakeAction(this, "LogCopy", "Kopieren", QKeySequence::Copy),
+            [this] { CopyEventLogRows(content_, selection_.Rows(content_.RowCount())); });
+    guarded(MakeAction(this, "LogCopyAll", "Alles kopieren"), [this] { CopyWholeEventLog(content_); });
+    guarded(MakeAction(this, "LogSelectAll", "Alles auswählen", QKeySequence::SelectAll), [this] {
+        if (content_.RowCount() > 0) {
+            selection_.SelectRange(0, content_.RowCount() - 1);
+            SelectionChanged();
             detached_ = true;   // a new line would otherwise replace the selection
         }
     });
-    addAction(selectAll);
-    guarded(MakeAction(this, "LogSave", "Speichern unter...", QKeySequence::Save), &TEventLog::SaveWithDialog);
-    guarded(MakeAction(this, "LogClear", "Leeren"), &TEventLog::Clear);
-    showTimes_ = MakeAction(this, "LogShowTimes", "Zeiten anzeigen");
-    showTimes_->setCheckable(true);
-    connect(showTimes_, &QAction::toggled, this, &TEventLog::SetTimesShown);
-    addAction(showTimes_);
-    showNames_ = MakeAction(this, "LogShowNames", "Namen anzeigen");
-    showNames_->setCheckable(true);
-    connect(showNames_, &QAction::toggled, this, &TEventLog::SetNamesShown);
-    addAction(showNames_);
+    guarded(MakeAction(this, "LogSave", "Speichern unter...", QKeySequence::Save),
+            [this] { SaveEventLogWithDialog(content_, this); });
+    guarded(MakeAction(this, "LogClear", "Leeren"), [this] { Clear(); });
+    auto checkable = [this](const char *name, const char *caption, bool on, void (TEventLog::*set)(bool)) {
+        QAction *action = MakeAction(this, name, caption);
+        action->setCheckable(true);
+        action->setChecked(on);
+        connect(action, &QAction::toggled, this, set);
+        addAction(action);
+    };
+    checkable("LogShowTimes", "Zeiten anzeigen", false, &TEventLog::SetTimesShown);
+    checkable("LogShowNames", "Namen anzeigen", false, &TEventLog::SetNamesShown);
     guarded(MakeAction(this, "LogExportTelegrams", "Telegramme exportieren (CSV)..."),
-            &TEventLog::ExportTelegramsWithDialog);
-    follow_ = MakeAction(this, "LogFollow", "Neuen Zeilen folgen");
-    follow_->setCheckable(true);
-    follow_->setChecked(true);
-    connect(follow_, &QAction::toggled, this, &TEventLog::SetFollowing);
-    addAction(follow_);
-    guarded(MakeAction(this, "LogFind", "Suchen...", QKeySequence::Find), &TEventLog::OpenFindBar);
+            [this] { ExportEventLogTelegramsWithDialog(content_, this); });
+    checkable("LogFollow", "Neuen Zeilen folgen", true, &TEventLog::SetFollowing);
+    guarded(MakeAction(this, "LogFind", "Suchen...", QKeySequence::Find), [this] { findBar_->Open(); });
 }
 
-QString TEventLog::Text(int index) const
+// ---- Lines in and out
+
+void TEventLog::Append(std::string_view line) { AfterAppend(content_.Append(line)); }
+
+void TEventLog::AppendTelegram(std::string_view line, const decoder::Telegram &telegram)
 {
-    return AnsiToQString(std::string(lines_.Line(index)));
+    AfterAppend(content_.AppendTelegram(line, telegram));
 }
 
-// Local time of a line, for the view, copies and saved files. Lines come in
-// bursts, so the local date and time are worked out once per second: saving
-// a million lines would otherwise spend seconds in time zone rules.
-QString TEventLog::FormatTime(int64_t msecs) const
+void TEventLog::AfterAppend(int droppedRows)
 {
-    const int64_t second = msecs >= 0 ? msecs / 1000 : (msecs - 999) / 1000;
-    if (second != cachedSecond_) {
-        cachedSecond_ = second;
-        cachedSecondText_ =
-            QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    }
-    return cachedSecondText_ + QStringLiteral(".%1").arg(msecs - second * 1000, 3, 10, QLatin1Char('0'));
-}
-
-QString TEventLog::TimePrefix(int index) const
-{
-    return timesShown_ ? FormatTime(lines_.Time(index)) + QStringLiteral("  ") : QString();
-}
-
-QString TEventLog::LineText(int index, bool withTime) const
-{
-    const QString time = withTime ? FormatTime(lines_.Time(index)) + QStringLiteral("  ") : QString();
-    return time + WithControlPictures(Text(index)) + DesignationSuffix(index);
-}
-
-QString TEventLog::VisibleText(int index) const
-{
-    return LineText(index, timesShown_);
-}
-
-void TEventLog::Append(std::string_view line) { StoreLine(line); }
-
-int TEventLog::StoreLine(std::string_view line)
-{
-    if (const int dropped = lines_.Append(line); dropped > 0) {
-        telegrams_.DropFirst(dropped);
-        int droppedRows = dropped;
-        if (filter_) {
-            const auto kept = std::lower_bound(shown_.begin(), shown_.end(), dropped);
-            droppedRows = static_cast<int>(kept - shown_.begin());
-            shown_.erase(shown_.begin(), kept);
-            for (int &shown : shown_)
-                shown -= dropped;
-        }
+    if (droppedRows > 0) {
         selection_.DropFirst(droppedRows);
-        announcedRows_ = std::max(announcedRows_ - droppedRows, 0);
+        accessibility_.DropFirst(droppedRows);
         if (detached_)
             verticalScrollBar()->setValue(std::max(verticalScrollBar()->value() - droppedRows, 0));
-        // The notice goes after the line that made room, which then sits one before the end.
-        lines_.Append("Protokoll: die ältesten " + std::to_string(dropped) + " Zeilen verworfen (es behält die neuesten " +
-                      std::to_string(EventLogLines::KeptLines) + " Zeilen)");
-        ScheduleSync();
-        return Count() - 2;
     }
     ScheduleSync();
-    return Count() - 1;
 }
 
 void TEventLog::Clear()
 {
-    lines_.Clear();
-    telegrams_.Clear();
-    shown_.clear();
+    content_.Clear();
     selection_.Clear();
     detached_ = false;
     widest_ = 0;
     ScheduleSync();
 }
 
-void TEventLog::SetViewOption(QAction *action, bool &option, bool on)
+void TEventLog::ClearView()
 {
-    if (action->isChecked() != on)
-        action->setChecked(on);   // comes back here through the signal
-    option = on;
+    content_.ClearView();
+    selection_.Clear();
+    detached_ = false;
     widest_ = 0;
     ScheduleSync();
 }
 
-void TEventLog::SetTimesShown(bool shown) { SetViewOption(showTimes_, timesShown_, shown); }
+void TEventLog::SetViewOption(const char *name, bool on, void (EventLogContent::*set)(bool))
+{
+    auto *action = findChild<QAction *>(QString::fromLatin1(name));
+    if (action->isChecked() != on)
+        action->setChecked(on);   // comes back here through the signal
+    (content_.*set)(on);
+    widest_ = 0;
+    ScheduleSync();
+}
+
+void TEventLog::SetTimesShown(bool shown) { SetViewOption("LogShowTimes", shown, &EventLogContent::SetTimesShown); }
+
+void TEventLog::SetNamesShown(bool shown) { SetViewOption("LogShowNames", shown, &EventLogContent::SetNamesShown); }
+
+void TEventLog::SetDesignationLookup(EventLogContent::DesignationLookup lookup)
+{
+    content_.SetDesignationLookup(std::move(lookup));
+    widest_ = 0;
+    ScheduleSync();
+}
 
 void TEventLog::SetFollowing(bool follow)
 {
-    if (follow_->isChecked() != follow)
-        follow_->setChecked(follow);
+    auto *action = findChild<QAction *>(QStringLiteral("LogFollow"));
+    if (action->isChecked() != follow)
+        action->setChecked(follow);
     if (following_ == follow)
         return;
     following_ = follow;
     if (following_) {
         detached_ = false;
-        SetItemIndex(RowCount() - 1);
+        SetItemIndex(content_.RowCount() - 1);
     }
 }
+
+// ---- Scrolling and painting
 
 int TEventLog::TopIndex() const
 {
@@ -227,7 +190,7 @@ void TEventLog::Sync() const
         return;
     syncPending_ = false;
     UpdateScrollBars();
-    AnnounceRows();
+    accessibility_.AnnounceRows(content_.RowCount());
     if (revealSelection_ && ItemIndex() >= 0) {
         QScrollBar *bar = verticalScrollBar();
         const int rows = std::max(1, VisibleRows());
@@ -244,9 +207,22 @@ void TEventLog::UpdateScrollBars() const
 {
     const int rows = std::max(1, VisibleRows());
     verticalScrollBar()->setPageStep(rows);
-    verticalScrollBar()->setRange(0, std::max(0, RowCount() - rows));
+    verticalScrollBar()->setRange(0, std::max(0, content_.RowCount() - rows));
     horizontalScrollBar()->setPageStep(viewport()->width());
     horizontalScrollBar()->setRange(0, std::max(0, widest_ - viewport()->width()));
+}
+
+void TEventLog::LayoutFindBar()
+{
+    const int height = findBar_->isHidden() ? 0 : findBar_->sizeHint().height();
+    if (viewportMargins().bottom() != height)
+        setViewportMargins(0, 0, 0, height);
+    if (height > 0) {
+        // The margin lies between the rows and the horizontal scroll bar, when
+        // there is one; the vertical bar stays whole beside it.
+        const QRect rows = viewport()->geometry();
+        findBar_->setGeometry(rows.left(), rows.bottom() + 1, rows.width(), height);
+    }
 }
 
 void TEventLog::paintEvent(QPaintEvent *)
@@ -254,17 +230,18 @@ void TEventLog::paintEvent(QPaintEvent *)
     Sync();
     QPainter painter(viewport());
     const int top = verticalScrollBar()->value();
-    const int last = std::min(RowCount(), top + VisibleRows() + 1);
+    const int last = std::min(content_.RowCount(), top + VisibleRows() + 1);
     const int dx = horizontalScrollBar()->value();
     const int width = viewport()->width();
     const QFontMetrics metrics(font());
-    const QString needle = findBar_->isHidden() ? QString() : findEdit_->text();
+    const QString needle = findBar_->Needle();
     bool widened = false;
     for (int row = top; row < last; ++row) {
         const QRect rect(0, (row - top) * RowHeight, width, RowHeight);
+        const int line = content_.LineOf(row);
         // Whatever the line's length, a row lays out a bounded text.
-        const QString text = BoundForDisplay(VisibleText(LineOf(row)));
-        const bool selected = IsSelected(row);
+        const QString text = BoundForDisplay(content_.VisibleText(line));
+        const bool selected = selection_.IsSelected(row);
         if (selected) {
             painter.fillRect(rect, palette().brush(QPalette::Highlight));
             painter.setPen(palette().color(QPalette::HighlightedText));
@@ -272,7 +249,7 @@ void TEventLog::paintEvent(QPaintEvent *)
             painter.setPen(palette().color(QPalette::Text));
         }
         if (!needle.isEmpty()) {
-            const int skip = timesShown_ ? static_cast<int>(TimePrefix(LineOf(row)).size()) : 0;
+            const int skip = content_.TimePrefixLength(line);
             for (qsizetype at = text.indexOf(needle, skip, Qt::CaseInsensitive); at >= 0;
                  at = text.indexOf(needle, at + needle.size(), Qt::CaseInsensitive)) {
                 const int x = 2 - dx + metrics.horizontalAdvance(text.left(at));
@@ -296,7 +273,7 @@ void TEventLog::paintEvent(QPaintEvent *)
         option.rect = ItemIndex() >= top && ItemIndex() < last
                           ? QRect(0, (ItemIndex() - top) * RowHeight, width, RowHeight)
                           : viewport()->rect().adjusted(0, 0, -1, -1);
-        option.backgroundColor = palette().color(IsSelected(ItemIndex()) ? QPalette::Highlight : QPalette::Base);
+        option.backgroundColor = palette().color(selection_.IsSelected(ItemIndex()) ? QPalette::Highlight : QPalette::Base);
         style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
     }
     if (widened)
@@ -311,6 +288,14 @@ void TEventLog::resizeEvent(QResizeEvent *event)
     revealSelection_ = revealSelection_ || (!detached_ && ItemIndex() >= 0);
     syncPending_ = true;
     Sync();
+}
+
+bool TEventLog::event(QEvent *event)
+{
+    // The focus frame comes and goes with the focus.
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
+        viewport()->update();
+    return QAbstractScrollArea::event(event);
 }
 
 void TEventLog::contextMenuEvent(QContextMenuEvent *event)
@@ -331,14 +316,137 @@ void TEventLog::contextMenuEvent(QContextMenuEvent *event)
     copy->setEnabled(true);   // Ctrl+C goes through the same action
 }
 
-void TEventLog::focusInEvent(QFocusEvent *event)
+// ---- The find bar's requests
+
+void TEventLog::ShowFound(int row)
 {
-    QAbstractScrollArea::focusInEvent(event);
-    viewport()->update();
+    SetItemIndex(row);
+    detached_ = row != content_.RowCount() - 1;
 }
 
-void TEventLog::focusOutEvent(QFocusEvent *event)
+void TEventLog::ShowFilter(std::optional<TelegramFilter> filter)
 {
-    QAbstractScrollArea::focusOutEvent(event);
-    viewport()->update();
+    const int current = ItemIndex() >= 0 ? content_.LineOf(ItemIndex()) : -1;
+    content_.SetFilter(std::move(filter));
+    // The selected line stays selected where it is still shown.
+    const int row = following_ && !detached_ ? content_.RowCount() - 1 : content_.RowOf(current);
+    accessibility_.AnnounceReset(content_.RowCount());
+    widest_ = 0;
+    SetItemIndex(row);
+}
+
+void TEventLog::FindBarChanged()
+{
+    LayoutFindBar();
+    if (findBar_->isHidden())
+        setFocus();
+    ScheduleSync();
+}
+
+// ---- Selection by the user and by the window
+
+void TEventLog::SetItemIndex(int index)
+{
+    selection_.SelectOnly(index >= 0 && index < content_.RowCount() ? index : -1);
+    revealSelection_ = ItemIndex() >= 0;
+    SelectionChanged();
+}
+
+void TEventLog::FollowLastLine()
+{
+    if (following_ && !detached_)
+        SetItemIndex(content_.RowCount() - 1);
+}
+
+void TEventLog::SelectionChanged()
+{
+    accessibility_.AnnounceSelection(ItemIndex(), hasFocus());
+    ScheduleSync();
+}
+
+void TEventLog::UserSelect(int row, Qt::KeyboardModifiers modifiers)
+{
+    if (row < 0 || row >= content_.RowCount())
+        return;
+    if ((modifiers & Qt::ShiftModifier) && selection_.Anchor() >= 0) {
+        selection_.SelectRange(selection_.Anchor(), row);
+        SelectionChanged();
+        revealSelection_ = true;
+    } else if (modifiers & Qt::ControlModifier) {
+        selection_.Toggle(row);
+        SelectionChanged();
+    } else {
+        SetItemIndex(row);
+    }
+    // Choosing an older line, or several, stops new lines from moving the
+    // view and the selection; choosing the last line alone follows again.
+    detached_ = selection_.Multiple() || ItemIndex() != content_.RowCount() - 1;
+}
+
+void TEventLog::UserScrolled()
+{
+    Sync();
+    const QScrollBar *bar = verticalScrollBar();
+    // Scrolled away from the end: new lines no longer move the view; back at the end they do again.
+    detached_ = bar->value() < bar->maximum();
+}
+
+void TEventLog::mousePressEvent(QMouseEvent *event)
+{
+    const int row = RowAt(static_cast<int>(event->position().y()));
+    if (event->button() == Qt::RightButton && selection_.IsSelected(row))
+        return;   // keep a multi-selection for the context menu
+    if (row < content_.RowCount())
+        UserSelect(row, event->modifiers());
+}
+
+void TEventLog::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!(event->buttons() & Qt::LeftButton) || selection_.Anchor() < 0)
+        return;
+    const int row = std::clamp(RowAt(static_cast<int>(event->position().y())), 0, content_.RowCount() - 1);
+    UserSelect(row, Qt::ShiftModifier);
+}
+
+void TEventLog::keyPressEvent(QKeyEvent *event)
+{
+    struct Binding {
+        QKeySequence::StandardKey key;
+        const char *action;
+    };
+    for (const Binding &binding : {Binding{QKeySequence::Copy, "LogCopy"}, Binding{QKeySequence::SelectAll, "LogSelectAll"},
+                                   Binding{QKeySequence::Save, "LogSave"}, Binding{QKeySequence::Find, "LogFind"}}) {
+        if (event->matches(binding.key)) {
+            findChild<QAction *>(QString::fromLatin1(binding.action))->trigger();
+            return;
+        }
+    }
+    if (event->matches(QKeySequence::FindNext)) {
+        findBar_->FindNext();
+        return;
+    }
+    if (event->matches(QKeySequence::FindPrevious)) {
+        findBar_->FindPrevious();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && !findBar_->isHidden()) {
+        findBar_->Close();
+        return;
+    }
+    const int rows = std::max(1, VisibleRows());
+    int target = ItemIndex();
+    switch (event->key()) {
+    case Qt::Key_Up: target = std::max(0, ItemIndex() - 1); break;
+    case Qt::Key_Down: target = ItemIndex() + 1; break;
+    case Qt::Key_PageUp: target = std::max(0, ItemIndex() - rows); break;
+    case Qt::Key_PageDown: target = std::min(content_.RowCount() - 1, ItemIndex() + rows); break;
+    case Qt::Key_Home: target = 0; break;
+    case Qt::Key_End: target = content_.RowCount() - 1; break;
+    default: QAbstractScrollArea::keyPressEvent(event); return;
+    }
+    if (target >= 0 && target < content_.RowCount()) {
+        UserSelect(target, event->modifiers() & Qt::ShiftModifier);
+        revealSelection_ = true;
+        ScheduleSync();
+    }
 }

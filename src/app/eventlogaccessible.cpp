@@ -1,4 +1,5 @@
-// The event log to assistive technology: a list whose items are the lines.
+#include "eventlogaccessible.h"
+
 #include "eventlog.h"
 
 #include "displaytext.h"
@@ -15,7 +16,7 @@ namespace {
 class EventLogItemAccessible : public QAccessibleInterface {
 public:
     EventLogItemAccessible(TEventLog *log, int row) : log_(log), row_(row) {}
-    bool isValid() const override { return log_ && row_ < log_->RowCount(); }
+    bool isValid() const override { return log_ && row_ < log_->Content().RowCount(); }
     QObject *object() const override { return nullptr; }
     QWindow *window() const override { return log_ ? log_->window()->windowHandle() : nullptr; }
     QAccessibleInterface *parent() const override { return QAccessible::queryAccessibleInterface(log_.data()); }
@@ -27,7 +28,7 @@ public:
     {
         if (!isValid() || (t != QAccessible::Name && t != QAccessible::Value))
             return {};
-        return BoundForDisplay(log_->VisibleText(log_->LineOf(row_)));
+        return BoundForDisplay(log_->Content().VisibleText(log_->Content().LineOf(row_)));
     }
     void setText(QAccessible::Text, const QString &) override {}
     QAccessible::Role role() const override { return QAccessible::ListItem; }
@@ -39,7 +40,7 @@ public:
         s.selectable = true;
         s.focusable = true;
         s.readOnly = true;
-        s.selected = log_->IsSelected(row_);
+        s.selected = log_->Selection().IsSelected(row_);
         s.focused = row_ == log_->ItemIndex() && log_->hasFocus();
         const int top = log_->TopIndex();
         const int rows = log_->viewport()->height() / TEventLog::RowHeight;
@@ -69,10 +70,10 @@ public:
         for (const auto &[row, id] : items_)
             QAccessible::deleteAccessibleInterface(id);
     }
-    int childCount() const override { return Log()->RowCount(); }
+    int childCount() const override { return Log()->Content().RowCount(); }
     QAccessibleInterface *child(int index) const override
     {
-        if (index < 0 || index >= Log()->RowCount())
+        if (index < 0 || index >= Log()->Content().RowCount())
             return nullptr;
         // Items are made on demand and kept: a screen reader asks for the
         // few in sight, not for a million lines.
@@ -116,7 +117,7 @@ QAccessibleInterface *EventLogAccessibleFactory(const QString &className, QObjec
 
 } // namespace
 
-void TEventLog::InstallAccessibility()
+EventLogAccessibility::EventLogAccessibility(TEventLog &log) : log_(log)
 {
     static const bool factoryInstalled = [] {
         QAccessible::installFactory(&EventLogAccessibleFactory);
@@ -125,37 +126,45 @@ void TEventLog::InstallAccessibility()
     (void)factoryInstalled;
 }
 
-void TEventLog::AnnounceRows() const
+void EventLogAccessibility::AnnounceRows(int rows)
 {
-    // Screen readers learn of new and cleared lines once per turn of the event loop.
-    if (RowCount() == announcedRows_)
+    if (rows == announced_)
         return;
     if (QAccessible::isActive()) {
-        auto *self = const_cast<TEventLog *>(this);
-        if (RowCount() > announcedRows_) {
-            QAccessibleTableModelChangeEvent inserted(self, QAccessibleTableModelChangeEvent::RowsInserted);
-            inserted.setFirstRow(announcedRows_);
-            inserted.setLastRow(RowCount() - 1);
+        if (rows > announced_) {
+            QAccessibleTableModelChangeEvent inserted(&log_, QAccessibleTableModelChangeEvent::RowsInserted);
+            inserted.setFirstRow(announced_);
+            inserted.setLastRow(rows - 1);
             QAccessible::updateAccessibility(&inserted);
         } else {
-            QAccessibleTableModelChangeEvent reset(self, QAccessibleTableModelChangeEvent::ModelReset);
+            QAccessibleTableModelChangeEvent reset(&log_, QAccessibleTableModelChangeEvent::ModelReset);
             QAccessible::updateAccessibility(&reset);
         }
     }
-    announcedRows_ = RowCount();
+    announced_ = rows;
 }
 
-void TEventLog::SelectionChanged()
+void EventLogAccessibility::AnnounceReset(int rows)
 {
-    if (QAccessible::isActive() && ItemIndex() >= 0) {
-        QAccessibleEvent selection(this, QAccessible::Selection);
-        selection.setChild(ItemIndex());
-        QAccessible::updateAccessibility(&selection);
-        if (hasFocus()) {
-            QAccessibleEvent focus(this, QAccessible::Focus);
-            focus.setChild(ItemIndex());
-            QAccessible::updateAccessibility(&focus);
-        }
+    if (QAccessible::isActive()) {
+        QAccessibleTableModelChangeEvent reset(&log_, QAccessibleTableModelChangeEvent::ModelReset);
+        QAccessible::updateAccessibility(&reset);
     }
-    ScheduleSync();
+    announced_ = rows;
+}
+
+void EventLogAccessibility::DropFirst(int rows) { announced_ = announced_ > rows ? announced_ - rows : 0; }
+
+void EventLogAccessibility::AnnounceSelection(int row, bool focused)
+{
+    if (!QAccessible::isActive() || row < 0)
+        return;
+    QAccessibleEvent selection(&log_, QAccessible::Selection);
+    selection.setChild(row);
+    QAccessible::updateAccessibility(&selection);
+    if (focused) {
+        QAccessibleEvent focus(&log_, QAccessible::Focus);
+        focus.setChild(row);
+        QAccessible::updateAccessibility(&focus);
+    }
 }

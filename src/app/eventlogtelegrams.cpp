@@ -1,21 +1,15 @@
 #include "eventlogtelegrams.h"
 
-#include "eventlog.h"
-#include "fileio.h"
-#include "telegramcsv.h"
-
-#include <QAction>
-
 #include <algorithm>
 
-const decoder::Telegram *TEventLogTelegrams::At(int line) const
+const decoder::Telegram *EventLogTelegrams::At(int line) const
 {
     const auto found = std::lower_bound(entries_.begin(), entries_.end(), line,
                                         [](const Entry &entry, int wanted) { return entry.line < wanted; });
     return found != entries_.end() && found->line == line ? &found->telegram : nullptr;
 }
 
-void TEventLogTelegrams::DropFirst(int count)
+void EventLogTelegrams::DropFirst(int count)
 {
     const auto kept = std::lower_bound(entries_.begin(), entries_.end(), count,
                                        [](const Entry &entry, int wanted) { return entry.line < wanted; });
@@ -68,51 +62,4 @@ bool TelegramFilter::Matches(const decoder::Telegram &telegram) const
     case Field::Direction: return telegram.toVehicle == toVehicle_;
     }
     return false;
-}
-
-// ---- The event log's telegram lines: names and the table export
-
-void TEventLog::AppendTelegram(std::string_view line, const decoder::Telegram &telegram)
-{
-    const int stored = StoreLine(line);
-    telegrams_.Add(stored, telegram);
-    if (filter_ && filter_->Matches(telegram))
-        shown_.push_back(stored);
-}
-
-void TEventLog::SetNamesShown(bool shown) { SetViewOption(showNames_, namesShown_, shown); }
-
-QString TEventLog::DesignationSuffix(int index) const
-{
-    if (!namesShown_ || !designationOf_)
-        return {};
-    const decoder::Telegram *telegram = telegrams_.At(index);
-    if (!telegram)
-        return {};
-    const QString name = designationOf_(telegram->identifier);
-    return name.isEmpty() ? QString() : QStringLiteral("  [") + name + QStringLiteral("]");
-}
-
-void TEventLog::ExportTelegrams(const std::string &path, session::CsvDialect dialect) const
-{
-    std::string table = session::TelegramCsvHeader(dialect);
-    for (const TEventLogTelegrams::Entry &entry : telegrams_.Entries()) {
-        const QString name = designationOf_ ? designationOf_(entry.telegram.identifier) : QString();
-        table += session::TelegramCsvRow(FormatTime(lines_.Time(entry.line)).toStdString(), entry.telegram,
-                                         name.toStdString(), dialect);
-    }
-    SaveFileBytes(path, table);
-}
-
-void TEventLog::ExportTelegramsWithDialog()
-{
-    // The designed form first, as the default.
-    int chosen = 0;
-    const QString path = AskSavePath(QStringLiteral("Telegramme exportieren"), QStringLiteral("KarvenZop-Telegramme-"),
-                                     {QStringLiteral("CSV (RFC 4180) (*.csv)"),
-                                      QStringLiteral("CSV (Excel, Semikolon) (*.csv)")},
-                                     QStringLiteral("csv"), &chosen);
-    if (!path.isEmpty())
-        ExportTelegrams(path.toStdString(),
-                        chosen == 1 ? session::CsvDialect::ExcelSemicolon : session::CsvDialect::Rfc4180);
 }

@@ -13,7 +13,7 @@
 // the text the window writes, and names, filter and table export take the
 // fields from here instead of reading the text again. Lines are only
 // appended or all cleared, so the numbers rise.
-class TEventLogTelegrams {
+class EventLogTelegrams {
 public:
     struct Entry {
         int line;

@@ -21,6 +21,7 @@
 #include "valuelisteditor.h"
 #include "watchnotifier.h"
 #include "windowplatform.h"
+#include "windowquestions.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -36,6 +37,22 @@
 
 #include <ctime>
 
+namespace {
+
+// A refused download leaves one log line before its message box.
+template <class Fetch>
+auto Refusable(TForm1 &form, Fetch fetch) -> decltype(fetch())
+{
+    try {
+        return fetch();
+    } catch (const session::EUpdateRefused &refused) {
+        form.AddLogLine(refused.Message());
+        throw;
+    }
+}
+
+} // namespace
+
 TForm1::TForm1(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint)
@@ -47,7 +64,7 @@ TForm1::TForm1(QWidget *parent)
     setMinimumSize(DesignedWidth, HeightWithLog - FrameExtra);
     resize(DesignedWidth, HeightWithLog - FrameExtra);
     move(516, 124);
-    PlaceOnScreen();
+    PlaceOnScreen(this, FrameExtra);
 
     // The system's theme has fonts of its own for some kinds of widget (item
     // views: the substitution grid), which the application font does not
@@ -56,7 +73,7 @@ TForm1::TForm1(QWidget *parent)
     // the window, the designed font reaches every widget in it.
     setFont(WindowFont());
     CreateConnection();
-    BuildPages();
+    widgets_ = BuildForm1Pages(this);
     AttachComponents();
     FormCreate();
 }
@@ -85,13 +102,16 @@ void TForm1::CreateConnection()
         AddLogLine("Verbindung zu " + SerialPort1().Port() + " wiederhergestellt (9600 Baud).");
     };
     handlers.line = [this](const decoder::DecoderLine &line) { ShowDecoderLine(line); };
-    connection_ = std::make_unique<session::DecoderConnection>(StoredPortName, std::move(handlers),
-                                                               [this](int ms) { PauseWithEvents(ms); });
+    connection_ = std::make_unique<session::DecoderConnection>(StoredPortName, std::move(handlers), [](int ms) {
+        QCoreApplication::processEvents();
+        QThread::msleep(ms);
+        QCoreApplication::processEvents();
+    });
     syncNotifier_ = NotifyWhenReady(connection_->WakeFd(), this,
                                     [this] { Guarded([this] { connection_->DeliverHandOvers(); }); });
 
     // A missing socket library stops the start with its message, not the first update check.
-    TTcpConnection::LoadSocketLibrary();
+    TcpConnection::LoadSocketLibrary();
     httpClient1_.OnWorkBegin = [this](THttpClient *, TWorkMode, int32_t max) { HttpClient1WorkBegin(max); };
     httpClient1_.OnWork = [this](THttpClient *, TWorkMode, int32_t count) { HttpClient1Work(count); };
     httpClient1_.OnWorkEnd = [this](THttpClient *, TWorkMode) { HttpClient1WorkEnd(); };
@@ -101,78 +121,62 @@ void TForm1::AttachComponents()
 {
     // After every component exists, as the window definition loads them:
     // the box selects the port's stored name if it is listed.
-    portComboBox1_->SetSerialPort(&SerialPort1());
-    signalLed1_->SetSerialPort(&SerialPort1());
-    signalLed3_->SetSerialPort(&SerialPort1());
+    widgets_.portComboBox1->SetSerialPort(&SerialPort1());
+    widgets_.signalLed1->SetSerialPort(&SerialPort1());
+    widgets_.signalLed3->SetSerialPort(&SerialPort1());
 
-    OnClick("BitBtn1", &TForm1::BitBtn1Click);
-    OnClick("BitBtn6", &TForm1::BitBtn1Click);
-    OnClick("BitBtn10", &TForm1::BitBtn1Click);
-    OnClick("BitBtn4", &TForm1::BitBtn4Click);
-    OnClick("BitBtn21", &TForm1::BitBtn21Click);
-    OnClick("BitBtn24", &TForm1::BitBtn24Click);
-    OnClick("BitBtn5", &TForm1::BitBtn5Click);
-    OnClick("BitBtn15", &TForm1::BitBtn15Click);
+    auto onClick = [this](const char *button, void (TForm1::*handler)()) {
+        connect(widgets_.Button(button), &QPushButton::clicked, this,
+                [this, handler] { handlers_.Run([&] { (this->*handler)(); }); });
+    };
+    onClick("BitBtn1", &TForm1::BitBtn1Click);
+    onClick("BitBtn6", &TForm1::BitBtn1Click);
+    onClick("BitBtn10", &TForm1::BitBtn1Click);
+    onClick("BitBtn4", &TForm1::BitBtn4Click);
+    onClick("BitBtn21", &TForm1::BitBtn21Click);
+    onClick("BitBtn24", &TForm1::BitBtn24Click);
+    onClick("BitBtn5", &TForm1::BitBtn5Click);
+    onClick("BitBtn15", &TForm1::BitBtn15Click);
     for (const char *load : {"BitBtn2", "BitBtn7", "BitBtn11"})
-        OnClick(load, &TForm1::BitBtn11Click);
+        onClick(load, &TForm1::BitBtn11Click);
     for (const char *save : {"BitBtn3", "BitBtn8", "BitBtn12"})
-        OnClick(save, &TForm1::BitBtn12Click);
-    OnClick("BitBtn14", &TForm1::BitBtn14Click);
-    OnClick("BitBtn16", &TForm1::BitBtn16Click);
-    OnClick("BitBtn17", &TForm1::BitBtn17Click);
-    OnClick("BitBtn20", &TForm1::BitBtn20Click);
-    OnClick("BitBtn19", &TForm1::BitBtn19Click);
-    OnClick("BitBtn18", &TForm1::BitBtn18Click);
+        onClick(save, &TForm1::BitBtn12Click);
+    onClick("BitBtn14", &TForm1::BitBtn14Click);
+    onClick("BitBtn16", &TForm1::BitBtn16Click);
+    onClick("BitBtn17", &TForm1::BitBtn17Click);
+    onClick("BitBtn20", &TForm1::BitBtn20Click);
+    onClick("BitBtn19", &TForm1::BitBtn19Click);
+    onClick("BitBtn18", &TForm1::BitBtn18Click);
     // Telegram designations for the log's "Namen anzeigen" and its table
     // export: the substitution list as it stands in the window.
-    listBox1_->SetDesignationLookup([this](const std::string &identifier) {
-        const TSubstitutionList &list = valueListEditor1_->Strings();
+    widgets_.listBox1->SetDesignationLookup([this](const std::string &identifier) {
+        const SubstitutionList &list = widgets_.valueListEditor1->Strings();
         const size_t entry = list.Find(identifier);
         return entry < list.Count() ? QString::fromStdString(DecodeText(list.Value(entry), list.Encoding()))
                                     : QString();
     });
     // The update server named from the window: the context menus of the
     // status line and the update buttons.
-    AttachUpdateServerSetting(this, {Static("StaticText1"), Btn("BitBtn17"), Btn("BitBtn20"), Btn("BitBtn19")});
+    AttachUpdateServerSetting(this, {widgets_.Static("StaticText1"), widgets_.Button("BitBtn17"),
+                                     widgets_.Button("BitBtn20"), widgets_.Button("BitBtn19")});
     // Beside it, and on the list's load and save: the folder those files are in.
-    AttachWorkingFolderEntry(this, {Static("StaticText1"), Btn("BitBtn17"), Btn("BitBtn20"), Btn("BitBtn19"),
-                                    Btn("BitBtn11"), Btn("BitBtn12")});
-    connect(checkBox34_, &QCheckBox::clicked, this, [this] { Guarded([this] { CheckBox34Click(); }); });
+    AttachWorkingFolderEntry(this, {widgets_.Static("StaticText1"), widgets_.Button("BitBtn17"),
+                                    widgets_.Button("BitBtn20"), widgets_.Button("BitBtn19"),
+                                    widgets_.Button("BitBtn11"), widgets_.Button("BitBtn12")});
+    connect(widgets_.checkBox34, &QCheckBox::clicked, this, [this] { Guarded([this] { CheckBox34Click(); }); });
     // activated() fires only for the user's choice, never for a selection made from code.
-    connect(comboBox3_, &QComboBox::activated, this, [this](int index) { Guarded([&] { ComboBox3Change(index); }); });
+    connect(widgets_.comboBox3, &QComboBox::activated, this, [this](int index) { Guarded([&] { ComboBox3Change(index); }); });
 }
 
 TForm1::~TForm1()
 {
     Guarded([this] { FormDestroy(); });
     // The lamps and the box point at the port: let them go first.
-    portComboBox1_->SetSerialPort(nullptr);
-    signalLed1_->SetSerialPort(nullptr);
-    signalLed3_->SetSerialPort(nullptr);
+    widgets_.portComboBox1->SetSerialPort(nullptr);
+    widgets_.signalLed1->SetSerialPort(nullptr);
+    widgets_.signalLed3->SetSerialPort(nullptr);
     bootloaderHost_.SetLoader(nullptr);
 }
-
-void TForm1::OnClick(const char *button, void (TForm1::*handler)())
-{
-    connect(Btn(button), &QPushButton::clicked, this, [this, handler] { RunHandler(handler); });
-}
-
-void TForm1::RunHandler(void (TForm1::*handler)())
-{
-    // Sequences let the event loop run, and a close may arrive then: the
-    // handler still needs the window and its port, and its error box needs
-    // the window, so the close is carried out once it has finished.
-    ++runningHandlers_;
-    Guarded([&] { (this->*handler)(); });
-    if (--runningHandlers_ == 0 && closePending_) {
-        closePending_ = false;
-        close();
-    }
-}
-
-QPushButton *TForm1::Btn(const char *name) const { return findChild<QPushButton *>(QString::fromLatin1(name)); }
-QLabel *TForm1::Static(const char *name) const { return findChild<QLabel *>(QString::fromLatin1(name)); }
-QLineEdit *TForm1::Edit(const char *name) const { return findChild<QLineEdit *>(QString::fromLatin1(name)); }
 
 void TForm1::FormCreate()
 {
@@ -200,8 +204,7 @@ void TForm1::FormDestroy()
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
-    if (runningHandlers_ > 0) {
-        closePending_ = true;
+    if (handlers_.HoldClose()) {
         event->ignore();
         return;
     }
@@ -211,15 +214,15 @@ void TForm1::closeEvent(QCloseEvent *event)
 
 void TForm1::AddLogLine(const std::string &text)
 {
-    listBox1_->Append(text);
-    listBox1_->FollowLastLine();
+    widgets_.listBox1->Append(text);
+    widgets_.listBox1->FollowLastLine();
 }
 
 void TForm1::CheckBox34Click()
 {
     if (isMaximized())
         showNormal();
-    if (checkBox34_->isChecked()) {
+    if (widgets_.checkBox34->isChecked()) {
         setMinimumHeight(HeightWithLog - FrameExtra);
         setMaximumHeight(QWIDGETSIZE_MAX);
         resize(width(), HeightWithLog - FrameExtra);
@@ -235,14 +238,14 @@ void TForm1::resizeEvent(QResizeEvent *event)
     QWidget::resizeEvent(event);
     // The pages keep their designed place; the log takes the rest (2 pixels
     // below it, as designed).
-    if (listBox1_)
-        listBox1_->setGeometry(0, 401, width(), std::max(0, height() - 401 - 2));
+    if (widgets_.listBox1)
+        widgets_.listBox1->setGeometry(0, 401, width(), std::max(0, height() - 401 - 2));
 }
 
 void TForm1::BitBtn5Click()
 {
     // The answer is not used: no service password unlocks anything.
-    AskPassword(QStringLiteral("Service Modus"), QStringLiteral("Bitte das Servicepasswort eingeben!"));
+    AskPassword(this, QStringLiteral("Service Modus"), QStringLiteral("Bitte das Servicepasswort eingeben!"));
 }
 
 void TForm1::ComboBox3Change(int index)
@@ -251,40 +254,40 @@ void TForm1::ComboBox3Change(int index)
     if (!preset)
         return;
     for (int i = 0; i < decoder::ToneDigits; ++i)
-        Edit(ToneEdits[i])->setText(QString::fromLatin1((*preset)[i].c_str()));
+        widgets_.Edit(ToneEditNames[i])->setText(QString::fromLatin1((*preset)[i].c_str()));
 }
 
 void TForm1::ShowDecoderLine(const decoder::DecoderLine &line)
 {
     if (line.logText && line.kind == decoder::LineKind::Telegram)
-        listBox1_->AppendTelegram(*line.logText, line.telegram);
+        widgets_.listBox1->AppendTelegram(*line.logText, line.telegram);
     else if (line.logText)
-        listBox1_->Append(*line.logText);
+        widgets_.listBox1->Append(*line.logText);
     const QString value = AnsiToQString(line.value);
     switch (line.kind) {
     case decoder::LineKind::SerialNumber:
-        Static("StaticText8")->setText(value);
+        widgets_.Static("StaticText8")->setText(value);
         break;
     case decoder::LineKind::FirmwareVersion:
-        Static("StaticText7")->setText(value);
-        Static("StaticText4")->setText(value);
+        widgets_.Static("StaticText7")->setText(value);
+        widgets_.Static("StaticText4")->setText(value);
         break;
     case decoder::LineKind::HardwareRevision:
-        Static("StaticText6")->setText(value);
+        widgets_.Static("StaticText6")->setText(value);
         break;
     case decoder::LineKind::ToneTable:
         for (int i = 0; i < decoder::ToneDigits; ++i)
-            Edit(ToneEdits[i])->setText(AnsiToQString(line.tones[i]));
+            widgets_.Edit(ToneEditNames[i])->setText(AnsiToQString(line.tones[i]));
         break;
     default:
         break;
     }
-    listBox1_->FollowLastLine();
+    widgets_.listBox1->FollowLastLine();
 }
 
 // ---- Connection toggle and decoder commands
 
-void TForm1::BitBtn1Click() { connection_->Toggle(portComboBox1_->Text()); }
+void TForm1::BitBtn1Click() { connection_->Toggle(widgets_.portComboBox1->Text()); }
 
 namespace {
 // Enabled exactly while the port is open, switched in this order.
@@ -294,23 +297,16 @@ constexpr const char *ConnectionButtons[] = {"BitBtn4", "BitBtn6", "BitBtn9", "B
 
 void TForm1::SerialPort1AfterOpen()
 {
-    Btn("BitBtn1")->setText(QStringLiteral("Verbindung beenden"));
+    widgets_.Button("BitBtn1")->setText(QStringLiteral("Verbindung beenden"));
     for (const char *name : ConnectionButtons)
-        Btn(name)->setEnabled(true);
+        widgets_.Button(name)->setEnabled(true);
 }
 
 void TForm1::SerialPort1AfterClose()
 {
-    Btn("BitBtn1")->setText(QStringLiteral("Verbindung herstellen"));
+    widgets_.Button("BitBtn1")->setText(QStringLiteral("Verbindung herstellen"));
     for (const char *name : ConnectionButtons)
-        Btn(name)->setEnabled(false);
-}
-
-void TForm1::PauseWithEvents(int milliseconds)
-{
-    QCoreApplication::processEvents();
-    QThread::msleep(milliseconds);
-    QCoreApplication::processEvents();
+        widgets_.Button(name)->setEnabled(false);
 }
 
 void TForm1::BitBtn21Click()
@@ -331,19 +327,19 @@ void TForm1::BitBtn24Click()
 void TForm1::BitBtn15Click()
 {
     // From code: shows "eigene" without clearing the fields the reply will fill.
-    comboBox3_->setCurrentIndex(4);
+    widgets_.comboBox3->setCurrentIndex(4);
     connection_->Session().RequestToneTable();
 }
 
 // ---- Substitution list
 
-void TForm1::BitBtn14Click() { valueListEditor1_->NewEntry(); }
+void TForm1::BitBtn14Click() { widgets_.valueListEditor1->NewEntry(); }
 
-void TForm1::BitBtn16Click() { valueListEditor1_->DeleteCurrentEntry(); }
+void TForm1::BitBtn16Click() { widgets_.valueListEditor1->DeleteCurrentEntry(); }
 
 void TForm1::BitBtn11Click()
 {
-    valueListEditor1_->LoadFromFile("substi.txt");
+    widgets_.valueListEditor1->LoadFromFile("substi.txt");
     AddLogLine("Konfiguration geladen.");
 }
 
@@ -351,51 +347,31 @@ void TForm1::BitBtn12Click()
 {
     // The file may hold entries the grid never showed (never loaded, a load
     // stopped at a duplicate, changed since): overwriting them asks first.
-    if (const size_t lost = valueListEditor1_->EntriesSaveWouldLose("substi.txt");
-        lost > 0 && !AskBeforeProceeding(QStringLiteral("Einträge in \"substi.txt\", die nicht in der Liste stehen: %1.\n"
-                                                         "Beim Speichern gehen sie verloren.")
-                                              .arg(lost),
-                                          QStringLiteral("Trotzdem speichern"), this))
+    if (const size_t lost = widgets_.valueListEditor1->EntriesSaveWouldLose("substi.txt");
+        lost > 0 && !ConfirmListSaveLosingEntries(this, lost))
         return;
-    valueListEditor1_->SaveToFile("substi.txt");
+    widgets_.valueListEditor1->SaveToFile("substi.txt");
     AddLogLine("Konfiguration gespeichert.");
 }
 
 // ---- Update checks and downloads
 
-void TForm1::SetStatusLine(const QString &text) { Static("StaticText1")->setText(text); }
-
 void TForm1::BitBtn17Click()
 {
     const std::string version = updates_.ProgramVersion();
-    Static("StaticText2")->setText(AnsiToQString(version));
+    widgets_.Static("StaticText2")->setText(AnsiToQString(version));
 }
 
 void TForm1::BitBtn20Click()
 {
     const std::string version = updates_.FirmwareVersion();
-    Static("StaticText3")->setText(AnsiToQString(version));
-}
-
-template <class Fetch>
-auto TForm1::Refusable(Fetch fetch) -> decltype(fetch())
-{
-    try {
-        return fetch();
-    } catch (const session::EUpdateRefused &refused) {
-        AddLogLine(refused.Message());
-        throw;
-    }
+    widgets_.Static("StaticText3")->setText(AnsiToQString(version));
 }
 
 void TForm1::BitBtn19Click()
 {
-    const session::SignedDownload tool = Refusable([&] { return updates_.FetchTool(); });
-    if (!tool.isSigned
-        && !AskBeforeProceeding(QStringLiteral("ZOP-Update.exe ist nicht signiert: niemand bürgt für ihre Herkunft.\n\n"
-                                                "Trotzdem speichern?"),
-                                 QStringLiteral("Speichern"), this, QStringLiteral("ToolUnsigned"),
-                                 QStringLiteral("Neue ZOP herunterladen"), QMessageBox::Question)) {
+    const session::SignedDownload tool = Refusable(*this, [&] { return updates_.FetchTool(); });
+    if (!tool.isSigned && !ConfirmUnsignedTool(this)) {
         AddLogLine("ZOP-Update.exe nicht signiert, nicht gespeichert.");
         return;
     }
@@ -411,28 +387,28 @@ void TForm1::BitBtn19Click()
 
 void TForm1::HttpClient1WorkBegin(int32_t countMax)
 {
-    progressBar1_->setValue(0);
+    widgets_.progressBar1->setValue(0);
     progressMax_ = countMax;
     // An empty range would make the bar an endless busy indicator.
-    progressBar1_->setMaximum(countMax > 0 ? countMax : 1);
+    widgets_.progressBar1->setMaximum(countMax > 0 ? countMax : 1);
     if (countMax > 0)
-        SetStatusLine(QStringLiteral("Transfering: %1").arg(countMax));
+        widgets_.SetStatusLine(QStringLiteral("Transfering: %1").arg(countMax));
 }
 
 void TForm1::HttpClient1Work(int32_t count)
 {
     if (progressMax_ > 0) {
-        SetStatusLine(QStringLiteral("%1 bytes of %2 bytes.").arg(count).arg(progressMax_));
-        progressBar1_->setValue(count);
+        widgets_.SetStatusLine(QStringLiteral("%1 bytes of %2 bytes.").arg(count).arg(progressMax_));
+        widgets_.progressBar1->setValue(count);
     } else {
-        SetStatusLine(QStringLiteral("%1 bytes.").arg(count));
+        widgets_.SetStatusLine(QStringLiteral("%1 bytes.").arg(count));
     }
 }
 
 void TForm1::HttpClient1WorkEnd()
 {
-    SetStatusLine(QStringLiteral("Ready..."));
-    progressBar1_->setValue(0);
+    widgets_.SetStatusLine(QStringLiteral("Ready..."));
+    widgets_.progressBar1->setValue(0);
 }
 
 // ---- Firmware update and the bootloader library's host
@@ -443,18 +419,20 @@ void TForm1::BitBtn18Click()
         throw Exception(bootloaderProblem_);
     // The version the decoder reported; not read, there is no downgrade check.
     const std::string decoderVersion = connection_->FirmwareVersion().value_or(std::string());
-    const session::FirmwareOffer offer = Refusable([&] { return updates_.FetchFirmwareOffer(decoderVersion); });
-    if (!ConfirmFirmwareUpdate(offer))
+    const session::FirmwareOffer offer = Refusable(*this, [&] { return updates_.FetchFirmwareOffer(decoderVersion); });
+    if (!ConfirmFirmwareUpdate(this, offer)) {
+        AddLogLine("Firmware-Update abgebrochen, Dekoder und Dateien unverändert.");
         return;
+    }
     // Saved for the user; the library gets the checked bytes themselves.
     updates_.SaveFirmware(offer.download.bytes);
-    const WhileLibraryWorks lockout(*pageControl1_, *listBox1_);
+    const WhileLibraryWorks lockout(*widgets_.pageControl1, *widgets_.listBox1);
     if (session::FirmwareUpdater(SerialPort1(), bootloaderHost_).Flash(offer.download.bytes) ==
         session::FirmwareUpdater::Outcome::Flashed) {
         // The version read before is no longer the decoder's.
         connection_->ForgetFirmwareVersion();
-        Static("StaticText4")->setText(QStringLiteral("not read"));
-        Static("StaticText7")->setText(QStringLiteral("not read"));
+        widgets_.Static("StaticText4")->setText(QStringLiteral("not read"));
+        widgets_.Static("StaticText7")->setText(QStringLiteral("not read"));
     }
 }
 

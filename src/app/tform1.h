@@ -2,6 +2,8 @@
 
 #include "decoderconnection.h"
 #include "decoderreader.h"
+#include "form1pages.h"
+#include "handlerrunner.h"
 #include "httpclient.h"
 #include "serialport.h"
 #include "updateservice.h"
@@ -14,29 +16,13 @@
 #include <string>
 #include <vector>
 
-class QCheckBox;
-class QComboBox;
-class QLabel;
-class QLineEdit;
-class QProgressBar;
-class QPushButton;
-class QTabWidget;
-class TEventLog;
-class TPortComboBox;
-class TSignalLed;
-class TValueListEditor;
-class QFont;
-
-// The designed layout assumes an 8-point sans serif at 96 dpi (11 pixels);
-// Liberation Sans has the metrics closest to it.
-QFont WindowFont();
-void ApplyWindowFont();
-
-// The main window: six pages (built in tform1pages.cpp), the event log below
-// them, and the handlers of every button. Widgets carry the names other code
-// and tests find them by. The connection and the sequences run in the
-// session classes; the window turns clicks into their calls and their
-// results into widgets. It owns the bootloader library's host.
+// The main window: six pages (built by BuildForm1Pages), the event log below
+// them, and the handlers of every button with their wiring. Widgets carry
+// the names other code and tests find them by. The connection and the
+// sequences run in the session classes; the window turns clicks into their
+// calls and their results into widgets, asking first (windowquestions.h)
+// where something would be written or lost. It owns the bootloader
+// library's host.
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
@@ -54,7 +40,7 @@ public:
     static constexpr int CommandPauseMs = session::DecoderSession::CommandPauseMs;
 
     void AddLogLine(const std::string &text);
-    TEventLog *EventLog() const { return listBox1_; }
+    TEventLog *EventLog() const { return widgets_.listBox1; }
     decoder::DecoderReader &Protocol() { return connection_->Reader(); }
     TSerialPort &SerialPort1() { return connection_->Port(); }
     THttpClient &HttpClient1() { return httpClient1_; }
@@ -99,42 +85,10 @@ protected:
 private:
     friend class WindowBootloaderHost;
 
-    // Edit names of the tone rows in digit order 1-9, 0, R.
-    static constexpr const char *ToneEdits[decoder::ToneDigits] = {
-        "Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit10", "Edit9", "Edit8", "Edit13", "Edit12", "Edit11"};
-
+    void CreateConnection();
+    void AttachComponents();
     // A line from the decoder: its log line, its fields, then the last log line selected.
     void ShowDecoderLine(const decoder::DecoderLine &line);
-
-    void CreateConnection();
-    void BuildPages();
-    void BuildPageGeneral(QWidget *page);
-    void BuildPageFilter(QWidget *page);
-    void BuildPageSubstitution(QWidget *page);
-    void BuildPageSelectiveCall(QWidget *page);
-    void BuildPageFirmware(QWidget *page);
-    void BuildPageService(QWidget *page);
-    void AttachComponents();
-
-    // Connects a button's click to a handler run under the default error handler.
-    void OnClick(const char *button, void (TForm1::*handler)());
-
-    // Runs a click handler; a close asked for meanwhile waits until it ends.
-    void RunHandler(void (TForm1::*handler)());
-    void PauseWithEvents(int milliseconds);
-    void SetStatusLine(const QString &text);
-    void PlaceOnScreen();
-    QString AskPassword(const QString &title, const QString &prompt, bool *ok = nullptr);
-    // Names the fetched image and asks before anything is written; false
-    // when the user cancels (said in the log).
-    bool ConfirmFirmwareUpdate(const session::FirmwareOffer &offer);
-    // A question whose default answer is "Abbrechen"; true for the other.
-    // A refused download leaves one log line before its message box.
-    template <class Fetch> auto Refusable(Fetch fetch) -> decltype(fetch());
-
-    QPushButton *Btn(const char *name) const;
-    QLabel *Static(const char *name) const;
-    QLineEdit *Edit(const char *name) const;
 
     std::unique_ptr<session::DecoderConnection> connection_;
     WindowBootloaderHost bootloaderHost_{*this};
@@ -142,19 +96,8 @@ private:
     session::UpdateService updates_{httpClient1_};
     std::string bootloaderProblem_;
     int32_t progressMax_ = 100;
-
-    QTabWidget *pageControl1_ = nullptr;
-    TEventLog *listBox1_ = nullptr;
-    QCheckBox *checkBox34_ = nullptr;
-    QComboBox *comboBox3_ = nullptr;
-    TPortComboBox *portComboBox1_ = nullptr;
-    TSignalLed *signalLed1_ = nullptr;
-    TSignalLed *signalLed2_ = nullptr;
-    TSignalLed *signalLed3_ = nullptr;
-    TValueListEditor *valueListEditor1_ = nullptr;
-    QProgressBar *progressBar1_ = nullptr;
+    Form1Widgets widgets_;
+    HandlerRunner handlers_{*this};
     QObject *syncNotifier_ = nullptr;
     bool destroyed_ = false;
-    int runningHandlers_ = 0;
-    bool closePending_ = false;
 };

@@ -5,6 +5,7 @@
 #include "eventlog.h"
 #include "portcombobox.h"
 #include "tform1.h"
+#include "windowquestions.h"
 
 #include <QCoreApplication>
 #include <QProgressBar>
@@ -18,8 +19,8 @@ void WindowBootloaderHost::FollowProgress()
     // set their own maximum at their work-begin.
     if (LastSeenState() != kStateWorking || !Loader())
         return;
-    form_.progressBar1_->setMaximum(100);
-    form_.progressBar1_->setValue(std::clamp(Loader()->GetProgress(), 0, 100));
+    form_.widgets_.progressBar1->setMaximum(100);
+    form_.widgets_.progressBar1->setValue(std::clamp(Loader()->GetProgress(), 0, 100));
 }
 
 int32_t WindowBootloaderHost::ProcessMessages()
@@ -42,14 +43,14 @@ void WindowBootloaderHost::ShowConnectionReport(const std::vector<std::string> &
 
 void WindowBootloaderHost::ShowBootloaderState(uint8_t state)
 {
-    form_.Btn("BitBtn11")->setEnabled(state != kStateWorking);
+    form_.widgets_.Button("BitBtn11")->setEnabled(state != kStateWorking);
     if (state == kStateWorking)
-        form_.SetStatusLine(QStringLiteral("Working.."));
+        form_.widgets_.SetStatusLine(QStringLiteral("Working.."));
     else
-        form_.progressBar1_->setValue(0);   // at rest outside the writing, as after a transfer
+        form_.widgets_.progressBar1->setValue(0);   // at rest outside the writing, as after a transfer
 }
 
-void WindowBootloaderHost::ShowStatus(const std::string &text) { form_.SetStatusLine(AnsiToQString(text)); }
+void WindowBootloaderHost::ShowStatus(const std::string &text) { form_.widgets_.SetStatusLine(AnsiToQString(text)); }
 
 void WindowBootloaderHost::ReportProgramFailure(const std::string &message)
 {
@@ -58,7 +59,7 @@ void WindowBootloaderHost::ReportProgramFailure(const std::string &message)
 
 void WindowBootloaderHost::Output(const char16_t *text, int32_t)
 {
-    form_.SetStatusLine(QString::fromUtf16(text));
+    form_.widgets_.SetStatusLine(QString::fromUtf16(text));
     form_.AddLogLine(Latin1FromWide(text));
     FollowProgress();
 }
@@ -66,8 +67,8 @@ void WindowBootloaderHost::Output(const char16_t *text, int32_t)
 WideString WindowBootloaderHost::GetPassword()
 {
     bool ok = false;
-    const QString text = form_.AskPassword(QStringLiteral("Password required"), QStringLiteral("Password"), &ok);
+    const QString text = AskPassword(&form_, QStringLiteral("Password required"), QStringLiteral("Password"), &ok);
     return ok ? text.toStdU16String() : WideString();
 }
 
-std::string WindowBootloaderHost::ConnectionPortName() { return form_.portComboBox1_->Text(); }
+std::string WindowBootloaderHost::ConnectionPortName() { return form_.widgets_.portComboBox1->Text(); }

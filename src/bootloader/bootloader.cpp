@@ -18,6 +18,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+int64_t MsSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
 int64_t MsUntil(Clock::time_point deadline)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -131,6 +136,7 @@ int32_t Bootloader::Connect(int32_t connection)
         throw EBootloader("The bootloader is busy programming; it cannot connect again now");
     CloseLink();
     cancelled_ = false;
+    roundTrip_ = RoundTrip();
     device_ = IntfPtr<BootDevice>::Adopt(new BootDevice);
     SetState(kStateConnecting);
 
@@ -231,9 +237,9 @@ bool Bootloader::SendSignAndListen(IBootloaderLink *link, const std::string &sig
         if (!info)
             throw EBootloader("The bootloader on " + portPath_ + " sent a handshake this library cannot read (" +
                               std::to_string(hello->payload.size()) + " bytes)");
-        if (info->protocolVersion != 1)
+        if (info->protocolVersion != 1 && info->protocolVersion != 2)
             throw EBootloader("The bootloader on " + portPath_ + " speaks protocol version " +
-                              std::to_string(info->protocolVersion) + "; this library speaks version 1");
+                              std::to_string(info->protocolVersion) + "; this library speaks versions 1 and 2");
         device_ = IntfPtr<BootDevice>::Adopt(new BootDevice(*info));
         return true;
     }
@@ -267,6 +273,16 @@ bool Bootloader::Unlock()
 
 std::optional<Frame> Bootloader::AwaitFrame(IBootloaderLink *link, int32_t waitMs, uint8_t seq, bool hello)
 {
+    // Anything else is a late answer to an earlier attempt or a repeated handshake.
+    return AwaitFrameIf(link, waitMs, [&](const Frame &frame) {
+        return hello ? frame.type == frametype::Hello
+                     : (frame.type == frametype::Ack || frame.type == frametype::Checksum) && frame.seq == seq;
+    });
+}
+
+std::optional<Frame> Bootloader::AwaitFrameIf(IBootloaderLink *link, int32_t waitMs,
+                                              const std::function<bool(const Frame &)> &wanted)
+{
     const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
     const int32_t slice = TimeoutField(PollSliceMs, 10, 1);
     Frame frame;
@@ -274,12 +290,8 @@ std::optional<Frame> Bootloader::AwaitFrame(IBootloaderLink *link, int32_t waitM
     for (;;) {
         DecodeResult result;
         while ((result = decoder_.Next(frame)) != DecodeResult::NeedMore) {
-            if (result != DecodeResult::Frame)
-                continue;
-            if (hello ? frame.type == frametype::Hello
-                      : (frame.type == frametype::Ack || frame.type == frametype::Checksum) && frame.seq == seq)
+            if (result == DecodeResult::Frame && wanted(frame))
                 return frame;
-            // Anything else is a late answer to an earlier attempt or a repeated handshake.
         }
         const int64_t left = MsUntil(deadline);
         if (left <= 0)
@@ -287,6 +299,101 @@ std::optional<Frame> Bootloader::AwaitFrame(IBootloaderLink *link, int32_t waitM
         const int32_t got = link->Read(buffer, sizeof buffer, static_cast<int32_t>(std::min<int64_t>(left, slice)));
         decoder_.Feed(buffer, static_cast<size_t>(got));
         host_->ProcessMessages();
+    }
+}
+
+void Bootloader::NoteRoundTrip(int64_t elapsedMs, size_t lineBytes)
+{
+    roundTrip_.Note(std::max<double>(0, static_cast<double>(elapsedMs - LineMs(lineBytes))));
+}
+
+void Bootloader::WritePagesInFlight(const FirmwareImage &image, uint32_t pages, uint32_t pageSize, int32_t ackMs,
+                                    int window)
+{
+    const IntfPtr<IBootloaderLink> link = link_;
+    const uint32_t size = static_cast<uint32_t>(image.payload.size());
+    const int32_t attempts = 1 + TimeoutField(Retries, 15, 0);
+    struct InFlight {
+        uint32_t page;
+        uint8_t seq;
+        std::string frame;
+        Clock::time_point sent;
+        size_t ahead;     // frames queued before it on the line when sent
+        int32_t attempt;
+    };
+    std::vector<InFlight> inFlight;
+    const auto send = [&](InFlight &entry) {
+        entry.seq = ++seq_;
+        std::string payload;
+        PutLe32(payload, image.loadAddress + entry.page * pageSize);
+        payload.append(image.payload, static_cast<size_t>(entry.page) * pageSize, pageSize);
+        entry.frame = EncodeFrame(frametype::Write, entry.seq, payload);
+        entry.ahead = inFlight.size() - 1;
+        entry.sent = Clock::now();
+        link->Write(reinterpret_cast<const uint8_t *>(entry.frame.data()), static_cast<int32_t>(entry.frame.size()));
+    };
+    // An answer is due once the frames before it and itself have crossed the
+    // line, plus the round trip and the bootloader's own time; and no sooner
+    // than answers to pages in flight have been taking (a line slower than
+    // its nominal rate, a server's buffers).
+    RoundTrip answers;
+    const auto dueMs = [&](const InFlight &entry) {
+        const int64_t line = LineMs((entry.ahead + 1) * (entry.frame.size() + kFrameOverhead + 1));
+        const int64_t wait = std::max<int64_t>(line + ackMs + RoundTripAllowanceMs(), answers.AllowanceMs() + ackMs);
+        return MsUntil(entry.sent + std::chrono::milliseconds(wait));
+    };
+    uint32_t next = 0;
+    uint32_t done = 0;
+    int32_t reported = 0;
+    while (done < pages) {
+        if (cancelled_)
+            throw EBootloader("Programming cancelled at " + Hex(image.loadAddress + next * pageSize, 6) +
+                              "; the decoder stays in its bootloader");
+        while (next < pages && inFlight.size() < static_cast<size_t>(window)) {
+            inFlight.push_back(InFlight{next++, 0, {}, {}, 0, 1});
+            send(inFlight.back());
+        }
+        auto oldest = std::min_element(inFlight.begin(), inFlight.end(),
+                                       [&](const InFlight &a, const InFlight &b) { return dueMs(a) < dueMs(b); });
+        const std::optional<Frame> reply = AwaitFrameIf(
+            link.get(), static_cast<int32_t>(std::max<int64_t>(dueMs(*oldest), 0)), [&](const Frame &frame) {
+                return frame.type == frametype::Ack &&
+                       std::any_of(inFlight.begin(), inFlight.end(), [&](const InFlight &e) { return e.seq == frame.seq; });
+            });
+        InFlight *entry = &*oldest;
+        if (reply)
+            entry = &*std::find_if(inFlight.begin(), inFlight.end(), [&](const InFlight &e) { return e.seq == reply->seq; });
+        const std::string what = "the page write at " + Hex(image.loadAddress + entry->page * pageSize, 6);
+        if (reply && StatusOf(*reply) == bootstatus::Ok) {
+            if (entry->attempt == 1)
+                answers.Note(static_cast<double>(MsSince(entry->sent)));
+            inFlight.erase(inFlight.begin() + (entry - inFlight.data()));
+            ++done;
+            progress_ = static_cast<int32_t>(done * 100ull / pages);
+            if (progress_ / 10 > reported / 10) {
+                reported = progress_;
+                Say("Writing firmware: " + std::to_string(progress_) + " % (" +
+                    std::to_string(std::min<uint64_t>(static_cast<uint64_t>(done) * pageSize, size)) + " of " +
+                    std::to_string(size) + " bytes)");
+            }
+            continue;
+        }
+        if (reply && StatusOf(*reply) != bootstatus::BadChecksum)
+            throw EBootloader("The bootloader refused " + what + ": " + BootStatusText(StatusOf(*reply)));
+        if (entry->attempt >= attempts)
+            throw EBootloader("The bootloader did not acknowledge " + what + " after " + std::to_string(attempts) +
+                              " attempts (" + (reply ? "damaged on the line" : "no answer") + ")");
+        Say("The bootloader reports " + what + " as " + (reply ? "damaged" : "unanswered") + " (attempt " +
+                std::to_string(entry->attempt) + " of " + std::to_string(attempts) + "); sending it again",
+            kOutputWarning);
+        ++entry->attempt;
+        // Sent again behind whatever is still in flight; a late answer to the
+        // old copy carries the old number and is ignored.
+        const auto index = entry - inFlight.data();
+        InFlight again = std::move(*entry);
+        inFlight.erase(inFlight.begin() + index);
+        inFlight.push_back(std::move(again));
+        send(inFlight.back());
     }
 }
 
@@ -306,8 +413,11 @@ Frame Bootloader::Exchange(uint8_t type, const std::string &payload, int32_t wai
             // A partial frame left from the failed attempt would only confuse the next one.
             decoder_.Reset();
         }
+        const auto sent = Clock::now();
         link->Write(reinterpret_cast<const uint8_t *>(frame.data()), static_cast<int32_t>(frame.size()));
-        const std::optional<Frame> reply = AwaitFrame(link.get(), waitMs, seq, false);
+        const std::optional<Frame> reply = AwaitFrame(link.get(), waitMs + RoundTripAllowanceMs(), seq, false);
+        if (reply && attempt == 1)
+            NoteRoundTrip(MsSince(sent), frame.size() + reply->payload.size() + kFrameOverhead);
         if (reply && StatusOf(*reply) != bootstatus::BadChecksum)
             return *reply;
         problem = reply ? "damaged on the line" : "no answer";
@@ -398,6 +508,9 @@ void Bootloader::Program(int32_t first, int32_t count)
                               BootStatusText(StatusOf(erased)));
 
         int32_t reported = 0;
+        if (h.protocolVersion >= 2 && h.window >= 2)
+            WritePagesInFlight(image, pages, pageSize, ackMs, h.window);
+        else
         for (uint32_t page = 0; page < pages; ++page) {
             if (cancelled_)
                 throw EBootloader("Programming cancelled at " + Hex(image.loadAddress + page * pageSize, 6) +

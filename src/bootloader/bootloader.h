@@ -4,6 +4,7 @@
 #include "framecodec.h"
 #include "refcounted.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -68,6 +69,33 @@ private:
     bool Unlock();
     FirmwareImage LoadImage(const WideString &name, const char *what);
     std::optional<Frame> AwaitFrame(IBootloaderLink *link, int32_t waitMs, uint8_t seq, bool hello);
+    std::optional<Frame> AwaitFrameIf(IBootloaderLink *link, int32_t waitMs, const std::function<bool(const Frame &)> &wanted);
+    // A smoothed answer time and its variation, from answers to first
+    // attempts only (as TCP does, RFC 6298).
+    struct RoundTrip {
+        double srttMs = -1;
+        double varMs = 0;
+        void Note(double sampleMs)
+        {
+            if (srttMs < 0) {
+                srttMs = sampleMs;
+                varMs = sampleMs / 2;
+                return;
+            }
+            varMs = 0.75 * varMs + 0.25 * (srttMs > sampleMs ? srttMs - sampleMs : sampleMs - srttMs);
+            srttMs = 0.875 * srttMs + 0.125 * sampleMs;
+        }
+        // 0 before the first answer.
+        int32_t AllowanceMs() const { return srttMs < 0 ? 0 : static_cast<int32_t>(srttMs + 4 * varMs + 0.5); }
+    };
+    // The round trip beyond the line time: what every answer wait adds, so
+    // a remote link's delay is not taken for a lost frame.
+    void NoteRoundTrip(int64_t elapsedMs, size_t lineBytes);
+    int32_t RoundTripAllowanceMs() const { return roundTrip_.AllowanceMs(); }
+    // Page writes with several frames in flight, for a bootloader that
+    // announces a window (protocol 2).
+    void WritePagesInFlight(const FirmwareImage &image, uint32_t pages, uint32_t pageSize, int32_t ackMs,
+                            int window);
     // Sends a frame and returns the bootloader's answer with status Ok,
     // retransmitting on silence or damage; raises on refusal or when the
     // attempts run out. what names the request in messages.
@@ -84,6 +112,7 @@ private:
     BootloaderTimeouts timeouts_{};
     FrameDecoder decoder_;
     uint8_t seq_ = 0;
+    RoundTrip roundTrip_;
     bool cancelled_ = false;
     int32_t progress_ = 0;
     WideString lastMessage_;

@@ -84,6 +84,8 @@ std::string EncodeHello(const HelloInfo &h)
     PutText(out, h.firmwareVersion);
     PutText(out, h.serialNumber);
     PutText(out, h.info);
+    if (h.protocolVersion >= 2)
+        out.push_back(static_cast<char>(h.window));
     return out;
 }
 
@@ -107,6 +109,11 @@ std::optional<HelloInfo> ParseHello(std::string_view b)
     if (!GetText(b, at, h.target) || !GetText(b, at, h.firmwareVersion) || !GetText(b, at, h.serialNumber) ||
         !GetText(b, at, h.info))
         return std::nullopt;
+    if (h.protocolVersion >= 2) {
+        if (at >= b.size())
+            return std::nullopt;
+        h.window = static_cast<uint8_t>(b[at]);
+    }
     return h;
 }
 

@@ -38,6 +38,9 @@ struct HelloInfo {
     std::string firmwareVersion;
     std::string serialNumber;
     std::string info;
+    // Version 2 and later: page writes the bootloader takes in flight (its
+    // receive buffer); version 1 has none and is served one page at a time.
+    uint8_t window = 0;
 };
 
 std::string EncodeHello(const HelloInfo &hello);

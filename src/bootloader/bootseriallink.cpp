@@ -1,6 +1,7 @@
 #include "bootseriallink.h"
 
-BootSerialLink::BootSerialLink(std::string path, int fd, IBootloaderHost *host) : path_(std::move(path)), fd_(fd), host_(host)
+BootSerialLink::BootSerialLink(std::string path, int fd, IBootloaderHost *host, std::unique_ptr<RemoteSerialDevice> remote)
+    : path_(std::move(path)), fd_(fd), host_(host), remote_(std::move(remote))
 {
     if (host_)
         host_->AddRef();

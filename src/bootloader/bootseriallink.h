@@ -2,11 +2,15 @@
 
 #include "portname.h"
 #include "refcounted.h"
+#include "remoteserialdevice.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 
-// The library's own serial link: raw 8-bit termios, opened exclusively.
+// The library's own serial link: raw 8-bit termios, opened exclusively; a
+// port on a serial device server (rfc2217://) through the same remote
+// device the tool's port uses.
 class BootSerialLink final : public RefCounted<IBootloaderLink> {
 public:
     // Opens the port; raises EBootloader naming the path and the reason.
@@ -26,7 +30,7 @@ public:
     void ResetCounters() override;
 
 private:
-    BootSerialLink(std::string path, int fd, IBootloaderHost *host);
+    BootSerialLink(std::string path, int fd, IBootloaderHost *host, std::unique_ptr<RemoteSerialDevice> remote = {});
     ~BootSerialLink() override;
     void RequireOpen() const;
 
@@ -36,4 +40,5 @@ private:
     int32_t baudRate_ = 0;
     int64_t sent_ = 0;
     int64_t received_ = 0;
+    std::unique_ptr<RemoteSerialDevice> remote_;
 };

@@ -1,6 +1,9 @@
 #include "bootseriallink.h"
 
 #include "bootloadererror.h"
+#include "remoteportname.h"
+#include "remoteserialdevice.h"
+#include "serialerror.h"
 #include "termiossettings.h"
 
 #include <cerrno>
@@ -40,12 +43,33 @@ int ApplyLine(int fd, const SerialLineSettings &settings)
     return 0;
 }
 
+// The remote device's failure in the library's words: what failed, and the
+// device server's reason under it.
+[[noreturn]] void RaiseRemote(const std::string &what, const ESerialPort &failure)
+{
+    std::string reason = failure.Informative();
+    if (reason.empty() && failure.SystemErrorCode() > 0)
+        reason = ErrnoText(failure.SystemErrorCode());
+    throw EBootloader(what + (reason.empty() ? std::string() : ": " + reason));
+}
+
 } // namespace
 
 BootSerialLink *BootSerialLink::Open(const std::string &path, IBootloaderHost *host)
 {
     if (path.empty())
         throw EBootloader("No serial port given");
+    if (IsRemotePortName(path)) {
+        auto remote = std::make_unique<RemoteSerialDevice>(nullptr);
+        int fd = -1;
+        try {
+            fd = remote->Open(path);
+            remote->Configure(9600, dbEight, prNone, sbOneStopBit, false, false);
+        } catch (const ESerialPort &failure) {
+            RaiseRemote("Cannot open serial port " + path, failure);
+        }
+        return new BootSerialLink(path, fd, host, std::move(remote));
+    }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
@@ -81,6 +105,12 @@ void BootSerialLink::Close()
 {
     if (fd_ < 0)
         return;
+    if (remote_) {
+        ::close(fd_);
+        fd_ = -1;
+        remote_.reset();
+        return;
+    }
     ::ioctl(fd_, TIOCNXCL);
     ::close(fd_); // drops the flock as well
     fd_ = -1;
@@ -111,6 +141,16 @@ void BootSerialLink::SetParams(int32_t baudRate, int32_t parity, int32_t dataBit
     settings.stopBits = stopBits == 2 ? sbTwoStopBits : sbOneStopBit;
     settings.outCtsFlow = flowControl == 1;
     settings.controlRts = flowControl == 1 ? rtsHandshake : rtsDisable;
+    if (remote_) {
+        // Confirmed by the device server before the next byte goes out.
+        try {
+            remote_->Configure(baudRate, settings.dataBits, settings.parity, settings.stopBits, false, false);
+        } catch (const ESerialPort &failure) {
+            RaiseRemote("Cannot set " + std::to_string(baudRate) + " baud on " + path_, failure);
+        }
+        baudRate_ = baudRate;
+        return;
+    }
     if (const int error = ApplyLine(fd_, settings); error != 0)
         throw EBootloader("Cannot set " + std::to_string(baudRate) + " baud on " + path_ + ": " + ErrnoText(error));
     baudRate_ = baudRate;
@@ -119,7 +159,10 @@ void BootSerialLink::SetParams(int32_t baudRate, int32_t parity, int32_t dataBit
 void BootSerialLink::Purge()
 {
     RequireOpen();
-    ::ioctl(fd_, TCFLSH, TCIFLUSH);
+    if (remote_)
+        remote_->Purge();
+    else
+        ::ioctl(fd_, TCFLSH, TCIFLUSH);
     // A pty does not always drop what is already queued; read it away.
     uint8_t sink[256];
     while (::read(fd_, sink, sizeof sink) > 0) {

@@ -45,7 +45,7 @@ MonitorStation::MonitorStation(const StationOptions &options, const std::string 
         settings.spoolDir = state + "/spool-" + settings.station;
     }
     if (!options.substitutions.empty()) {
-        designations_ = std::make_unique<TSubstitutionList>();
+        designations_ = std::make_unique<SubstitutionList>();
         designations_->LoadFromFile(options.substitutions);
     }
     publisher_ = std::make_unique<publish::StationPublisher>(std::move(settings),
@@ -69,7 +69,7 @@ void MonitorStation::Take(const decoder::DecoderLine &line, const std::string &j
         std::string object = jsonRecord;
         if (designations_) {
             const size_t entry = designations_->Find(line.telegram.identifier);
-            if (entry != TSubstitutionList::npos)
+            if (entry != SubstitutionList::npos)
                 object = WithMember(object, "designation",
                                     DecodeText(designations_->Value(entry), designations_->Encoding()));
         }

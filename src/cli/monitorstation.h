@@ -13,7 +13,7 @@ struct DecoderLine;
 namespace publish {
 class StationPublisher;
 }
-class TSubstitutionList;
+class SubstitutionList;
 
 namespace cli {
 
@@ -52,7 +52,7 @@ private:
     void PublishDeviceWhenComplete();
 
     std::string port_;
-    std::unique_ptr<TSubstitutionList> designations_;
+    std::unique_ptr<SubstitutionList> designations_;
     std::unique_ptr<publish::StationPublisher> publisher_;
     std::map<std::string, std::string> device_;   // member name -> value, since the last query
 };

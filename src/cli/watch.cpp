@@ -4,14 +4,18 @@
 #include "centresubscriber.h"
 #include "eventwait.h"
 #include "exitcodes.h"
+#include "fileio.h"
 #include "mainthreadsync.h"
 #include "outqueue.h"
+#include "spoolfiles.h"
 #include "stationtable.h"
+#include "systemnames.h"
 #include "textout.h"
 
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <filesystem>
 #include <optional>
 #include <thread>
 
@@ -103,6 +107,16 @@ std::string TextLine(const publish::StationEvent &event, const std::optional<Jso
     return line + "\n";
 }
 
+// Where a session's station table waits for its next run; empty without a state folder.
+std::string SessionStateFile(const std::string &session)
+{
+    const std::string folder = StateFolder();
+    return folder.empty() ? std::string() : folder + "/watch-" + session + ".json";
+}
+
+// A saved table is a few hundred KiB at most (1024 stations).
+constexpr uint64_t SessionStateLimit = 16 << 20;
+
 std::string GapText(const std::string &now, const std::string &station, const publish::SeqRange &gap)
 {
     const std::string first = std::to_string(gap.first);
@@ -123,6 +137,20 @@ int RunWatch(const WatchOptions &options, EventWait &wait)
     long printed = 0;
     std::optional<std::string> refused;
     publish::StationTable stations;
+    // With a session the station table goes on across runs, so a message
+    // delivered again after a restart is no new one, and a gap across the
+    // restart is seen.
+    const std::string stateFile = options.session.empty() ? std::string() : SessionStateFile(options.session);
+    if (!stateFile.empty() && std::filesystem::exists(stateFile)) {
+        std::string saved;
+        try {
+            saved = LoadFileBytes(stateFile, SessionStateLimit);
+        } catch (const std::exception &e) {
+            PrintError(std::string(e.what()) + "; the session's stations start afresh");
+        }
+        if (!saved.empty() && !stations.Load(saved))
+            PrintError(stateFile + " holds no station table; the session's stations start afresh");
+    }
     std::atomic<long> pending{0};
     std::atomic<bool> stopping{false};
 
@@ -191,6 +219,14 @@ int RunWatch(const WatchOptions &options, EventWait &wait)
     // not dropped with the subscriber.
     sync.CheckSynchronize();
     sync.CancelPosted(&owner);
+    if (!stateFile.empty()) {
+        try {
+            publish::CreateFolders(std::filesystem::path(stateFile).parent_path().string());
+            SaveFileBytes(stateFile, stations.Save());
+        } catch (const std::exception &e) {
+            PrintError(std::string(e.what()) + ": the session's stations are not kept");
+        }
+    }
     if (!wait.FinishOutput(out))
         return ExitOutput;
     if (!refused)

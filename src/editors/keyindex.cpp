@@ -52,7 +52,7 @@ uint64_t Seed()
 
 } // namespace
 
-uint32_t TKeyIndex::Hash(std::string_view key) const
+uint32_t KeyIndex::Hash(std::string_view key) const
 {
     std::string folded;
     if (!BytewiseFolding(encoding_, key)) {
@@ -70,7 +70,7 @@ uint32_t TKeyIndex::Hash(std::string_view key) const
     return static_cast<uint32_t>(h);
 }
 
-size_t TKeyIndex::Locate(const Lines &lines, std::string_view key, uint32_t hash) const
+size_t KeyIndex::Locate(const Lines &lines, std::string_view key, uint32_t hash) const
 {
     if (slots_.empty())
         return npos;
@@ -84,7 +84,7 @@ size_t TKeyIndex::Locate(const Lines &lines, std::string_view key, uint32_t hash
     }
 }
 
-size_t TKeyIndex::Find(const Lines &lines, std::string_view key) const
+size_t KeyIndex::Find(const Lines &lines, std::string_view key) const
 {
     if (key.empty())
         return npos;
@@ -92,7 +92,7 @@ size_t TKeyIndex::Find(const Lines &lines, std::string_view key) const
     return at == npos ? npos : slots_[at].linePlusOne - 1;
 }
 
-void TKeyIndex::Place(Slot slot)
+void KeyIndex::Place(Slot slot)
 {
     const size_t mask = slots_.size() - 1;
     size_t i = slot.hash & mask;
@@ -101,7 +101,7 @@ void TKeyIndex::Place(Slot slot)
     slots_[i] = slot;
 }
 
-void TKeyIndex::Grow(size_t capacity)
+void KeyIndex::Grow(size_t capacity)
 {
     size_t size = 16;
     while (size < capacity * 2)
@@ -115,9 +115,9 @@ void TKeyIndex::Grow(size_t capacity)
             Place(slot);
 }
 
-void TKeyIndex::Reserve(size_t keys) { Grow(keys); }
+void KeyIndex::Reserve(size_t keys) { Grow(keys); }
 
-void TKeyIndex::Add(const Lines &lines, size_t line)
+void KeyIndex::Add(const Lines &lines, size_t line)
 {
     const std::string_view key = KeyOfLine(lines[line]);
     if (key.empty())
@@ -128,7 +128,7 @@ void TKeyIndex::Add(const Lines &lines, size_t line)
     ++used_;
 }
 
-void TKeyIndex::Remove(const Lines &lines, size_t line)
+void KeyIndex::Remove(const Lines &lines, size_t line)
 {
     const std::string_view key = KeyOfLine(lines[line]);
     if (key.empty())
@@ -151,20 +151,20 @@ void TKeyIndex::Remove(const Lines &lines, size_t line)
     --used_;
 }
 
-void TKeyIndex::ShiftFrom(size_t first, std::ptrdiff_t delta)
+void KeyIndex::ShiftFrom(size_t first, std::ptrdiff_t delta)
 {
     for (Slot &slot : slots_)
         if (slot.linePlusOne != 0 && slot.linePlusOne - 1 >= first)
             slot.linePlusOne = static_cast<uint32_t>(static_cast<std::ptrdiff_t>(slot.linePlusOne) + delta);
 }
 
-void TKeyIndex::SetEncoding(TextEncoding encoding)
+void KeyIndex::SetEncoding(TextEncoding encoding)
 {
     Clear();
     encoding_ = encoding;
 }
 
-void TKeyIndex::Clear()
+void KeyIndex::Clear()
 {
     std::fill(slots_.begin(), slots_.end(), Slot{});
     used_ = 0;

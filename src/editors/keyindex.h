@@ -13,7 +13,7 @@
 // keys from the lines the owner passes in, so loading a large file allocates
 // nothing per line. The owner keeps it in step: Add/Remove a line's key,
 // ShiftFrom when lines are inserted or removed before others.
-class TKeyIndex {
+class KeyIndex {
 public:
     static constexpr size_t npos = static_cast<size_t>(-1);
 

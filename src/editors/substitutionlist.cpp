@@ -74,63 +74,63 @@ void ThrowListIndexError(long long index)
     throw EListIndexError(text);
 }
 
-void TSubstitutionList::CheckKeyText(std::string_view key)
+void SubstitutionList::CheckKeyText(std::string_view key)
 {
     if (key.find('=') != std::string_view::npos)
         throw EInvalidKeyError(TranslateResourceString("Key may not contain equals sign (\"=\")"));
 }
 
-const std::string &TSubstitutionList::Line(size_t index) const
+const std::string &SubstitutionList::Line(size_t index) const
 {
     CheckIndex(index, lines_.size());
     return lines_[index];
 }
 
-std::string_view TSubstitutionList::KeyOf(std::string_view line)
+std::string_view SubstitutionList::KeyOf(std::string_view line)
 {
     const auto eq = line.find('=');
     return eq == std::string_view::npos ? std::string_view() : line.substr(0, eq);
 }
 
-std::string_view TSubstitutionList::ValueOf(std::string_view line)
+std::string_view SubstitutionList::ValueOf(std::string_view line)
 {
     const auto eq = line.find('=');
     return eq == std::string_view::npos ? line : line.substr(eq + 1);
 }
 
-bool TSubstitutionList::IsEmptyEntry(size_t index) const
+bool SubstitutionList::IsEmptyEntry(size_t index) const
 {
     const std::string &line = Line(index);
     return line.empty() || line == "=";
 }
 
-bool TSubstitutionList::KeyTaken(std::string_view key, size_t except) const
+bool SubstitutionList::KeyTaken(std::string_view key, size_t except) const
 {
     const size_t found = keys_.Find(lines_, key);
-    return found != TKeyIndex::npos && found != except;
+    return found != KeyIndex::npos && found != except;
 }
 
-void TSubstitutionList::CheckIndex(size_t index, size_t limit) const
+void SubstitutionList::CheckIndex(size_t index, size_t limit) const
 {
     if (index >= limit)
         ThrowListIndexError(static_cast<long long>(index));
 }
 
-void TSubstitutionList::CheckUnique(std::string_view line) const
+void SubstitutionList::CheckUnique(std::string_view line) const
 {
     const std::string_view key = KeyOf(line);
     if (KeyTaken(key, lines_.size()))
         ThrowDuplicate(key, encoding_);
 }
 
-void TSubstitutionList::Add(std::string line)
+void SubstitutionList::Add(std::string line)
 {
     CheckUnique(line);
     lines_.push_back(std::move(line));
     keys_.Add(lines_, lines_.size() - 1);
 }
 
-void TSubstitutionList::Insert(size_t index, std::string line)
+void SubstitutionList::Insert(size_t index, std::string line)
 {
     CheckIndex(index, lines_.size() + 1);
     CheckUnique(line);
@@ -139,7 +139,7 @@ void TSubstitutionList::Insert(size_t index, std::string line)
     keys_.Add(lines_, index);
 }
 
-void TSubstitutionList::Delete(size_t index)
+void SubstitutionList::Delete(size_t index)
 {
     CheckIndex(index, lines_.size());
     keys_.Remove(lines_, index);
@@ -147,13 +147,13 @@ void TSubstitutionList::Delete(size_t index)
     keys_.ShiftFrom(index, -1);
 }
 
-void TSubstitutionList::Clear()
+void SubstitutionList::Clear()
 {
     lines_.clear();
     keys_.Clear();
 }
 
-void TSubstitutionList::SetKey(size_t index, std::string_view key)
+void SubstitutionList::SetKey(size_t index, std::string_view key)
 {
     CheckIndex(index, lines_.size());
     CheckKeyText(key);
@@ -168,7 +168,7 @@ void TSubstitutionList::SetKey(size_t index, std::string_view key)
     keys_.Add(lines_, index);
 }
 
-void TSubstitutionList::SetValue(size_t index, std::string_view value)
+void SubstitutionList::SetValue(size_t index, std::string_view value)
 {
     CheckIndex(index, lines_.size());
     // The key stays as it is, so the index needs no update.
@@ -178,7 +178,7 @@ void TSubstitutionList::SetValue(size_t index, std::string_view value)
     line = std::move(updated);
 }
 
-void TSubstitutionList::LoadFromText(std::string_view text, std::string_view source)
+void SubstitutionList::LoadFromText(std::string_view text, std::string_view source)
 {
     Clear();
     // The part after the first NUL is ignored, so it has no say either.
@@ -195,7 +195,7 @@ void TSubstitutionList::LoadFromText(std::string_view text, std::string_view sou
     keys_.Reserve(breaks + 1);
     // What did load is what the list saw of the file, also when a duplicate stops it.
     struct Remember {
-        TSubstitutionList &list;
+        SubstitutionList &list;
         ~Remember() { list.RememberFileLines(); }
     } remember{*this};
     try {
@@ -207,7 +207,7 @@ void TSubstitutionList::LoadFromText(std::string_view text, std::string_view sou
     }
 }
 
-void TSubstitutionList::RememberFileLines()
+void SubstitutionList::RememberFileLines()
 {
     fileLines_.clear();
     fileLines_.reserve(lines_.size());
@@ -216,7 +216,7 @@ void TSubstitutionList::RememberFileLines()
     std::sort(fileLines_.begin(), fileLines_.end());
 }
 
-size_t TSubstitutionList::LinesUnseenIn(std::string_view fileText) const
+size_t SubstitutionList::LinesUnseenIn(std::string_view fileText) const
 {
     std::vector<size_t> held;
     held.reserve(lines_.size());
@@ -233,7 +233,7 @@ size_t TSubstitutionList::LinesUnseenIn(std::string_view fileText) const
     return unseen;
 }
 
-size_t TSubstitutionList::LinesUnseenInFile(const std::string &name) const
+size_t SubstitutionList::LinesUnseenInFile(const std::string &name) const
 {
     std::string bytes;
     try {
@@ -246,7 +246,7 @@ size_t TSubstitutionList::LinesUnseenInFile(const std::string &name) const
     return LinesUnseenIn(bytes);
 }
 
-std::string TSubstitutionList::Text() const
+std::string SubstitutionList::Text() const
 {
     size_t total = 0;
     for (const auto &line : lines_)
@@ -258,19 +258,19 @@ std::string TSubstitutionList::Text() const
     return text;
 }
 
-void TSubstitutionList::LoadFromFile(const std::string &name)
+void SubstitutionList::LoadFromFile(const std::string &name)
 {
     const std::string bytes = LoadFileBytes(name);
     LoadFromText(bytes, name);
 }
 
-void TSubstitutionList::SaveToFile(const std::string &name)
+void SubstitutionList::SaveToFile(const std::string &name)
 {
     SaveFileBytes(name, Text());
     RememberFileLines();
 }
 
-std::vector<std::string_view> TSubstitutionList::SplitLines(std::string_view text)
+std::vector<std::string_view> SubstitutionList::SplitLines(std::string_view text)
 {
     std::vector<std::string_view> lines;
     ForEachLine(text, [&lines](std::string_view line) { lines.push_back(line); });

@@ -31,7 +31,7 @@ class EInvalidKeyError : public Exception { using Exception::Exception; };
 // 8-bit text in the list's encoding: the loaded file's (UTF-8 if all of it
 // is valid UTF-8, else Windows-1252), UTF-8 for a list not loaded from a
 // file. So a file loaded and saved unchanged keeps its bytes.
-class TSubstitutionList {
+class SubstitutionList {
 public:
     size_t Count() const { return lines_.size(); }
     bool Empty() const { return lines_.empty(); }
@@ -54,7 +54,7 @@ public:
     // (pass Count() or more to compare against every entry).
     bool KeyTaken(std::string_view key, size_t except) const;
     // The entry whose key equals `key` regardless of case; npos for none.
-    static constexpr size_t npos = TKeyIndex::npos;
+    static constexpr size_t npos = KeyIndex::npos;
     size_t Find(std::string_view key) const { return keys_.Find(lines_, key); }
 
     void Add(std::string line);
@@ -100,5 +100,5 @@ private:
     // sorted; hashes keep a list of millions of lines from being held twice.
     std::vector<size_t> fileLines_;
     // Non-empty keys, so the duplicate check does not walk the list.
-    TKeyIndex keys_;
+    KeyIndex keys_;
 };

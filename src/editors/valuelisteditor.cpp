@@ -22,12 +22,12 @@ namespace {
 
 // Cells show and take text in the list's own encoding, so a file keeps its
 // encoding; in a Windows-1252 list characters it lacks become "?".
-QString Decoded(const TSubstitutionList &list, std::string_view bytes)
+QString Decoded(const SubstitutionList &list, std::string_view bytes)
 {
     return QString::fromStdString(DecodeText(bytes, list.Encoding()));
 }
 
-std::string Encoded(const TSubstitutionList &list, const QString &text)
+std::string Encoded(const SubstitutionList &list, const QString &text)
 {
     return EncodeText(text.toStdString(), list.Encoding());
 }
@@ -71,7 +71,7 @@ private:
 // list itself; the model only announces the changes to the view.
 class ValueListModel : public QAbstractTableModel {
 public:
-    ValueListModel(TSubstitutionList &list, QObject *parent) : QAbstractTableModel(parent), list_(list) {}
+    ValueListModel(SubstitutionList &list, QObject *parent) : QAbstractTableModel(parent), list_(list) {}
 
     int rowCount(const QModelIndex &parent = {}) const override
     {
@@ -154,7 +154,7 @@ public:
     }
 
 private:
-    TSubstitutionList &list_;
+    SubstitutionList &list_;
 };
 
 // A plain line editor per cell whose keystrokes go to the grid at once.
@@ -444,7 +444,7 @@ void TValueListEditor::CellTextEdited(QLineEdit *editor, const QPersistentModelI
         const int cursor = editor->cursorPosition() - static_cast<int>(text.size() - editorAccepted_.size());
         editor->setText(editorAccepted_);
         editor->setCursorPosition(std::clamp(cursor, 0, static_cast<int>(editorAccepted_.size())));
-        TSubstitutionList::CheckKeyText(bytes);
+        SubstitutionList::CheckKeyText(bytes);
     }
     const QString shown = Decoded(list_, bytes);
     if (shown != text) {
@@ -471,7 +471,7 @@ void TValueListEditor::CellCommitted(const QModelIndex &index, const QString &te
             ApplyValue(index.row(), bytes);
             return;
         }
-        TSubstitutionList::CheckKeyText(bytes);
+        SubstitutionList::CheckKeyText(bytes);
         try {
             ApplyKey(index.row(), bytes);
         } catch (const EDuplicateKeyError &) {
@@ -594,7 +594,7 @@ void TValueListEditor::CommitOpenEditor()
     const std::string bytes = Encoded(list_, editor->text());
     try {
         if (index.column() == 0) {
-            TSubstitutionList::CheckKeyText(bytes);
+            SubstitutionList::CheckKeyText(bytes);
             ApplyKey(index.row(), bytes);
         } else {
             ApplyValue(index.row(), bytes);

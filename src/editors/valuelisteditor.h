@@ -34,7 +34,7 @@ public:
     // Entries of the file a save would drop that the grid never showed.
     size_t EntriesSaveWouldLose(const std::string &name) const { return list_.LinesUnseenInFile(name); }
 
-    const TSubstitutionList &Strings() const { return list_; }
+    const SubstitutionList &Strings() const { return list_; }
     // The current row; with an empty list the blank row 0.
     int CurrentRow() const;
     void SetCurrentRow(int row);
@@ -77,7 +77,7 @@ private:
     void ReopenEditorIfFocused();
     void MoveTo(int row);
 
-    TSubstitutionList list_;
+    SubstitutionList list_;
     ValueListModel *model_ = nullptr;
     ValueListCellDelegate *delegate_ = nullptr;
 

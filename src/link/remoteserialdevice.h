@@ -21,7 +21,7 @@ public:
     static constexpr int kControlReplyTimeoutMs = 500;
 
     // onModemLines: from the device's thread, with the modem lines
-    // (TModemSignal bits) after a notification changed them.
+    // (ModemSignal bits) after a notification changed them.
     explicit RemoteSerialDevice(std::function<void(std::uint8_t lines)> onModemLines);
     ~RemoteSerialDevice();
     RemoteSerialDevice(const RemoteSerialDevice &) = delete;

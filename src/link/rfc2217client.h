@@ -60,7 +60,7 @@ private:
     void Handle(const TelnetCommand &command, std::string &toSend);
     void SendRaw(const std::string &bytes, int timeoutMs);
 
-    TTransport transport_;
+    Transport transport_;
     TelnetParser parser_;
     std::vector<TelnetCommand> commands_;
     bool serverDoesOption_ = false;

@@ -27,13 +27,13 @@ constexpr TSerialEvents kDeviceGoneBit = 0x8000;
 
 // Line error flags returned by LineErrors.
 using TSerialErrors = std::uint8_t;
-enum TSerialError : TSerialErrors {
+enum SerialErrorBit : TSerialErrors {
     seFrame = 1 << 0, seParity = 1 << 1, seOverrun = 1 << 2, seBreak = 1 << 3,
     seIo = 1 << 4, seMode = 1 << 5, seRxOver = 1 << 6, seTxFull = 1 << 7
 };
 
 // Modem line bits returned by ModemSignals.
-enum TModemSignal : std::uint8_t { msCTS = 1 << 0, msDSR = 1 << 1, msRing = 1 << 2, msRLSD = 1 << 3 };
+enum ModemSignal : std::uint8_t { msCTS = 1 << 0, msDSR = 1 << 1, msRing = 1 << 2, msRLSD = 1 << 3 };
 
 // Bits per second of a rate member; 0 for brCustom (the port uses CustomBaudRate).
 int BaudRateValue(TBaudRate rate) noexcept;

@@ -17,6 +17,9 @@ constexpr size_t MarksRecord = 44;      // CRC-32, head, next, dropped count, fi
 // "marks" is rewritten whole once it holds this many records.
 constexpr uint64_t MarksCompactSize = MarksRecord * 128;
 const std::string SegmentPrefix = "journal-";
+// A delivered newest segment this large is replaced by an empty one; a
+// smaller one only when a write failed (each replacement syncs the folder).
+constexpr uint64_t NewestCutBack = 64 * 1024;
 
 void PutU32(std::string &out, uint32_t v)
 {
@@ -270,7 +273,12 @@ uint64_t Spool::Append(Channel channel, const std::string &payload)
         newest = segments_.emplace(next_, Segment{JournalFile(dir_ + "/" + SegmentName(next_), true), 0}).first;
     }
     const uint64_t offset = newest->second.file.Size();
-    newest->second.file.Append(record);
+    try {
+        newest->second.file.Append(record);
+    } catch (const std::exception &) {
+        roomNeeded_ = true;
+        throw;
+    }
     unsynced_.insert(newest->first);
     live_.push_back({next_, record.size(), newest->first, offset});
     liveBytes_ += record.size();
@@ -292,8 +300,14 @@ void Spool::Commit()
     // acknowledgement that does not only means the message goes out once more.
     if (next_ != markedNext_)
         marksChanged_ = marksMustSync_ = true;
-    if (marksChanged_)
-        WriteMarks(marksMustSync_);
+    if (marksChanged_) {
+        try {
+            WriteMarks(marksMustSync_);
+        } catch (const std::exception &) {
+            roomNeeded_ = true;
+            throw;
+        }
+    }
 }
 
 void Spool::DropOldest()
@@ -308,16 +322,29 @@ void Spool::DropOldest()
 
 void Spool::NoteLost(uint64_t first, uint64_t last)
 {
-    // Announced already (lastSeq stays as the mark of what was announced).
-    if (dropped_.count == 0 && last <= dropped_.lastSeq)
-        return;
-    if (dropped_.count == 0)
+    const uint64_t count = last - first + 1;
+    if (dropped_.count == 0) {
+        // Up to lastSeq was announced already.
+        if (last <= dropped_.lastSeq)
+            return;
         first = std::max(first, dropped_.lastSeq + 1);
-    else if (first >= dropped_.firstSeq && last <= dropped_.lastSeq)
+        dropped_ = {last - first + 1, first, last};
+    } else if (first >= dropped_.firstSeq && last <= dropped_.lastSeq) {
         return;
-    dropped_.firstSeq = dropped_.count == 0 ? first : std::min(dropped_.firstSeq, first);
-    dropped_.lastSeq = std::max(dropped_.lastSeq, last);
-    dropped_.count += last - first + 1;
+    } else if (first == dropped_.lastSeq + 1 && laterDropped_.empty()) {
+        dropped_.lastSeq = last;
+        dropped_.count += count;
+    } else if (!laterDropped_.empty() && first >= laterDropped_.back().firstSeq &&
+               last <= laterDropped_.back().lastSeq) {
+        return;
+    } else if (!laterDropped_.empty() && first == laterDropped_.back().lastSeq + 1) {
+        laterDropped_.back().lastSeq = last;
+        laterDropped_.back().count += count;
+    } else {
+        // A range apart from the pending one is announced on its own, so a
+        // receiver never takes what it got for lost.
+        laterDropped_.push_back({count, first, last});
+    }
     marksChanged_ = marksMustSync_ = true;
 }
 
@@ -360,6 +387,10 @@ void Spool::DroppedAnnounced(const DroppedRun &run)
         return;
     dropped_.count -= run.count;
     dropped_.firstSeq = dropped_.count ? run.lastSeq + 1 : 0;
+    if (dropped_.count == 0 && !laterDropped_.empty()) {
+        dropped_ = laterDropped_.front();
+        laterDropped_.pop_front();
+    }
     marksChanged_ = marksMustSync_ = true;
 }
 
@@ -374,9 +405,12 @@ void Spool::RemoveDeliveredSegments()
         segments_.erase(segments_.begin());
         RemoveFile(path);
     }
-    // The newest goes too once all of it is delivered: an empty segment
-    // named by the next seq carries the numbering on.
-    if (segments_.size() == 1 && live_.empty() && segments_.begin()->first < next_ && unsynced_.empty()) {
+    // The newest goes too once all of it is delivered, when the disk is
+    // short of room or the segment has grown: an empty segment named by the
+    // next seq carries the numbering on.
+    if (segments_.size() == 1 && live_.empty() && segments_.begin()->first < next_ && unsynced_.empty() &&
+        (roomNeeded_ || segments_.begin()->second.file.Size() >= NewestCutBack)) {
+        roomNeeded_ = false;
         const std::string path = segments_.begin()->second.file.Path();
         JournalFile fresh(dir_ + "/" + SegmentName(next_), true);
         segments_.clear();

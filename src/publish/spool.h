@@ -80,6 +80,7 @@ public:
 
     uint64_t Waiting() const { return live_.size(); }
     uint64_t WaitingBytes() const { return liveBytes_; }
+    // The next run of dropped messages to announce (count 0: none).
     const DroppedRun &Dropped() const { return dropped_; }
     // Adds messages lost before they reached the spool, without seqs.
     void NoteDropped(uint64_t count);
@@ -126,7 +127,9 @@ private:
     uint64_t head_ = 1;                      // the oldest undelivered seq
     uint64_t next_ = 1;
     uint64_t markedNext_ = 0;                // next_ as "marks" holds it
-    DroppedRun dropped_;
+    DroppedRun dropped_;                     // announced first; in "marks"
+    std::deque<DroppedRun> laterDropped_;    // runs apart from it, announced after it
+    bool roomNeeded_ = false;                // a write failed: cut back what is delivered
     bool marksChanged_ = false;
     bool marksMustSync_ = false;
     std::set<uint64_t> unsynced_;            // segments appended to since the last commit

@@ -204,6 +204,75 @@ StationTable::Outcome StationTable::Heard(const std::string &station)
     return outcome;
 }
 
+std::string StationTable::Save() const
+{
+    nlohmann::json stations = nlohmann::json::array();
+    for (auto name = order_.rbegin(); name != order_.rend(); ++name) {
+        const Entry &entry = entries_.at(*name);
+        const StationState &state = entry.state;
+        nlohmann::json gaps = nlohmann::json::array();
+        for (const SeqRange &gap : state.recentGaps)
+            gaps.push_back({gap.first, gap.last});
+        stations.push_back({{"name", state.name},
+                            {"epoch", state.epoch},
+                            {"highest", state.highestSeq},
+                            {"numbered", entry.numbered},
+                            {"shown", state.shown},
+                            {"repeats", state.repeats},
+                            {"missing", state.missing},
+                            {"spool_dropped", state.spoolDropped},
+                            {"gaps", gaps},
+                            {"shown_bits", entry.shownBits}});
+    }
+    return nlohmann::json({{"window", limits_.repeatWindow}, {"stations", stations}})
+        .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+bool StationTable::Load(const std::string &saved)
+{
+    const nlohmann::json all = nlohmann::json::parse(saved, nullptr, false);
+    if (all.is_discarded() || !all.is_object() || all.value("window", uint64_t{0}) != limits_.repeatWindow ||
+        !all.contains("stations") || !all["stations"].is_array())
+        return false;
+    std::list<std::string> order;
+    std::unordered_map<std::string, Entry> entries;
+    try {
+        for (const nlohmann::json &station : all["stations"]) {
+            Entry entry;
+            StationState &state = entry.state;
+            state.name = station.at("name").get<std::string>();
+            state.epoch = station.at("epoch").get<std::string>();
+            state.highestSeq = station.at("highest").get<uint64_t>();
+            entry.numbered = station.at("numbered").get<bool>();
+            state.shown = station.at("shown").get<uint64_t>();
+            state.repeats = station.at("repeats").get<uint64_t>();
+            state.missing = station.at("missing").get<uint64_t>();
+            state.spoolDropped = station.at("spool_dropped").get<uint64_t>();
+            for (const nlohmann::json &gap : station.at("gaps"))
+                if (state.recentGaps.size() < KeptGaps)
+                    state.recentGaps.push_back({gap.at(0).get<uint64_t>(), gap.at(1).get<uint64_t>()});
+            entry.shownBits = station.at("shown_bits").get<std::vector<uint64_t>>();
+            if (!entry.shownBits.empty() && entry.shownBits.size() != limits_.repeatWindow / 64)
+                return false;
+            if (entries.count(state.name))
+                return false;
+            if (entries.size() == limits_.stations) {
+                entries.erase(order.back());
+                order.pop_back();
+            }
+            order.push_front(state.name);
+            entry.position = order.begin();
+            entries.emplace(state.name, std::move(entry));
+        }
+    } catch (const nlohmann::json::exception &) {
+        return false;
+    }
+    order_.swap(order);
+    entries_.swap(entries);
+    // The list nodes moved with the swap; the iterators into them stay valid.
+    return true;
+}
+
 std::vector<StationTable::StationState> StationTable::Stations() const
 {
     std::vector<StationState> states;

@@ -77,6 +77,12 @@ public:
     // Any other message (status, device): the station is alive.
     Outcome Heard(const std::string &station);
 
+    // The table as text, for a centre that takes up where its last run left
+    // off, and back. Load replaces the table; false (and the table left as
+    // it was) for text that is not a saved table.
+    std::string Save() const;
+    bool Load(const std::string &saved);
+
     // The stations, the one heard of most recently first.
     std::vector<StationState> Stations() const;
     size_t Size() const { return order_.size(); }

@@ -50,6 +50,6 @@ std::string UpdateServerBase(const std::string &given)
 // firmware file is at most one container (FIRMWARE.md). A version check
 // must not hold the window for long; a download may take minutes on a slow
 // line.
-const THttpRequestLimits kVersionReplyLimits {4 * 1024, 20 * 1000};
-const THttpRequestLimits kToolDownloadLimits {32 * 1024 * 1024, 10 * 60 * 1000};
-const THttpRequestLimits kFirmwareDownloadLimits {kFirmwareFileLimit, 10 * 60 * 1000};
+const HttpRequestLimits kVersionReplyLimits {4 * 1024, 20 * 1000};
+const HttpRequestLimits kToolDownloadLimits {32 * 1024 * 1024, 10 * 60 * 1000};
+const HttpRequestLimits kFirmwareDownloadLimits {kFirmwareFileLimit, 10 * 60 * 1000};

@@ -19,6 +19,6 @@ std::string UpdateServerBase(const std::string &given = {});
 
 // What each update request may cost; the values, and why, in
 // updateserver.cpp (README, "Limits").
-extern const THttpRequestLimits kVersionReplyLimits;
-extern const THttpRequestLimits kToolDownloadLimits;
-extern const THttpRequestLimits kFirmwareDownloadLimits;
+extern const HttpRequestLimits kVersionReplyLimits;
+extern const HttpRequestLimits kToolDownloadLimits;
+extern const HttpRequestLimits kFirmwareDownloadLimits;

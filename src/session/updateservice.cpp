@@ -19,7 +19,7 @@ namespace session {
 namespace {
 
 // A signature file is four short lines; more is not one.
-constexpr THttpRequestLimits kSignatureLimits {4096, 20 * 1000};
+constexpr HttpRequestLimits kSignatureLimits {4096, 20 * 1000};
 constexpr const char *kToolTarget = "karvenzop";
 
 std::string FileName(const char *resource) { return std::string(resource).substr(1); }
@@ -133,15 +133,15 @@ std::string UpdateService::FirmwareVersion()
     return Asking(Url("/firmware.php?id=karvenfir"), [&](const std::string &url) { return client_.Get(url); });
 }
 
-std::string UpdateService::Fetch(const char *resource, const THttpRequestLimits &limits)
+std::string UpdateService::Fetch(const char *resource, const HttpRequestLimits &limits)
 {
-    TMemoryStream buffer;   // released on every path with the scope
+    MemoryStream buffer;   // released on every path with the scope
     client_.SetLimits(limits);
     Asking(Url(resource), [&](const std::string &url) { client_.Get(url, buffer); });
     return std::string(buffer.Memory(), static_cast<size_t>(buffer.Size()));
 }
 
-SignedDownload UpdateService::FetchSigned(const char *resource, const THttpRequestLimits &limits)
+SignedDownload UpdateService::FetchSigned(const char *resource, const HttpRequestLimits &limits)
 {
     const std::string name = FileName(resource);
     std::string signatureText;
@@ -160,15 +160,15 @@ SignedDownload UpdateService::FetchSigned(const char *resource, const THttpReque
     download.bytes = Fetch(resource, limits);
     if (!present)
         return download;
-    TMinisignSignature signature;
+    MinisignSignature signature;
     try {
         signature = ParseMinisignSignature(signatureText);
     } catch (const EMinisignFormat &) {
         Refuse("The signature file of %s is damaged", {name});
     }
     download.keyId = KeyIdText(signature.keyId);
-    const std::vector<TTrustedKey> keys = LoadTrustedKeys();
-    const TTrustedKey *key = FindTrustedKey(keys, signature.keyId);
+    const std::vector<TrustedKey> keys = LoadTrustedKeys();
+    const TrustedKey *key = FindTrustedKey(keys, signature.keyId);
     if (!key) {
         // No maker key ships: the user learns where to put the one they trust.
         EUpdateRefused refused(FormatMessageArgs(TranslateResourceString("%s is signed with an unknown key (%s)"),

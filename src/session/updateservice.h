@@ -9,7 +9,7 @@
 #include <vector>
 
 class THttpClient;
-struct THttpRequestLimits;
+struct HttpRequestLimits;
 
 namespace session {
 
@@ -72,9 +72,9 @@ private:
     std::string Url(const char *resource) const;
     template <class Request>
     auto Asking(const std::string &url, Request &&request);
-    std::string Fetch(const char *resource, const THttpRequestLimits &limits);
+    std::string Fetch(const char *resource, const HttpRequestLimits &limits);
     // The signature first, so the progress display ends with the resource.
-    SignedDownload FetchSigned(const char *resource, const THttpRequestLimits &limits);
+    SignedDownload FetchSigned(const char *resource, const HttpRequestLimits &limits);
 
     THttpClient &client_;
     std::string server_;

@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <limits>
 
-void TChunkDecoder::Reset()
+void ChunkDecoder::Reset()
 {
-    *this = TChunkDecoder();
+    *this = ChunkDecoder();
 }
 
-uint64_t TChunkDecoder::ParseSizeLine(const std::string &line) const
+uint64_t ChunkDecoder::ParseSizeLine(const std::string &line) const
 {
     // The size ends at a blank; a ";" starts an extension, which the size
     // does not include either (otherwise "1a;name=x" would end the body).
@@ -41,13 +41,13 @@ uint64_t TChunkDecoder::ParseSizeLine(const std::string &line) const
     return value;
 }
 
-TChunkDecoder::TStep TChunkDecoder::Step(const char *data, size_t length)
+ChunkDecoder::StepResult ChunkDecoder::Step(const char *data, size_t length)
 {
-    TStep step;
-    if (length == 0 || state_ == TState::Done)
+    StepResult step;
+    if (length == 0 || state_ == Stage::Done)
         return step;
 
-    if (state_ == TState::Data) {
+    if (state_ == Stage::Data) {
         const size_t take = static_cast<size_t>(std::min<uint64_t>(length, remaining_));
         step.consumed = take;
         step.data = data;
@@ -55,7 +55,7 @@ TChunkDecoder::TStep TChunkDecoder::Step(const char *data, size_t length)
         remaining_ -= take;
         if (remaining_ == 0) {
             step.chunkFinished = true;
-            state_ = TState::DataEnd;
+            state_ = Stage::DataEnd;
         }
         return step;
     }
@@ -66,24 +66,24 @@ TChunkDecoder::TStep TChunkDecoder::Step(const char *data, size_t length)
     const std::string line = lineReader_.Line();
     lineReader_.Clear();
     switch (state_) {
-    case TState::SizeLine:
+    case Stage::SizeLine:
         chunkSize_ = ParseSizeLine(line);
         remaining_ = chunkSize_;
         if (chunkSize_ == 0) {
-            state_ = TState::Trailer;
+            state_ = Stage::Trailer;
         } else {
-            state_ = TState::Data;
+            state_ = Stage::Data;
             step.chunkStarted = true;
         }
         break;
-    case TState::DataEnd:
-        state_ = TState::SizeLine;
+    case Stage::DataEnd:
+        state_ = Stage::SizeLine;
         break;
-    case TState::Trailer:
+    case Stage::Trailer:
         // Trailer fields are skipped; the empty line ends the body, so no
         // trailer bytes are left behind to be misread as the next reply.
         if (line.empty())
-            state_ = TState::Done;
+            state_ = Stage::Done;
         break;
     default:
         break;

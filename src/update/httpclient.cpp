@@ -61,7 +61,7 @@ bool HasNoBody(int32_t code)
     return code == 204 || code == 304 || (code >= 100 && code < 200);
 }
 
-std::string ResolveLocation(const THttpUrl &base, const std::string &location)
+std::string ResolveLocation(const HttpUrl &base, const std::string &location)
 {
     if (location.find("://") != std::string::npos)
         return location;
@@ -89,7 +89,7 @@ void THttpClient::Disconnect()
 
 void THttpClient::BeginWork(TWorkMode mode, int64_t countMax)
 {
-    TWorkState &state = work_[static_cast<int>(mode)];
+    WorkState &state = work_[static_cast<int>(mode)];
     if (++state.level == 1) {
         state.count = 0;
         if (OnWorkBegin)
@@ -99,7 +99,7 @@ void THttpClient::BeginWork(TWorkMode mode, int64_t countMax)
 
 void THttpClient::DoWork(TWorkMode mode, int64_t count)
 {
-    TWorkState &state = work_[static_cast<int>(mode)];
+    WorkState &state = work_[static_cast<int>(mode)];
     if (state.level == 0)
         return;
     state.count += count;
@@ -109,7 +109,7 @@ void THttpClient::DoWork(TWorkMode mode, int64_t count)
 
 void THttpClient::EndWork(TWorkMode mode)
 {
-    TWorkState &state = work_[static_cast<int>(mode)];
+    WorkState &state = work_[static_cast<int>(mode)];
     if (state.level == 0)
         return;
     if (--state.level == 0 && OnWorkEnd)
@@ -146,7 +146,7 @@ void THttpClient::Consume(size_t count)
     }
 }
 
-void THttpClient::CheckPace(TClock::time_point now)
+void THttpClient::CheckPace(Clock::time_point now)
 {
     if (now >= deadline_)
         throw EHttpSocketError(kWsaETIMEDOUT);
@@ -160,9 +160,9 @@ void THttpClient::CheckPace(TClock::time_point now)
 
 int THttpClient::WithinDeadline(int timeoutMs) const
 {
-    if (deadline_ == TClock::time_point::max())
+    if (deadline_ == Clock::time_point::max())
         return timeoutMs;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - TClock::now()).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
     if (left <= 0)
         throw EHttpSocketError(kWsaETIMEDOUT);
     if (timeoutMs > 0 && timeoutMs < left)
@@ -172,16 +172,16 @@ int THttpClient::WithinDeadline(int timeoutMs) const
 
 size_t THttpClient::ReceivePiece(size_t maxLength)
 {
-    const auto never = TClock::time_point::max();
-    const TClock::time_point silenceEnd
-        = ReadTimeout > 0 ? TClock::now() + std::chrono::milliseconds(ReadTimeout) : never;
+    const auto never = Clock::time_point::max();
+    const Clock::time_point silenceEnd
+        = ReadTimeout > 0 ? Clock::now() + std::chrono::milliseconds(ReadTimeout) : never;
     size_t got = 0;
     for (;;) {
-        const TClock::time_point now = TClock::now();
+        const Clock::time_point now = Clock::now();
         CheckPace(now);
         // Wake for whichever comes first: the silence time-out, the end of
         // the request's time or of the low-speed window.
-        TClock::time_point wake = std::min(silenceEnd, deadline_);
+        Clock::time_point wake = std::min(silenceEnd, deadline_);
         if (LowSpeedLimit > 0 && LowSpeedTime > 0)
             wake = std::min(wake, windowStart_ + std::chrono::seconds(LowSpeedTime));
         int waitMs = 0;
@@ -192,7 +192,7 @@ size_t THttpClient::ReceivePiece(size_t maxLength)
             got = connection_.Receive(piece_.data(), std::min(maxLength, piece_.size()), waitMs);
             break;
         } catch (const EHttpSocketError &error) {
-            if (error.LastError() == kWsaETIMEDOUT && TClock::now() < silenceEnd)
+            if (error.LastError() == kWsaETIMEDOUT && Clock::now() < silenceEnd)
                 continue;  // a window or the request's time is up: CheckPace decides
             // A receive on a socket that was shut down counts as a close while
             // received bytes are still waiting to be read.
@@ -217,7 +217,7 @@ bool THttpClient::ReceiveIntoBuffer()
     return true;
 }
 
-void THttpClient::SettleHostAndPort(const THttpUrl &url)
+void THttpClient::SettleHostAndPort(const HttpUrl &url)
 {
     if (!url.Host.empty()) {
         const bool secure = SameTextIgnoringCase(url.Protocol, "HTTPS");
@@ -248,14 +248,14 @@ void THttpClient::ConnectIfNeeded()
 void THttpClient::SendRequest(const std::string &target)
 {
     std::string header = "GET " + SafeTarget(target) + " HTTP/"
-        + (ProtocolVersion == THttpProtocolVersion::pv1_0 ? "1.0" : "1.1") + "\r\n";
+        + (ProtocolVersion == HttpProtocolVersion::pv1_0 ? "1.0" : "1.1") + "\r\n";
     header += "Host: " + host_ + "\r\n";
     if (!Request.Accept.empty())
         header += "Accept: " + Request.Accept + "\r\n";
     if (!Request.UserAgent.empty())
         header += "User-Agent: " + Request.UserAgent + "\r\n";
     header += "\r\n";
-    windowStart_ = TClock::now();
+    windowStart_ = Clock::now();
     windowBytes_ = 0;
     connection_.SendAll(header.data(), header.size(), WithinDeadline(ReadTimeout));
 }
@@ -281,7 +281,7 @@ void THttpClient::ReadReplyHead()
     }
 }
 
-void THttpClient::ReadBody(TStream &stream)
+void THttpClient::ReadBody(Stream &stream)
 {
     if (HasNoBody(reply_.ResponseCode()))
         return;
@@ -297,7 +297,7 @@ void THttpClient::ReadBody(TStream &stream)
     }
 }
 
-void THttpClient::ReadKnownLength(TStream &stream, int64_t length)
+void THttpClient::ReadKnownLength(Stream &stream, int64_t length)
 {
     const int64_t start = stream.Position();
     if (length > 0)
@@ -337,14 +337,14 @@ void THttpClient::CheckBodySize(int64_t total) const
         throw EHttpBodyTooLarge(MaxBodyBytes);
 }
 
-void THttpClient::ReadChunked(TStream &stream)
+void THttpClient::ReadChunked(Stream &stream)
 {
     const int64_t start = stream.Position();
     // Room for the ceiling up front: growing by doubling would briefly hold
     // two copies of a body near it.
     if (MaxBodyBytes <= kPresizeLimit)
         stream.Reserve(start + MaxBodyBytes);
-    TChunkDecoder decoder;
+    ChunkDecoder decoder;
     bool spanOpen = false;
     auto closeSpan = [&] {
         spanOpen = false;
@@ -363,14 +363,14 @@ void THttpClient::ReadChunked(TStream &stream)
     try {
         while (!decoder.Done()) {
             if (Buffered() == 0) {
-                if (decoder.State() == TChunkDecoder::TState::Data) {
+                if (decoder.State() == ChunkDecoder::Stage::Data) {
                     const uint64_t want = std::min<uint64_t>(decoder.DataRemaining(), kPieceSize);
                     const size_t got = ReceivePiece(static_cast<size_t>(want));
                     if (got == 0) {
                         DoWork(TWorkMode::wmRead, 0);
                         throw EHttpConnClosedGracefully();
                     }
-                    const TChunkDecoder::TStep step = decoder.Step(piece_.data(), got);
+                    const ChunkDecoder::StepResult step = decoder.Step(piece_.data(), got);
                     stream.WriteBuffer(step.data, static_cast<int64_t>(step.dataLength));
                     DoWork(TWorkMode::wmRead, static_cast<int64_t>(got));
                     if (step.chunkFinished)
@@ -380,7 +380,7 @@ void THttpClient::ReadChunked(TStream &stream)
                 if (!ReceiveIntoBuffer())
                     throw EHttpConnClosedGracefully();
             }
-            const TChunkDecoder::TStep step = decoder.Step(BufferedData(), Buffered());
+            const ChunkDecoder::StepResult step = decoder.Step(BufferedData(), Buffered());
             if (step.dataLength > 0)
                 stream.WriteBuffer(step.data, static_cast<int64_t>(step.dataLength));
             Consume(step.consumed);
@@ -400,7 +400,7 @@ void THttpClient::ReadChunked(TStream &stream)
     }
 }
 
-void THttpClient::ReadUntilClose(TStream &stream)
+void THttpClient::ReadUntilClose(Stream &stream)
 {
     const int64_t start = stream.Position();
     if (MaxBodyBytes <= kPresizeLimit)
@@ -425,7 +425,7 @@ void THttpClient::ReadUntilClose(TStream &stream)
 
 void THttpClient::CloseIfDone()
 {
-    if (ProtocolVersion == THttpProtocolVersion::pv1_0 || reply_.ResponseVersion() == "1.0"
+    if (ProtocolVersion == HttpProtocolVersion::pv1_0 || reply_.ResponseVersion() == "1.0"
         || SameTextIgnoringCase(TrimBlanks(reply_.Headers().Connection), "close")) {
         Disconnect();
         return;
@@ -443,15 +443,15 @@ void THttpClient::CloseIfDone()
     }
 }
 
-void THttpClient::Get(const std::string &url, TStream &stream)
+void THttpClient::Get(const std::string &url, Stream &stream)
 {
     const int64_t bodyStart = stream.Position();
-    deadline_ = RequestTimeout > 0 ? TClock::now() + std::chrono::milliseconds(RequestTimeout)
-                                   : TClock::time_point::max();
+    deadline_ = RequestTimeout > 0 ? Clock::now() + std::chrono::milliseconds(RequestTimeout)
+                                   : Clock::time_point::max();
     std::string current = url;
     int requests = 0;
     for (;;) {
-        const THttpUrl parts = SplitUrl(current);
+        const HttpUrl parts = SplitUrl(current);
         SettleHostAndPort(parts);
         ++requests;
         ConnectIfNeeded();
@@ -484,12 +484,12 @@ void THttpClient::Get(const std::string &url, TStream &stream)
         // body kept would be the redirect's own page, not the resource.
         if (!HandleRedirects || requests >= RedirectMaximum)
             throw EHttpProtocolError(code, reply_.ResponseText());
-        if (ProtocolVersion == THttpProtocolVersion::pv1_0 || reply_.ResponseVersion() == "1.0")
+        if (ProtocolVersion == HttpProtocolVersion::pv1_0 || reply_.ResponseVersion() == "1.0")
             Disconnect();
         // The next reply's body replaces the redirect's.
         stream.SetPosition(bodyStart);
         stream.SetSize(bodyStart);
-        THttpUrl base = parts;
+        HttpUrl base = parts;
         if (base.Host.empty()) {
             base.Host = host_;
             base.Port = std::to_string(port_);
@@ -500,7 +500,7 @@ void THttpClient::Get(const std::string &url, TStream &stream)
 
 std::string THttpClient::Get(const std::string &url)
 {
-    TStringStream text;
+    StringStream text;
     Get(url, text);
     return text.DataString();
 }

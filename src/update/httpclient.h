@@ -13,21 +13,21 @@
 #include <vector>
 
 enum class TWorkMode : int { wmRead = 0, wmWrite = 1 };
-enum class THttpProtocolVersion { pv1_0, pv1_1 };
+enum class HttpProtocolVersion { pv1_0, pv1_1 };
 
 class THttpClient;
 using TWorkBeginEvent = std::function<void(THttpClient *Sender, TWorkMode AWorkMode, int32_t AWorkCountMax)>;
 using TWorkEvent = std::function<void(THttpClient *Sender, TWorkMode AWorkMode, int32_t AWorkCount)>;
 using TWorkEndEvent = std::function<void(THttpClient *Sender, TWorkMode AWorkMode)>;
 
-struct THttpRequestInfo {
+struct HttpRequestInfo {
     std::string Accept = "text/html, */*";
     std::string UserAgent = "Mozilla/3.0 (compatible; KarvenZop)";
 };
 
 // What one request may cost: the largest reply body it accepts and the
 // time the whole request (connect, redirects, body) may take.
-struct THttpRequestLimits {
+struct HttpRequestLimits {
     int64_t maxBodyBytes;
     int requestTimeoutMs;  // 0: no bound beyond the time-outs below
 };
@@ -48,14 +48,14 @@ public:
 
     // Writes the reply body into the stream at its position. Returns only
     // for a 2xx reply that is not a redirect.
-    void Get(const std::string &url, TStream &stream);
+    void Get(const std::string &url, Stream &stream);
     // The reply body as 8-bit text, bytes unchanged.
     std::string Get(const std::string &url);
 
-    THttpProtocolVersion ProtocolVersion = THttpProtocolVersion::pv1_1;
+    HttpProtocolVersion ProtocolVersion = HttpProtocolVersion::pv1_1;
     bool HandleRedirects = false;
     int RedirectMaximum = 15;
-    THttpRequestInfo Request;
+    HttpRequestInfo Request;
     // Without these a server that accepts and then stays silent would block
     // the window for ever.
     int ConnectTimeout = 15000;  // milliseconds
@@ -72,7 +72,7 @@ public:
     int64_t MaxBodyBytes = 64 * 1024 * 1024;
     int RequestTimeout = 0;  // milliseconds for a whole Get; 0: none
 
-    void SetLimits(const THttpRequestLimits &limits)
+    void SetLimits(const HttpRequestLimits &limits)
     {
         MaxBodyBytes = limits.maxBodyBytes;
         RequestTimeout = limits.requestTimeoutMs;
@@ -98,26 +98,26 @@ public:
     void EndWork(TWorkMode mode);
 
 private:
-    using TClock = std::chrono::steady_clock;
+    using Clock = std::chrono::steady_clock;
 
-    struct TWorkState {
+    struct WorkState {
         int level = 0;
         int64_t count = 0;
     };
 
-    void SettleHostAndPort(const THttpUrl &url);
+    void SettleHostAndPort(const HttpUrl &url);
     void ConnectIfNeeded();
     void SendRequest(const std::string &target);
     void ReadReplyHead();
-    void ReadBody(TStream &stream);
-    void ReadKnownLength(TStream &stream, int64_t length);
-    void ReadChunked(TStream &stream);
-    void ReadUntilClose(TStream &stream);
+    void ReadBody(Stream &stream);
+    void ReadKnownLength(Stream &stream, int64_t length);
+    void ReadChunked(Stream &stream);
+    void ReadUntilClose(Stream &stream);
     void CloseIfDone();
     void CheckBodySize(int64_t total) const;
     // Raises the time-out error once the request's deadline has passed or a
     // low-speed window has closed with too few bytes.
-    void CheckPace(TClock::time_point now);
+    void CheckPace(Clock::time_point now);
     // timeoutMs cut to what is left of the request's time; at least 1.
     int WithinDeadline(int timeoutMs) const;
 
@@ -130,7 +130,7 @@ private:
     void Consume(size_t count);
     template <class Body> void InWorkSpan(int64_t countMax, Body body);
 
-    TTransport connection_;
+    Transport connection_;
     std::string host_;
     int port_ = 80;
     bool secure_ = false;
@@ -138,9 +138,9 @@ private:
     std::string readBuffer_;
     size_t readPos_ = 0;
     std::vector<char> piece_;
-    THttpReplyReader reply_;
-    TWorkState work_[2];
-    TClock::time_point deadline_ = TClock::time_point::max();
-    TClock::time_point windowStart_;
+    HttpReplyReader reply_;
+    WorkState work_[2];
+    Clock::time_point deadline_ = Clock::time_point::max();
+    Clock::time_point windowStart_;
     int64_t windowBytes_ = 0;
 };

@@ -42,20 +42,20 @@ EHttpTlsError::EHttpTlsError(const std::string &host, const std::string &detail)
 
 namespace {
 
-std::string CertificateMessage(const std::string &host, EHttpCertificateError::TProblem problem,
+std::string CertificateMessage(const std::string &host, EHttpCertificateError::ProblemKind problem,
                                const std::string &detail)
 {
-    using TProblem = EHttpCertificateError::TProblem;
+    using ProblemKind = EHttpCertificateError::ProblemKind;
     switch (problem) {
-    case TProblem::Expired:
+    case ProblemKind::Expired:
         return FormatMessageArgs(TranslateResourceString("The certificate of %s has expired or is not valid yet"),
                                  {host});
-    case TProblem::WrongHost:
+    case ProblemKind::WrongHost:
         return FormatMessageArgs(TranslateResourceString("The server's certificate is not for %s"), {host});
-    case TProblem::UntrustedIssuer:
+    case ProblemKind::UntrustedIssuer:
         return FormatMessageArgs(
             TranslateResourceString("The certificate of %s is not from a trusted certification authority"), {host});
-    case TProblem::Other:
+    case ProblemKind::Other:
         break;
     }
     return FormatMessageArgs(TranslateResourceString("The certificate of %s was refused: %s"), {host, detail});
@@ -63,7 +63,7 @@ std::string CertificateMessage(const std::string &host, EHttpCertificateError::T
 
 } // namespace
 
-EHttpCertificateError::EHttpCertificateError(const std::string &host, TProblem problem, const std::string &detail)
+EHttpCertificateError::EHttpCertificateError(const std::string &host, ProblemKind problem, const std::string &detail)
     : EHttpTlsError(CertificateMessage(host, problem, detail)), problem_(problem)
 {
 }

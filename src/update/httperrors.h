@@ -62,12 +62,12 @@ protected:
 // The server's certificate was refused; the message names the reason.
 class EHttpCertificateError : public EHttpTlsError {
 public:
-    enum class TProblem { Expired, WrongHost, UntrustedIssuer, Other };
-    EHttpCertificateError(const std::string &host, TProblem problem, const std::string &detail);
-    TProblem Problem() const noexcept { return problem_; }
+    enum class ProblemKind { Expired, WrongHost, UntrustedIssuer, Other };
+    EHttpCertificateError(const std::string &host, ProblemKind problem, const std::string &detail);
+    ProblemKind Problem() const noexcept { return problem_; }
 
 private:
-    TProblem problem_;
+    ProblemKind problem_;
 };
 
 // The reply breaks a limit that protects memory (an endless header line, an

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-size_t THttpLineReader::Feed(const char *data, size_t length)
+size_t HttpLineReader::Feed(const char *data, size_t length)
 {
     if (ready_ || length == 0)
         return 0;
@@ -29,7 +29,7 @@ size_t THttpLineReader::Feed(const char *data, size_t length)
     return take;
 }
 
-void THttpLineReader::Clear()
+void HttpLineReader::Clear()
 {
     line_.clear();
     ready_ = false;

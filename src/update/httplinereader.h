@@ -6,7 +6,7 @@
 // Collects one reply line from bytes as they arrive. A line ends at LF; a CR
 // just before it is dropped. Lines longer than the limit raise
 // EHttpInvalidReply instead of growing without bound.
-class THttpLineReader {
+class HttpLineReader {
 public:
     static constexpr size_t kMaxLineLength = 100 * 1024;
 

@@ -16,12 +16,12 @@ std::string TrimLeftBlanks(const std::string &text)
 
 } // namespace
 
-void THttpReplyReader::Reset()
+void HttpReplyReader::Reset()
 {
-    *this = THttpReplyReader();
+    *this = HttpReplyReader();
 }
 
-size_t THttpReplyReader::Feed(const char *data, size_t length)
+size_t HttpReplyReader::Feed(const char *data, size_t length)
 {
     size_t taken = 0;
     while (!done_ && taken < length) {
@@ -44,7 +44,7 @@ size_t THttpReplyReader::Feed(const char *data, size_t length)
     return taken;
 }
 
-void THttpReplyReader::TakeStatusLine(const std::string &line)
+void HttpReplyReader::TakeStatusLine(const std::string &line)
 {
     statusRead_ = true;
     responseVersion_ = line.size() > 5 ? line.substr(5, 3) : std::string();
@@ -54,7 +54,7 @@ void THttpReplyReader::TakeStatusLine(const std::string &line)
     responseCode_ = StrToInt(std::string_view(responseText_).substr(0, codeEnd));
 }
 
-void THttpReplyReader::TakeHeaderLine(const std::string &line)
+void HttpReplyReader::TakeHeaderLine(const std::string &line)
 {
     if (line.empty()) {
         FilePending();
@@ -92,7 +92,7 @@ void THttpReplyReader::TakeHeaderLine(const std::string &line)
     pendingValue_ = TrimLeftBlanks(line.substr(colon + 1));
 }
 
-void THttpReplyReader::FilePending()
+void HttpReplyReader::FilePending()
 {
     if (!hasPending_)
         return;

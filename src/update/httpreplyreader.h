@@ -11,7 +11,7 @@
 // it does no I/O. Interim 1xx heads (except 101) are skipped. Feed() stops
 // right after the empty line that ends the final block, so the bytes after
 // it (the body) stay with the caller.
-class THttpReplyReader {
+class HttpReplyReader {
 public:
     static constexpr size_t kMaxHeaderBlock = 300 * 1024;
     static constexpr size_t kMaxHeaderLines = 5000;
@@ -35,7 +35,7 @@ private:
     void TakeHeaderLine(const std::string &line);
     void FilePending();
 
-    THttpLineReader lineReader_;
+    HttpLineReader lineReader_;
     bool statusRead_ = false;
     bool done_ = false;
     size_t blockBytes_ = 0;

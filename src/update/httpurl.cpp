@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
-THttpUrl SplitUrl(std::string_view url)
+HttpUrl SplitUrl(std::string_view url)
 {
     std::string text(url);
     std::replace(text.begin(), text.end(), '\\', '/');
 
-    THttpUrl parts;
+    HttpUrl parts;
     std::string rest = text;
     const size_t schemeEnd = text.find("://");
     if (schemeEnd != std::string::npos) {

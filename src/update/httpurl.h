@@ -5,7 +5,7 @@
 
 // The parts of a request URL as the client uses them. Port is the text
 // after the host's ":" (empty when the URL gives none).
-struct THttpUrl {
+struct HttpUrl {
     std::string Protocol;
     std::string Host;
     std::string Port;
@@ -16,4 +16,4 @@ struct THttpUrl {
     std::string Target() const { return Path + Document; }
 };
 
-THttpUrl SplitUrl(std::string_view url);
+HttpUrl SplitUrl(std::string_view url);

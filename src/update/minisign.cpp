@@ -68,7 +68,7 @@ std::array<uint8_t, crypto_generichash_BYTES_MAX> Blake2b512(std::string_view fi
 
 } // namespace
 
-TMinisignPublicKey ParseMinisignPublicKey(std::string_view text)
+MinisignPublicKey ParseMinisignPublicKey(std::string_view text)
 {
     StartSodium();
     const auto lines = Lines(text);
@@ -77,13 +77,13 @@ TMinisignPublicKey ParseMinisignPublicKey(std::string_view text)
     const auto bytes = FromBase64(lines[1], 2 + 8 + 32, "public key");
     if (bytes[0] != 'E' || bytes[1] != 'd')
         throw EMinisignFormat("not an Ed25519 minisign public key");
-    TMinisignPublicKey key;
+    MinisignPublicKey key;
     std::copy_n(bytes.begin() + 2, 8, key.keyId.begin());
     std::copy_n(bytes.begin() + 10, 32, key.key.begin());
     return key;
 }
 
-TMinisignSignature ParseMinisignSignature(std::string_view text)
+MinisignSignature ParseMinisignSignature(std::string_view text)
 {
     StartSodium();
     const auto lines = Lines(text);
@@ -91,7 +91,7 @@ TMinisignSignature ParseMinisignSignature(std::string_view text)
         || lines[2].substr(0, kTrusted.size()) != kTrusted)
         throw EMinisignFormat("not a minisign signature");
     const auto bytes = FromBase64(lines[1], 2 + 8 + 64, "signature");
-    TMinisignSignature signature;
+    MinisignSignature signature;
     if (bytes[0] == 'E' && (bytes[1] == 'D' || bytes[1] == 'd'))
         signature.prehashed = bytes[1] == 'D';
     else
@@ -104,7 +104,7 @@ TMinisignSignature ParseMinisignSignature(std::string_view text)
     return signature;
 }
 
-bool VerifyMinisign(const TMinisignSignature &signature, const TMinisignPublicKey &key, std::string_view file)
+bool VerifyMinisign(const MinisignSignature &signature, const MinisignPublicKey &key, std::string_view file)
 {
     StartSodium();
     if (signature.keyId != key.keyId)
@@ -126,7 +126,7 @@ bool VerifyMinisign(const TMinisignSignature &signature, const TMinisignPublicKe
     return fileCheck == 0 && commentCheck == 0;
 }
 
-std::string KeyIdText(const TMinisignKeyId &keyId)
+std::string KeyIdText(const MinisignKeyId &keyId)
 {
     // minisign prints the number stored little-endian, without leading zeros.
     static const char hex[] = "0123456789ABCDEF";
@@ -139,13 +139,13 @@ std::string KeyIdText(const TMinisignKeyId &keyId)
     return text.substr(first);
 }
 
-TMinisignKeyPair GenerateMinisignKeyPair()
+MinisignKeyPair GenerateMinisignKeyPair()
 {
     StartSodium();
     std::array<uint8_t, crypto_sign_PUBLICKEYBYTES> publicKey {};
     std::array<uint8_t, crypto_sign_SECRETKEYBYTES> secretKey {};
     crypto_sign_keypair(publicKey.data(), secretKey.data());
-    TMinisignKeyId keyId {};
+    MinisignKeyId keyId {};
     randombytes_buf(keyId.data(), keyId.size());
 
     std::vector<uint8_t> secret(kSecretKeyBytes, 0);
@@ -167,7 +167,7 @@ TMinisignKeyPair GenerateMinisignKeyPair()
     std::vector<uint8_t> pub = {'E', 'd'};
     pub.insert(pub.end(), keyId.begin(), keyId.end());
     pub.insert(pub.end(), publicKey.begin(), publicKey.end());
-    TMinisignKeyPair pair;
+    MinisignKeyPair pair;
     pair.secretKeyFile = "untrusted comment: minisign secret key without password\n"
         + ToBase64(secret.data(), secret.size()) + "\n";
     sodium_memzero(secret.data(), secret.size());

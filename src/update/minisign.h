@@ -14,34 +14,34 @@
 // A signature or key file that cannot be read as one.
 class EMinisignFormat : public Exception { using Exception::Exception; };
 
-using TMinisignKeyId = std::array<uint8_t, 8>;
+using MinisignKeyId = std::array<uint8_t, 8>;
 
-struct TMinisignPublicKey {
-    TMinisignKeyId keyId {};
+struct MinisignPublicKey {
+    MinisignKeyId keyId {};
     std::array<uint8_t, 32> key {};
 };
 
-struct TMinisignSignature {
+struct MinisignSignature {
     bool prehashed = true;  // "ED": the BLAKE2b-512 hash of the file is signed
-    TMinisignKeyId keyId {};
+    MinisignKeyId keyId {};
     std::array<uint8_t, 64> signature {};
     std::string trustedComment;
     std::array<uint8_t, 64> globalSignature {};  // over signature and trusted comment
 };
 
-TMinisignPublicKey ParseMinisignPublicKey(std::string_view text);
-TMinisignSignature ParseMinisignSignature(std::string_view text);
+MinisignPublicKey ParseMinisignPublicKey(std::string_view text);
+MinisignSignature ParseMinisignSignature(std::string_view text);
 // True when both the file's signature and the trusted comment's verify.
-bool VerifyMinisign(const TMinisignSignature &signature, const TMinisignPublicKey &key, std::string_view file);
+bool VerifyMinisign(const MinisignSignature &signature, const MinisignPublicKey &key, std::string_view file);
 // The key id as minisign prints it (hexadecimal, without leading zeros).
-std::string KeyIdText(const TMinisignKeyId &keyId);
+std::string KeyIdText(const MinisignKeyId &keyId);
 
 // Signing, for the firmware tool and tests: a secret key file without a
 // password (minisign -G -W makes the same), its public key file, and a
 // prehashed signature file with the trusted comment.
-struct TMinisignKeyPair {
+struct MinisignKeyPair {
     std::string secretKeyFile;
     std::string publicKeyFile;
 };
-TMinisignKeyPair GenerateMinisignKeyPair();
+MinisignKeyPair GenerateMinisignKeyPair();
 std::string SignMinisign(std::string_view secretKeyFile, std::string_view file, std::string_view trustedComment);

@@ -6,15 +6,15 @@
 #include <algorithm>
 #include <cstring>
 
-TStream::~TStream() = default;
+Stream::~Stream() = default;
 
-void TStream::WriteBuffer(const void *buffer, int64_t count)
+void Stream::WriteBuffer(const void *buffer, int64_t count)
 {
     if (count > 0 && Write(buffer, count) != count)
         throw EWriteError(TranslateResourceString("Stream write error"));
 }
 
-void TMemoryStream::SetSize(int64_t newSize)
+void MemoryStream::SetSize(int64_t newSize)
 {
     if (newSize < 0)
         newSize = 0;
@@ -22,7 +22,7 @@ void TMemoryStream::SetSize(int64_t newSize)
     position_ = std::min(position_, newSize);
 }
 
-int64_t TMemoryStream::Read(void *buffer, int64_t count)
+int64_t MemoryStream::Read(void *buffer, int64_t count)
 {
     if (count <= 0 || position_ >= Size())
         return 0;
@@ -32,7 +32,7 @@ int64_t TMemoryStream::Read(void *buffer, int64_t count)
     return n;
 }
 
-int64_t TMemoryStream::Write(const void *buffer, int64_t count)
+int64_t MemoryStream::Write(const void *buffer, int64_t count)
 {
     if (count <= 0)
         return 0;
@@ -52,25 +52,25 @@ int64_t TMemoryStream::Write(const void *buffer, int64_t count)
     return count;
 }
 
-int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin)
+int64_t MemoryStream::Seek(int64_t offset, SeekOrigin origin)
 {
     int64_t target = offset;
-    if (origin == TSeekOrigin::soCurrent)
+    if (origin == SeekOrigin::soCurrent)
         target = position_ + offset;
-    else if (origin == TSeekOrigin::soEnd)
+    else if (origin == SeekOrigin::soEnd)
         target = Size() + offset;
     // A position past the end is allowed; the next write fills the gap.
     position_ = std::max<int64_t>(target, 0);
     return position_;
 }
 
-void TMemoryStream::Clear()
+void MemoryStream::Clear()
 {
     data_.clear();
     position_ = 0;
 }
 
-void TMemoryStream::Reserve(int64_t capacity)
+void MemoryStream::Reserve(int64_t capacity)
 {
     // Only address space: the pages are committed as the bytes arrive.
     if (capacity > 0 && static_cast<uint64_t>(capacity) > data_.capacity())

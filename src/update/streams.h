@@ -3,22 +3,22 @@
 #include <cstdint>
 #include <string>
 
-enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
+enum class SeekOrigin { soBeginning, soCurrent, soEnd };
 
 // A byte stream with a position. Write() at a position beyond the end grows
 // the stream; Read() returns fewer bytes at the end.
-class TStream {
+class Stream {
 public:
-    virtual ~TStream();
+    virtual ~Stream();
 
     virtual int64_t Size() const = 0;
     virtual void SetSize(int64_t newSize) = 0;
     virtual int64_t Read(void *buffer, int64_t count) = 0;
     virtual int64_t Write(const void *buffer, int64_t count) = 0;
-    virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
+    virtual int64_t Seek(int64_t offset, SeekOrigin origin) = 0;
 
     virtual int64_t Position() const = 0;
-    void SetPosition(int64_t position) { Seek(position, TSeekOrigin::soBeginning); }
+    void SetPosition(int64_t position) { Seek(position, SeekOrigin::soBeginning); }
 
     // Writes all bytes or raises EWriteError "Stream write error".
     void WriteBuffer(const void *buffer, int64_t count);
@@ -29,13 +29,13 @@ public:
 };
 
 // The stream's bytes live in memory.
-class TMemoryStream : public TStream {
+class MemoryStream : public Stream {
 public:
     int64_t Size() const override { return static_cast<int64_t>(data_.size()); }
     void SetSize(int64_t newSize) override;
     int64_t Read(void *buffer, int64_t count) override;
     int64_t Write(const void *buffer, int64_t count) override;
-    int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    int64_t Seek(int64_t offset, SeekOrigin origin) override;
     int64_t Position() const override { return position_; }
     void Reserve(int64_t capacity) override;
 
@@ -48,10 +48,10 @@ protected:
 };
 
 // A memory stream whose whole content is readable as an 8-bit string.
-class TStringStream : public TMemoryStream {
+class StringStream : public MemoryStream {
 public:
-    TStringStream() = default;
-    explicit TStringStream(std::string initial) { data_ = std::move(initial); }
+    StringStream() = default;
+    explicit StringStream(std::string initial) { data_ = std::move(initial); }
 
     const std::string &DataString() const { return data_; }
 };

@@ -6,17 +6,17 @@
 // A blocking-looking TCP connection to an IPv4 host. Every failure raises
 // EHttpSocketError with a Windows sockets error number; a wait that runs
 // out raises 10060. A time-out of 0 or less waits without limit.
-class TTcpConnection {
+class TcpConnection {
 public:
     // Loads the system's socket library now (Windows: wsock32.dll and its
     // start-up), so that a missing one stops the program's start with its
     // message instead of the first request; raises EHttpException.
     static void LoadSocketLibrary();
 
-    TTcpConnection() = default;
-    ~TTcpConnection();
-    TTcpConnection(const TTcpConnection &) = delete;
-    TTcpConnection &operator=(const TTcpConnection &) = delete;
+    TcpConnection() = default;
+    ~TcpConnection();
+    TcpConnection(const TcpConnection &) = delete;
+    TcpConnection &operator=(const TcpConnection &) = delete;
 
     // "LOCALHOST" in any letter case is 127.0.0.1, a dotted IPv4 address is
     // used as it is, any other name is looked up (IPv4 only).

@@ -73,12 +73,12 @@ bool WaitFor(int fd, short events, int timeoutMs)
 
 } // namespace
 
-TTcpConnection::~TTcpConnection()
+TcpConnection::~TcpConnection()
 {
     Close();
 }
 
-void TTcpConnection::Close()
+void TcpConnection::Close()
 {
     if (fd_ >= 0) {
         ::close(fd_);
@@ -86,7 +86,7 @@ void TTcpConnection::Close()
     }
 }
 
-void TTcpConnection::Connect(const std::string &host, int port, int timeoutMs)
+void TcpConnection::Connect(const std::string &host, int port, int timeoutMs)
 {
     Close();
     if (port < 1 || port > 65535)
@@ -123,7 +123,7 @@ void TTcpConnection::Connect(const std::string &host, int port, int timeoutMs)
     }
 }
 
-void TTcpConnection::SendAll(const char *data, size_t length, int timeoutMs)
+void TcpConnection::SendAll(const char *data, size_t length, int timeoutMs)
 {
     while (length > 0) {
         // MSG_NOSIGNAL: a peer that went away must give EPIPE, never SIGPIPE.
@@ -145,7 +145,7 @@ void TTcpConnection::SendAll(const char *data, size_t length, int timeoutMs)
     }
 }
 
-size_t TTcpConnection::Receive(char *buffer, size_t maxLength, int timeoutMs)
+size_t TcpConnection::Receive(char *buffer, size_t maxLength, int timeoutMs)
 {
     if (fd_ < 0)
         throw EHttpSocketError(SocketErrorFromErrno(ENOTCONN));
@@ -165,7 +165,7 @@ size_t TTcpConnection::Receive(char *buffer, size_t maxLength, int timeoutMs)
     }
 }
 
-bool TTcpConnection::WaitReadable(int timeoutMs)
+bool TcpConnection::WaitReadable(int timeoutMs)
 {
     if (fd_ < 0)
         return false;
@@ -177,7 +177,7 @@ bool TTcpConnection::WaitReadable(int timeoutMs)
     return rc > 0;
 }
 
-bool TTcpConnection::PeerHasClosed()
+bool TcpConnection::PeerHasClosed()
 {
     if (fd_ < 0)
         return true;
@@ -190,7 +190,7 @@ bool TTcpConnection::PeerHasClosed()
     return false;
 }
 
-bool TTcpConnection::IsIdle()
+bool TcpConnection::IsIdle()
 {
     if (fd_ < 0)
         return false;
@@ -200,4 +200,4 @@ bool TTcpConnection::IsIdle()
 }
 
 // The sockets are part of the C library here.
-void TTcpConnection::LoadSocketLibrary() {}
+void TcpConnection::LoadSocketLibrary() {}

@@ -75,7 +75,7 @@ const Winsock &Sockets()
 
 } // namespace
 
-void TTcpConnection::LoadSocketLibrary() { Sockets(); }
+void TcpConnection::LoadSocketLibrary() { Sockets(); }
 
 namespace {
 
@@ -142,12 +142,12 @@ bool WaitFor(SOCKET s, bool write, int timeoutMs)
 
 } // namespace
 
-TTcpConnection::~TTcpConnection()
+TcpConnection::~TcpConnection()
 {
     Close();
 }
 
-void TTcpConnection::Close()
+void TcpConnection::Close()
 {
     if (fd_ >= 0) {
         Sockets().closesocket(AsSocket(fd_));
@@ -155,7 +155,7 @@ void TTcpConnection::Close()
     }
 }
 
-void TTcpConnection::Connect(const std::string &host, int port, int timeoutMs)
+void TcpConnection::Connect(const std::string &host, int port, int timeoutMs)
 {
     Close();
     const Winsock &w = Sockets();
@@ -196,7 +196,7 @@ void TTcpConnection::Connect(const std::string &host, int port, int timeoutMs)
     }
 }
 
-void TTcpConnection::SendAll(const char *data, size_t length, int timeoutMs)
+void TcpConnection::SendAll(const char *data, size_t length, int timeoutMs)
 {
     const Winsock &w = Sockets();
     while (length > 0) {
@@ -217,7 +217,7 @@ void TTcpConnection::SendAll(const char *data, size_t length, int timeoutMs)
     }
 }
 
-size_t TTcpConnection::Receive(char *buffer, size_t maxLength, int timeoutMs)
+size_t TcpConnection::Receive(char *buffer, size_t maxLength, int timeoutMs)
 {
     if (fd_ < 0)
         throw EHttpSocketError(WSAENOTCONN);
@@ -234,7 +234,7 @@ size_t TTcpConnection::Receive(char *buffer, size_t maxLength, int timeoutMs)
     }
 }
 
-bool TTcpConnection::WaitReadable(int timeoutMs)
+bool TcpConnection::WaitReadable(int timeoutMs)
 {
     if (fd_ < 0)
         return false;
@@ -245,7 +245,7 @@ bool TTcpConnection::WaitReadable(int timeoutMs)
     return Sockets().select(0, &ready, nullptr, nullptr, timeoutMs < 0 ? nullptr : &limit) > 0;
 }
 
-bool TTcpConnection::PeerHasClosed()
+bool TcpConnection::PeerHasClosed()
 {
     if (fd_ < 0)
         return true;
@@ -259,7 +259,7 @@ bool TTcpConnection::PeerHasClosed()
     return false;
 }
 
-bool TTcpConnection::IsIdle()
+bool TcpConnection::IsIdle()
 {
     if (fd_ < 0)
         return false;

@@ -10,11 +10,11 @@
 // TLS 1.2 or newer; the server's chain and host name are checked against the
 // system's trust store. Failures raise EHttpTlsError or
 // EHttpCertificateError.
-class TTlsSession {
+class TlsSession {
 public:
     // host: the name (or IPv4 address) the certificate must be for.
-    static std::unique_ptr<TTlsSession> Start(const std::string &host);
-    virtual ~TTlsSession() = default;
+    static std::unique_ptr<TlsSession> Start(const std::string &host);
+    virtual ~TlsSession() = default;
 
     // Bytes received from the server.
     virtual void PutIncoming(const char *data, size_t length) = 0;

@@ -23,30 +23,30 @@ std::string OpenSslReason()
     return reason.empty() ? std::string("unknown error") : reason;
 }
 
-EHttpCertificateError::TProblem ProblemOf(long verifyResult)
+EHttpCertificateError::ProblemKind ProblemOf(long verifyResult)
 {
-    using TProblem = EHttpCertificateError::TProblem;
+    using ProblemKind = EHttpCertificateError::ProblemKind;
     switch (verifyResult) {
     case X509_V_ERR_CERT_HAS_EXPIRED:
     case X509_V_ERR_CERT_NOT_YET_VALID:
-        return TProblem::Expired;
+        return ProblemKind::Expired;
     case X509_V_ERR_HOSTNAME_MISMATCH:
     case X509_V_ERR_IP_ADDRESS_MISMATCH:
-        return TProblem::WrongHost;
+        return ProblemKind::WrongHost;
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
     case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-        return TProblem::UntrustedIssuer;
+        return ProblemKind::UntrustedIssuer;
     default:
-        return TProblem::Other;
+        return ProblemKind::Other;
     }
 }
 
-class TOpenSslSession : public TTlsSession {
+class OpenSslSession : public TlsSession {
 public:
-    explicit TOpenSslSession(const std::string &host) : host_(host)
+    explicit OpenSslSession(const std::string &host) : host_(host)
     {
         contextOwner_.reset(SSL_CTX_new(TLS_client_method()));
         SSL_CTX *context_ = contextOwner_.get();
@@ -160,7 +160,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<TTlsSession> TTlsSession::Start(const std::string &host)
+std::unique_ptr<TlsSession> TlsSession::Start(const std::string &host)
 {
-    return std::make_unique<TOpenSslSession>(host);
+    return std::make_unique<OpenSslSession>(host);
 }

@@ -26,28 +26,28 @@ std::wstring Wide(const std::string &text)
     return std::wstring(text.begin(), text.end());  // host names are ASCII
 }
 
-EHttpCertificateError::TProblem ProblemOf(DWORD error)
+EHttpCertificateError::ProblemKind ProblemOf(DWORD error)
 {
-    using TProblem = EHttpCertificateError::TProblem;
+    using ProblemKind = EHttpCertificateError::ProblemKind;
     switch (error) {
     case static_cast<DWORD>(CERT_E_EXPIRED):
-        return TProblem::Expired;
+        return ProblemKind::Expired;
     case static_cast<DWORD>(CERT_E_CN_NO_MATCH):
-        return TProblem::WrongHost;
+        return ProblemKind::WrongHost;
     case static_cast<DWORD>(CERT_E_UNTRUSTEDROOT):
     case static_cast<DWORD>(CERT_E_CHAINING):
-        return TProblem::UntrustedIssuer;
+        return ProblemKind::UntrustedIssuer;
     default:
-        return TProblem::Other;
+        return ProblemKind::Other;
     }
 }
 
 // The system's TLS through SSPI, on memory buffers. The certificate is
 // checked here (manual validation), so the reasons are the same named
 // problems as on Linux.
-class TSchannelSession : public TTlsSession {
+class SchannelSession : public TlsSession {
 public:
-    explicit TSchannelSession(const std::string &host) : host_(host), wideHost_(Wide(host))
+    explicit SchannelSession(const std::string &host) : host_(host), wideHost_(Wide(host))
     {
         SCHANNEL_CRED credentials {};
         credentials.dwVersion = SCHANNEL_CRED_VERSION;
@@ -61,7 +61,7 @@ public:
         haveCredentials_ = true;
     }
 
-    ~TSchannelSession() override
+    ~SchannelSession() override
     {
         if (haveContext_)
             DeleteSecurityContext(&context_);
@@ -195,7 +195,7 @@ private:
         PCCERT_CONTEXT certificate = nullptr;
         if (QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK
             || !certificate)
-            throw EHttpCertificateError(host_, EHttpCertificateError::TProblem::Other, "no certificate");
+            throw EHttpCertificateError(host_, EHttpCertificateError::ProblemKind::Other, "no certificate");
         CERT_CHAIN_PARA chainPara {};
         chainPara.cbSize = sizeof chainPara;
         PCCERT_CHAIN_CONTEXT chain = nullptr;
@@ -203,14 +203,14 @@ private:
                                                    0, nullptr, &chain);
         CertFreeCertificateContext(certificate);
         if (!built)
-            throw EHttpCertificateError(host_, EHttpCertificateError::TProblem::Other,
+            throw EHttpCertificateError(host_, EHttpCertificateError::ProblemKind::Other,
                                         StatusText("CertGetCertificateChain", static_cast<long>(GetLastError())));
         // The chain's own verdict first: wine's SSL policy lets an unknown
         // root pass.
         const DWORD trust = chain->TrustStatus.dwErrorStatus;
         if (trust & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN)) {
             CertFreeCertificateChain(chain);
-            throw EHttpCertificateError(host_, EHttpCertificateError::TProblem::UntrustedIssuer,
+            throw EHttpCertificateError(host_, EHttpCertificateError::ProblemKind::UntrustedIssuer,
                                         StatusText("chain status", static_cast<long>(trust)));
         }
         SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl {};
@@ -225,7 +225,7 @@ private:
         const BOOL checked = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &result);
         CertFreeCertificateChain(chain);
         if (!checked)
-            throw EHttpCertificateError(host_, EHttpCertificateError::TProblem::Other,
+            throw EHttpCertificateError(host_, EHttpCertificateError::ProblemKind::Other,
                                         StatusText("CertVerifyCertificateChainPolicy", static_cast<long>(GetLastError())));
         if (result.dwError != 0)
             throw EHttpCertificateError(host_, ProblemOf(result.dwError),
@@ -248,7 +248,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<TTlsSession> TTlsSession::Start(const std::string &host)
+std::unique_ptr<TlsSession> TlsSession::Start(const std::string &host)
 {
-    return std::make_unique<TSchannelSession>(host);
+    return std::make_unique<SchannelSession>(host);
 }

@@ -20,15 +20,15 @@ int MillisecondsLeft(std::chrono::steady_clock::time_point deadline)
 
 } // namespace
 
-void TTransport::Connect(const std::string &host, int port, int timeoutMs, bool secure)
+void Transport::Connect(const std::string &host, int port, int timeoutMs, bool secure)
 {
     Close();
     tcp_.Connect(host, port, timeoutMs);
     if (!secure)
         return;
     try {
-        const auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 1 << 30);
-        tls_ = TTlsSession::Start(host);
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 1 << 30);
+        tls_ = TlsSession::Start(host);
         records_.resize(kRecordPiece);
         for (;;) {
             const bool done = tls_->Handshake();
@@ -44,7 +44,7 @@ void TTransport::Connect(const std::string &host, int port, int timeoutMs, bool 
     }
 }
 
-void TTransport::Close()
+void Transport::Close()
 {
     tcp_.Close();
     tls_.reset();
@@ -52,14 +52,14 @@ void TTransport::Close()
     tcpClosed_ = false;
 }
 
-void TTransport::Flush(int timeoutMs)
+void Transport::Flush(int timeoutMs)
 {
     const std::string records = tls_->TakeOutgoing();
     if (!records.empty())
         tcp_.SendAll(records.data(), records.size(), timeoutMs);
 }
 
-bool TTransport::PullRecords(int timeoutMs)
+bool Transport::PullRecords(int timeoutMs)
 {
     const size_t got = tcp_.Receive(records_.data(), records_.size(), timeoutMs);
     if (got == 0) {
@@ -70,7 +70,7 @@ bool TTransport::PullRecords(int timeoutMs)
     return true;
 }
 
-bool TTransport::TakePlain()
+bool Transport::TakePlain()
 {
     const size_t before = plain_.size();
     char piece[16384];
@@ -79,7 +79,7 @@ bool TTransport::TakePlain()
     return plain_.size() > before;
 }
 
-void TTransport::SendAll(const char *data, size_t length, int timeoutMs)
+void Transport::SendAll(const char *data, size_t length, int timeoutMs)
 {
     if (!tls_) {
         tcp_.SendAll(data, length, timeoutMs);
@@ -89,19 +89,19 @@ void TTransport::SendAll(const char *data, size_t length, int timeoutMs)
     Flush(timeoutMs);
 }
 
-size_t TTransport::Receive(char *buffer, size_t maxLength, int timeoutMs)
+size_t Transport::Receive(char *buffer, size_t maxLength, int timeoutMs)
 {
     if (!tls_)
         return tcp_.Receive(buffer, maxLength, timeoutMs);
-    const auto deadline = timeoutMs > 0 ? TClock::now() + std::chrono::milliseconds(timeoutMs) : TClock::time_point::max();
+    const auto deadline = timeoutMs > 0 ? Clock::now() + std::chrono::milliseconds(timeoutMs) : Clock::time_point::max();
     // Decrypted in pieces no larger than the caller's, so the work events
     // and the body ceiling see the same sizes as over plain TCP.
     while (plain_.empty() && !tls_->Closed() && !tcpClosed_) {
         // Straight into the caller's buffer where nothing is held back.
         if (const size_t got = tls_->Read(buffer, maxLength))
             return got;
-        Flush(deadline == TClock::time_point::max() ? 0 : MillisecondsLeft(deadline));
-        if (!PullRecords(deadline == TClock::time_point::max() ? 0 : MillisecondsLeft(deadline)))
+        Flush(deadline == Clock::time_point::max() ? 0 : MillisecondsLeft(deadline));
+        if (!PullRecords(deadline == Clock::time_point::max() ? 0 : MillisecondsLeft(deadline)))
             break;
     }
     const size_t count = std::min(maxLength, plain_.size());
@@ -110,16 +110,16 @@ size_t TTransport::Receive(char *buffer, size_t maxLength, int timeoutMs)
     return count;
 }
 
-bool TTransport::WaitReadable(int timeoutMs)
+bool Transport::WaitReadable(int timeoutMs)
 {
     if (!tls_)
         return tcp_.WaitReadable(timeoutMs);
     if (!plain_.empty() || tls_->Closed() || tcpClosed_)
         return true;
     // Records that carry no data (session tickets) do not count.
-    const auto deadline = TClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - TClock::now()).count();
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (!tcp_.WaitReadable(static_cast<int>(std::max<int64_t>(left, 0))))
             return false;
         if (!PullRecords(1) || TakePlain() || tls_->Closed())
@@ -129,7 +129,7 @@ bool TTransport::WaitReadable(int timeoutMs)
     }
 }
 
-bool TTransport::IsIdle()
+bool Transport::IsIdle()
 {
     if (!tls_)
         return tcp_.IsIdle();
@@ -140,7 +140,7 @@ bool TTransport::IsIdle()
     }
 }
 
-bool TTransport::HasPending()
+bool Transport::HasPending()
 {
     return tls_ && (!plain_.empty() || TakePlain());
 }

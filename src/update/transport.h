@@ -9,9 +9,9 @@
 #include <vector>
 
 // The client's connection: plain TCP, or TLS over it for https. Offers
-// the calls of TTcpConnection; over TLS they move decrypted bytes, and a
+// the calls of TcpConnection; over TLS they move decrypted bytes, and a
 // time-out bounds the whole call, however the records trickle in.
-class TTransport {
+class Transport {
 public:
     // secure: TLS, its handshake done within timeoutMs.
     void Connect(const std::string &host, int port, int timeoutMs, bool secure);
@@ -31,7 +31,7 @@ public:
     int NativeHandle() const { return tcp_.NativeHandle(); }
 
 private:
-    using TClock = std::chrono::steady_clock;
+    using Clock = std::chrono::steady_clock;
 
     void Flush(int timeoutMs);
     // Feeds what the socket has within the wait; false when it closed.
@@ -39,8 +39,8 @@ private:
     // Decrypts what is complete into plain_; false when nothing new.
     bool TakePlain();
 
-    TTcpConnection tcp_;
-    std::unique_ptr<TTlsSession> tls_;
+    TcpConnection tcp_;
+    std::unique_ptr<TlsSession> tls_;
     std::vector<char> records_;
     std::string plain_;   // decrypted, not yet handed out
     bool tcpClosed_ = false;

@@ -14,7 +14,7 @@ namespace {
 constexpr uint64_t kKeyFileLimit = 4096;
 constexpr size_t kKeysPerFolder = 256;
 
-void AddKeyFile(const std::string &name, std::vector<TTrustedKey> &keys)
+void AddKeyFile(const std::string &name, std::vector<TrustedKey> &keys)
 {
     try {
         keys.push_back({ParseMinisignPublicKey(LoadFileBytes(name, kKeyFileLimit)), name});
@@ -23,7 +23,7 @@ void AddKeyFile(const std::string &name, std::vector<TTrustedKey> &keys)
     }
 }
 
-void AddKeyFolder(const std::filesystem::path &folder, std::vector<TTrustedKey> &keys)
+void AddKeyFolder(const std::filesystem::path &folder, std::vector<TrustedKey> &keys)
 {
     std::error_code error;
     std::vector<std::string> names;
@@ -47,9 +47,9 @@ std::filesystem::path ShippedKeyFolder()
 
 } // namespace
 
-std::vector<TTrustedKey> LoadTrustedKeys()
+std::vector<TrustedKey> LoadTrustedKeys()
 {
-    std::vector<TTrustedKey> keys;
+    std::vector<TrustedKey> keys;
     if (const char *list = std::getenv("KARVENZOP_TRUSTED_KEYS")) {
         std::string_view rest(list);
         while (!rest.empty()) {
@@ -67,8 +67,8 @@ std::vector<TTrustedKey> LoadTrustedKeys()
     return keys;
 }
 
-const TTrustedKey *FindTrustedKey(const std::vector<TTrustedKey> &keys, const TMinisignKeyId &keyId)
+const TrustedKey *FindTrustedKey(const std::vector<TrustedKey> &keys, const MinisignKeyId &keyId)
 {
-    const auto found = std::find_if(keys.begin(), keys.end(), [&](const TTrustedKey &k) { return k.key.keyId == keyId; });
+    const auto found = std::find_if(keys.begin(), keys.end(), [&](const TrustedKey &k) { return k.key.keyId == keyId; });
     return found == keys.end() ? nullptr : &*found;
 }

@@ -6,8 +6,8 @@
 #include <vector>
 
 // A public key downloads are checked against, and the file it came from.
-struct TTrustedKey {
-    TMinisignPublicKey key;
+struct TrustedKey {
+    MinisignPublicKey key;
     std::string file;
 };
 
@@ -16,8 +16,8 @@ struct TTrustedKey {
 // those shipped with the program (its "keys" folder, installed in
 // share/karvenzop/keys) and the user's own (UserKeyFolder()). A file that
 // is no public key is passed over.
-std::vector<TTrustedKey> LoadTrustedKeys();
-const TTrustedKey *FindTrustedKey(const std::vector<TTrustedKey> &keys, const TMinisignKeyId &keyId);
+std::vector<TrustedKey> LoadTrustedKeys();
+const TrustedKey *FindTrustedKey(const std::vector<TrustedKey> &keys, const MinisignKeyId &keyId);
 
 // Per system: $XDG_CONFIG_HOME/karvenzop/keys (~/.config/...), or
 // %APPDATA%\KarvenZop\keys; and the separator of the variable's list.

@@ -128,13 +128,13 @@ TEST_F(LogWindow, CopySaveAndClearGiveTheLinesAsShown)
     form->AddLogLine("last");
     Settle();
     const QString first = QString::fromUtf8("R1: 12345678 S:3\u241eTKI:0");
-    EXPECT_EQ(log->VisibleText(0), first);
+    EXPECT_EQ(log->Content().VisibleText(0), first);
 
     // Click, shift-click and control-click select as in any list.
     ClickRow(0);
     ClickRow(2, Qt::ShiftModifier);
     ClickRow(1, Qt::ControlModifier);
-    EXPECT_EQ(log->SelectedRows(), (std::vector<int>{0, 2}));
+    EXPECT_EQ(log->Selection().Rows(log->Content().RowCount()), (std::vector<int>{0, 2}));
     QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), first + "\n" + QString::fromUtf8("Änderung\n"));
 
@@ -155,7 +155,7 @@ TEST_F(LogWindow, CopySaveAndClearGiveTheLinesAsShown)
     std::filesystem::remove_all(dir);
 
     Action("LogClear")->trigger();
-    EXPECT_EQ(log->Count(), 0);
+    EXPECT_EQ(log->Content().Count(), 0);
     EXPECT_EQ(log->ItemIndex(), -1);
 }
 
@@ -174,17 +174,17 @@ TEST_F(LogWindow, TelegramsShowNamesOnRequestAndExportAsTable)
     form->AddLogLine("hello");
     Settle();
     const QString first = QStringLiteral("R1: 12345678 S:3 TKI:0 BS:1 FZ->LS ");
-    EXPECT_EQ(log->VisibleText(0), first);
+    EXPECT_EQ(log->Content().VisibleText(0), first);
 
     Action("LogShowNames")->trigger();
-    EXPECT_EQ(log->VisibleText(0), first + QStringLiteral("  [Florian Musterstadt 1/44-1]"));
-    EXPECT_EQ(log->VisibleText(1), QString::fromUtf8("R1: 6B7A0312 S:C TKI:2 BS:0 FZ<-LS T: Sprechwunsch  "
+    EXPECT_EQ(log->Content().VisibleText(0), first + QStringLiteral("  [Florian Musterstadt 1/44-1]"));
+    EXPECT_EQ(log->Content().VisibleText(1), QString::fromUtf8("R1: 6B7A0312 S:C TKI:2 BS:0 FZ<-LS T: Sprechwunsch  "
                                                      "[RTW \"Süd\", Wache 2]"));
-    EXPECT_EQ(log->VisibleText(2), QStringLiteral("R1: 0000AAAA S:5 TKI:0 BS:1 FZ->LS "));   // not in the list
-    EXPECT_EQ(log->VisibleText(3), QStringLiteral("hello"));
+    EXPECT_EQ(log->Content().VisibleText(2), QStringLiteral("R1: 0000AAAA S:5 TKI:0 BS:1 FZ->LS "));   // not in the list
+    EXPECT_EQ(log->Content().VisibleText(3), QStringLiteral("hello"));
     Action("LogCopyAll")->trigger();
     EXPECT_TRUE(QApplication::clipboard()->text().startsWith(first + QStringLiteral("  [Florian")));
-    EXPECT_EQ(std::string(log->Lines().Line(0)), first.toStdString());
+    EXPECT_EQ(std::string(log->Content().Line(0)), first.toStdString());
 
     ASSERT_TRUE(SaveThrough("LogExportTelegrams", dir + "/t.csv", "KarvenZop-Telegramme-", ".csv"));
     const QStringList rows = QString::fromUtf8(ReadAll(dir + "/t.csv").c_str()).split(QStringLiteral("\r\n"));
@@ -217,16 +217,16 @@ TEST_F(LogWindow, TimesAreRecordedAlwaysAndShownOnRequest)
     const int64_t before = now();
     form->AddLogLine("Firmware OK");
     const int64_t after = now();
-    EXPECT_GE(log->Lines().Time(0), before);
-    EXPECT_LE(log->Lines().Time(0), after);
+    EXPECT_GE(log->Content().Time(0), before);
+    EXPECT_LE(log->Content().Time(0), after);
 
     EXPECT_FALSE(Action("LogShowTimes")->isChecked());
-    EXPECT_EQ(log->VisibleText(0), "Firmware OK");   // as designed
+    EXPECT_EQ(log->Content().VisibleText(0), "Firmware OK");   // as designed
     Action("LogShowTimes")->trigger();
-    const QString time = QDateTime::fromMSecsSinceEpoch(log->Lines().Time(0)).toString("yyyy-MM-dd HH:mm:ss.zzz");
-    EXPECT_EQ(log->VisibleText(0), time + "  Firmware OK");
+    const QString time = QDateTime::fromMSecsSinceEpoch(log->Content().Time(0)).toString("yyyy-MM-dd HH:mm:ss.zzz");
+    EXPECT_EQ(log->Content().VisibleText(0), time + "  Firmware OK");
     Action("LogShowTimes")->trigger();
-    EXPECT_EQ(log->VisibleText(0), "Firmware OK");
+    EXPECT_EQ(log->Content().VisibleText(0), "Firmware OK");
 }
 
 TEST_F(LogWindow, NewLinesFollowUntilTheUserLooksAtOlderOnes)
@@ -339,16 +339,16 @@ TEST_F(LogWindow, FilterKeepsMatchingTelegramsOnly)
     telegram("0000AAAA", '5', '1');
     form->AddLogLine("hello");
     Settle();
-    EXPECT_EQ(log->RowCount(), 3);
-    EXPECT_EQ(log->Text(log->LineOf(log->ItemIndex())), "R1: 12345678 S:5 TKI:0 BS:1 FZ->LS ");
+    EXPECT_EQ(log->Content().RowCount(), 3);
+    EXPECT_EQ(log->Content().Text(log->Content().LineOf(log->ItemIndex())), "R1: 12345678 S:5 TKI:0 BS:1 FZ->LS ");
 
     filter->setText("fz<-ls");
     EXPECT_EQ(shown(), "R1: 6B7A0312 S:C TKI:0 BS:1 FZ<-LS \nR1: 12345678 S:4 TKI:0 BS:1 FZ<-LS \n");
     filter->setText("1234");   // half typed: all lines, and the bar says why
-    EXPECT_EQ(log->RowCount(), log->Count());
+    EXPECT_EQ(log->Content().RowCount(), log->Content().Count());
     EXPECT_EQ(Find<QLabel>("LogFindStatus")->text(), QString::fromUtf8("Filter unvollständig"));
     filter->setText("S:5");
-    EXPECT_EQ(log->RowCount(), 2);
+    EXPECT_EQ(log->Content().RowCount(), 2);
     EXPECT_EQ(Find<QLabel>("LogFindStatus")->text(), "");
     QTest::keyClick(log, Qt::Key_Home);
     QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);

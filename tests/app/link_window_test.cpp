@@ -186,7 +186,7 @@ protected:
     QString Edit(const char *name) const { return Find<QLineEdit>(name)->text(); }
     TPortComboBox *PortBox() const { return Find<TPortComboBox>("PortComboBox1"); }
     TEventLog *Log() const { return form->EventLog(); }
-    std::string LogLine(int i) const { return std::string(Log()->Lines().Line(i)); }
+    std::string LogLine(int i) const { return std::string(Log()->Content().Line(i)); }
 
     void Select(const std::string &path)
     {
@@ -460,12 +460,12 @@ TEST_F(LinkWindowTest, ReadAllValuesWritesFiveCommandsAndShowsPromptReplies)
         EXPECT_EQ(Static("StaticText7"), "4.69");
         EXPECT_EQ(Static("StaticText4"), "4.69");
         EXPECT_EQ(Static("StaticText6"), "C469-2");
-        ASSERT_GE(Log()->Count(), 3);
+        ASSERT_GE(Log()->Content().Count(), 3);
         EXPECT_EQ(LogLine(0), "Serial number: A1234");
         EXPECT_EQ(LogLine(1), "Firmware version: 4.69");
         EXPECT_EQ(LogLine(2), "Hardware revision: C469-2");
 
-        ASSERT_TRUE(WaitFor([&] { return Log()->Count() >= 5 && decoder.Received().size() >= expectedBytes.size(); }));
+        ASSERT_TRUE(WaitFor([&] { return Log()->Content().Count() >= 5 && decoder.Received().size() >= expectedBytes.size(); }));
         // Replies without meaning of their own are logged as they came.
         EXPECT_EQ(LogLine(3), "0\x1e" "C\x1e" "GT\x1e" "06.12.26 14:05:09\n");
         EXPECT_EQ(LogLine(4), "0\x1e" "C\x1e" "GA\x1e" "FMS:1\n");
@@ -473,7 +473,7 @@ TEST_F(LinkWindowTest, ReadAllValuesWritesFiveCommandsAndShowsPromptReplies)
         QTest::qWait(100);
         EXPECT_EQ(decoder.Received(), expectedBytes);
     }
-    EXPECT_EQ(Log()->Count(), 5);
+    EXPECT_EQ(Log()->Content().Count(), 5);
     EXPECT_EQ(txLampLit_, 0);
     ExpectConnected(true);
 }
@@ -491,11 +491,11 @@ TEST_F(LinkWindowTest, ReplySplitOverThreeEventsGivesOneLine)
         ASSERT_TRUE(WaitFor([&] { return rxEvents_ > before && form->SerialPort1().InputQueueCount() == 0; }));
         if (&piece != &pieces[2]) {
             // Nothing is interpreted before the line is complete.
-            EXPECT_EQ(Log()->Count(), 0);
+            EXPECT_EQ(Log()->Content().Count(), 0);
             EXPECT_EQ(Static("StaticText8"), "not read");
         }
     }
-    ASSERT_EQ(Log()->Count(), 1);
+    ASSERT_EQ(Log()->Content().Count(), 1);
     EXPECT_EQ(LogLine(0), "Serial number: A1234");
     EXPECT_EQ(Static("StaticText8"), "A1234");
     EXPECT_GE(rxEvents_, 3);
@@ -595,7 +595,7 @@ TEST_F(LinkWindowTest, ActiveToneTableReplyFillsTheEdits)
     ASSERT_TRUE(WaitFor([&] { return Edit("Edit11") == "1200"; }));
     for (int i = 0; i < 11; ++i)
         EXPECT_EQ(Edit(ToneEdits[i]), QString::number(1100 + 10 * i)) << ToneEdits[i];
-    EXPECT_EQ(Log()->Count(), 2);       // no log line of its own,
+    EXPECT_EQ(Log()->Content().Count(), 2);       // no log line of its own,
     EXPECT_EQ(Log()->ItemIndex(), 1);   // but the last line is selected again
 }
 
@@ -610,7 +610,7 @@ TEST_F(LinkWindowTest, TelegramReportsAppearFormattedInTheLog)
     pty.Send("1\x1eR\x1e" "2\x1e" "12345678\x1e" "3\x1e" "0\x1e" "1\x1e" "1\n\r"
              "1\x1eR\x1e" "2\x1e" "6B7A0312\x1e" "C\x1e" "2\x1e" "0\x1e" "2\x1e" "Sprechwunsch\n\r"
              "hello\r");
-    ASSERT_TRUE(WaitFor([&] { return Log()->Count() == 3; }));
+    ASSERT_TRUE(WaitFor([&] { return Log()->Content().Count() == 3; }));
     EXPECT_EQ(LogLine(0), "R1: 12345678 S:3 TKI:0 BS:1 FZ->LS ");
     EXPECT_EQ(LogLine(1), "R1: 6B7A0312 S:C TKI:2 BS:0 FZ<-LS T: Sprechwunsch");
     EXPECT_EQ(LogLine(2), "hello");
@@ -679,10 +679,10 @@ TEST_F(LinkWindowTest, PulledDeviceIsWaitedForAndReopenedWhenItReturns)
     Click("BitBtn21");
     ASSERT_TRUE(WaitFor([&] { return Static("StaticText8") == "S-1"; }));
     QTest::qWait(300);   // the replies are in
-    const int before = Log()->Count();
+    const int before = Log()->Content().Count();
     first->Stop(); // the adapter is pulled
 
-    ASSERT_TRUE(WaitFor([&] { return Log()->Count() == before + 1; })) << Log()->Count();
+    ASSERT_TRUE(WaitFor([&] { return Log()->Content().Count() == before + 1; })) << Log()->Content().Count();
     EXPECT_EQ(LogLine(before), "Verbindung zum Gerät unterbrochen.");
     // The lamps show no device; the connection stays the user's.
     EXPECT_EQ(Find<TSignalLed>("SignalLed1")->State(), lsOff);
@@ -693,7 +693,7 @@ TEST_F(LinkWindowTest, PulledDeviceIsWaitedForAndReopenedWhenItReturns)
 
     // The same device returns: opened again at 9600 by itself, and said so.
     SimProcess second({"--link", path, "--serial", "S-2"});
-    ASSERT_TRUE(WaitFor([&] { return Log()->Count() == before + 2; }, 10000)) << Log()->Count();
+    ASSERT_TRUE(WaitFor([&] { return Log()->Content().Count() == before + 2; }, 10000)) << Log()->Content().Count();
     EXPECT_EQ(LogLine(before + 1), "Verbindung zu " + path + " wiederhergestellt (9600 Baud).");
     ExpectConnected(true);
     EXPECT_EQ(form->SerialPort1().BaudRate(), br9600);
@@ -703,7 +703,7 @@ TEST_F(LinkWindowTest, PulledDeviceIsWaitedForAndReopenedWhenItReturns)
     // The toggle disconnects at any time, also while the device is away.
     QTest::qWait(300);
     second.Stop();
-    ASSERT_TRUE(WaitFor([&] { return LogLine(Log()->Count() - 1) == "Verbindung zum Gerät unterbrochen."; }));
+    ASSERT_TRUE(WaitFor([&] { return LogLine(Log()->Content().Count() - 1) == "Verbindung zum Gerät unterbrochen."; }));
     EXPECT_FALSE(form->SerialPort1().Connected());
     Click("BitBtn1");
     ExpectConnected(false);
@@ -716,11 +716,11 @@ TEST_F(LinkWindowTest, ReopenAttemptsWhileTheDeviceIsAwayAreSilent)
     const std::string path = first->Port();
     MakeForm({path});
     Connect(path);
-    const int away = Log()->Count() + 1;
+    const int away = Log()->Content().Count() + 1;
     first->Stop();
-    ASSERT_TRUE(WaitFor([&] { return Log()->Count() == away; }));
+    ASSERT_TRUE(WaitFor([&] { return Log()->Content().Count() == away; }));
     ASSERT_EQ(LogLine(away - 1), "Verbindung zum Gerät unterbrochen.");
-    const int before = Log()->Count();
+    const int before = Log()->Content().Count();
 
     // The name leads nowhere, then to something that is no terminal (a node
     // not ready yet): each reopen fails, unseen, and is tried again.
@@ -730,12 +730,12 @@ TEST_F(LinkWindowTest, ReopenAttemptsWhileTheDeviceIsAwayAreSilent)
     close(open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
     QTest::qWait(1200);
     unlink(path.c_str());
-    EXPECT_EQ(Log()->Count(), before);
+    EXPECT_EQ(Log()->Content().Count(), before);
     EXPECT_TRUE(boxes_.empty());
     EXPECT_EQ(Caption(), "Verbindung beenden");
 
     SimProcess second({"--link", path, "--serial", "S-2"});
-    ASSERT_TRUE(WaitFor([&] { return Log()->Count() == before + 1; }, 10000)) << Log()->Count();
+    ASSERT_TRUE(WaitFor([&] { return Log()->Content().Count() == before + 1; }, 10000)) << Log()->Content().Count();
     EXPECT_EQ(LogLine(before), "Verbindung zu " + path + " wiederhergestellt (9600 Baud).");
     // The port box lost the name while it was away; the toggle closes the
     // returned port rather than opening an empty name.
@@ -757,11 +757,11 @@ TEST_F(LinkWindowTest, HangUpWhileRepliesArriveIsReportedOnce)
     for (const char *serial : {"S-1", "S-2"}) {
         Click("BitBtn21");
         ASSERT_TRUE(WaitFor([&] { return Static("StaticText8") == serial; }));
-        const int before = Log()->Count();
+        const int before = Log()->Content().Count();
         sims.back()->Stop();
         const auto lost = [&] {
             int count = 0;
-            for (int i = before; i < Log()->Count(); ++i)
+            for (int i = before; i < Log()->Content().Count(); ++i)
                 count += LogLine(i) == "Verbindung zum Gerät unterbrochen.";
             return count;
         };
@@ -794,7 +794,7 @@ TEST_F(LinkWindowTest, WorksWithTheDecoderSimulator)
     EXPECT_EQ(Static("StaticText4"), "4.69");
 
     auto hasLine = [&](const std::string &text) {
-        for (int i = 0; i < Log()->Count(); ++i)
+        for (int i = 0; i < Log()->Content().Count(); ++i)
             if (LogLine(i) == text)
                 return true;
         return false;
@@ -808,7 +808,7 @@ TEST_F(LinkWindowTest, WorksWithTheDecoderSimulator)
     // Telegrams it reports on its own, formatted as it sent them.
     auto telegramLines = [&] {
         std::vector<std::string> found;
-        for (int i = 0; i < Log()->Count(); ++i)
+        for (int i = 0; i < Log()->Content().Count(); ++i)
             if (LogLine(i).rfind("R1: ", 0) == 0)
                 found.push_back(LogLine(i));
         return found;

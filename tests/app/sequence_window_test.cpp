@@ -104,7 +104,7 @@ protected:
     void StartServer(const std::string &container)
     {
         root.WriteFile("karvenc469.acy", container);
-        server = std::make_unique<TChildProcess>(
+        server = std::make_unique<ChildProcess>(
             std::vector<std::string>{"python3", KZ_UPDATE_SERVER_SCRIPT, "--port", "0", "--root", root.Path()});
         const int port = PortFromLine(server->WaitForLine("Serving"));
         ASSERT_GT(port, 0);
@@ -129,8 +129,8 @@ protected:
 
     QPushButton *Button(const char *name) const { return form->findChild<QPushButton *>(QString::fromLatin1(name)); }
 
-    TTempDir root;
-    std::unique_ptr<TChildProcess> server;
+    TempDir root;
+    std::unique_ptr<ChildProcess> server;
     std::unique_ptr<SimProcess> sim;
     std::unique_ptr<TForm1> form;
 };
@@ -148,7 +148,7 @@ TEST_F(SequenceWindow, FirmwareUpdateWritesTheImageThisRunDownloaded)
     // An older image lies beside the program; the tool runs in another folder.
     const std::string besideProgram = BinDirectory() + "firmware.acy";
     WriteFile(besideProgram, oldContainer);
-    TTempDir work;
+    TempDir work;
     InFolder inWork(work.Path());
 
     StartServer(newContainer);

@@ -159,8 +159,8 @@ TEST_F(Form1Test, StatusWindowToggleHidesAndShowsTheLog)
     form->AddLogLine("appended while hidden");
     QTest::mouseClick(toggle, Qt::LeftButton, {}, QPoint(5, toggle->height() / 2));
     EXPECT_EQ(form->height() + TForm1::FrameExtra, TForm1::HeightWithLog);
-    ASSERT_EQ(form->EventLog()->Count(), 1);
-    EXPECT_EQ(form->EventLog()->Lines().Line(0), "appended while hidden");
+    ASSERT_EQ(form->EventLog()->Content().Count(), 1);
+    EXPECT_EQ(form->EventLog()->Content().Line(0), "appended while hidden");
 }
 
 TEST_F(Form1Test, ServicePromptDiscardsTheAnswer)
@@ -215,7 +215,7 @@ TEST_F(Form1Test, DecoderRepliesFillFieldsAndSelectLastLine)
     EXPECT_EQ(Find<QLabel>("StaticText8")->text(), "A1234");
     EXPECT_EQ(Find<QLabel>("StaticText7")->text(), "4.69");
     EXPECT_EQ(Find<QLabel>("StaticText4")->text(), "4.69");
-    ASSERT_EQ(form->EventLog()->Count(), 2);
+    ASSERT_EQ(form->EventLog()->Content().Count(), 2);
     EXPECT_EQ(form->EventLog()->ItemIndex(), 1);
 
     std::string tones = "0\x1e" "C\x1e" "GZ\x1e";
@@ -225,7 +225,7 @@ TEST_F(Form1Test, DecoderRepliesFillFieldsAndSelectLastLine)
     form->Protocol().AssembleDecoderLines(tones + "\n\r");
     EXPECT_EQ(Text("Edit3"), "500");
     EXPECT_EQ(Text("Edit11"), "510");
-    EXPECT_EQ(form->EventLog()->Count(), 2);
+    EXPECT_EQ(form->EventLog()->Content().Count(), 2);
     EXPECT_EQ(form->EventLog()->ItemIndex(), 1);   // reselected without a new line
 }
 
@@ -250,7 +250,7 @@ TEST_F(Form1Test, HandlerErrorReachesMessageBoxAndWindowStaysUsable)
     ASSERT_TRUE(seen);
     EXPECT_EQ(caption, ApplicationTitle(QCoreApplication::applicationFilePath()));
     EXPECT_EQ(text, "Cannot open file substi.txt.");
-    EXPECT_EQ(form->EventLog()->Count(), 1);   // nothing done before the failure is undone
+    EXPECT_EQ(form->EventLog()->Content().Count(), 1);   // nothing done before the failure is undone
     SetDefaultExceptionHandler(nullptr);
 }
 
@@ -290,13 +290,13 @@ TEST_F(Form1Test, LoadAndSaveButtonsOnEveryPageUseTheSubstitutionList)
     auto *grid = Find<TValueListEditor>("ValueListEditor1");
     ASSERT_EQ(grid->Strings().Count(), 2u);
     EXPECT_EQ(grid->Strings().Line(1), "87654321=NEF 2");
-    EXPECT_EQ(form->EventLog()->Lines().Line(form->EventLog()->Count() - 1), "Konfiguration geladen.");
+    EXPECT_EQ(form->EventLog()->Content().Line(form->EventLog()->Content().Count() - 1), "Konfiguration geladen.");
 
     QTest::mouseClick(Find<QPushButton>("BitBtn14"), Qt::LeftButton);   // "Neu..." appends an empty entry
     QTest::mouseClick(Find<QPushButton>("BitBtn3"), Qt::LeftButton);    // save from "Allgemein"
     EXPECT_EQ(ReadAll("substi.txt"), "12345678=RTW 1\r\n87654321=NEF 2\r\n=\r\n");
-    EXPECT_EQ(form->EventLog()->Lines().Line(form->EventLog()->Count() - 1), "Konfiguration gespeichert.");
-    EXPECT_EQ(form->EventLog()->ItemIndex(), form->EventLog()->Count() - 1);
+    EXPECT_EQ(form->EventLog()->Content().Line(form->EventLog()->Content().Count() - 1), "Konfiguration gespeichert.");
+    EXPECT_EQ(form->EventLog()->ItemIndex(), form->EventLog()->Content().Count() - 1);
     SetDefaultExceptionHandler(nullptr);
 }
 
@@ -377,7 +377,7 @@ TEST_F(Form1Test, SubstitutionFailuresShowTheirMessages)
     EXPECT_EQ(clickAndReadBox("BitBtn11"), "Cannot open file substi.txt.");
     // Where it was looked for, and the system's reason.
     EXPECT_EQ(informative, QDir::currentPath() + "/substi.txt: " + QString::fromLocal8Bit(std::strerror(ENOENT)));
-    EXPECT_EQ(form->EventLog()->Count(), 0);   // no log line after a failed load
+    EXPECT_EQ(form->EventLog()->Content().Count(), 0);   // no log line after a failed load
     EXPECT_EQ(clickAndReadBox("BitBtn16"), "List index out of bounds (0)");
     {
         std::ofstream out("substi.txt", std::ios::binary);
@@ -395,7 +395,7 @@ TEST_F(Form1Test, SubstitutionFailuresShowTheirMessages)
 
     // Saving now would drop "1=c", which the grid never held: the question's
     // default declines and changes nothing; only saving anyway writes.
-    const int logLines = form->EventLog()->Count();
+    const int logLines = form->EventLog()->Content().Count();
     for (const bool proceed : {false, true}) {
         QString question;
         const bool asked = WithModal<QMessageBox>(
@@ -412,7 +412,7 @@ TEST_F(Form1Test, SubstitutionFailuresShowTheirMessages)
         ASSERT_TRUE(asked);
         EXPECT_TRUE(question.contains(": 1.")) << question.toStdString();
         EXPECT_EQ(ReadAll("substi.txt"), proceed ? "1=a\r\n2=b\r\n" : "1=a\r\n2=b\r\n1=c\r\n");
-        EXPECT_EQ(form->EventLog()->Count(), logLines + (proceed ? 1 : 0));
+        EXPECT_EQ(form->EventLog()->Content().Count(), logLines + (proceed ? 1 : 0));
     }
     SetDefaultExceptionHandler(nullptr);
 }
@@ -465,20 +465,20 @@ TEST(EventLogView, KeepsTheNewestMillionLinesAndSaysWhenOlderOnesGo)
     log.SetItemIndex(5);
     for (int i = 10; i < total; ++i)
         log.AppendTelegram("line " + std::to_string(i), telegram);
-    ASSERT_GE(log.Count(), EventLogLines::KeptLines);
-    EXPECT_LT(log.Count(), total);
-    const std::string first = log.Text(0).toStdString();
+    ASSERT_GE(log.Content().Count(), EventLogLines::KeptLines);
+    EXPECT_LT(log.Content().Count(), total);
+    const std::string first = log.Content().Text(0).toStdString();
     const int firstKept = std::stoi(first.substr(5));
     int notices = 0;
-    for (int i = 0; i < log.Count(); ++i) {
-        const bool notice = log.Text(i).startsWith(QStringLiteral("Protokoll: die ältesten "));
+    for (int i = 0; i < log.Content().Count(); ++i) {
+        const bool notice = log.Content().Text(i).startsWith(QStringLiteral("Protokoll: die ältesten "));
         notices += notice;
-        ASSERT_EQ(log.VisibleText(i).endsWith(QStringLiteral("  [named]")), !notice) << i;
+        ASSERT_EQ(log.Content().VisibleText(i).endsWith(QStringLiteral("  [named]")), !notice) << i;
     }
     EXPECT_GE(notices, 1);
     // Every line from the first kept one on is there, in order, the newest last.
-    EXPECT_EQ(log.Text(log.Count() - 1).toStdString(), "line " + std::to_string(total - 1));
-    EXPECT_EQ(log.Count() - notices, total - firstKept);
+    EXPECT_EQ(log.Content().Text(log.Content().Count() - 1).toStdString(), "line " + std::to_string(total - 1));
+    EXPECT_EQ(log.Content().Count() - notices, total - firstKept);
     EXPECT_EQ(log.ItemIndex(), -1);   // the selected line went with its block
 }
 
@@ -498,9 +498,9 @@ TEST(EventLogView, SelectionScrollsAndShowsLatin1)
     log.SetItemIndex(100);   // beyond the end: no selection
     EXPECT_EQ(log.ItemIndex(), -1);
     log.Append(std::string("\xe4\n", 2));
-    EXPECT_EQ(log.Text(100), QString::fromUtf8("ä\n"));
+    EXPECT_EQ(log.Content().Text(100), QString::fromUtf8("ä\n"));
     log.Clear();
-    EXPECT_EQ(log.Count(), 0);
+    EXPECT_EQ(log.Content().Count(), 0);
     EXPECT_EQ(log.ItemIndex(), -1);
 }
 

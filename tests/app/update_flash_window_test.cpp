@@ -6,6 +6,7 @@
 #include "errorbox.h"
 #include "errorhandler.h"
 #include "eventlog.h"
+#include "eventlogexport.h"
 #include "portcombobox.h"
 #include "scriptedserver.h"
 #include "nginxserver.h"
@@ -15,12 +16,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
@@ -58,7 +61,7 @@ std::string RandomBytes(size_t n, unsigned seed)
 // A container made by the release tool, as the server would offer it.
 std::string MakeContainer(const std::string &image, const std::string &version)
 {
-    TTempDir dir;
+    TempDir dir;
     const std::string in = dir.Path() + "/image.bin";
     const std::string out = dir.Path() + "/out.acy";
     WriteFile(in, image);
@@ -72,8 +75,8 @@ std::string MakeContainer(const std::string &image, const std::string &version)
 std::vector<std::string> LogLines(TForm1 &form)
 {
     std::vector<std::string> lines;
-    for (int i = 0; i < form.EventLog()->Count(); ++i)
-        lines.emplace_back(form.EventLog()->Lines().Line(i));
+    for (int i = 0; i < form.EventLog()->Content().Count(); ++i)
+        lines.emplace_back(form.EventLog()->Content().Line(i));
     return lines;
 }
 
@@ -224,7 +227,7 @@ protected:
 
     void StartServer(const std::string &root = {})
     {
-        server_ = std::make_unique<TChildProcess>(std::vector<std::string>{
+        server_ = std::make_unique<ChildProcess>(std::vector<std::string>{
             "python3", KZ_UPDATE_SERVER_SCRIPT, "--port", "0", "--root", root.empty() ? root_.Path() : root});
         serverPort_ = PortFromLine(server_->WaitForLine("Serving"));
         ASSERT_GT(serverPort_, 0);
@@ -294,8 +297,8 @@ protected:
 
     bool PortOpenAt9600() const { return form->SerialPort1().Connected() && form->SerialPort1().BaudRate() == br9600; }
 
-    TTempDir root_;
-    std::unique_ptr<TChildProcess> server_;
+    TempDir root_;
+    std::unique_ptr<ChildProcess> server_;
     int serverPort_ = 0;
     std::unique_ptr<SimProcess> sim;
     std::unique_ptr<RecordingForm> form;
@@ -319,7 +322,7 @@ TEST_F(UpdateFlashWindow, VersionQueriesShowTheBodyUnchanged)
     EXPECT_EQ(Label("StaticText2"), "1.0.3\r\n");
     EXPECT_EQ(Label("StaticText3"), "4.70");
     EXPECT_EQ(Label("StaticText5"), "1.0.2");
-    EXPECT_EQ(form->EventLog()->Count(), 0);
+    EXPECT_EQ(form->EventLog()->Content().Count(), 0);
     // Each query drives the progress display: begin with its size, end at "Ready..." and 0.
     ASSERT_GE(progress.size(), 4u);
     EXPECT_EQ(progress.front().status, "Transfering: 7");
@@ -349,7 +352,7 @@ TEST_F(UpdateFlashWindow, VersionThatLooksLikeMarkupIsShownAsText)
     EXPECT_EQ(field->text(), "<h1>4.70</h1><img src=x>");
 
     // A server's status text reaches the error box as it was sent.
-    TScriptedServer server({[&](TScriptedPeer &peer) {
+    ScriptedServer server({[&](ScriptedPeer &peer) {
         peer.ReadRequest();
         peer.Send("HTTP/1.1 404 <h1>Update server hacked</h1>\r\nContent-Length: 0\r\n\r\n");
         peer.Close();
@@ -437,9 +440,9 @@ TEST_F(UpdateFlashWindow, BrokenTransfersEndTheirWorkBeforeTheErrorShows)
     WriteFile("ZOP-Update.exe", "earlier download");
 
     const std::string body = RandomBytes(100000, 3);
-    TScriptedServer server({
+    ScriptedServer server({
         // No signature; the tool download breaks off after 40000 of 100000 bytes.
-        [&](TScriptedPeer &peer) {
+        [&](ScriptedPeer &peer) {
             peer.ReadRequest();
             peer.Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
             peer.ReadRequest();
@@ -447,14 +450,14 @@ TEST_F(UpdateFlashWindow, BrokenTransfersEndTheirWorkBeforeTheErrorShows)
             peer.Close();
         },
         // A version reply of unknown size, ended by closing the connection.
-        [&](TScriptedPeer &peer) {
+        [&](ScriptedPeer &peer) {
             peer.ReadRequest();
             peer.Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
             peer.Send(std::string(4000, '7'));
             peer.Close();
         },
         // A version reply far beyond what a version text can be.
-        [&](TScriptedPeer &peer) {
+        [&](ScriptedPeer &peer) {
             peer.ReadRequest();
             peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 10737418240\r\n\r\n");
             peer.WaitForClientClose();
@@ -691,7 +694,7 @@ TEST_F(UpdateFlashWindow, TamperedDownloadsAreRefusedAndASignedOneNamesItsSigner
     }
 
     // The tool: a script in its place is refused, nothing saved.
-    TTempDir script;
+    TempDir script;
     script.WriteFile("ZOP-Update.exe", "#!/bin/sh\nrm -rf ~\n");
     {
         TamperProxy proxy(serverPort_, {"--replace", script.Path()});
@@ -703,8 +706,8 @@ TEST_F(UpdateFlashWindow, TamperedDownloadsAreRefusedAndASignedOneNamesItsSigner
         EXPECT_EQ(LogLines(*form).back(), "The signature of ZOP-Update.exe does not match its content");
     }
     // (g) A certificate for another host.
-    TTestCa ca(script.Path(), "test-ca");
-    TNginx nginx(script, {ca.Issue("other", "DNS:other.example")});
+    TestCa ca(script.Path(), "test-ca");
+    Nginx nginx(script, {ca.Issue("other", "DNS:other.example")});
     ASSERT_TRUE(ca.Made() && nginx.Started());
     ::setenv("SSL_CERT_FILE", ca.CaFile().c_str(), 1);
     ::setenv("KARVENZOP_UPDATE_SERVER", nginx.Url("").c_str(), 1);

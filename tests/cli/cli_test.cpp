@@ -37,18 +37,18 @@ const std::regex TelegramObject(
 
 // The simulator on a pty link of our choosing, so it can be stopped and
 // started again under the same name.
-std::unique_ptr<TChildProcess> StartSimAt(const std::string &link, const std::vector<std::string> &extra = {})
+std::unique_ptr<ChildProcess> StartSimAt(const std::string &link, const std::vector<std::string> &extra = {})
 {
     std::vector<std::string> argv = {BinDirectory() + "decoder_sim", "--link", link};
     argv.insert(argv.end(), extra.begin(), extra.end());
-    auto sim = std::make_unique<TChildProcess>(argv);
+    auto sim = std::make_unique<ChildProcess>(argv);
     EXPECT_NE(sim->WaitForLine("READY"), "");
     return sim;
 }
 
 class UpdateServer {
 public:
-    explicit UpdateServer(const TTempDir &root) : UpdateServer(root.Path()) {}
+    explicit UpdateServer(const TempDir &root) : UpdateServer(root.Path()) {}
     explicit UpdateServer(const std::string &root)
         : process_({"python3", KZ_UPDATE_SERVER_SCRIPT, "--port", "0", "--root", root})
     {
@@ -59,7 +59,7 @@ public:
     int port = 0;
 
 private:
-    TChildProcess process_;
+    ChildProcess process_;
 };
 
 } // namespace
@@ -134,7 +134,7 @@ TEST(CliDecoder, CommandsPrintWhatTheWindowShows)
 // recognised by info, and SIGHUP does not cut a running update.
 TEST(CliFlash, InterruptedUpdateEndsWithTheLibrarysReasonAndInfoFindsTheBootloader)
 {
-    TTempDir work;
+    TempDir work;
     const std::string imagePath = work.Path() + "/image.acy";
     WriteFile(imagePath, MakeFirmwareContainer(PatternBytes(6000), "4.70"));
     {
@@ -161,7 +161,7 @@ TEST(CliFlash, InterruptedUpdateEndsWithTheLibrarysReasonAndInfoFindsTheBootload
 
 TEST(CliCheck, ShowsTheServersVersionsExitsWith100WhenNewerOrNamesTheServerItTried)
 {
-    TTempDir root, config;
+    TempDir root, config;
     root.WriteFile("karvenzop.txt", "1.0.3\r\n");
     root.WriteFile("karvenfir.txt", "4.70");
     int port = 0;
@@ -255,7 +255,7 @@ TEST(CliMonitor, PrintsTelegramsUntilCountDurationOrSignal)
 TEST(CliMonitor, StopsAndCountsDroppedLinesWhenNobodyReadsTheOutput)
 {
     SimProcess sim({"--telegram-interval", "0.02"});
-    TTempDir dir;
+    TempDir dir;
     const std::string fifo = dir.Path() + "/out";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     // Held open and never read; the smallest pipe fills within a second.
@@ -275,7 +275,7 @@ TEST(CliMonitor, StopsAndCountsDroppedLinesWhenNobodyReadsTheOutput)
 
 TEST(CliMonitor, WaitsForTheDeviceBeforeTheStartAndAfterALoss)
 {
-    TTempDir dir;
+    TempDir dir;
     const std::string link = dir.Path() + "/ttyKARVEN0";
     const std::regex deviceEvent(R"re(\{"time":"([^"]+)","kind":"(device-lost|device-back)","port":"([^"]+)"\})re");
     auto expectEvent = [&](CliProcess &monitor, const std::string &kind) {
@@ -329,7 +329,7 @@ protected:
     SignedUpdates updates {image};
     UpdateServer server {updates.Content()};
     SimProcess sim {{}};
-    TTempDir work;
+    TempDir work;
     char previous[4096] = {};
 };
 
@@ -399,8 +399,8 @@ TEST_F(CliSignedFlash, RefusesTamperedDownloadsAndLeavesTheDecoderAlone)
     }
 
     // (g) A certificate for another host, or an expired one.
-    TTestCa ca(work.Path(), "test-ca");
-    TNginx nginx(work, {ca.Issue("other", "DNS:other.example"), ca.Issue("expired", "IP:127.0.0.1", -1)});
+    TestCa ca(work.Path(), "test-ca");
+    Nginx nginx(work, {ca.Issue("other", "DNS:other.example"), ca.Issue("expired", "IP:127.0.0.1", -1)});
     if (nginx.Started()) {
         ::setenv("SSL_CERT_FILE", ca.CaFile().c_str(), 1);
         const CliResult other = RunCli({"flash", "--port", sim.Port(), "--server", nginx.Url("", 0), "--yes"});

@@ -48,9 +48,9 @@ bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds time
 
 // The simulator at a pty link of the test's choosing (so it can come back
 // under the same name), logging to a file.
-std::unique_ptr<TChildProcess> StartSim(const std::string &link, const std::string &log, const std::string &interval)
+std::unique_ptr<ChildProcess> StartSim(const std::string &link, const std::string &log, const std::string &interval)
 {
-    auto sim = std::make_unique<TChildProcess>(std::vector<std::string>{
+    auto sim = std::make_unique<ChildProcess>(std::vector<std::string>{
         "/bin/sh", "-c", "exec \"$0\" \"$@\" >>'" + log + "' 2>&1", BinDirectory() + "decoder_sim", "--link", link,
         "--telegram-interval", interval});
     struct stat st {};
@@ -117,7 +117,14 @@ void ExpectNoGap(const std::vector<Published> &messages)
 
 class StationTest : public ::testing::Test {
 protected:
-    TTempDir dir;
+    // The programs' state (watch's sessions) goes into the test's folder.
+    void SetUp() override
+    {
+        ::setenv("HOME", dir.Path().c_str(), 1);
+        ::setenv("XDG_STATE_HOME", Path("state").c_str(), 1);
+        ::setenv("STATE_DIRECTORY", Path("state").c_str(), 1);
+    }
+    TempDir dir;
     std::string Path(const std::string &name) const { return dir.Path() + "/" + name; }
     std::vector<std::string> MonitorArgs(const MosquittoBroker &broker, const std::string &station)
     {
@@ -327,7 +334,7 @@ void ReadWatched(const std::string &text, Watched &watched)
 
 } // namespace
 
-TEST_F(StationTest, WatchWithASessionShowsEveryTelegramOnceAcrossABrokerRestartAndItsOwnAbsence)
+TEST_F(StationTest, WatchWithASessionShowsEveryTelegramOnceAcrossItsAbsenceAndABrokerRestart)
 {
     MosquittoBroker broker("max_queued_messages 100000\n");
     auto watch = StartCli({"watch", broker.Url("kz"), "--json", "--session", "centre"}, Path("w1"));
@@ -343,16 +350,13 @@ TEST_F(StationTest, WatchWithASessionShowsEveryTelegramOnceAcrossABrokerRestartA
     };
     ASSERT_TRUE(WaitUntil([&] { return shown("w1", "a") >= 10 && shown("w1", "b") >= 10; }, 15s)) << watch->err;
 
-    // The broker goes away and comes back: the centre reconnects and the
-    // stations deliver their spools.
+    // The centre goes away, then the broker restarts while the stations go on.
+    watch->Signal(SIGTERM);
+    EXPECT_EQ(watch->Wait(5000), 0) << watch->err;
     broker.Stop();
     std::this_thread::sleep_for(3s);
     broker.Start();
     std::this_thread::sleep_for(4s);
-    // The centre goes away while the stations go on.
-    watch->Signal(SIGTERM);
-    EXPECT_EQ(watch->Wait(5000), 0) << watch->err;
-    std::this_thread::sleep_for(2s);
     Watched first;
     ReadWatched(FileText(Path("w1")), first);
     // A publisher's wild seq, even with the station's epoch, hides none of its real telegrams.
@@ -446,8 +450,10 @@ TEST_F(StationTest, WatchShowsAnyPublishersMessagesAsDataWithinBoundsAndStopsAtO
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(reader, 0);
     ::fcntl(reader, F_SETPIPE_SZ, 4096);
-    CliProcess stalled({"/bin/sh", "-c", "exec \"$0\" watch \"$1\" --json > \"$2\"", CliPath(), broker.Url("kz"), fifo});
-    std::this_thread::sleep_for(500ms);
+    // Its session is made first, so the broker keeps the flood for it however late it logs in.
+    ASSERT_EQ(RunCli({"watch", broker.Url("kz"), "--session", "stalled", "--duration", "0.5"}).exitCode, 0);
+    CliProcess stalled({"/bin/sh", "-c", "exec \"$0\" watch \"$1\" --json --session stalled > \"$2\"", CliPath(),
+                        broker.Url("kz"), fifo});
     ASSERT_EQ(std::system(("seq 20000 | " + pub + "-t kz/flood/telegram -l").c_str()), 0);
     const auto stop = std::chrono::steady_clock::now();
     stalled.Signal(SIGTERM);
@@ -457,6 +463,65 @@ TEST_F(StationTest, WatchShowsAnyPublishersMessagesAsDataWithinBoundsAndStopsAtO
                                  std::regex("karvenzop-cli: [1-9][0-9]* lines dropped: the output was not read\\.\n")))
         << stalled.err;
     ::close(reader);
+}
+
+TEST_F(StationTest, ShippedBrokerSetUpLetsAStationPublishOnlyUnderItsNameAndTheCentreOnlyRead)
+{
+    // The packaged files as they are, with the test's port and password file.
+    std::string conf = FileText(KZ_MOSQUITTO_SETUP "/karvenzop.conf");
+    const int port = FreePort();
+    auto replace = [&](const std::string &from, const std::string &to) {
+        const size_t at = conf.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        conf.replace(at, from.size(), to);
+    };
+    replace("listener 1883", "listener " + std::to_string(port) + " 127.0.0.1");
+    replace("/etc/mosquitto/karvenzop.passwd", Path("passwd"));
+    replace("/etc/mosquitto/karvenzop.acl", KZ_MOSQUITTO_SETUP "/karvenzop.acl");
+    for (const std::string login : {"site1", "site2", "centre"})
+        ASSERT_EQ(std::system(("mosquitto_passwd " + std::string(login == "site1" ? "-c " : "") + "-b '" +
+                               Path("passwd") + "' " + login + " pw-" + login)
+                                  .c_str()),
+                  0);
+    MosquittoBroker broker(conf);
+    const std::string url = broker.Url("karvenzop", false, port);
+    dir.WriteFile("centre.login", "username=centre\npassword=pw-centre\n");
+    ASSERT_EQ(::chmod(Path("centre.login").c_str(), 0600), 0);
+    auto watch = StartCli({"watch", url, "--json", "--credentials", Path("centre.login")}, Path("watch.out"));
+    auto pub = [&](const std::string &login, const std::string &topic, const std::string &message) {
+        return std::system(("mosquitto_pub -p " + std::to_string(port) + " -u " + login + " -P pw-" + login +
+                            " -q 1 -t '" + topic + "' -m '" + message + "'")
+                               .c_str());
+    };
+    // What site1's login may read: nothing, though the stations publish.
+    CliProcess snoop({"/usr/bin/mosquitto_sub", "-p", std::to_string(port), "-u", "site1", "-P", "pw-site1", "-t",
+                      "karvenzop/#", "-v"});
+    std::this_thread::sleep_for(700ms);
+    EXPECT_EQ(pub("site1", "karvenzop/site1/status", "own"), 0);
+    EXPECT_EQ(pub("site1", "karvenzop/site2/status", "impersonated"), 0);
+    EXPECT_EQ(pub("centre", "karvenzop/site2/status", "from-the-centre"), 0);
+    // A message larger than the broker takes ends that client's connection, not the centre's memory.
+    dir.WriteFile("huge", std::string(3 << 20, 'x'));
+    std::system(("mosquitto_pub -p " + std::to_string(port) + " -u site1 -P pw-site1 -q 1 -t karvenzop/site1/line -f '" +
+                 Path("huge") + "' 2>/dev/null")
+                    .c_str());
+    EXPECT_EQ(pub("site2", "karvenzop/site2/status", "own"), 0);
+    EXPECT_TRUE(WaitUntil([&] { return FileText(Path("watch.out")).find("\"station\":\"site2\"") != std::string::npos; },
+                          10s))
+        << FileText(Path("watch.out")) << broker.Log();
+    std::this_thread::sleep_for(300ms);
+    snoop.Signal(SIGTERM);
+    snoop.Wait(3000);
+    EXPECT_EQ(snoop.out, "");
+    watch->Signal(SIGTERM);
+    EXPECT_EQ(watch->Wait(5000), 0) << watch->err;
+    const std::string seen = FileText(Path("watch.out"));
+    EXPECT_NE(seen.find("\"station\":\"site1\",\"topic\":\"status\",\"retained\":false,\"message\":\"own\""),
+              std::string::npos)
+        << seen;
+    EXPECT_EQ(seen.find("impersonated"), std::string::npos) << seen;
+    EXPECT_EQ(seen.find("from-the-centre"), std::string::npos) << seen;
+    EXPECT_EQ(seen.find("\"topic\":\"line\""), std::string::npos) << seen.substr(0, 2000);
 }
 
 TEST_F(StationTest, BadAddressesAreRefusedAtStartAndWatchEndsOnARefusedLogin)

@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const std::string_view text(reinterpret_cast<const char *>(data), size);
-    TSubstitutionList list;
+    SubstitutionList list;
     try {
         list.LoadFromText(text);
     } catch (const EDuplicateKeyError &) {
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const auto &line : list.Lines())
         if (line.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
             std::abort();
-    TSubstitutionList again;
+    SubstitutionList again;
     again.LoadFromText(list.Text());
     if (again.Lines() != list.Lines())
         std::abort();

@@ -55,7 +55,7 @@ using Lines = std::vector<std::string>;
 Lines Split(std::string_view text)
 {
     Lines out;
-    for (auto line : TSubstitutionList::SplitLines(text))
+    for (auto line : SubstitutionList::SplitLines(text))
         out.emplace_back(line);
     return out;
 }
@@ -99,7 +99,7 @@ TEST(SubstitutionLines, EveryBreakFormEndsALine)
 
 TEST(SubstitutionList, KeyIsTextBeforeFirstEqualsSign)
 {
-    TSubstitutionList list;
+    SubstitutionList list;
     list.LoadFromText("12=a=b\r\nno sign\r\n\r\n=only value\r\n");
     ASSERT_EQ(list.Count(), 4u);
     EXPECT_EQ(list.Key(0), "12");
@@ -117,7 +117,7 @@ TEST(SubstitutionList, KeyIsTextBeforeFirstEqualsSign)
 
 TEST(SubstitutionList, KeysCollideRegardlessOfCaseButEmptyKeysNever)
 {
-    TSubstitutionList list;
+    SubstitutionList list;
     list.LoadFromText("Wache\xC4=1");     // a Windows-1252 file
     // The message is UTF-8, as the catalogue text around the key is.
     EXPECT_EQ(MessageOf([&] { list.Add("wache\xE4=2"); }), "A key with the name of \"wache\xC3\xA4\" already exists");
@@ -135,14 +135,14 @@ TEST(SubstitutionList, KeysCollideRegardlessOfCaseButEmptyKeysNever)
     EXPECT_TRUE(list.KeyTaken("WACHE\xE4", list.Count()));
     EXPECT_FALSE(list.KeyTaken("WACHE\xE4", 0)); // its own entry
 
-    TSubstitutionList utf8;                // not from a file: UTF-8
+    SubstitutionList utf8;                // not from a file: UTF-8
     utf8.Add("Wache \xC3\x84=1");
     EXPECT_TRUE(utf8.KeyTaken("wache \xC3\xA4", utf8.Count()));
 }
 
 TEST(SubstitutionList, SettingAKeyKeepsTheIndexInStep)
 {
-    TSubstitutionList list;
+    SubstitutionList list;
     list.LoadFromText("A=1\r\nB=2\r\n=3\r\n");
     EXPECT_EQ(MessageOf([&] { list.SetKey(2, "a"); }), "A key with the name of \"a\" already exists");
     EXPECT_EQ(MessageOf([&] { list.SetKey(2, "x=y"); }), "Key may not contain equals sign (\"=\")");
@@ -165,13 +165,13 @@ TEST(SubstitutionList, KeyIndexAgreesWithAPlainScan)
     std::mt19937 random(99);
     const std::string keys[] = {"", "a", "A", "b", "\xC4", "\xE4", "ab", "AB", "k1", "K2", "x", "y", "z"};
     auto pick = [&] { return keys[random() % std::size(keys)] + (random() % 3 ? "" : std::to_string(random() % 40)); };
-    TSubstitutionList list;
+    SubstitutionList list;
     Lines plain;
     auto takenPlain = [&](const std::string &key, size_t except) {
         if (key.empty())
             return false;
         for (size_t i = 0; i < plain.size(); ++i)
-            if (i != except && cp1252::FoldCase(TSubstitutionList::KeyOf(plain[i])) == cp1252::FoldCase(key))
+            if (i != except && cp1252::FoldCase(SubstitutionList::KeyOf(plain[i])) == cp1252::FoldCase(key))
                 return true;
         return false;
     };
@@ -201,7 +201,7 @@ TEST(SubstitutionList, KeyIndexAgreesWithAPlainScan)
                     EXPECT_THROW(list.SetKey(at, key), EDuplicateKeyError);
                 } else {
                     list.SetKey(at, key);
-                    plain[at] = key + "=" + std::string(TSubstitutionList::ValueOf(plain[at]));
+                    plain[at] = key + "=" + std::string(SubstitutionList::ValueOf(plain[at]));
                 }
             }
             break;
@@ -218,7 +218,7 @@ TEST(SubstitutionList, KeyIndexAgreesWithAPlainScan)
 
 TEST(SubstitutionList, IndexErrorsNameTheIndex)
 {
-    TSubstitutionList list;
+    SubstitutionList list;
     EXPECT_EQ(MessageOf([&] { list.Delete(0); }), "List index out of bounds (0)");
     EXPECT_EQ(MessageOf([&] { list.Insert(1, "="); }), "List index out of bounds (1)");
     list.Add("=");
@@ -228,7 +228,7 @@ TEST(SubstitutionList, IndexErrorsNameTheIndex)
 
 TEST(SubstitutionList, TextEndsEveryLineWithCrLf)
 {
-    TSubstitutionList list;
+    SubstitutionList list;
     EXPECT_EQ(list.Text(), "");
     list.Add("=");
     EXPECT_EQ(list.Text(), "=\r\n");
@@ -238,7 +238,7 @@ TEST(SubstitutionList, TextEndsEveryLineWithCrLf)
 
 TEST(SubstitutionList, LoadStopsAtDuplicateKeepingEarlierLines)
 {
-    TSubstitutionList list;
+    SubstitutionList list;
     list.LoadFromText("old=1\r\n");
     EXPECT_EQ(MessageOf([&] { list.LoadFromText("12=Wache\r\n=\r\n34=RTW\r\n12=again\r\n56=NEF\r\n"); }),
               "A key with the name of \"12\" already exists");
@@ -250,7 +250,7 @@ TEST(SubstitutionList, LoadStopsAtDuplicateKeepingEarlierLines)
 TEST(SubstitutionList, CountsFileLinesASaveWouldDropUnseen)
 {
     const std::string file = "1=a\r\n2=b\r\n1=c\r\n4=d\r\n";
-    TSubstitutionList list;
+    SubstitutionList list;
     EXPECT_EQ(list.LinesUnseenIn(file), 4u);   // never loaded
     EXPECT_THROW(list.LoadFromText(file), EDuplicateKeyError);
     EXPECT_EQ(list.LinesUnseenIn(file), 2u);   // the load stopped at line 3
@@ -265,7 +265,7 @@ TEST(SubstitutionList, BytesAreKeptAsTheyAre)
 {
     // Invalid UTF-8, the code page's high half and control bytes all stay.
     const std::string text = "\xC3\x28=\xFF\xFE\x80\r\n\x01\x7F=\t x \r\n \xE4 = \xC4 \r\n";
-    TSubstitutionList list;
+    SubstitutionList list;
     list.LoadFromText(text);
     ASSERT_EQ(list.Count(), 3u);
     EXPECT_EQ(list.Key(0), "\xC3\x28");
@@ -282,7 +282,7 @@ TEST(SubstitutionList, RandomBytesLoadToAStableListOrStopAtADuplicate)
         std::string text(random() % 200, '\0');
         for (auto &c : text)
             c = random() % 4 ? alphabet[random() % alphabet.size()] : static_cast<char>(random());
-        TSubstitutionList list;
+        SubstitutionList list;
         std::string duplicate;
         try {
             list.LoadFromText(text);
@@ -298,7 +298,7 @@ TEST(SubstitutionList, RandomBytesLoadToAStableListOrStopAtADuplicate)
             EXPECT_TRUE(list.KeyTaken(key, list.Count())) << duplicate;
             continue;
         }
-        TSubstitutionList again;
+        SubstitutionList again;
         again.LoadFromText(list.Text());
         EXPECT_EQ(again.Lines(), list.Lines());
     }
@@ -306,7 +306,7 @@ TEST(SubstitutionList, RandomBytesLoadToAStableListOrStopAtADuplicate)
 
 TEST(SubstitutionList, LargeInputsLoad)
 {
-    TSubstitutionList list;
+    SubstitutionList list;
     const std::string longLine = "K=" + std::string(1 << 20, 'v');
     list.LoadFromText(longLine);
     ASSERT_EQ(list.Count(), 1u);
@@ -327,15 +327,15 @@ TEST(SubstitutionList, LargeInputsLoad)
 
 TEST_F(SubstitutionFile, SaveThenLoadGivesTheSameList)
 {
-    TSubstitutionList list;
+    SubstitutionList list;
     list.LoadFromText("12=Wache 1\r\n=\r\nfree\r\n34=a=b\r\n\xC4=\xE4\r\n  = x \r\n");
     list.SaveToFile("substi.txt");
     EXPECT_EQ(Read("substi.txt"), list.Text());
-    TSubstitutionList loaded;
+    SubstitutionList loaded;
     loaded.LoadFromFile("substi.txt");
     EXPECT_EQ(loaded.Lines(), list.Lines());
 
-    TSubstitutionList empty;
+    SubstitutionList empty;
     empty.SaveToFile("substi.txt");
     EXPECT_EQ(fs::file_size("substi.txt"), 0u);
     loaded.LoadFromFile("substi.txt");
@@ -344,7 +344,7 @@ TEST_F(SubstitutionFile, SaveThenLoadGivesTheSameList)
 
 TEST_F(SubstitutionFile, LoadFailureLeavesTheListAlone)
 {
-    TSubstitutionList list;
+    SubstitutionList list;
     list.Add("12=x");
     EXPECT_EQ(MessageOf([&] { list.LoadFromFile("substi.txt"); }), "Cannot open file substi.txt");
     fs::create_directory("dir");
@@ -356,7 +356,7 @@ TEST_F(SubstitutionFile, FailedSaveKeepsTheOldFile)
 {
     const std::string old = "12=alt\r\n34=alt\r\n";
     Write("substi.txt", old);
-    TSubstitutionList list;
+    SubstitutionList list;
     for (int i = 0; i < 20000; ++i)
         list.Add(std::to_string(i) + "=neu");
 

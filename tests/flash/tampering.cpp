@@ -108,6 +108,6 @@ TamperProxy::TamperProxy(int upstreamPort, const std::vector<std::string> &args)
 {
     std::vector<std::string> argv = {"python3", "-u", KZ_TAMPER_PROXY_SCRIPT, "--upstream", std::to_string(upstreamPort)};
     argv.insert(argv.end(), args.begin(), args.end());
-    process_ = std::make_unique<TChildProcess>(argv);
+    process_ = std::make_unique<ChildProcess>(argv);
     port_ = PortFromLine(process_->WaitForLine("port "));
 }

@@ -51,6 +51,6 @@ public:
     int Port() const { return port_; }
 
 private:
-    std::unique_ptr<TChildProcess> process_;
+    std::unique_ptr<ChildProcess> process_;
     int port_ = 0;
 };

@@ -116,15 +116,15 @@ protected:
     std::string LogText() const
     {
         std::string text;
-        for (int i = 0; i < form->EventLog()->Count(); ++i)
-            text += std::string(form->EventLog()->Lines().Line(i)) + "\n";
+        for (int i = 0; i < form->EventLog()->Content().Count(); ++i)
+            text += std::string(form->EventLog()->Content().Line(i)) + "\n";
         return text;
     }
     int LogCount(const std::string &line) const
     {
         int n = 0;
-        for (int i = 0; i < form->EventLog()->Count(); ++i)
-            n += std::string(form->EventLog()->Lines().Line(i)) == line;
+        for (int i = 0; i < form->EventLog()->Content().Count(); ++i)
+            n += std::string(form->EventLog()->Content().Line(i)) == line;
         return n;
     }
 
@@ -195,7 +195,7 @@ public:
     }
 
 private:
-    TChildProcess process_;
+    ChildProcess process_;
 };
 
 } // namespace

@@ -50,7 +50,7 @@ std::string MosquittoBroker::Url(const std::string &prefix, bool tls, int port) 
 
 void MosquittoBroker::Start()
 {
-    process_ = std::make_unique<TChildProcess>(
+    process_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{"/usr/sbin/mosquitto", "-c", dir_.Path() + "/mosquitto.conf"});
     if (!WaitUntilListening(port_, 10000))
         throw std::runtime_error("mosquitto did not start: " + Log());

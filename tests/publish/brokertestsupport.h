@@ -30,9 +30,9 @@ public:
     std::string Log() const;
 
 private:
-    TTempDir dir_;
+    TempDir dir_;
     int port_;
-    std::unique_ptr<TChildProcess> process_;
+    std::unique_ptr<ChildProcess> process_;
 };
 
 struct ReceivedMessage {

@@ -10,7 +10,7 @@
 
 TEST(UpdateServerBase, CommandLineOverEnvironmentOverSettingsOverLocalhost)
 {
-    TTempDir config;
+    TempDir config;
     ::setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
     ::unsetenv("KARVENZOP_UPDATE_SERVER");
     EXPECT_EQ(UpdateServerBase(), "http://localhost");

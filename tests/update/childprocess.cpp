@@ -20,7 +20,7 @@
 
 extern char **environ;
 
-TChildProcess::TChildProcess(const std::vector<std::string> &argv)
+ChildProcess::ChildProcess(const std::vector<std::string> &argv)
 {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
@@ -43,7 +43,7 @@ TChildProcess::TChildProcess(const std::vector<std::string> &argv)
     outputFd_ = pipeFds[0];
 }
 
-TChildProcess::~TChildProcess()
+ChildProcess::~ChildProcess()
 {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
@@ -64,7 +64,7 @@ TChildProcess::~TChildProcess()
         ::close(outputFd_);
 }
 
-bool TChildProcess::Running()
+bool ChildProcess::Running()
 {
     int status = 0;
     if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_)
@@ -72,7 +72,7 @@ bool TChildProcess::Running()
     return pid_ > 0;
 }
 
-std::string TChildProcess::WaitForLine(std::string_view text, int timeoutMs)
+std::string ChildProcess::WaitForLine(std::string_view text, int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
@@ -97,7 +97,7 @@ std::string TChildProcess::WaitForLine(std::string_view text, int timeoutMs)
     }
 }
 
-TTempDir::TTempDir()
+TempDir::TempDir()
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "kz-http-XXXXXX").string();
     if (!::mkdtemp(pattern.data()))
@@ -105,13 +105,13 @@ TTempDir::TTempDir()
     path_ = pattern;
 }
 
-TTempDir::~TTempDir()
+TempDir::~TempDir()
 {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
 }
 
-void TTempDir::WriteFile(const std::string &relativeName, const std::string &bytes) const
+void TempDir::WriteFile(const std::string &relativeName, const std::string &bytes) const
 {
     const std::filesystem::path target = std::filesystem::path(path_) / relativeName;
     std::filesystem::create_directories(target.parent_path());

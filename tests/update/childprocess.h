@@ -7,12 +7,12 @@
 #include <sys/types.h>
 
 // A server program started by a test; stopped (and reaped) on destruction.
-class TChildProcess {
+class ChildProcess {
 public:
-    explicit TChildProcess(const std::vector<std::string> &argv);
-    ~TChildProcess();
-    TChildProcess(const TChildProcess &) = delete;
-    TChildProcess &operator=(const TChildProcess &) = delete;
+    explicit ChildProcess(const std::vector<std::string> &argv);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess &) = delete;
+    ChildProcess &operator=(const ChildProcess &) = delete;
 
     // Reads the child's output until a line containing the text appears;
     // returns that line, or an empty string on time-out or exit.
@@ -26,10 +26,10 @@ private:
 };
 
 // A temporary folder removed with everything in it on destruction.
-class TTempDir {
+class TempDir {
 public:
-    TTempDir();
-    ~TTempDir();
+    TempDir();
+    ~TempDir();
     const std::string &Path() const { return path_; }
     void WriteFile(const std::string &relativeName, const std::string &bytes) const;
 

@@ -38,9 +38,9 @@ struct WorkLog {
     }
 };
 
-TScriptedServer::Script Reply(std::string bytes)
+ScriptedServer::Script Reply(std::string bytes)
 {
-    return [bytes](TScriptedPeer &peer) {
+    return [bytes](ScriptedPeer &peer) {
         peer.ReadRequest();
         peer.Send(bytes);
         peer.WaitForClientClose();
@@ -66,15 +66,15 @@ E Expect(F &&call)
 
 TEST(ClientRequest, SendsExactlyTheHeaderBlock)
 {
-    TScriptedServer server({Reply("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"),
+    ScriptedServer server({Reply("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"),
                             Reply("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok"),
                             Reply("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok")});
     THttpClient client;
     const std::string port = std::to_string(server.Port());
     EXPECT_EQ(client.Get("http://127.0.0.1:" + port + "/dir/firmware.php?id=karvenzop#part"), "ok");
-    client.ProtocolVersion = THttpProtocolVersion::pv1_0;
+    client.ProtocolVersion = HttpProtocolVersion::pv1_0;
     EXPECT_EQ(client.Get("http://LocalHost:" + port + "\\a\\b c.exe"), "ok");
-    client.ProtocolVersion = THttpProtocolVersion::pv1_1;
+    client.ProtocolVersion = HttpProtocolVersion::pv1_1;
     EXPECT_EQ(client.Get("ftp://127.0.0.1:" + port), "ok");  // any scheme but HTTPS is plain HTTP
     const std::vector<std::string> expected = {
         "GET /dir/firmware.php?id=karvenzop HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kStandardRequestTail,
@@ -87,7 +87,7 @@ TEST(ClientRequest, SendsExactlyTheHeaderBlock)
 
 TEST(ClientReply, RedirectsAndErrorStatusesRaiseProtocolErrorAfterTheBody)
 {
-    TScriptedServer server({[](TScriptedPeer &peer) {
+    ScriptedServer server({[](ScriptedPeer &peer) {
         peer.ReadRequest();
         peer.Send("HTTP/1.1 200 OK\r\nLocation: http://elsewhere/\r\nContent-Length: 4\r\n\r\nbody");
         peer.ReadRequest();
@@ -99,7 +99,7 @@ TEST(ClientReply, RedirectsAndErrorStatusesRaiseProtocolErrorAfterTheBody)
         peer.WaitForClientClose();
     }});
     THttpClient client;
-    TMemoryStream stream;
+    MemoryStream stream;
     auto get = [&] {
         stream.Clear();
         client.Get(server.Url("/r"), stream);
@@ -125,7 +125,7 @@ TEST(ClientReply, RedirectsAndErrorStatusesRaiseProtocolErrorAfterTheBody)
 
 TEST(ClientReply, FollowsRedirectsWhenAskedAndFailsAtTheLimit)
 {
-    TScriptedServer server({[](TScriptedPeer &peer) {
+    ScriptedServer server({[](ScriptedPeer &peer) {
         peer.ReadRequest();
         peer.Send("HTTP/1.1 302 Found\r\nLocation: /second\r\nContent-Length: 14\r\n\r\nfirst redirect");
         peer.ReadRequest();
@@ -150,7 +150,7 @@ TEST(ClientReply, FollowsRedirectsWhenAskedAndFailsAtTheLimit)
 
 TEST(ClientReply, NonNumericStatusRaisesConvertError)
 {
-    TScriptedServer server({Reply("HTTP/1.1 abc Broken\r\n\r\n")});
+    ScriptedServer server({Reply("HTTP/1.1 abc Broken\r\n\r\n")});
     THttpClient client;
     const auto error = Expect<EConvertError>([&] { client.Get(server.Url("/")); });
     EXPECT_EQ(error.Message(), "'abc' is not a valid integer value");
@@ -179,8 +179,8 @@ TEST(ClientWorkSpans, NestPerModeAndOnlyTheOutermostReports)
 
 TEST(ClientBody, ChunkedRepliesGiveOneWorkSpanPerChunk)
 {
-    TSignal sendRest;
-    TScriptedServer server({[&](TScriptedPeer &peer) {
+    OneShotSignal sendRest;
+    ScriptedServer server({[&](ScriptedPeer &peer) {
         peer.ReadRequest();
         peer.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n5\r\nhel");
         // The rest only once the client is inside the first chunk, so its
@@ -201,8 +201,8 @@ TEST(ClientBody, ChunkedRepliesGiveOneWorkSpanPerChunk)
 TEST(ClientBody, KnownLengthCountsOnlySocketBytesInPiecesOfAtMost32K)
 {
     const std::string body(100000, 'z');
-    TSignal sendRest;
-    TScriptedServer server({[&](TScriptedPeer &peer) {
+    OneShotSignal sendRest;
+    ScriptedServer server({[&](ScriptedPeer &peer) {
         peer.ReadRequest();
         peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body.substr(0, 10));
         sendRest.Wait();
@@ -213,7 +213,7 @@ TEST(ClientBody, KnownLengthCountsOnlySocketBytesInPiecesOfAtMost32K)
     WorkLog log;
     log.onBegin = [&] { sendRest.Raise(); };
     log.Attach(client);
-    TMemoryStream stream;
+    MemoryStream stream;
     stream.WriteBuffer("prefix:", 7);
     stream.WriteBuffer("old content that must go", 24);
     stream.SetPosition(7);
@@ -237,7 +237,7 @@ TEST(ClientBody, KnownLengthCountsOnlySocketBytesInPiecesOfAtMost32K)
 
 TEST(ClientBody, BodyArrivingWithTheHeadersRaisesOnlyBeginAndEnd)
 {
-    TScriptedServer server({Reply("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\n1.0.3\n"),
+    ScriptedServer server({Reply("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\n1.0.3\n"),
                             Reply("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")});
     THttpClient client;
     client.ReadTimeout = 60000;
@@ -257,8 +257,8 @@ TEST(ClientBody, BodyArrivingWithTheHeadersRaisesOnlyBeginAndEnd)
 
 TEST(ClientBody, ReadsUntilCloseWithAFinalUnchangedCount)
 {
-    TSignal sendRest;
-    TScriptedServer server({[&](TScriptedPeer &peer) {
+    OneShotSignal sendRest;
+    ScriptedServer server({[&](ScriptedPeer &peer) {
         peer.ReadRequest();
         peer.Send("HTTP/1.0 200 OK\r\n\r\nfirst ");
         sendRest.Wait();
@@ -275,20 +275,20 @@ TEST(ClientBody, ReadsUntilCloseWithAFinalUnchangedCount)
 
 TEST(ClientFailure, EarlyCloseRaisesConnClosedGracefullyAndEndsTheSpan)
 {
-    TSignal sendRest;
-    TScriptedServer server({[&](TScriptedPeer &peer) {
+    OneShotSignal sendRest;
+    ScriptedServer server({[&](ScriptedPeer &peer) {
                                 peer.ReadRequest();
                                 peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 2000000000\r\n\r\n0123");
                                 sendRest.Wait();
                                 peer.Send("456789");
                             },
-                            [](TScriptedPeer &peer) {
+                            [](ScriptedPeer &peer) {
                                 peer.ReadRequest();
                                 peer.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nonly part");
                                 peer.ShutdownWrite();
                                 peer.WaitForClientClose();
                             },
-                            [](TScriptedPeer &peer) {
+                            [](ScriptedPeer &peer) {
                                 peer.ReadRequest();
                                 peer.Send("HTTP/1.1 200 OK\r\nConn");
                             }});
@@ -297,7 +297,7 @@ TEST(ClientFailure, EarlyCloseRaisesConnClosedGracefullyAndEndsTheSpan)
     WorkLog log;
     log.onBegin = [&] { sendRest.Raise(); };
     log.Attach(client);
-    TMemoryStream stream;
+    MemoryStream stream;
     auto error = Expect<EHttpConnClosedGracefully>([&] { client.Get(server.Url("/"), stream); });
     EXPECT_EQ(error.Message(), "Connection Closed Gracefully.");
     // The announced two gigabytes were never reserved: only what came is kept.
@@ -314,12 +314,12 @@ TEST(ClientFailure, EarlyCloseRaisesConnClosedGracefullyAndEndsTheSpan)
 
 TEST(ClientFailure, ResetSilenceAndRefusalGiveSocketErrors)
 {
-    TSignal clientDone;
-    TScriptedServer server({[](TScriptedPeer &peer) {
+    OneShotSignal clientDone;
+    ScriptedServer server({[](ScriptedPeer &peer) {
                                 peer.ReadRequest();
                                 peer.Reset();
                             },
-                            [&](TScriptedPeer &peer) {
+                            [&](ScriptedPeer &peer) {
                                 peer.ReadRequest();
                                 clientDone.Wait();  // accepts and stays silent
                             }});
@@ -359,7 +359,7 @@ TEST(ClientFailure, UnknownHostGivesALookupNumberWithEmptyText)
 
 TEST(ClientFailure, OversizedChunkSizeIsRefusedAndTheConnectionDropped)
 {
-    TScriptedServer server({Reply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nffffffffffffffffff\r\n")});
+    ScriptedServer server({Reply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nffffffffffffffffff\r\n")});
     THttpClient client;
     const auto error = Expect<EHttpInvalidReply>([&] { client.Get(server.Url("/")); });
     EXPECT_EQ(error.Message(), "Invalid chunk size 'ffffffffffffffffff'");
@@ -368,14 +368,14 @@ TEST(ClientFailure, OversizedChunkSizeIsRefusedAndTheConnectionDropped)
 
 TEST(ClientFailure, SendingOnAResetConnectionGivesError10058NotSigpipe)
 {
-    TSignal connected;
-    TSignal accepted;
-    TScriptedServer server({[&](TScriptedPeer &peer) {
+    OneShotSignal connected;
+    OneShotSignal accepted;
+    ScriptedServer server({[&](ScriptedPeer &peer) {
         connected.Wait();
         peer.Reset();
         accepted.Raise();
     }});
-    TTcpConnection connection;
+    TcpConnection connection;
     connection.Connect("127.0.0.1", server.Port(), 5000);
     connected.Raise();
     ASSERT_TRUE(accepted.Wait());
@@ -404,10 +404,10 @@ TEST(ClientFailure, SendingOnAResetConnectionGivesError10058NotSigpipe)
 TEST(ClientConnection, ReusesOnlyForTheSameHostAndExplicitPort)
 {
     const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
-    TSignal firstServed;
-    TSignal closeNow;
-    TSignal closedByServer;
-    TScriptedServer server({[&](TScriptedPeer &peer) {
+    OneShotSignal firstServed;
+    OneShotSignal closeNow;
+    OneShotSignal closedByServer;
+    ScriptedServer server({[&](ScriptedPeer &peer) {
                                 for (int i = 0; i < 2; ++i) {
                                     peer.ReadRequest();
                                     peer.Send(ok);
@@ -416,7 +416,7 @@ TEST(ClientConnection, ReusesOnlyForTheSameHostAndExplicitPort)
                                 peer.Send("HTTP/1.1 200 OK\r\nConnection:  Close \r\nContent-Length: 2\r\n\r\nok");
                                 peer.WaitForClientClose();
                             },
-                            [&](TScriptedPeer &peer) {
+                            [&](ScriptedPeer &peer) {
                                 peer.ReadRequest();
                                 peer.Send(ok);
                                 firstServed.Raise();
@@ -446,7 +446,7 @@ TEST(ClientConnection, ReusesOnlyForTheSameHostAndExplicitPort)
 
 TEST(ClientReply, InterimHeadsAreSkippedAndEachRequestGetsItsOwnReply)
 {
-    TScriptedServer server({[](TScriptedPeer &peer) {
+    ScriptedServer server({[](ScriptedPeer &peer) {
                                 peer.ReadRequest();
                                 peer.Send("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfirst");
                                 peer.ReadRequest();
@@ -456,7 +456,7 @@ TEST(ClientReply, InterimHeadsAreSkippedAndEachRequestGetsItsOwnReply)
                                 peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nthird");
                                 peer.WaitForClientClose();
                             },
-                            [](TScriptedPeer &peer) {
+                            [](ScriptedPeer &peer) {
                                 // Interim heads without end share the header block's budget.
                                 peer.ReadRequest();
                                 while (peer.Send("HTTP/1.1 103 Early Hints\r\n\r\n")) {
@@ -478,7 +478,7 @@ TEST(ClientConnection, BytesLeftAfterAReplyMakeTheNextRequestUseAFreshConnection
 {
     // Two stray line ends and a stale reply after the announced body: none
     // of it may be read as the answer to the next request.
-    TScriptedServer server({Reply("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok\r\n"
+    ScriptedServer server({Reply("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok\r\n"
                                   "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nstale"),
                             Reply("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfresh")});
     THttpClient client;
@@ -490,7 +490,7 @@ TEST(ClientConnection, BytesLeftAfterAReplyMakeTheNextRequestUseAFreshConnection
 TEST(ClientLimits, BodiesOverTheCeilingAreRefusedNamingTheLimit)
 {
     auto endless = [](std::string head, std::string block) {
-        return [head, block](TScriptedPeer &peer) {
+        return [head, block](ScriptedPeer &peer) {
             peer.ReadRequest();
             if (peer.Send(head))
                 while (peer.Send(block)) {
@@ -498,7 +498,7 @@ TEST(ClientLimits, BodiesOverTheCeilingAreRefusedNamingTheLimit)
         };
     };
     const std::string block(1024, 'x');
-    TScriptedServer server({Reply("HTTP/1.1 200 OK\r\nContent-Length: 4096\r\n\r\n" + std::string(4096, 'a')),
+    ScriptedServer server({Reply("HTTP/1.1 200 OK\r\nContent-Length: 4096\r\n\r\n" + std::string(4096, 'a')),
                             endless("HTTP/1.1 200 OK\r\nContent-Length: 10737418240\r\n\r\n", block),
                             endless("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", "400\r\n" + block + "\r\n"),
                             endless("HTTP/1.0 200 OK\r\n\r\n", block)});
@@ -506,7 +506,7 @@ TEST(ClientLimits, BodiesOverTheCeilingAreRefusedNamingTheLimit)
     client.SetLimits({4096, 0});
     WorkLog log;
     log.Attach(client);
-    TMemoryStream stream;
+    MemoryStream stream;
     client.Get(server.Url("/exactly"), stream);  // the ceiling itself is allowed
     EXPECT_EQ(stream.Size(), 4096);
     client.Disconnect();
@@ -531,14 +531,14 @@ TEST(ClientLimits, BodiesOverTheCeilingAreRefusedNamingTheLimit)
 
 TEST(ClientLimits, ATricklingServerIsGivenUpWithATimeOut)
 {
-    TSignal done;
-    auto trickle = [&](TScriptedPeer &peer) {
+    OneShotSignal done;
+    auto trickle = [&](ScriptedPeer &peer) {
         peer.ReadRequest();
         peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 200\r\n\r\n");
         while (!done.Wait(50) && peer.Send("v")) {
         }
     };
-    TScriptedServer server({trickle, trickle});
+    ScriptedServer server({trickle, trickle});
     THttpClient client;
     // 20 bytes a second stays under 100 bytes a second over each 1 s window.
     client.LowSpeedLimit = 100;

@@ -12,18 +12,18 @@
 
 namespace {
 
-std::string StreamText(const TMemoryStream &stream)
+std::string StreamText(const MemoryStream &stream)
 {
     return std::string(stream.Memory(), static_cast<size_t>(stream.Size()));
 }
 
 // Real servers answer over HTTP/1.0 (Python) or keep the connection (nginx);
 // each starts on a free 127.0.0.1 port and is stopped by its destructor.
-std::unique_ptr<TChildProcess> StartPython(const std::vector<std::string> &args, int &port)
+std::unique_ptr<ChildProcess> StartPython(const std::vector<std::string> &args, int &port)
 {
     std::vector<std::string> argv = {"python3", "-u"};
     argv.insert(argv.end(), args.begin(), args.end());
-    auto child = std::make_unique<TChildProcess>(argv);
+    auto child = std::make_unique<ChildProcess>(argv);
     port = PortFromLine(child->WaitForLine("port "));
     return port > 0 && WaitUntilListening(port) ? std::move(child) : nullptr;
 }
@@ -32,7 +32,7 @@ std::unique_ptr<TChildProcess> StartPython(const std::vector<std::string> &args,
 
 TEST(ClientPython, DownloadsFilesWithContentLengthOverHttp10)
 {
-    TTempDir dir;
+    TempDir dir;
     const std::string file = PatternBytes(300000);
     dir.WriteFile("www/firmware.bin", file);
     int port = 0;
@@ -46,7 +46,7 @@ TEST(ClientPython, DownloadsFilesWithContentLengthOverHttp10)
     client.OnWorkBegin = [&](THttpClient *, TWorkMode, int32_t max) { announced = max; };
     client.OnWork = [&](THttpClient *, TWorkMode, int32_t count) { last = count; };
     client.OnWorkEnd = [&](THttpClient *, TWorkMode) { ++ends; };
-    TMemoryStream stream;
+    MemoryStream stream;
     client.Get("http://127.0.0.1:" + std::to_string(port) + "/firmware.bin", stream);
     EXPECT_EQ(StreamText(stream), file);
     EXPECT_EQ(announced, 300000);
@@ -70,7 +70,7 @@ TEST(ClientPython, DownloadsFilesWithContentLengthOverHttp10)
 
 TEST(ClientPython, ReadsUntilCloseAndDecodesChunkedStreams)
 {
-    TTempDir dir;
+    TempDir dir;
     dir.WriteFile("server.py", R"PY(
 import http.server, sys
 BODY = bytes((i * 7) % 256 for i in range(150000))
@@ -145,16 +145,16 @@ TEST(ClientNginx, KeepsTheConnectionAndDecodesChunkedReplies)
 {
     if (!ProgramAvailable("/usr/sbin/nginx"))
         GTEST_SKIP() << "nginx is not installed";
-    TTempDir dir;
+    TempDir dir;
     const std::string file = PatternBytes(2 * 1024 * 1024 + 17);
     dir.WriteFile("www/big.bin", file);
     const std::string page(200000, 'p');
     dir.WriteFile("www/ssi/page.html", page + "<!--# echo var=\"unset_name\" default=\"END\" -->");
-    TNginx nginx(dir);
+    Nginx nginx(dir);
     ASSERT_TRUE(nginx.Started()) << "nginx did not start";
 
     THttpClient client;
-    TMemoryStream stream;
+    MemoryStream stream;
     client.Get(nginx.Url("/big.bin"), stream);
     EXPECT_EQ(StreamText(stream), file);
     EXPECT_EQ(client.Response().ContentLength, static_cast<int64_t>(file.size()));

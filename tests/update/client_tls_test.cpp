@@ -12,11 +12,11 @@ namespace {
 // nginx with four sites signed by a CA made here: a good certificate, one
 // for another host, an expired one, and a plain HTTP site.
 struct TlsServers {
-    TTempDir dir;
-    TTestCa ca {dir.Path(), "test-ca"};
-    TNginx nginx {dir,
+    TempDir dir;
+    TestCa ca {dir.Path(), "test-ca"};
+    Nginx nginx {dir,
                   {ca.Issue("good", "DNS:localhost,IP:127.0.0.1"), ca.Issue("other", "DNS:other.example"),
-                   ca.Issue("expired", "DNS:localhost,IP:127.0.0.1", -1), TNginxSite {}}};
+                   ca.Issue("expired", "DNS:localhost,IP:127.0.0.1", -1), NginxSite {}}};
     enum Site { Good, OtherHost, Expired, Plain };
 
     std::string Https(Site site, const std::string &path) const
@@ -62,7 +62,7 @@ TEST(ClientTls, DownloadsOverVerifiedTlsWithTheSameProgressAndCeilings)
     client.OnWorkBegin = [&](THttpClient *, TWorkMode, int32_t max) { announced = max; };
     client.OnWork = [&](THttpClient *, TWorkMode, int32_t count) { last = count; };
     client.OnWorkEnd = [&](THttpClient *, TWorkMode) { ++ends; };
-    TMemoryStream stream;
+    MemoryStream stream;
     client.Get(servers.Https(TlsServers::Good, "/firmware.bin"), stream);
     EXPECT_EQ(std::string(stream.Memory(), static_cast<size_t>(stream.Size())), file);
     EXPECT_EQ(announced, static_cast<int32_t>(file.size()));
@@ -87,14 +87,14 @@ TEST(ClientTls, RefusesWrongHostExpiredUnknownAuthorityAndPlainServers)
     ASSERT_TRUE(servers.ca.Made() && servers.nginx.Started());
     TrustedCaFile trust(servers.ca.CaFile());
     THttpClient client;
-    using TProblem = EHttpCertificateError::TProblem;
+    using ProblemKind = EHttpCertificateError::ProblemKind;
 
     const auto other = Expect<EHttpCertificateError>([&] { client.Get(servers.Https(TlsServers::OtherHost, "/v.txt")); });
-    EXPECT_EQ(other.Problem(), TProblem::WrongHost);
+    EXPECT_EQ(other.Problem(), ProblemKind::WrongHost);
     EXPECT_EQ(other.Message(), "The server's certificate is not for 127.0.0.1");
 
     const auto expired = Expect<EHttpCertificateError>([&] { client.Get(servers.Https(TlsServers::Expired, "/v.txt")); });
-    EXPECT_EQ(expired.Problem(), TProblem::Expired);
+    EXPECT_EQ(expired.Problem(), ProblemKind::Expired);
     EXPECT_EQ(expired.Message(), "The certificate of 127.0.0.1 has expired or is not valid yet");
 
     // A plain server on the port: no request goes out in the clear.
@@ -103,11 +103,11 @@ TEST(ClientTls, RefusesWrongHostExpiredUnknownAuthorityAndPlainServers)
     EXPECT_FALSE(client.Connected());
 
     // Another CA in SSL_CERT_FILE: the test CA is no longer trusted.
-    TTestCa stranger(servers.dir.Path(), "stranger-ca");
+    TestCa stranger(servers.dir.Path(), "stranger-ca");
     ASSERT_TRUE(stranger.Made());
     TrustedCaFile otherTrust(stranger.CaFile());
     const auto unknown = Expect<EHttpCertificateError>([&] { client.Get(servers.Https(TlsServers::Good, "/v.txt")); });
-    EXPECT_EQ(unknown.Problem(), TProblem::UntrustedIssuer);
+    EXPECT_EQ(unknown.Problem(), ProblemKind::UntrustedIssuer);
     EXPECT_EQ(unknown.Message(), "The certificate of 127.0.0.1 is not from a trusted certification authority");
 
     TrustedCaFile goodTrust(servers.ca.CaFile());

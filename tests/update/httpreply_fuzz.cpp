@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const char *bytes = reinterpret_cast<const char *>(data + 1);
     const size_t length = size - 1;
 
-    THttpReplyReader reader;
+    HttpReplyReader reader;
     size_t at = 0;
     try {
         while (at < length && !reader.Done()) {
@@ -32,11 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         if (!reader.Done())
             return 0;
-        TChunkDecoder decoder;
+        ChunkDecoder decoder;
         std::string body;
         while (at < length && !decoder.Done()) {
             const size_t offer = std::min(piece, length - at);
-            const TChunkDecoder::TStep step = decoder.Step(bytes + at, offer);
+            const ChunkDecoder::StepResult step = decoder.Step(bytes + at, offer);
             if (step.consumed > offer || step.dataLength > step.consumed)
                 __builtin_trap();
             if (step.dataLength > 0)

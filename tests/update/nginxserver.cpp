@@ -14,7 +14,7 @@ bool Run(const std::string &command)
 
 } // namespace
 
-TNginx::TNginx(const TTempDir &dir, std::vector<TNginxSite> sites) : sites_(std::move(sites))
+Nginx::Nginx(const TempDir &dir, std::vector<NginxSite> sites) : sites_(std::move(sites))
 {
     if (!ProgramAvailable("/usr/sbin/nginx"))
         return;
@@ -24,7 +24,7 @@ TNginx::TNginx(const TTempDir &dir, std::vector<TNginxSite> sites) : sites_(std:
         const std::string &d = dir.Path();
         ports_.clear();
         std::string servers;
-        for (const TNginxSite &site : sites_) {
+        for (const NginxSite &site : sites_) {
             ports_.push_back(UnusedLoopbackPort());
             servers += "  server {\n    listen 127.0.0.1:" + std::to_string(ports_.back())
                 + (site.certificate.empty() ? ";\n" : " ssl;\n    ssl_certificate " + site.certificate
@@ -43,7 +43,7 @@ TNginx::TNginx(const TTempDir &dir, std::vector<TNginxSite> sites) : sites_(std:
                       "  scgi_temp_path " + d + "/t5;\n"
                       "  types { text/html html; application/octet-stream bin; }\n"
                       + servers + "}\n");
-        auto child = std::make_unique<TChildProcess>(std::vector<std::string>{
+        auto child = std::make_unique<ChildProcess>(std::vector<std::string>{
             "/usr/sbin/nginx", "-p", d, "-e", d + "/error.log", "-c", d + "/nginx.conf"});
         bool listening = true;
         for (const int port : ports_)
@@ -53,13 +53,13 @@ TNginx::TNginx(const TTempDir &dir, std::vector<TNginxSite> sites) : sites_(std:
     }
 }
 
-std::string TNginx::Url(const std::string &path, size_t site) const
+std::string Nginx::Url(const std::string &path, size_t site) const
 {
     return (sites_.at(site).certificate.empty() ? "http" : "https") + std::string("://127.0.0.1:")
         + std::to_string(Port(site)) + path;
 }
 
-TTestCa::TTestCa(std::string dir, const std::string &name) : dir_(std::move(dir))
+TestCa::TestCa(std::string dir, const std::string &name) : dir_(std::move(dir))
 {
     caFile_ = dir_ + "/" + name + ".pem";
     caKey_ = dir_ + "/" + name + ".key";
@@ -67,7 +67,7 @@ TTestCa::TTestCa(std::string dir, const std::string &name) : dir_(std::move(dir)
                 + name + " -keyout " + caKey_ + " -out " + caFile_);
 }
 
-TNginxSite TTestCa::Issue(const std::string &name, const std::string &altNames, int days)
+NginxSite TestCa::Issue(const std::string &name, const std::string &altNames, int days)
 {
     const std::string base = dir_ + "/" + name;
     {

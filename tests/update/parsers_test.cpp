@@ -20,7 +20,7 @@ namespace {
 // time, which is how a slow connection delivers it.
 enum class Delivery { Whole, ByteByByte };
 
-void FeedReply(THttpReplyReader &reader, const std::string &bytes, Delivery delivery, size_t &consumed)
+void FeedReply(HttpReplyReader &reader, const std::string &bytes, Delivery delivery, size_t &consumed)
 {
     consumed = 0;
     if (delivery == Delivery::Whole) {
@@ -34,12 +34,12 @@ void FeedReply(THttpReplyReader &reader, const std::string &bytes, Delivery deli
 std::string DecodeChunked(const std::string &bytes, Delivery delivery, size_t *consumed = nullptr,
                           std::vector<uint64_t> *chunkSizes = nullptr)
 {
-    TChunkDecoder decoder;
+    ChunkDecoder decoder;
     std::string body;
     size_t at = 0;
     while (!decoder.Done() && at < bytes.size()) {
         const size_t offer = delivery == Delivery::Whole ? bytes.size() - at : 1;
-        const TChunkDecoder::TStep step = decoder.Step(bytes.data() + at, offer);
+        const ChunkDecoder::StepResult step = decoder.Step(bytes.data() + at, offer);
         body.append(step.data ? step.data : "", step.dataLength);
         if (step.chunkStarted && chunkSizes)
             chunkSizes->push_back(decoder.ChunkSize());
@@ -61,7 +61,7 @@ class ChunkDecoderTest : public ::testing::TestWithParam<Delivery> {};
 
 TEST(Url, SplitsHostPortPathAndDocument)
 {
-    const THttpUrl url = SplitUrl("http://updates.example:8080/dir/sub/firmware.php?id=karvenzop#top");
+    const HttpUrl url = SplitUrl("http://updates.example:8080/dir/sub/firmware.php?id=karvenzop#top");
     EXPECT_EQ(url.Protocol, "http");
     EXPECT_EQ(url.Host, "updates.example");
     EXPECT_EQ(url.Port, "8080");
@@ -69,7 +69,7 @@ TEST(Url, SplitsHostPortPathAndDocument)
     EXPECT_EQ(url.Document, "firmware.php?id=karvenzop");
     EXPECT_EQ(url.Target(), "/dir/sub/firmware.php?id=karvenzop");
 
-    const THttpUrl back = SplitUrl("HTTP:\\\\Host\\a\\b.exe");
+    const HttpUrl back = SplitUrl("HTTP:\\\\Host\\a\\b.exe");
     EXPECT_EQ(back.Protocol, "HTTP");
     EXPECT_EQ(back.Host, "Host");
     EXPECT_EQ(back.Port, "");
@@ -84,7 +84,7 @@ TEST(Url, GivesAnEmptyPathItsSlashAndKeepsSlashesInsideTheQuery)
     EXPECT_EQ(SplitUrl("http://h/a?next=/b/c").Target(), "/a?next=/b/c");
     EXPECT_EQ(SplitUrl("http://h/a#x/y").Target(), "/a#x/y");  // only the document loses its fragment
     EXPECT_EQ(SplitUrl("http://h/file#").Target(), "/file");
-    const THttpUrl relative = SplitUrl("doc.txt");
+    const HttpUrl relative = SplitUrl("doc.txt");
     EXPECT_EQ(relative.Host, "");
     EXPECT_EQ(relative.Target(), "/doc.txt");
 }
@@ -121,7 +121,7 @@ TEST_P(ReplyReaderTest, ReadsStatusHeadersAndContinuations)
         "no colon here\r\n"
         "\r\n";
     const std::string body = "body bytes..";
-    THttpReplyReader reader;
+    HttpReplyReader reader;
     size_t consumed = 0;
     FeedReply(reader, head + body, GetParam(), consumed);
     ASSERT_TRUE(reader.Done());
@@ -144,7 +144,7 @@ TEST_P(ReplyReaderTest, SkipsInterimHeadsButStopsAtSwitchingProtocols)
     const std::string head = "HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\n"
                              "HTTP/1.1 103 Early Hints\r\nLink: </a.css>\r\n\r\n"
                              "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n";
-    THttpReplyReader reader;
+    HttpReplyReader reader;
     size_t consumed = 0;
     FeedReply(reader, head + "abc", GetParam(), consumed);
     ASSERT_TRUE(reader.Done());
@@ -155,7 +155,7 @@ TEST_P(ReplyReaderTest, SkipsInterimHeadsButStopsAtSwitchingProtocols)
 
     // What follows a 101 is another protocol, not a further head.
     const std::string switching = "HTTP/1.1 101 Switching Protocols\r\n\r\n";
-    THttpReplyReader switched;
+    HttpReplyReader switched;
     FeedReply(switched, switching + "HTTP/1.1 200 OK\r\n\r\n", GetParam(), consumed);
     ASSERT_TRUE(switched.Done());
     EXPECT_EQ(consumed, switching.size());
@@ -165,7 +165,7 @@ TEST_P(ReplyReaderTest, SkipsInterimHeadsButStopsAtSwitchingProtocols)
 TEST_P(ReplyReaderTest, IgnoresContentLengthThatIsNotDecimal)
 {
     for (const char *value : {"abc", "-5", "12x", "", "99999999999999999999999"}) {
-        THttpReplyReader reader;
+        HttpReplyReader reader;
         size_t consumed = 0;
         FeedReply(reader, std::string("HTTP/1.0 200 OK\r\nContent-Length: ") + value + "\r\n\r\n", GetParam(),
                   consumed);
@@ -179,7 +179,7 @@ TEST_P(ReplyReaderTest, RaisesConvertErrorForNonNumericStatus)
 {
     for (const auto &[line, word] : std::vector<std::pair<std::string, std::string>>{
              {"HTTP/1.1 OK 200", "OK"}, {"HTTP/1.1", ""}, {"garbage", ""}}) {
-        THttpReplyReader reader;
+        HttpReplyReader reader;
         size_t consumed = 0;
         try {
             FeedReply(reader, line + "\r\nServer: x\r\n\r\n", GetParam(), consumed);
@@ -193,7 +193,7 @@ TEST_P(ReplyReaderTest, RaisesConvertErrorForNonNumericStatus)
 TEST_P(ReplyReaderTest, RefusesEndlessLinesBlocksAndHeaderCounts)
 {
     auto expectInvalid = [&](const std::string &bytes, const std::string &message) {
-        THttpReplyReader reader;
+        HttpReplyReader reader;
         size_t consumed = 0;
         try {
             FeedReply(reader, bytes, GetParam(), consumed);
@@ -216,9 +216,9 @@ TEST_P(ReplyReaderTest, RefusesEndlessLinesBlocksAndHeaderCounts)
         expectInvalid(big, "Reply header block larger than 307200 bytes");
     }
     // Exactly at the line limit is still fine.
-    THttpReplyReader reader;
+    HttpReplyReader reader;
     size_t consumed = 0;
-    const std::string longest = "X: " + std::string(THttpLineReader::kMaxLineLength - 3, 'c');
+    const std::string longest = "X: " + std::string(HttpLineReader::kMaxLineLength - 3, 'c');
     FeedReply(reader, "HTTP/1.1 200 OK\r\n" + longest + "\r\n\r\n", Delivery::Whole, consumed);
     EXPECT_TRUE(reader.Done());
 }
@@ -296,21 +296,21 @@ TEST(SocketErrors, MapsPosixNumbersToTheWindowsTable)
 
 TEST(Streams, MemoryStreamGrowsReadsSeeksAndTruncates)
 {
-    TMemoryStream stream;
+    MemoryStream stream;
     stream.WriteBuffer("hello world", 11);
     EXPECT_EQ(stream.Size(), 11);
     stream.SetPosition(6);
     stream.WriteBuffer("there!", 6);
     EXPECT_EQ(std::string(stream.Memory(), static_cast<size_t>(stream.Size())), "hello there!");
-    stream.Seek(-6, TSeekOrigin::soEnd);
+    stream.Seek(-6, SeekOrigin::soEnd);
     char buffer[16] = {};
     EXPECT_EQ(stream.Read(buffer, sizeof buffer), 6);
     EXPECT_EQ(std::string(buffer, 6), "there!");
     stream.SetSize(5);
     EXPECT_EQ(stream.Position(), 5);
-    stream.Seek(2, TSeekOrigin::soEnd);  // past the end: the gap fills with zeros
+    stream.Seek(2, SeekOrigin::soEnd);  // past the end: the gap fills with zeros
     stream.WriteBuffer("x", 1);
     EXPECT_EQ(std::string(stream.Memory(), 8), std::string("hello\0\0x", 8));
-    TStringStream text("abc");
+    StringStream text("abc");
     EXPECT_EQ(text.DataString(), "abc");
 }

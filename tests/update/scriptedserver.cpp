@@ -43,7 +43,7 @@ bool WaitReadable(int fd, int timeoutMs)
 
 } // namespace
 
-std::string TScriptedPeer::ReadRequest()
+std::string ScriptedPeer::ReadRequest()
 {
     std::string request;
     char byte;
@@ -59,7 +59,7 @@ std::string TScriptedPeer::ReadRequest()
     return request;
 }
 
-bool TScriptedPeer::Send(std::string_view bytes)
+bool ScriptedPeer::Send(std::string_view bytes)
 {
     while (!bytes.empty()) {
         const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -70,12 +70,12 @@ bool TScriptedPeer::Send(std::string_view bytes)
     return true;
 }
 
-void TScriptedPeer::ShutdownWrite()
+void ScriptedPeer::ShutdownWrite()
 {
     ::shutdown(fd_, SHUT_WR);
 }
 
-void TScriptedPeer::Reset()
+void ScriptedPeer::Reset()
 {
     linger hard {1, 0};
     ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
@@ -83,14 +83,14 @@ void TScriptedPeer::Reset()
     fd_ = -1;
 }
 
-void TScriptedPeer::Close()
+void ScriptedPeer::Close()
 {
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
 }
 
-void TScriptedPeer::WaitForClientClose()
+void ScriptedPeer::WaitForClientClose()
 {
     char sink[4096];
     while (fd_ >= 0 && WaitReadable(fd_, 20000)) {
@@ -99,7 +99,7 @@ void TScriptedPeer::WaitForClientClose()
     }
 }
 
-TScriptedServer::TScriptedServer(std::vector<Script> scripts) : scripts_(std::move(scripts))
+ScriptedServer::ScriptedServer(std::vector<Script> scripts) : scripts_(std::move(scripts))
 {
     listenFd_ = ListenOnLoopback(port_);
     if (::pipe2(stopPipe_, O_CLOEXEC) != 0) {
@@ -109,7 +109,7 @@ TScriptedServer::TScriptedServer(std::vector<Script> scripts) : scripts_(std::mo
     thread_ = std::thread([this] { Run(); });
 }
 
-TScriptedServer::~TScriptedServer()
+ScriptedServer::~ScriptedServer()
 {
     const char stop = 'x';
     (void)!::write(stopPipe_[1], &stop, 1);
@@ -119,12 +119,12 @@ TScriptedServer::~TScriptedServer()
     ::close(stopPipe_[1]);
 }
 
-std::string TScriptedServer::Url(std::string_view path) const
+std::string ScriptedServer::Url(std::string_view path) const
 {
     return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
 }
 
-void TScriptedServer::Run()
+void ScriptedServer::Run()
 {
     for (size_t next = 0;;) {
         pollfd fds[2] = {{listenFd_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
@@ -143,7 +143,7 @@ void TScriptedServer::Run()
             ++connections_;
         }
         if (next < scripts_.size()) {
-            TScriptedPeer peer(fd, *this);
+            ScriptedPeer peer(fd, *this);
             scripts_[next++](peer);
             peer.Close();
         } else {
@@ -152,32 +152,32 @@ void TScriptedServer::Run()
     }
 }
 
-void TScriptedServer::Record(std::string request)
+void ScriptedServer::Record(std::string request)
 {
     std::lock_guard lock(mutex_);
     requests_.push_back(std::move(request));
 }
 
-std::vector<std::string> TScriptedServer::Requests() const
+std::vector<std::string> ScriptedServer::Requests() const
 {
     std::lock_guard lock(mutex_);
     return requests_;
 }
 
-int TScriptedServer::Connections() const
+int ScriptedServer::Connections() const
 {
     std::lock_guard lock(mutex_);
     return connections_;
 }
 
-void TSignal::Raise()
+void OneShotSignal::Raise()
 {
     std::lock_guard lock(mutex_);
     set_ = true;
     raised_.notify_all();
 }
 
-bool TSignal::Wait(int timeoutMs)
+bool OneShotSignal::Wait(int timeoutMs)
 {
     std::unique_lock lock(mutex_);
     return raised_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return set_; });

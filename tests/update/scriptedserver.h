@@ -9,9 +9,9 @@
 #include <vector>
 
 // One accepted connection, as a script sees it.
-class TScriptedPeer {
+class ScriptedPeer {
 public:
-    explicit TScriptedPeer(int fd, class TScriptedServer &server) : fd_(fd), server_(server) {}
+    explicit ScriptedPeer(int fd, class ScriptedServer &server) : fd_(fd), server_(server) {}
 
     // Reads one request header block (up to the empty line) and records it.
     // Empty when the client closed first or nothing came within 20 s.
@@ -27,18 +27,18 @@ public:
 
 private:
     int fd_;
-    TScriptedServer &server_;
+    ScriptedServer &server_;
 };
 
 // A fake HTTP server on 127.0.0.1 for what real servers will not do. It
 // plays one script per accepted connection, in order, on its own thread,
 // and records every request it was sent.
-class TScriptedServer {
+class ScriptedServer {
 public:
-    using Script = std::function<void(TScriptedPeer &)>;
+    using Script = std::function<void(ScriptedPeer &)>;
 
-    explicit TScriptedServer(std::vector<Script> scripts);
-    ~TScriptedServer();
+    explicit ScriptedServer(std::vector<Script> scripts);
+    ~ScriptedServer();
 
     int Port() const { return port_; }
     std::string Url(std::string_view path) const;
@@ -46,7 +46,7 @@ public:
     int Connections() const;
 
 private:
-    friend class TScriptedPeer;
+    friend class ScriptedPeer;
     void Run();
     void Record(std::string request);
 
@@ -61,7 +61,7 @@ private:
 };
 
 // A one-shot signal between the test thread and a script.
-class TSignal {
+class OneShotSignal {
 public:
     void Raise();
     // False when it was not raised within the time.

@@ -28,7 +28,7 @@ TEST(SignatureInterop, TheToolsSignaturesVerifyInOursAndOursInTheTool)
 {
     if (!ProgramAvailable("/usr/bin/minisign"))
         GTEST_SKIP() << "minisign is not installed";
-    TTempDir dir;
+    TempDir dir;
     const std::string d = dir.Path();
     const std::string file = PatternBytes(100000);
     dir.WriteFile("image.acy", file);
@@ -37,8 +37,8 @@ TEST(SignatureInterop, TheToolsSignaturesVerifyInOursAndOursInTheTool)
     // minisign signs, we verify: the file, the trusted comment, and nothing changed.
     ASSERT_TRUE(Shell("minisign -G -W -p " + d + "/tool.pub -s " + d + "/tool.key"));
     ASSERT_TRUE(Shell("minisign -S -s " + d + "/tool.key -m " + d + "/image.acy -t '" + comment + "'"));
-    const TMinisignPublicKey toolKey = ParseMinisignPublicKey(ReadText(d + "/tool.pub"));
-    TMinisignSignature signature = ParseMinisignSignature(ReadText(d + "/image.acy.minisig"));
+    const MinisignPublicKey toolKey = ParseMinisignPublicKey(ReadText(d + "/tool.pub"));
+    MinisignSignature signature = ParseMinisignSignature(ReadText(d + "/image.acy.minisig"));
     EXPECT_EQ(signature.trustedComment, comment);
     EXPECT_NE(ReadText(d + "/tool.pub").find("public key " + KeyIdText(toolKey.keyId)), std::string::npos);
     EXPECT_TRUE(VerifyMinisign(signature, toolKey, file));
@@ -50,7 +50,7 @@ TEST(SignatureInterop, TheToolsSignaturesVerifyInOursAndOursInTheTool)
     EXPECT_THROW(ParseMinisignSignature(ReadText(d + "/image.acy.minisig").substr(0, 60)), EMinisignFormat);
 
     // We make a key and sign; minisign verifies and shows our trusted comment.
-    const TMinisignKeyPair ours = GenerateMinisignKeyPair();
+    const MinisignKeyPair ours = GenerateMinisignKeyPair();
     dir.WriteFile("ours.pub", ours.publicKeyFile);
     dir.WriteFile("image.acy.minisig", SignMinisign(ours.secretKeyFile, file, comment));
     EXPECT_TRUE(Shell("minisign -V -p " + d + "/ours.pub -m " + d + "/image.acy"));
@@ -65,8 +65,8 @@ TEST(SignatureInterop, TheToolsSignaturesVerifyInOursAndOursInTheTool)
 
 TEST(TrustedKeys, TheVariableReplacesTheShippedAndTheUsersKeys)
 {
-    TTempDir dir;
-    const TMinisignKeyPair user = GenerateMinisignKeyPair(), listed = GenerateMinisignKeyPair();
+    TempDir dir;
+    const MinisignKeyPair user = GenerateMinisignKeyPair(), listed = GenerateMinisignKeyPair();
     dir.WriteFile("config/karvenzop/keys/user.pub", user.publicKeyFile);
     dir.WriteFile("config/karvenzop/keys/notes.txt", "not a key");
     dir.WriteFile("config/karvenzop/keys/broken.pub", "untrusted comment: x\nnot base64\n");

@@ -86,7 +86,7 @@ TEST(WinHttp, TlsThroughTheSystemChecksChainAndHostAndNeverFallsBack)
     int good = 0, other = 0, expired = 0, plain = 0, stranger = 0;
     ASSERT_EQ(std::sscanf(ports, "%d %d %d %d %d", &good, &other, &expired, &plain, &stranger), 5);
     auto url = [](int port) { return "https://localhost:" + std::to_string(port) + "/firmware.txt"; };
-    using TProblem = EHttpCertificateError::TProblem;
+    using ProblemKind = EHttpCertificateError::ProblemKind;
     auto problemOf = [&](int port) {
         THttpClient client;
         try {
@@ -95,15 +95,15 @@ TEST(WinHttp, TlsThroughTheSystemChecksChainAndHostAndNeverFallsBack)
             return e.Problem();
         }
         ADD_FAILURE() << "no certificate error on port " << port;
-        return TProblem::Other;
+        return ProblemKind::Other;
     };
 
     // Trusted before the first chain is built: the system reads its store once.
     ASSERT_TRUE(TrustCa(ca));
     THttpClient client;
     EXPECT_EQ(client.Get(url(good)), "4.70\n");
-    EXPECT_EQ(problemOf(other), TProblem::WrongHost);
-    EXPECT_EQ(problemOf(expired), TProblem::Expired);
-    EXPECT_EQ(problemOf(stranger), TProblem::UntrustedIssuer);
+    EXPECT_EQ(problemOf(other), ProblemKind::WrongHost);
+    EXPECT_EQ(problemOf(expired), ProblemKind::Expired);
+    EXPECT_EQ(problemOf(stranger), ProblemKind::UntrustedIssuer);
     EXPECT_THROW(client.Get(url(plain)), EHttpTlsError);
 }

@@ -4,6 +4,7 @@
 // port the lane script maps (KZ_WIN_SIM_PORT).
 #include "errorbox.h"
 #include "eventlog.h"
+#include "eventlogexport.h"
 #include "portcombobox.h"
 #include "tform1.h"
 #include "toolkittranslation.h"
@@ -121,7 +122,7 @@ TEST(WinWindow, ASavedLogEndsItsLinesWithCrLf)
     form.AddLogLine("first");
     form.AddLogLine("second");
     const std::string path = (std::filesystem::temp_directory_path() / "kz-win-log.txt").string();
-    form.EventLog()->SaveToFile(path);
+    SaveEventLog(form.EventLog()->Content(), path);
     std::ifstream in(path, std::ios::binary);
     const std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     in.close();

@@ -241,6 +241,10 @@ std::string DeviceSimulator::Entry()
     hello.firmwareVersion = appValid_ ? appVersion_ : std::string();
     hello.serialNumber = options_.serial;
     hello.info = options_.info;
+    if (options_.window > 0) {
+        hello.protocolVersion = 2;
+        hello.window = options_.window;
+    }
     log_("BOOT sign received: handshake sent" + std::string(hello.needsPassword ? " (password required)" : ""));
     return EncodeFrame(frametype::Hello, 0, EncodeHello(hello));
 }

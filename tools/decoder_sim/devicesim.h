@@ -24,6 +24,7 @@ struct SimOptions {
     uint32_t pageSize = 256;
     uint32_t flashSize = 128 * 1024;
     uint8_t flags = 1;             // encryption bits reported, none required
+    uint8_t window = 0;            // 0: bootloader protocol 1; else protocol 2 with this window
     uint32_t corruptFrame = 0;     // the Nth page write arrives damaged once
     uint32_t dropAfter = 0;        // silent after N page writes, until the next entry
     bool noBootloader = false;     // the boot sign is never answered

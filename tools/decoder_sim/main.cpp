@@ -45,6 +45,7 @@ void Usage(FILE *to)
         "  --boot-window SECS         how long the bootloader waits for the boot sign (3)\n"
         "  --password SECRET          the bootloader wants this password\n"
         "  --flags N                  encryption flags the bootloader reports (1)\n"
+        "  --window N                 the bootloader speaks protocol 2 and takes N page writes in flight\n"
         "  --dump FILE                write the programmed image to FILE after each update\n"
         "  --fault corrupt-frame=N    the Nth page write arrives damaged once\n"
         "  --fault drop-after=N       the line goes silent after N page writes, until a new entry\n"
@@ -308,6 +309,8 @@ int main(int argc, char **argv)
             options.password = value();
         } else if (arg == "--flags") {
             options.flags = static_cast<uint8_t>(number(value()) & 7);
+        } else if (arg == "--window") {
+            options.window = static_cast<uint8_t>(std::min<unsigned long>(number(value()), 16));
         } else if (arg == "--dump") {
             options.dumpFile = value();
         } else if (arg == "--seed") {

@@ -128,7 +128,7 @@ int main(int argc, char **argv)
         }
     }
     if (!newKey.empty()) {
-        const TMinisignKeyPair pair = GenerateMinisignKeyPair();
+        const MinisignKeyPair pair = GenerateMinisignKeyPair();
         if (!WriteFile(newKey + ".key", pair.secretKeyFile, 0600) || !WriteFile(newKey + ".pub", pair.publicKeyFile))
             return Fail("cannot write " + newKey + ".key and .pub");
         std::printf("%s.pub: %s", newKey.c_str(), pair.publicKeyFile.substr(0, pair.publicKeyFile.find('\n') + 1).c_str());

@@ -71,16 +71,16 @@ int main(int argc, char *argv[])
     form.AddLogLine("Firmware OK");
     log->findChild<QAction *>(QStringLiteral("LogShowTimes"))->trigger();
     log->findChild<QAction *>(QStringLiteral("LogShowNames"))->trigger();
-    log->OpenFindBar();
+    log->FindBar().Open();
     log->findChild<QLineEdit *>(QStringLiteral("LogFindEdit"))->setText(QStringLiteral("tki"));
-    log->FindNext();
+    log->FindBar().FindNext();
     if (!Save(form, QStringLiteral("%1/enlarged-times-search.png").arg(folder)))
         return 1;
 
     // The log's context menu over a selection of several lines, with the
     // focus frame on the current one; the menu is a window of its own, so
     // the whole screen is taken.
-    log->CloseFindBar();
+    log->FindBar().Close();
     log->setFocus();
     log->SetItemIndex(3);
     QTest::keyClick(log, Qt::Key_Down, Qt::ShiftModifier);

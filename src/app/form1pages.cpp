@@ -1,7 +1,4 @@
-// The window as designed: its font and place on the screen, its six pages
-// and the event log with their names, captions and bounds. The handlers and
-// their wiring are in tform1.cpp.
-#include "tform1.h"
+#include "form1pages.h"
 
 #include "eventlog.h"
 #include "karvenzop_config.h"
@@ -128,67 +125,8 @@ void DeviceAndFileColumn(QWidget *page, NamePair boxes, NamePair read, NamePair 
     ColumnButton(column, loadSave.second, "Konfiguration speichern", 248);
 }
 
-} // namespace
 
-QFont WindowFont()
-{
-    QFont font(QStringLiteral("Liberation Sans"));
-    font.setPixelSize(11);
-    return font;
-}
-
-void ApplyWindowFont()
-{
-    QApplication::setFont(WindowFont());
-    // The classic style draws group captions on the frame line, as designed.
-    QApplication::setStyle(QStringLiteral("Windows"));
-}
-
-void TForm1::PlaceOnScreen()
-{
-    // The designed position can lie off a small or highly scaled screen.
-    const QScreen *where = screen();
-    if (!where)
-        return;
-    const QRect area = where->availableGeometry();
-    const QSize outer(width(), height() + FrameExtra);
-    const int x = std::max(area.left(), std::min(pos().x(), area.right() + 1 - outer.width()));
-    const int y = std::max(area.top(), std::min(pos().y(), area.bottom() + 1 - outer.height()));
-    move(x, y);
-}
-
-void TForm1::BuildPages()
-{
-    pageControl1_ = new QTabWidget(this);
-    pageControl1_->setObjectName(QStringLiteral("PageControl1"));
-    pageControl1_->setGeometry(0, 0, 544, 401);
-    struct PageDef {
-        const char *name;
-        const char *caption;
-        void (TForm1::*build)(QWidget *);
-    };
-    const PageDef pages[] = {
-        {"TabSheet1", "Allgemein", &TForm1::BuildPageGeneral},
-        {"TabSheet2", "FMS: Filter", &TForm1::BuildPageFilter},
-        {"TabSheet3", "FMS: Substitution", &TForm1::BuildPageSubstitution},
-        {"TabSheet5", "Selektivruf", &TForm1::BuildPageSelectiveCall},
-        {"TabSheet4", "Firmware-Update", &TForm1::BuildPageFirmware},
-        {"TabSheet6", "Service", &TForm1::BuildPageService},
-    };
-    for (const PageDef &def : pages) {
-        auto *page = new QWidget;
-        page->setObjectName(QString::fromLatin1(def.name));
-        pageControl1_->addTab(page, QString::fromUtf8(def.caption));
-        (this->*def.build)(page);
-    }
-    pageControl1_->setCurrentIndex(0);
-
-    listBox1_ = new TEventLog(this);
-    listBox1_->setObjectName(QStringLiteral("ListBox1"));
-    listBox1_->setGeometry(0, 401, 544, 73);
-}
-
-void TForm1::BuildPageGeneral(QWidget *page)
+void BuildPageGeneral(QWidget *page, Form1Widgets &w)
 {
     auto *box = MakeGroup(page, "GroupBox1", "", LeftX, LeftY, LeftW, LeftH);
     MakeLabel(box, "Label5", "Hardware Revision:", 36, 32);
@@ -216,17 +154,17 @@ void TForm1::BuildPageGeneral(QWidget *page)
     MakeCombo(box, "ComboBox1", {"FMS (TR-BOS)", "-deaktiviert-"}, 136, 192, 125, 21)->setEnabled(false);
     MakeLabel(box, "Label11", "Kanal 2:", 92, 220, false);
     MakeCombo(box, "ComboBox2", {"Selektivruf", "POCSAG (1.1)", "-deaktiviert-"}, 136, 216, 125, 21)->setEnabled(false);
-    checkBox34_ = MakeCheck(box, "CheckBox34", "Unteres Statusfenster anzeigen", 8, 340, 213, 17);
-    checkBox34_->setChecked(true);
+    w.checkBox34 = MakeCheck(box, "CheckBox34", "Unteres Statusfenster anzeigen", 8, 340, 213, 17);
+    w.checkBox34->setChecked(true);
 
     auto *connection = MakeGroup(page, "GroupBox2", " Verbindung ", RightX, TopRightY, RightW, TopRightH);
-    portComboBox1_ = new TPortComboBox(connection);
-    portComboBox1_->setObjectName(QStringLiteral("PortComboBox1"));
-    portComboBox1_->setGeometry(12, 20, 153, 21);
+    w.portComboBox1 = new TPortComboBox(connection);
+    w.portComboBox1->setObjectName(QStringLiteral("PortComboBox1"));
+    w.portComboBox1->setGeometry(12, 20, 153, 21);
     // Filling the list may fail (error 23): then the window is not created.
-    portComboBox1_->SetPortProperty(cpPort);
-    portComboBox1_->SetText(StoredPortBoxText);
-    portComboBox1_->SetItemIndex(0);
+    w.portComboBox1->SetPortProperty(cpPort);
+    w.portComboBox1->SetText(StoredPortBoxText);
+    w.portComboBox1->SetItemIndex(0);
     auto lamp = [connection](const char *name, TLedKind kind, TLedSignal signal, int x) {
         auto *led = new TSignalLed(connection);
         led->setObjectName(QString::fromLatin1(name));
@@ -235,9 +173,9 @@ void TForm1::BuildPageGeneral(QWidget *page)
         led->SetLedSignal(signal);
         return led;
     };
-    signalLed1_ = lamp("SignalLed1", lkBlueLight, lsConn, 12);
-    signalLed3_ = lamp("SignalLed3", lkGreenLight, lsRx, 116);
-    signalLed2_ = lamp("SignalLed2", lkRedLight, lsTx, 136);
+    w.signalLed1 = lamp("SignalLed1", lkBlueLight, lsConn, 12);
+    w.signalLed3 = lamp("SignalLed3", lkGreenLight, lsRx, 116);
+    w.signalLed2 = lamp("SignalLed2", lkRedLight, lsTx, 136);
 
     auto *column = MakeGroup(page, "GroupBox3", "", RightX, ColumnY, RightW, ColumnH);
     ColumnButton(column, "BitBtn1", "Verbindung herstellen", 16);
@@ -250,7 +188,7 @@ void TForm1::BuildPageGeneral(QWidget *page)
     ColumnButton(column, "BitBtn3", "Konfiguration speichern", 248);
 }
 
-void TForm1::BuildPageFilter(QWidget *page)
+void BuildPageFilter(QWidget *page, Form1Widgets &)
 {
     auto *box = MakeGroup(page, "GroupBox7", " Filtereinstellungen ", LeftX, LeftY, LeftW, LeftH);
     // Check box names by status value 0-F; the designer numbered them out of order.
@@ -272,12 +210,12 @@ void TForm1::BuildPageFilter(QWidget *page)
                         {"BitBtn9", "Filtereinstellungen übertragen"}, {"BitBtn7", "BitBtn8"});
 }
 
-void TForm1::BuildPageSubstitution(QWidget *page)
+void BuildPageSubstitution(QWidget *page, Form1Widgets &w)
 {
     auto *box = MakeGroup(page, "GroupBox8", " Substitutionen ", LeftX, LeftY, LeftW, LeftH);
-    valueListEditor1_ = new TValueListEditor(box);
-    valueListEditor1_->setObjectName(QStringLiteral("ValueListEditor1"));
-    valueListEditor1_->setGeometry(12, 20, 306, 300);
+    w.valueListEditor1 = new TValueListEditor(box);
+    w.valueListEditor1->setObjectName(QStringLiteral("ValueListEditor1"));
+    w.valueListEditor1->setGeometry(12, 20, 306, 300);
     MakeButton(box, "BitBtn14", "Neu...", 12, 324, 101, 25);
     MakeButton(box, "BitBtn16", "Löschen", 220, 324, 101, 25);
 
@@ -285,11 +223,11 @@ void TForm1::BuildPageSubstitution(QWidget *page)
                         {"BitBtn13", "Substitutionen übertragen"}, {"BitBtn11", "BitBtn12"});
 }
 
-void TForm1::BuildPageSelectiveCall(QWidget *page)
+void BuildPageSelectiveCall(QWidget *page, Form1Widgets &w)
 {
     auto *box = MakeGroup(page, "GroupBox20", "", LeftX, LeftY, LeftW, LeftH);
     MakeLabel(box, "Label15", "Tonruftabelle:", 12, 24);
-    comboBox3_ = MakeCombo(box, "ComboBox3", {"ZVEI-1", "ZVEI-2", "EEA", "CCIR", "eigene"}, 88, 20, 85, 21);
+    w.comboBox3 = MakeCombo(box, "ComboBox3", {"ZVEI-1", "ZVEI-2", "EEA", "CCIR", "eigene"}, 88, 20, 85, 21);
 
     auto *tones = MakeGroup(box, "GroupBox22", " Aktive Tonruftabelle ", 12, 44, 161, 305);
     static const char *digits = "1234567890R";
@@ -297,7 +235,7 @@ void TForm1::BuildPageSelectiveCall(QWidget *page)
     for (int i = 0; i < decoder::ToneDigits; ++i) {
         const std::string label = std::string("Ziffer ") + digits[i] + ":";
         MakeLabel(tones, nullptr, label.c_str(), 28, 32 + 24 * i);
-        MakeEdit(tones, ToneEdits[i], (*preset)[i].c_str(), 68, 28 + 24 * i, 37, 21);
+        MakeEdit(tones, ToneEditNames[i], (*preset)[i].c_str(), 68, 28 + 24 * i, 37, 21);
         MakeLabel(tones, nullptr, "Hz", 112, 32 + 24 * i);
     }
 
@@ -321,7 +259,7 @@ void TForm1::BuildPageSelectiveCall(QWidget *page)
     ColumnButton(column, "BitBtn25", "Aktive Ton-Tabelle übertragen", 80, false);
 }
 
-void TForm1::BuildPageFirmware(QWidget *page)
+void BuildPageFirmware(QWidget *page, Form1Widgets &w)
 {
     auto *box = MakeGroup(page, "GroupBox4", " Firmware-Update ", LeftX, LeftY, LeftW, LeftH);
     auto *versions = MakeGroup(box, "GroupBox17", "", 52, 32, 225, 105);
@@ -334,12 +272,12 @@ void TForm1::BuildPageFirmware(QWidget *page)
     MakeLabel(versions, "Label3", "Dekoder Version lokal:", 8, 80);
     MakeStatic(versions, "StaticText4", "not read", 136, 80, 81, 17);
     MakeButton(box, "BitBtn18", "Dekoder Firmware-Update durchführen", 52, 148, 225, 25);
-    progressBar1_ = new QProgressBar(box);
-    progressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
-    progressBar1_->setGeometry(52, 176, 225, 17);
-    progressBar1_->setRange(0, 100);
-    progressBar1_->setValue(0);
-    progressBar1_->setTextVisible(false);
+    w.progressBar1 = new QProgressBar(box);
+    w.progressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    w.progressBar1->setGeometry(52, 176, 225, 17);
+    w.progressBar1->setRange(0, 100);
+    w.progressBar1->setValue(0);
+    w.progressBar1->setTextVisible(false);
     // The status line keeps its size: a longer text ends in "…" and shows whole as tooltip.
     static_cast<TStaticText *>(MakeStatic(box, "StaticText1", " Waiting... ", 52, 196, 225, 17,
                                           Qt::AlignLeft | Qt::AlignVCenter))
@@ -351,7 +289,7 @@ void TForm1::BuildPageFirmware(QWidget *page)
     ColumnButton(column, "BitBtn20", "Prüfen: Dekoder Update", 40);
 }
 
-void TForm1::BuildPageService(QWidget *page)
+void BuildPageService(QWidget *page, Form1Widgets &)
 {
     // The page can be brought to the front, but nothing on it takes input.
     page->setEnabled(false);
@@ -370,8 +308,84 @@ void TForm1::BuildPageService(QWidget *page)
     for (int i = 0; i < 3; ++i) {
         const std::string label = "Punkt " + std::to_string(i + 1) + ":";
         MakeLabel(touch, nullptr, label.c_str(), 28, 28 + 20 * i);
-        const std::string name = "TStaticText" + std::to_string(9 + i);
+        const std::string name = "StaticText" + std::to_string(9 + i);
         MakeStatic(touch, name.c_str(), "not read", 80, 28 + 20 * i, 81, 17);
     }
     MakeButton(touch, "BitBtn23", "...starten", 8, 92, 185, 25);
+}
+
+} // namespace
+
+QFont WindowFont()
+{
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setPixelSize(11);
+    return font;
+}
+
+void ApplyWindowFont()
+{
+    QApplication::setFont(WindowFont());
+    // The classic style draws group captions on the frame line, as designed.
+    QApplication::setStyle(QStringLiteral("Windows"));
+}
+
+void PlaceOnScreen(QWidget *window, int frameExtra)
+{
+    const QScreen *where = window->screen();
+    if (!where)
+        return;
+    const QRect area = where->availableGeometry();
+    const QSize outer(window->width(), window->height() + frameExtra);
+    const int x = std::max(area.left(), std::min(window->pos().x(), area.right() + 1 - outer.width()));
+    const int y = std::max(area.top(), std::min(window->pos().y(), area.bottom() + 1 - outer.height()));
+    window->move(x, y);
+}
+
+QPushButton *Form1Widgets::Button(const char *name) const
+{
+    return form->findChild<QPushButton *>(QString::fromLatin1(name));
+}
+
+QLabel *Form1Widgets::Static(const char *name) const { return form->findChild<QLabel *>(QString::fromLatin1(name)); }
+
+QLineEdit *Form1Widgets::Edit(const char *name) const
+{
+    return form->findChild<QLineEdit *>(QString::fromLatin1(name));
+}
+
+void Form1Widgets::SetStatusLine(const QString &text) const { Static("StaticText1")->setText(text); }
+
+Form1Widgets BuildForm1Pages(QWidget *form)
+{
+    Form1Widgets w;
+    w.form = form;
+    w.pageControl1 = new QTabWidget(form);
+    w.pageControl1->setObjectName(QStringLiteral("PageControl1"));
+    w.pageControl1->setGeometry(0, 0, 544, 401);
+    struct PageDef {
+        const char *name;
+        const char *caption;
+        void (*build)(QWidget *, Form1Widgets &);
+    };
+    const PageDef pages[] = {
+        {"TabSheet1", "Allgemein", &BuildPageGeneral},
+        {"TabSheet2", "FMS: Filter", &BuildPageFilter},
+        {"TabSheet3", "FMS: Substitution", &BuildPageSubstitution},
+        {"TabSheet5", "Selektivruf", &BuildPageSelectiveCall},
+        {"TabSheet4", "Firmware-Update", &BuildPageFirmware},
+        {"TabSheet6", "Service", &BuildPageService},
+    };
+    for (const PageDef &def : pages) {
+        auto *page = new QWidget;
+        page->setObjectName(QString::fromLatin1(def.name));
+        w.pageControl1->addTab(page, QString::fromUtf8(def.caption));
+        def.build(page, w);
+    }
+    w.pageControl1->setCurrentIndex(0);
+
+    w.listBox1 = new TEventLog(form);
+    w.listBox1->setObjectName(QStringLiteral("ListBox1"));
+    w.listBox1->setGeometry(0, 401, 544, 73);
+    return w;
 }

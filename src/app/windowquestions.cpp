@@ -1,8 +1,8 @@
-// The questions the window asks: passwords, and before anything is written.
-#include "tform1.h"
+#include "windowquestions.h"
 
 #include "displaytext.h"
 #include "errorbox.h"
+#include "updateservice.h"
 
 #include <QDir>
 #include <QInputDialog>
@@ -10,9 +10,9 @@
 
 #include <algorithm>
 
-QString TForm1::AskPassword(const QString &title, const QString &prompt, bool *ok)
+QString AskPassword(QWidget *parent, const QString &title, const QString &prompt, bool *ok)
 {
-    QInputDialog dialog(this);
+    QInputDialog dialog(parent);
     dialog.setWindowTitle(title);
     dialog.setLabelText(prompt);
     dialog.setTextEchoMode(QLineEdit::Password);
@@ -25,7 +25,7 @@ QString TForm1::AskPassword(const QString &title, const QString &prompt, bool *o
     return accepted ? dialog.textValue() : QString();
 }
 
-bool TForm1::ConfirmFirmwareUpdate(const session::FirmwareOffer &offer)
+bool ConfirmFirmwareUpdate(QWidget *parent, const session::FirmwareOffer &offer)
 {
     const QString target = AnsiToQString(offer.image.target);
     const QString version = AnsiToQString(offer.image.version);
@@ -45,15 +45,34 @@ bool TForm1::ConfirmFirmwareUpdate(const session::FirmwareOffer &offer)
                 .arg(QDir::toNativeSeparators(QDir::current().absoluteFilePath(QStringLiteral("firmware.acy"))));
     text += QStringLiteral("\nWährend des Updates den Dekoder nicht trennen.");
     const QString title = QStringLiteral("Dekoder Firmware-Update");
-    bool write = AskBeforeProceeding(text, QStringLiteral("Update durchführen"), this, QStringLiteral("FirmwareConfirm"),
-                                     title, QMessageBox::Question);
-    if (write && offer.downgrade)
-        write = AskBeforeProceeding(QStringLiteral("Wirklich von Version %1 auf die ältere Version %2 zurückgehen?")
-                                        .arg(decoder, version),
-                                    QStringLiteral("Downgrade durchführen"), this, QStringLiteral("FirmwareDowngrade"),
-                                    title, QMessageBox::Question);
-    if (write)
-        return true;
-    AddLogLine("Firmware-Update abgebrochen, Dekoder und Dateien unverändert.");
-    return false;
+    const bool write = AskBeforeProceeding(text, QStringLiteral("Update durchführen"), parent,
+                                           QStringLiteral("FirmwareConfirm"), title, QMessageBox::Question);
+    if (!write || !offer.downgrade)
+        return write;
+    return AskBeforeProceeding(
+        QStringLiteral("Wirklich von Version %1 auf die ältere Version %2 zurückgehen?").arg(decoder, version),
+        QStringLiteral("Downgrade durchführen"), parent, QStringLiteral("FirmwareDowngrade"), title,
+        QMessageBox::Question);
+}
+
+bool ConfirmUnsignedTool(QWidget *parent)
+{
+    return AskBeforeProceeding(QStringLiteral("ZOP-Update.exe ist nicht signiert: niemand bürgt für ihre Herkunft.\n\n"
+                                              "Trotzdem speichern?"),
+                               QStringLiteral("Speichern"), parent, QStringLiteral("ToolUnsigned"),
+                               QStringLiteral("Neue ZOP herunterladen"), QMessageBox::Question);
+}
+
+bool ConfirmListSaveLosingEntries(QWidget *parent, size_t lost)
+{
+    return AskBeforeProceeding(QStringLiteral("Einträge in \"substi.txt\", die nicht in der Liste stehen: %1.\n"
+                                              "Beim Speichern gehen sie verloren.")
+                                   .arg(lost),
+                               QStringLiteral("Trotzdem speichern"), parent);
+}
+
+bool ConfirmDiscardListEdits(QWidget *parent)
+{
+    return AskBeforeProceeding(QStringLiteral("Änderungen an der Liste verwerfen?"), QStringLiteral("Verwerfen"), parent,
+                               QStringLiteral("DiscardListEdits"), QString(), QMessageBox::Question);
 }
