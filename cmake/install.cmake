@@ -42,6 +42,13 @@ if(TARGET karvenzop-cli)
   install(FILES ${kz_packaging}/monitor.conf.example DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/karvenzop/examples)
   install(FILES ${kz_packaging}/mosquitto/karvenzop.conf ${kz_packaging}/mosquitto/karvenzop.acl
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/karvenzop/examples/mosquitto)
+  # The centre's board as a service, with its settings and a proxy in front.
+  if(NOT WIN32)
+    configure_file(${kz_packaging}/karvenzop-board.service.in ${kz_generated}/karvenzop-board.service @ONLY)
+    install(FILES ${kz_generated}/karvenzop-board.service DESTINATION lib/systemd/system)
+    install(FILES ${kz_packaging}/board.conf.example ${kz_packaging}/board-nginx.conf.example
+      DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/karvenzop/examples)
+  endif()
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${kz_packaging}/postinst ${kz_packaging}/postrm)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()

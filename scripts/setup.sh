@@ -10,7 +10,7 @@ set_name=${1:-test}
 RUN_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev qt6-translations-l10n
-  gettext python3 libmosquitto-dev nlohmann-json3-dev
+  gettext python3 libmosquitto-dev nlohmann-json3-dev libcpp-httplib-dev
   libssl-dev libsodium-dev openssl
   xvfb xauth fonts-liberation fonts-freefont-ttf
 )
@@ -21,6 +21,7 @@ TEST_PACKAGES=(
   mosquitto mosquitto-clients openssl systemd minisign ser2net python3-serial
   qemu-system-x86 busybox-static
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin icoutils
+  chromium chromium-driver python3-selenium prometheus
 )
 WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64

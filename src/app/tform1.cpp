@@ -208,6 +208,10 @@ void TForm1::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    if (!destroyed_ && widgets_.valueListEditor1->Modified() && !ConfirmDiscardListEdits(this)) {
+        event->ignore();
+        return;
+    }
     Guarded([this] { FormDestroy(); });
     event->accept();
 }
@@ -339,6 +343,8 @@ void TForm1::BitBtn16Click() { widgets_.valueListEditor1->DeleteCurrentEntry(); 
 
 void TForm1::BitBtn11Click()
 {
+    if (widgets_.valueListEditor1->Modified() && !ConfirmDiscardListEdits(this))
+        return;
     widgets_.valueListEditor1->LoadFromFile("substi.txt");
     AddLogLine("Konfiguration geladen.");
 }

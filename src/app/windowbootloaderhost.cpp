@@ -34,9 +34,10 @@ void WindowBootloaderHost::StateChanged() { form_.StateChanged(); }
 
 void WindowBootloaderHost::ShowConnectionReport(const std::vector<std::string> &lines)
 {
-    // Appended without moving the selection.
+    // Appended without moving the selection, in a fresh view; the lines
+    // before stay kept for saving, copying all and the export.
     TEventLog &log = *form_.EventLog();
-    log.Clear();
+    log.ClearView();
     for (const std::string &line : lines)
         log.Append(line);
 }

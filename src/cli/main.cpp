@@ -1,6 +1,7 @@
 // karvenzop-cli: the decoder commands, the monitor, the update check and the
 // firmware update without the window. See --help and karvenzop-cli(1).
 
+#include "board.h"
 #include "console.h"
 #include "decodercommands.h"
 #include "eventwait.h"
@@ -82,6 +83,16 @@ const std::vector<Command> &Commands()
          "the same NAME (letters, digits, '.', '_' and '-').\n"
          "Ends after N messages, after S seconds, or on Ctrl+C or SIGTERM (exit code 0);\n"
          "exit code 5 when the broker refuses the login.\n"},
+        {"board", {"--listen", "--session", "--substitutions", "--credentials", "--ca-file", "--cert", "--key"},
+         "usage: karvenzop-cli board mqtt[s]://HOST[:PORT]/PREFIX [--listen ADDRESS:PORT]\n"
+         "                          [--session NAME] [--substitutions FILE] [--credentials FILE]\n"
+         "                          [--ca-file FILE] [--cert FILE --key FILE]\n"
+         "Serves a live status board of every station publishing under PREFIX over HTTP\n"
+         "(default 127.0.0.1:8470): the page at /, Server-Sent Events at /events, the\n"
+         "state as JSON at /api/state and Prometheus metrics at /metrics. Vehicle names\n"
+         "come from the substitution list. The broker keeps what arrives while the board\n"
+         "is away for the session NAME (default \"board\"). Runs until Ctrl+C or SIGTERM\n"
+         "(exit code 0); exit code 5 when the broker refuses the login.\n"},
         {"check", {"--server", "--port", "--json"},
          "usage: karvenzop-cli check [--server H:P] [--port P] [--json]\n"
          "Asks the update server for the newest tool and decoder firmware versions.\n"
@@ -112,6 +123,7 @@ const char *const ToolHelp =
     "  tones     the active tone table\n"
     "  monitor   print the decoder's lines as they arrive (and publish them to MQTT)\n"
     "  watch     print what the stations publish to an MQTT broker\n"
+    "  board     serve the stations' state as a web page and metrics\n"
     "  check     tool and decoder versions on the update server\n"
     "  flash     write decoder firmware\n"
     "\n"
@@ -139,7 +151,7 @@ bool TakesValue(const std::string &option)
     static const std::set<std::string> withValue = {
         "--port",          "--count",   "--duration", "--server", "--image", "--publish",
         "--station",       "--substitutions", "--save-dir", "--credentials", "--ca-file", "--cert", "--key",
-        "--spool",         "--spool-max-messages", "--spool-max-bytes", "--session"};
+        "--spool",         "--spool-max-messages", "--spool-max-bytes", "--listen", "--session"};
     return withValue.count(option) > 0;
 }
 
@@ -205,7 +217,7 @@ int RunCommandLine(int argc, char **argv)
         if (option == "-y")
             option = "--yes";
         // watch takes the broker address as its one argument.
-        if (command->name == std::string("watch") && option.rfind("-", 0) != 0 && !options.count("url")) {
+        if ((command->name == std::string("watch") || command->name == std::string("board")) && option.rfind("-", 0) != 0 && !options.count("url")) {
             options["url"] = option;
             continue;
         }
@@ -289,6 +301,29 @@ int RunCommandLine(int argc, char **argv)
         } catch (const std::exception &e) {
             PrintError(e.what());
             return ExitUsage;
+        }
+    }
+    if (name == "board") {
+        BoardOptions board;
+        if (!has("url"))
+            return Usage("board: no broker address given (mqtt://HOST/PREFIX)");
+        board.url = options["url"];
+        board.broker = brokerOptions();
+        for (const auto &[option, value] : {std::pair{"--listen", &board.listen}, std::pair{"--session", &board.session},
+                                            std::pair{"--substitutions", &board.substitutions}}) {
+            if (!has(option))
+                continue;
+            if (options[option].empty())
+                return Usage(std::string(option) + " needs a value");
+            *value = options[option];
+        }
+        try {
+            return RunBoard(board, wait);
+        } catch (const std::invalid_argument &e) {
+            return Usage(e.what());
+        } catch (const std::exception &e) {
+            PrintFailure(e);
+            return ExitLocalFile;
         }
     }
     if (name == "info")

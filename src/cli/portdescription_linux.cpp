@@ -1,10 +1,12 @@
 #include "portdescription.h"
 
 #include "portlist.h"
+#include "remoteportname.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 namespace cli {
 
@@ -61,10 +63,9 @@ std::string PortDescription(const std::string &path)
 std::string DefaultPort()
 {
     if (const char *list = std::getenv("KARVENZOP_PORTS")) {
-        const std::string ports = list;
-        const std::string first = ports.substr(0, ports.find(':'));
-        if (!first.empty())
-            return first;
+        const std::vector<std::string> ports = SplitPortList(list);
+        if (!ports.empty())
+            return ports.front();
     }
     return OnlyPort();
 }

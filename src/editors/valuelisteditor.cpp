@@ -333,6 +333,8 @@ void TValueListEditor::LoadFromFile(const std::string &name)
     Counter suspended(moveRuleSuspended_);
     DiscardEditor();
     auto restore = [this] {
+        // What a load gave, whole or up to a refused line, is the file's.
+        unchanged_ = list_.Lines();
         MoveTo(0);
         ReopenEditorIfFocused();
     };
@@ -345,7 +347,11 @@ void TValueListEditor::LoadFromFile(const std::string &name)
     restore();
 }
 
-void TValueListEditor::SaveToFile(const std::string &name) { list_.SaveToFile(name); }
+void TValueListEditor::SaveToFile(const std::string &name)
+{
+    list_.SaveToFile(name);
+    unchanged_ = list_.Lines();
+}
 
 void TValueListEditor::AfterCurrentSet(int from, int to)
 {

@@ -9,6 +9,7 @@
 
 #include <exception>
 #include <string>
+#include <vector>
 
 class QLineEdit;
 class ValueListModel;
@@ -35,6 +36,8 @@ public:
     size_t EntriesSaveWouldLose(const std::string &name) const { return list_.LinesUnseenInFile(name); }
 
     const SubstitutionList &Strings() const { return list_; }
+    // The list differs from what was last loaded or saved (nothing at the start).
+    bool Modified() const { return list_.Lines() != unchanged_; }
     // The current row; with an empty list the blank row 0.
     int CurrentRow() const;
     void SetCurrentRow(int row);
@@ -78,6 +81,7 @@ private:
     void MoveTo(int row);
 
     SubstitutionList list_;
+    std::vector<std::string> unchanged_;   // the lines as last loaded or saved
     ValueListModel *model_ = nullptr;
     ValueListCellDelegate *delegate_ = nullptr;
 

@@ -1,4 +1,5 @@
 #include "portlist.h"
+#include "remoteportname.h"
 
 #include "serialerror.h"
 
@@ -51,19 +52,8 @@ std::string Resolved(const std::string &path)
 
 std::vector<std::string> ConfiguredPaths()
 {
-    std::vector<std::string> paths;
     const char *extra = std::getenv("KARVENZOP_PORTS");
-    const std::string list = extra ? extra : "";
-    size_t start = 0;
-    while (start < list.size()) {
-        size_t end = list.find(':', start);
-        if (end == std::string::npos)
-            end = list.size();
-        if (end > start)
-            paths.push_back(list.substr(start, end - start));
-        start = end + 1;
-    }
-    return paths;
+    return SplitPortList(extra ? extra : "");
 }
 
 } // namespace
@@ -72,6 +62,8 @@ std::vector<std::string> PortFolders()
 {
     std::vector<std::string> folders = {"/dev", "/dev/serial/by-id"};
     for (const std::string &path : ConfiguredPaths()) {
+        if (IsRemotePortName(path))
+            continue; // nothing on this machine to watch
         const size_t slash = path.rfind('/');
         const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
         if (std::find(folders.begin(), folders.end(), folder) == folders.end())
@@ -110,8 +102,10 @@ std::vector<std::string> EnumeratePorts(const std::string &sysfsRoot)
     for (std::string &path : ConfiguredPaths()) {
         // Listed while it exists, so a virtual port comes and goes with
         // the program that makes it.
+        // A remote port is listed as named: whether its server answers shows
+        // when it is opened.
         struct stat st{};
-        if (stat(path.c_str(), &st) == 0)
+        if (IsRemotePortName(path) || stat(path.c_str(), &st) == 0)
             ports.push_back(std::move(path));
     }
 

@@ -56,3 +56,23 @@ bool ParseRemotePortName(const std::string &name, RemotePortName &out)
     out.tls = tls;
     return true;
 }
+
+std::vector<std::string> SplitPortList(const std::string &list)
+{
+    std::vector<std::string> entries;
+    size_t start = 0;
+    while (start < list.size()) {
+        size_t end = list.find(':', start);
+        if (IsRemotePortName(list.substr(start))) {
+            // Past "scheme://host:" to the colon that ends the entry.
+            const size_t hostColon = list.find(':', list.find("//", start) + 2);
+            end = hostColon == std::string::npos ? std::string::npos : list.find(':', hostColon + 1);
+        }
+        if (end == std::string::npos)
+            end = list.size();
+        if (end > start)
+            entries.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return entries;
+}

@@ -39,8 +39,14 @@ void CentreSubscriber::Run()
                         [&] {
                             for (const char *leaf : Leaves)
                                 self->Subscribe(prefix + "/+/" + leaf);
+                            if (handlers_.connection)
+                                handlers_.connection(true);
                         },
-                        nullptr, nullptr,
+                        [&] {
+                            if (handlers_.connection)
+                                handlers_.connection(false);
+                        },
+                        nullptr,
                         [&](const std::string &topic, std::string_view payload, bool retained) {
                             // PREFIX/STATION/LEAF, as subscribed.
                             if (topic.size() <= prefix.size() + 1 || topic.compare(0, prefix.size(), prefix) != 0)
@@ -59,7 +65,8 @@ void CentreSubscriber::Run()
         link.Step(wake_, BrokerLink::Clock::now() + std::chrono::seconds(1));
         wake_.Clear();
     }
-    link.Disconnect(wake_, std::chrono::milliseconds(500));
+    // Only the goodbye: what arrives meanwhile would wait behind a stop.
+    link.Disconnect(wake_, std::chrono::milliseconds(100));
 }
 
 } // namespace publish

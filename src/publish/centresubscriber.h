@@ -20,6 +20,8 @@ public:
         std::function<void(const std::string &)> report;
         // The broker refused the login; the subscriber keeps trying.
         std::function<void(const std::string &)> refused;
+        // The link to the broker came up (true) or went down (false).
+        std::function<void(bool)> connection = nullptr;
     };
 
     // A payload larger than this is handed over without its bytes.

@@ -308,6 +308,40 @@ TEST_F(LogWindow, SearchBarFindsNextAndPreviousIgnoringCase)
     EXPECT_FALSE(bar->isVisible());
 }
 
+// With a line wider than the log, at the designed size and enlarged, the
+// search bar sits whole between the rows and the horizontal scroll bar,
+// clear of the vertical one, and takes typing.
+TEST_F(LogWindow, SearchBarStaysClearOfTheScrollBars)
+{
+    for (int i = 0; i < 60; ++i)
+        form->AddLogLine("line " + std::to_string(i));
+    form->AddLogLine(std::string(400, 'x'));   // in sight, as the newest
+    log->setFocus();
+    QTest::keyClick(log, Qt::Key_F, Qt::ControlModifier);
+    auto *bar = Find("LogFindBar");
+    auto *edit = Find<QLineEdit>("LogFindEdit");
+    auto inLog = [&](QWidget *widget) { return QRect(widget->mapTo(log, QPoint(0, 0)), widget->size()); };
+    for (const QSize size : {QSize(1000, 860 - TForm1::FrameExtra), QSize(544, 476)}) {
+        form->resize(size);
+        Settle();
+        log->repaint();   // the widest line painted sets the horizontal range
+        Settle();
+        ASSERT_TRUE(log->horizontalScrollBar()->isVisible()) << size.width();
+        ASSERT_TRUE(log->verticalScrollBar()->isVisible()) << size.width();
+        ASSERT_TRUE(bar->isVisible());
+        const QRect shown = inLog(bar);
+        EXPECT_TRUE(log->contentsRect().contains(shown)) << size.width();
+        EXPECT_FALSE(shown.intersects(inLog(log->horizontalScrollBar()))) << size.width();
+        EXPECT_FALSE(shown.intersects(inLog(log->verticalScrollBar()))) << size.width();
+        EXPECT_FALSE(shown.intersects(inLog(log->viewport()))) << size.width();
+        EXPECT_TRUE(shown.contains(inLog(edit))) << size.width();
+        EXPECT_GT(edit->width(), 40);
+    }
+    QTest::keyClicks(edit, "line 3");
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_EQ(log->ItemIndex(), 3);
+}
+
 // The find bar's filter keeps the telegram lines of one identifier, status
 // or direction, lines arriving meanwhile included; closed, all lines are back.
 TEST_F(LogWindow, FilterKeepsMatchingTelegramsOnly)

@@ -359,6 +359,48 @@ TEST_F(Form1Test, WorkingFolderOpensFromTheContextMenus)
     EXPECT_EQ(opened.urls, QList<QUrl>{QUrl::fromLocalFile(QDir::currentPath())});
 }
 
+// Edits not saved are not dropped without a word: loading the list and
+// closing the window ask first, "Abbrechen" the default; nothing changed,
+// nothing is asked.
+TEST_F(Form1Test, UnsavedListEditsAreDroppedOnlyWhenTheUserSaysSo)
+{
+    InTempDir here;
+    std::ofstream("substi.txt", std::ios::binary) << "12345678=RTW 1\n";
+    auto *grid = Find<TValueListEditor>("ValueListEditor1");
+    // Runs the action; answers a question with the default or with "Verwerfen"; true when asked.
+    auto asked = [&](const std::function<void()> &action, bool discard) {
+        QString question;
+        const bool seen = WithModal<QMessageBox>(action, [&](QMessageBox *box) {
+            question = box->text();
+            ASSERT_NE(box->defaultButton(), nullptr);
+            EXPECT_EQ(box->defaultButton()->text(), "Abbrechen");
+            if (discard)
+                box->buttons().at(box->buttons().indexOf(box->defaultButton()) == 0 ? 1 : 0)->click();
+            else
+                QTest::keyClick(box, Qt::Key_Return);
+        });
+        EXPECT_EQ(question, seen ? QString::fromUtf8("Änderungen an der Liste verwerfen?") : QString());
+        return seen;
+    };
+    auto load = [&] { QTest::mouseClick(Find<QPushButton>("BitBtn11"), Qt::LeftButton); };
+    EXPECT_FALSE(asked(load, false));
+    ASSERT_EQ(grid->Strings().Count(), 1u);
+
+    QTest::mouseClick(Find<QPushButton>("BitBtn14"), Qt::LeftButton);   // "Neu..."
+    ASSERT_EQ(grid->Strings().Count(), 2u);
+    const int logLines = form->EventLog()->Content().Count();
+    EXPECT_TRUE(asked(load, false));
+    EXPECT_EQ(grid->Strings().Count(), 2u);
+    EXPECT_EQ(form->EventLog()->Content().Count(), logLines);   // not loaded
+    EXPECT_TRUE(asked([&] { form->close(); }, false));
+    EXPECT_TRUE(form->isVisible());
+
+    EXPECT_TRUE(asked(load, true));
+    EXPECT_EQ(grid->Strings().Count(), 1u);
+    EXPECT_FALSE(asked([&] { form->close(); }, false));
+    EXPECT_FALSE(form->isVisible());
+}
+
 TEST_F(Form1Test, SubstitutionFailuresShowTheirMessages)
 {
     InTempDir here;

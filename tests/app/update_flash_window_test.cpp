@@ -818,6 +818,46 @@ TEST_F(UpdateFlashWindow, LostLineFailsAndTheNextRunCompletes)
     EXPECT_EQ(reports, 2);
 }
 
+// The report starts a cleared view, but the session before it stays in what
+// is saved, copied whole and exported, behind a line that marks the place.
+TEST_F(UpdateFlashWindow, ClearedViewKeepsTheEarlierLinesForSaveCopyAndExport)
+{
+    root_.WriteFile("karvenc469.acy", MakeContainer(RandomBytes(2048, 6), "4.70"));
+    StartServer();
+    StartSim();
+    MakeForm();
+    ConnectToSim(true);
+    form->Protocol().HandleDecoderLine("1\x1eR\x1e" "2\x1e" "12345678\x1e" "3\x1e" "0\x1e" "1\x1e" "1\n");
+    form->AddLogLine("before the update");
+
+    const auto boxes = RunFirmwareUpdate();
+    ASSERT_TRUE(boxes.empty()) << boxes[0].text.toStdString();
+    const std::vector<std::string> view = WithoutGreeting(LogLines(*form));
+    ASSERT_FALSE(view.empty());
+    EXPECT_EQ(view[0], "Connection                     : 2-Wire");
+    EXPECT_FALSE(Contains(view, "before the update"));
+
+    const std::string saved = root_.Path() + "/log.txt";
+    SaveEventLog(form->EventLog()->Content(), saved);
+    const std::string text = ReadFile(saved);
+    const size_t telegram = text.find("R1: 12345678 S:3");
+    const size_t before = text.find("before the update");
+    const size_t mark = text.find(EventLogContent::ViewClearedMark);
+    const size_t report = text.find("Connection                     : 2-Wire");
+    ASSERT_NE(report, std::string::npos) << text;
+    EXPECT_LT(telegram, before);
+    EXPECT_LT(before, mark);
+    EXPECT_LT(mark, report);
+    EXPECT_NE(text.find("Firmware OK", report), std::string::npos);
+
+    form->EventLog()->findChild<QAction *>("LogCopyAll")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), QString::fromStdString(text).remove(
+        QRegularExpression(QStringLiteral("(?m)^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  "))));
+
+    ExportEventLogTelegrams(form->EventLog()->Content(), root_.Path() + "/t.csv");
+    EXPECT_NE(ReadFile(root_.Path() + "/t.csv").find(",12345678,,3,0,1,FZ->LS,"), std::string::npos);
+}
+
 TEST_F(UpdateFlashWindow, WithoutBootloaderNothingIsWrittenAndThePortStaysClosed)
 {
     root_.WriteFile("karvenc469.acy", MakeContainer(RandomBytes(2048, 8), "4.70"));

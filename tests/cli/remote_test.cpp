@@ -4,6 +4,7 @@
 
 #include "brokertestsupport.h"
 #include "cliprocess.h"
+#include "remoteservers.h"
 #include "simprocess.h"
 
 #include <gtest/gtest.h>
@@ -32,60 +33,6 @@ bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds time
     }
     return true;
 }
-
-// One of the two servers in front of a pty, on a port of its own. ser2net
-// is set to 115200 baud, so the decoder's 9600 only holds when the client's
-// settings reached the device.
-class DeviceServer {
-public:
-    enum Kind { Ser2net, Pyserial };
-    DeviceServer(Kind kind, const std::string &pty, int port = 0) : kind_(kind), pty_(pty), port_(port ? port : FreePort())
-    {
-        Start();
-    }
-    void Start()
-    {
-        if (kind_ == Ser2net) {
-            dir_.WriteFile("ser2net.yaml", "connection: &decoder\n  accepter: telnet(rfc2217),tcp,127.0.0.1," +
-                                               std::to_string(port_) + "\n  connector: serialdev," + pty_ +
-                                               ",115200n81,local\n  options:\n    kickolduser: true\n");
-            process_ = std::make_unique<ChildProcess>(std::vector<std::string>{
-                "/usr/sbin/ser2net", "-d", "-c", dir_.Path() + "/ser2net.yaml", "-P", dir_.Path() + "/pid"});
-        } else {
-            process_ = std::make_unique<ChildProcess>(std::vector<std::string>{
-                "/usr/bin/python3", KZ_PTY_RFC2217_SERVER, "-p", std::to_string(port_), pty_});
-        }
-        EXPECT_TRUE(WaitUntilListening(port_, 10000));
-    }
-    void Stop() { process_.reset(); }
-    std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
-    int Port() const { return port_; }
-    const char *Name() const { return kind_ == Ser2net ? "ser2net" : "pyserial"; }
-
-private:
-    Kind kind_;
-    std::string pty_;
-    int port_;
-    TempDir dir_;
-    std::unique_ptr<ChildProcess> process_;
-};
-
-// The delaying proxy between the tool and a server.
-class DelayProxy {
-public:
-    DelayProxy(int to, int rttMs, long cutAfter = 0)
-        : process_({"/usr/bin/python3", KZ_DELAY_PROXY, "--to", std::to_string(to), "--rtt", std::to_string(rttMs),
-                    "--cut-after", std::to_string(cutAfter)})
-    {
-        const std::string ready = process_.WaitForLine("READY");
-        port_ = ready.empty() ? 0 : std::stoi(ready.substr(ready.find(' ') + 1));
-    }
-    std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
-
-private:
-    ChildProcess process_;
-    int port_ = 0;
-};
 
 std::string FirmwareFile(const TempDir &work, const std::string &image)
 {
@@ -222,6 +169,42 @@ TEST(RemotePort, StationPublishesAndComesBackAfterTheLinkDrops)
     EXPECT_TRUE(WaitUntil([&] { return subscriber.On("kz/site/telegram").size() > before; }, 15s));
     monitor.Signal(SIGTERM);
     EXPECT_EQ(monitor.Wait(10000), 0) << monitor.err;
+}
+
+TEST(RemotePort, TlsFormIsCheckedAgainstTheTrustStore)
+{
+    TempDir work;
+    TestCa ca(work.Path(), "remote-test-ca");
+    ASSERT_TRUE(ca.Made());
+    const NginxSite site = ca.Issue("ser2net", "IP:127.0.0.1");
+    SimProcess sim({"--serial", "T-4433"});
+    DeviceServer secure(DeviceServer::Ser2net, sim.Port(), 0, &site);
+    DeviceServer plain(DeviceServer::Ser2net, sim.Port());
+    const std::string port = std::to_string(secure.Port());
+
+    // Not trusted without the private CA.
+    ::setenv("SSL_CERT_FILE", "/dev/null", 1);
+    const CliResult unknown = RunCli({"info", "--port", secure.Url()});
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_NE(unknown.err.find("certificate"), std::string::npos) << unknown.err;
+
+    ::setenv("SSL_CERT_FILE", ca.CaFile().c_str(), 1);
+    const CliResult info = RunCli({"info", "--port", secure.Url()});
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_NE(info.out.find("Serial number: T-4433"), std::string::npos) << info.err;
+
+    // The certificate is for 127.0.0.1, not for "localhost".
+    const CliResult wrongHost = RunCli({"info", "--port", "rfc2217+tls://localhost:" + port});
+    EXPECT_EQ(wrongHost.exitCode, 1);
+    EXPECT_NE(wrongHost.err.find("localhost"), std::string::npos) << wrongHost.err;
+    EXPECT_EQ(wrongHost.out, "");
+
+    // A plain server where TLS was asked for is refused, not spoken to in clear.
+    const CliResult clear = RunCli({"info", "--port", "rfc2217+tls://127.0.0.1:" + std::to_string(plain.Port())});
+    EXPECT_EQ(clear.exitCode, 1);
+    EXPECT_EQ(clear.out, "");
+    EXPECT_NE(clear.err.find("rfc2217+tls://127.0.0.1:"), std::string::npos) << clear.err;
+    ::unsetenv("SSL_CERT_FILE");
 }
 
 TEST(RemotePort, SilentServerIsGivenUpWithinTheConnectBound)

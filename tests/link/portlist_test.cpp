@@ -129,6 +129,17 @@ TEST(PortList, UsbAdapterIsDescribedByMakerProductSerialAndItsStableName)
     std::system(("rm -rf " + root).c_str());
 }
 
+TEST(PortList, RemotePortsInTheVariableAreListedWhole)
+{
+    FakeSysfs sysfs;
+    ScopedEnv env("KARVENZOP_PORTS", "rfc2217://site7.example:4001:/tmp/kz-no-such-port:rfc2217+tls://10.0.0.2:2217");
+    const std::vector<std::string> ports = EnumeratePorts(sysfs.ClassDir());
+    const std::vector<std::string> expected = {"rfc2217+tls://10.0.0.2:2217", "rfc2217://site7.example:4001"};
+    EXPECT_EQ(ports, expected);
+    for (const std::string &folder : PortFolders())
+        EXPECT_EQ(folder.find("rfc2217"), std::string::npos) << folder;
+}
+
 TEST(PortList, EmptyClassGivesEmptyListAndMissingClassRaises23)
 {
     FakeSysfs sysfs;

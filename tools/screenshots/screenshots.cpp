@@ -76,6 +76,11 @@ int main(int argc, char *argv[])
     log->FindBar().FindNext();
     if (!Save(form, QStringLiteral("%1/enlarged-times-search.png").arg(folder)))
         return 1;
+    // A line wider than the log brings the horizontal scroll bar: the search bar stays above it.
+    form.resize(1000, TForm1::HeightWithLog - TForm1::FrameExtra + 350);
+    form.AddLogLine("R1: " + std::string(300, '-') + " Ende");
+    if (!Save(form, QStringLiteral("%1/long-line-search.png").arg(folder)))
+        return 1;
 
     // The log's context menu over a selection of several lines, with the
     // focus frame on the current one; the menu is a window of its own, so
