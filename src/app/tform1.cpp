@@ -11,6 +11,7 @@
 #include "karvenzop_config.h"
 #include "librarylockout.h"
 #include "portcombobox.h"
+#include "remoteportsdialog.h"
 #include "serversetting.h"
 #include "toolupdate.h"
 #include "workingfolder.h"
@@ -121,6 +122,8 @@ void TForm1::AttachComponents()
 {
     // After every component exists, as the window definition loads them:
     // the box selects the port's stored name if it is listed.
+    // Remote ports of the user's, listed before the last opened port is chosen.
+    AttachRemotePortsSetting(this, widgets_.portComboBox1);
     widgets_.portComboBox1->SetSerialPort(&SerialPort1());
     widgets_.signalLed1->SetSerialPort(&SerialPort1());
     widgets_.signalLed3->SetSerialPort(&SerialPort1());

@@ -66,7 +66,7 @@ void TPortSelect::SetSerialPort(TCustomSerialPort *port)
 
 void TPortSelect::SetKind(TPortProperty kind)
 {
-    std::vector<std::string> items = kind == cpPort ? EnumeratePorts(SysfsRoot) : PortPropertyTexts(kind);
+    std::vector<std::string> items = kind == cpPort ? PortItems() : PortPropertyTexts(kind);
     kind_ = kind;
     items_ = std::move(items);
     index_ = -1;
@@ -78,11 +78,23 @@ void TPortSelect::SetKind(TPortProperty kind)
         index_ = 0;
 }
 
+std::vector<std::string> TPortSelect::PortItems() const
+{
+    std::vector<std::string> items = EnumeratePorts(SysfsRoot);
+    if (!ExtraPorts)
+        return items;
+    for (std::string &extra : ExtraPorts())
+        if (std::find(items.begin(), items.end(), extra) == items.end())
+            items.push_back(std::move(extra));
+    SortPortNames(items);
+    return items;
+}
+
 bool TPortSelect::Refresh()
 {
     if (kind_ != cpPort)
         return false;
-    std::vector<std::string> items = EnumeratePorts(SysfsRoot);
+    std::vector<std::string> items = PortItems();
     // The open port stays listed after its device went: the next toggle
     // hands its name on and closes it, rather than trying an empty name.
     if (port_ && port_->Connected() && !port_->Port().empty() &&

@@ -63,11 +63,16 @@ public:
     // attached port went away).
     std::function<void()> OnListChanged;
 
+    // Remote ports the user keeps (the window's setting RemotePorts),
+    // listed with the local ones by a port-name box; unset: none.
+    std::function<std::vector<std::string>()> ExtraPorts;
+
     // Where cpPort reads the tty class; for tests.
     std::string SysfsRoot = "/sys/class/tty";
 
 private:
     void MatchPortValue();
+    std::vector<std::string> PortItems() const;
     std::string PortValueText() const;
     int FindItem(const std::string &text) const;
 

@@ -12,7 +12,10 @@
 #include "tform1.h"
 
 #include <QApplication>
+#include <QAction>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QDialogButtonBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
@@ -167,6 +170,50 @@ TEST_F(PortWindowTest, ListFollowsVirtualPortsAndTheLastPortUsedIsChosenAtTheNex
     MakeForm();
     EXPECT_EQ(Box()->Text(), port1);
     EXPECT_EQ(Settings().value(QStringLiteral("Connection/LastPort")).toString().toStdString(), port1);
+}
+
+TEST_F(PortWindowTest, RemotePortsNamedInTheDialogAreListedAndTheLastUsedIsChosen)
+{
+    Settings().remove(QStringLiteral("RemotePorts"));
+    MakeForm();
+    // None added: the box lists what it always did.
+    const std::vector<std::string> local = Box()->PortSelect().Items();
+    for (const std::string &item : local)
+        EXPECT_EQ(item.find("rfc2217"), std::string::npos) << item;
+    auto *action = Box()->findChild<QAction *>(QStringLiteral("RemotePortsAction"));
+    ASSERT_NE(action, nullptr);
+    EXPECT_TRUE(Box()->actions().contains(action));
+    EXPECT_EQ(action->text(), QStringLiteral("Ferngeräte…"));
+
+    const std::string plain = "rfc2217://127.0.0.1:4001", secure = "rfc2217+tls://site7.example:4002";
+    bool filled = false;
+    QTimer fill;
+    fill.setInterval(10);
+    QObject::connect(&fill, &QTimer::timeout, [&] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        if (filled || !dialog || dialog->objectName() != QStringLiteral("RemotePortsDialog"))
+            return;
+        filled = true;
+        dialog->findChild<QPlainTextEdit *>(QStringLiteral("RemotePortsEdit"))
+            ->setPlainText(QString::fromStdString(plain + "\n  \n" + secure + "\n" + plain));
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    });
+    fill.start();
+    action->trigger();
+    fill.stop();
+    ASSERT_TRUE(filled);
+    EXPECT_EQ(Settings().value(QStringLiteral("RemotePorts")).toStringList(),
+              QStringList({QString::fromStdString(plain), QString::fromStdString(secure)}));
+    EXPECT_TRUE(Listed(plain));
+    EXPECT_TRUE(Listed(secure));
+    EXPECT_EQ(Box()->PortSelect().Items().size(), local.size() + 2);
+
+    // The remote port last opened is chosen at the next start, like a local one.
+    Settings().setValue(QStringLiteral("Connection/LastPort"), QString::fromStdString(secure));
+    form.reset();
+    MakeForm();
+    EXPECT_EQ(Box()->Text(), secure);
+    Settings().remove(QStringLiteral("RemotePorts"));
 }
 
 // An ordinary user without the right to the device: the designed message,
