@@ -6,12 +6,21 @@
 
 const char *const StoredPortName = "/dev/ttyS3";
 const char *const StoredPortBoxText = "/dev/ttyS0";
+const char *const SavedLineEnd = "\n";
 
 const char *const ToolUpdateNote =
     "Unter Linux wird ZOP als Debian-Paket aktualisiert (apt-get install ./karvenzop_*.deb); "
     "ZOP-Update.exe ist das Programm für Windows.";
 
 void UseStartingConsole() {}
+
+ProgramCopy ProgramCopyKind(const std::filesystem::path &) { return ProgramCopy::Packaged; }
+
+bool StartInstaller(const std::filesystem::path &, const std::string &, std::string &reason)
+{
+    reason = "not on this system";
+    return false;
+}
 
 std::filesystem::path MenuStartDataFolder()
 {

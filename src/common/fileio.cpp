@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <utility>
 
@@ -29,11 +30,14 @@ private:
     int fd_;
 };
 
-// The system's reason goes under the message: "substi.txt: No space left on device".
+// The system's reason goes under the message, with the folder the file is
+// in: "/home/op/.local/share/karvenzop/substi.txt: No space left on device".
 template <class E>
 [[noreturn]] void Throw(E failure, const std::string &name, const std::string &reason)
 {
-    failure.SetInformative(name + ": " + reason);
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::absolute(name, error);
+    failure.SetInformative((error ? name : path.string()) + ": " + reason);
     throw failure;
 }
 [[noreturn]] void ThrowCreate(const std::string &name, int error = errno)
