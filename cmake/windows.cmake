@@ -83,6 +83,24 @@ function(kz_nsis_settings)
   # A 64-bit installer, as the program is: it also runs where 32-bit
   # programs cannot (a wine without its 32-bit part).
   string(REPLACE "  ;Name and file\n" "  Target amd64-unicode\n  ;Name and file\n" text "${text}")
+  # No licence has been granted (packaging/copyright): no licence page to
+  # accept. No PATH or desktop-icon options either: the options page would
+  # be CPack's English one.
+  string(REPLACE "@CPACK_NSIS_LICENSE_PAGE@" "" text "${text}")
+  string(REPLACE "  Page custom InstallOptionsPage\n" "" text "${text}")
+  # The template's own English words, in German.
+  string(REPLACE "\\Uninstall.lnk\"" "\\Deinstallieren.lnk\"" text "${text}")
+  string(REPLACE "@CPACK_NSIS_PACKAGE_NAME@ is already installed. $\\n$\\nDo you want to uninstall the old version before installing the new one?"
+                 "@CPACK_NSIS_PACKAGE_NAME@ ist bereits installiert. $\\n$\\nSoll die alte Version vor der Installation der neuen entfernt werden?"
+                 text "${text}")
+  string(REPLACE "\"Uninstall failed.\"" "\"Deinstallation fehlgeschlagen.\"" text "${text}")
+  foreach(english "is already installed" "Uninstall.lnk" "InstallOptionsPage\n  !insertmacro MUI_PAGE_DIRECTORY"
+                  "Uninstall failed")
+    string(FIND "${text}" "${english}" at)
+    if(NOT at EQUAL -1)
+      message(WARNING "The CPack NSIS template still has \"${english}\": the installer shows English there")
+    endif()
+  endforeach()
   file(WRITE ${CMAKE_BINARY_DIR}/nsis/NSIS.template.in "${text}")
   set(CMAKE_MODULE_PATH ${CMAKE_BINARY_DIR}/nsis ${CMAKE_MODULE_PATH} PARENT_SCOPE)
   set(CPACK_PACKAGE_INSTALL_DIRECTORY KarvenZop PARENT_SCOPE)
@@ -92,6 +110,12 @@ function(kz_nsis_settings)
   set(CPACK_NSIS_PACKAGE_NAME KarvenZop PARENT_SCOPE)   # also the Start-menu folder
   set(CPACK_NSIS_INSTALLED_ICON_NAME KarvenZop.exe PARENT_SCOPE)
   set(CPACK_NSIS_UNINSTALL_NAME Deinstallieren PARENT_SCOPE)
+  set(CPACK_COMPONENT_KZ_WINDOWS_DISPLAY_NAME "KarvenZop (Programm)" PARENT_SCOPE)
+  set(CPACK_COMPONENT_KZ_WINDOWS_DESCRIPTION
+      "Das Service-Programm, die Kommandozeile karvenzop-cli und die Bootloader-Bibliothek" PARENT_SCOPE)
+  set(CPACK_COMPONENT_KZ_WINDOWS_REQUIRED ON PARENT_SCOPE)
+  set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/packaging/windows/KarvenZop.ico PARENT_SCOPE)
+  set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/packaging/windows/KarvenZop.ico PARENT_SCOPE)
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Service-Programm für den KARVEN Statusdekoder" PARENT_SCOPE)
   set(CPACK_NSIS_CREATE_ICONS_EXTRA
       "  CreateShortCut \"$SMPROGRAMS\\$STARTMENU_FOLDER\\KarvenZop.lnk\" \"$INSTDIR\\KarvenZop.exe\" \"--menu-start\""
@@ -99,11 +123,26 @@ function(kz_nsis_settings)
   set(CPACK_NSIS_DELETE_ICONS_EXTRA "  Delete \"$SMPROGRAMS\\$MUI_TEMP\\KarvenZop.lnk\"" PARENT_SCOPE)
 endfunction()
 
+# The programs' icon and version, as Explorer shows them (windres).
+enable_language(RC)
+function(kz_windows_resources target description)
+  set(KZ_RC_NAME ${target})
+  set(KZ_RC_FILE ${target}.exe)
+  set(KZ_RC_DESCRIPTION ${description})
+  set(KZ_RC_ICON ${PROJECT_SOURCE_DIR}/packaging/windows/KarvenZop.ico)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/program.rc.in ${CMAKE_BINARY_DIR}/rc/${target}.rc @ONLY)
+  target_sources(${target} PRIVATE ${CMAKE_BINARY_DIR}/rc/${target}.rc)
+endfunction()
+
 # The ZIP (cpack -G ZIP): the program with everything it loads, in one folder.
 function(kz_windows_package)
+  if(TARGET karvenzop-cli)
+    kz_windows_resources(karvenzop-cli "KarvenZop Kommandozeile für den KARVEN Statusdekoder")
+  endif()
   if(NOT TARGET KarvenZop)
     return()
   endif()
+  kz_windows_resources(KarvenZop "Service-Programm für den KARVEN Statusdekoder")
   install(TARGETS KarvenZop kz_bootloader RUNTIME DESTINATION . COMPONENT kz_windows)
   if(TARGET karvenzop-cli)
     install(TARGETS karvenzop-cli RUNTIME DESTINATION . COMPONENT kz_windows)

@@ -20,7 +20,7 @@ TEST_PACKAGES=(
   socat strace nginx-light curl x11-utils imagemagick
   mosquitto mosquitto-clients openssl systemd minisign ser2net python3-serial
   qemu-system-x86 busybox-static
-  dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
+  dpkg-dev lintian desktop-file-utils appstream librsvg2-bin icoutils
   chromium chromium-driver python3-selenium prometheus
 )
 WINDOWS_PACKAGES=(
@@ -29,7 +29,7 @@ WINDOWS_PACKAGES=(
   qt6-base-dev-tools xvfb xauth imagemagick
   dpkg-dev mosquitto mosquitto-clients nlohmann-json3-dev
   nsis qt6-translations-l10n
-  dpkg-dev autoconf automake libtool make nginx-light openssl
+  dpkg-dev autoconf automake libtool make nginx-light openssl minisign icoutils xdotool
 )
 case "$set_name" in
   run) PACKAGES=("${RUN_PACKAGES[@]}") ;;

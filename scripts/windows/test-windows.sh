@@ -100,6 +100,8 @@ sim_env=()
 if [ -x build/bin/decoder_sim ] && [ -x build/bin/mkfirmware ]; then
   head -c 20077 /dev/urandom > "$work/image.bin"
   build/bin/mkfirmware --target KARVEN-C469 --version 4.70 "$work/image.bin" "$work/firmware.acy"
+  # Also on offer from the update server (unsigned) for the command line's download.
+  mkdir -p "$work/www" && cp "$work/firmware.acy" "$work/www/karvenc469.acy"
   build/bin/decoder_sim --link "$work/com7" --dump "$work/dump.bin" > "$work/sim.log" 2>&1 &
   pids+=($!)
   for _ in $(seq 50); do [ -e "$work/com7" ] && break; sleep 0.1; done
@@ -243,6 +245,18 @@ if [ -x build-win/bin/KarvenZop.exe ] && [ -f build-win/bin/Qt6Core.dll ]; then
   else
     echo "[windows lane] karvenzop-cli.exe --version printed '$cli_version'"; status=1
   fi
+  # Explorer's icon and "Details" page: an icon group and a version resource
+  # naming the product and this version.
+  for exe in KarvenZop.exe karvenzop-cli.exe; do
+    resources=$(wrestool -l "$unpacked/$exe" 2>&1 || true)
+    strings=$(wrestool -x --raw --type=16 "$unpacked/$exe" 2>/dev/null | strings -el | tr '\n' ' ')
+    if grep -q -- '--type=14' <<< "$resources" && [[ "$strings" == *"ProductName KarvenZop"* ]] &&
+       [[ "$strings" == *"ProductVersion $project_version"* ]]; then
+      echo "[windows lane] $exe carries the icon and version $project_version"
+    else
+      echo "[windows lane] $exe lacks its icon or version: $resources / $strings"; status=1
+    fi
+  done
   stamp "zip checked"
 
   # The installer: silent install, the shortcut, the installed program
@@ -264,6 +278,48 @@ if [ -x build-win/bin/KarvenZop.exe ] && [ -f build-win/bin/Qt6Core.dll ]; then
     else
       echo "[windows lane] the installed program did not make %APPDATA%\\KarvenZop"; status=1
     fi
+    # The tool's own update: our installer served as ZOP-Update.exe, signed
+    # by a key the user trusts (in %APPDATA%\KarvenZop\keys) and, on a
+    # second server, unsigned. The installed copy starts the signed one
+    # (silently, into another folder, so nothing in use is overwritten); the
+    # unpacked ZIP copy names its own folder for the rename.
+    if [ -f build-win/bin/win_update_tests.exe ]; then
+      upd=$work/update
+      mkdir -p "$upd/signed" "$upd/unsigned"
+      cp "$installer" "$upd/signed/ZOP-Update.exe"
+      cp "$installer" "$upd/unsigned/ZOP-Update.exe"
+      minisign -G -W -p "$upd/lane.pub" -s "$upd/lane.key" > /dev/null
+      minisign -S -s "$upd/lane.key" -m "$upd/signed/ZOP-Update.exe" \
+        -t "target:karvenzop version:$project_version file:ZOP-Update.exe" > /dev/null
+      mkdir -p "$appdata/keys" && cp "$upd/lane.pub" "$appdata/keys/"
+      signed_port=$(free_port)
+      unsigned_port=$(free_port)
+      for site in "signed $signed_port" "unsigned $unsigned_port"; do
+        set -- $site
+        python3 -m http.server --bind 127.0.0.1 --directory "$upd/$1" "$2" > "$work/http-$1.log" 2>&1 &
+        pids+=($!)
+        for _ in $(seq 50); do python3 -c "import socket; socket.create_connection(('127.0.0.1', $2))" 2>/dev/null && break; sleep 0.1; done
+      done
+      update_env=(KARVENZOP_UPDATE_SERVER="127.0.0.1:$signed_port" KZ_WIN_UNSIGNED_SERVER="127.0.0.1:$unsigned_port"
+                  KARVENZOP_UPDATE_ARGUMENTS='/S /D=C:\KarvenZopUpdate')
+      cp build-win/bin/win_update_tests.exe "$installed/"
+      (cd "$installed" && env "${update_env[@]}" wine win_update_tests.exe --gtest_filter='WinToolUpdate.AnInstalled*' \
+         > "$work/update-installed.log" 2>&1) || { cat "$work/update-installed.log"; status=1; }
+      rm -f "$installed/win_update_tests.exe"
+      for _ in $(seq 150); do [ -f "$WINEPREFIX/drive_c/KarvenZopUpdate/KarvenZop.exe" ] && break; sleep 0.2; done
+      if [ -f "$WINEPREFIX/drive_c/KarvenZopUpdate/KarvenZop.exe" ]; then
+        echo "[windows lane] the installed copy starts the signed ZOP-Update.exe, which installs"
+      else
+        echo "[windows lane] the signed ZOP-Update.exe did not install:"; cat "$work/update-installed.log"; status=1
+      fi
+      cp build-win/bin/win_update_tests.exe "$unpacked/"
+      (cd "$unpacked" && env "${update_env[@]}" wine win_update_tests.exe --gtest_filter='WinToolUpdate.AnUnpacked*' \
+         > "$work/update-unpacked.log" 2>&1) || { cat "$work/update-unpacked.log"; status=1; }
+      rm -f "$unpacked/win_update_tests.exe"
+      grep -h "^\[  PASSED  \]\|^\[  FAILED  \]" "$work/update-installed.log" "$work/update-unpacked.log" | tr -d '\r' \
+        | sed 's/^/[windows lane] tool update: /'
+    fi
+
     # The uninstaller copies itself away and returns at once: wait for it.
     wine "$(winpath "$installed/Deinstallieren.exe")" /S > "$work/uninstall.log" 2>&1 || true
     for _ in $(seq 100); do [ ! -e "$installed/KarvenZop.exe" ] && [ ! -e "$shortcut" ] && break; sleep 0.2; done
@@ -290,10 +346,17 @@ if [ -x build-win/bin/KarvenZop.exe ] && [ -f build-win/bin/Qt6Core.dll ]; then
     (cd build-win/bin && xvfb-run -a -s "-screen 0 1600x1200x24" \
        sh -c "$(register_ports) wine win_screenshots.exe '$(winpath "$shots")'; wineserver -k" \
        > "$work/shots.log" 2>&1) || { echo "[windows lane] screenshots failed:"; cat "$work/shots.log"; status=1; }
-    # The installer's first page, as a user who starts it sees it.
+    # The installer's pages, as a user who starts it and presses Enter
+    # ("Weiter") sees them.
     if [ -f "$installer" ] && command -v import > /dev/null; then
+      pages="import -window root '$shots/installer.png'"
+      if command -v xdotool > /dev/null; then
+        for page in 2 3 4 5; do
+          pages="$pages; xdotool key Return; sleep 4; import -window root '$shots/installer-$page.png'"
+        done
+      fi
       xvfb-run -a -s "-screen 0 800x600x24" \
-        sh -c "wine '$(winpath "$root/$installer")' & sleep 10; import -window root '$shots/installer.png'; wineserver -k" \
+        sh -c "wine '$(winpath "$root/$installer")' & sleep 10; $pages; wineserver -k" \
         > "$work/installer-shot.log" 2>&1 || { echo "[windows lane] installer picture failed:"; cat "$work/installer-shot.log"; status=1; }
     fi
     stamp "screenshots in $shots"

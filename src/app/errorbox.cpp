@@ -85,9 +85,9 @@ void ShowErrorBox(const QString &text, QWidget *parent, const QString &details, 
     ShowBox(QMessageBox::Critical, "ErrorBox", text, parent, details, informative);
 }
 
-void ShowMessage(const QString &text, QWidget *parent)
+void ShowMessage(const QString &text, QWidget *parent, const QString &informative)
 {
-    ShowBox(QMessageBox::NoIcon, "MessageBox", text, parent);
+    ShowBox(QMessageBox::NoIcon, "MessageBox", text, parent, {}, informative);
 }
 
 bool AskBeforeProceeding(const QString &text, const QString &proceed, QWidget *parent, const QString &name,

@@ -33,8 +33,9 @@ void InstallDefaultErrorHandler(QWidget *parentProvider());
 void ShowErrorBox(const QString &text, QWidget *parent, const QString &details = {},
                   const QString &informative = {});
 
-// A plain message with an OK button, captioned with the application title.
-void ShowMessage(const QString &text, QWidget *parent);
+// A plain message with an OK button, captioned with the application title;
+// `informative` below it where there is more to say.
+void ShowMessage(const QString &text, QWidget *parent, const QString &informative = {});
 
 // A question whose safe answer "Abbrechen" is the default (Enter and Escape
 // both decline); true only when the user pressed `proceed`. The box and its

@@ -90,7 +90,7 @@ private:
 
     EventLogContent content_;
     EventLogSelection selection_;
-    mutable EventLogAccessibility accessibility_{*this};
+    mutable EventLogAccessibility accessibility_{*this, content_, selection_, RowHeight, [this] { return TopIndex(); }};
     EventLogFindBar *findBar_ = nullptr;
     bool following_ = true;
     bool detached_ = false;   // the user looks at older lines

@@ -1,9 +1,10 @@
 #include "eventlogaccessible.h"
 
-#include "eventlog.h"
-
 #include "displaytext.h"
+#include "eventlogcontent.h"
+#include "eventlogselection.h"
 
+#include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QPointer>
@@ -13,13 +14,26 @@
 
 namespace {
 
+// The bridges by the view they speak for.
+std::map<const QObject *, const EventLogAccessibility *> &Bridges()
+{
+    static std::map<const QObject *, const EventLogAccessibility *> bridges;
+    return bridges;
+}
+
+const EventLogAccessibility *BridgeOf(const QObject *view)
+{
+    const auto found = Bridges().find(view);
+    return found != Bridges().end() ? found->second : nullptr;
+}
+
 class EventLogItemAccessible : public QAccessibleInterface {
 public:
-    EventLogItemAccessible(TEventLog *log, int row) : log_(log), row_(row) {}
-    bool isValid() const override { return log_ && row_ < log_->Content().RowCount(); }
+    EventLogItemAccessible(QAbstractScrollArea *view, int row) : view_(view), row_(row) {}
+    bool isValid() const override { return Log() && row_ < Log()->Content().RowCount(); }
     QObject *object() const override { return nullptr; }
-    QWindow *window() const override { return log_ ? log_->window()->windowHandle() : nullptr; }
-    QAccessibleInterface *parent() const override { return QAccessible::queryAccessibleInterface(log_.data()); }
+    QWindow *window() const override { return view_ ? view_->window()->windowHandle() : nullptr; }
+    QAccessibleInterface *parent() const override { return QAccessible::queryAccessibleInterface(view_.data()); }
     QAccessibleInterface *child(int) const override { return nullptr; }
     int childCount() const override { return 0; }
     int indexOfChild(const QAccessibleInterface *) const override { return -1; }
@@ -28,7 +42,7 @@ public:
     {
         if (!isValid() || (t != QAccessible::Name && t != QAccessible::Value))
             return {};
-        return BoundForDisplay(log_->Content().VisibleText(log_->Content().LineOf(row_)));
+        return BoundForDisplay(Log()->Content().VisibleText(Log()->Content().LineOf(row_)));
     }
     void setText(QAccessible::Text, const QString &) override {}
     QAccessible::Role role() const override { return QAccessible::ListItem; }
@@ -40,47 +54,50 @@ public:
         s.selectable = true;
         s.focusable = true;
         s.readOnly = true;
-        s.selected = log_->Selection().IsSelected(row_);
-        s.focused = row_ == log_->ItemIndex() && log_->hasFocus();
-        const int top = log_->TopIndex();
-        const int rows = log_->viewport()->height() / TEventLog::RowHeight;
+        s.selected = Log()->Selection().IsSelected(row_);
+        s.focused = row_ == Log()->Selection().Current() && view_->hasFocus();
+        const int top = Log()->TopIndex();
+        const int rows = view_->viewport()->height() / Log()->RowHeight();
         s.offscreen = row_ < top || row_ > top + rows;
-        s.invisible = s.offscreen || !log_->isVisible();
+        s.invisible = s.offscreen || !view_->isVisible();
         return s;
     }
     QRect rect() const override
     {
         if (!isValid())
             return {};
-        QWidget *view = log_->viewport();
-        const int y = (row_ - log_->TopIndex()) * TEventLog::RowHeight;
-        return QRect(view->mapToGlobal(QPoint(0, y)), QSize(view->width(), TEventLog::RowHeight));
+        QWidget *rowsWidget = view_->viewport();
+        const int y = (row_ - Log()->TopIndex()) * Log()->RowHeight();
+        return QRect(rowsWidget->mapToGlobal(QPoint(0, y)), QSize(rowsWidget->width(), Log()->RowHeight()));
     }
 
 private:
-    QPointer<TEventLog> log_;
+    const EventLogAccessibility *Log() const { return view_ ? BridgeOf(view_.data()) : nullptr; }
+
+    QPointer<QAbstractScrollArea> view_;
     int row_;
 };
 
 class EventLogAccessible : public QAccessibleWidget {
 public:
-    explicit EventLogAccessible(TEventLog *log) : QAccessibleWidget(log, QAccessible::List) {}
+    explicit EventLogAccessible(QAbstractScrollArea *view) : QAccessibleWidget(view, QAccessible::List) {}
     ~EventLogAccessible() override
     {
         for (const auto &[row, id] : items_)
             QAccessible::deleteAccessibleInterface(id);
     }
-    int childCount() const override { return Log()->Content().RowCount(); }
+    // Nothing once the view is being destroyed and its bridge is gone.
+    int childCount() const override { return Log() ? Log()->Content().RowCount() : 0; }
     QAccessibleInterface *child(int index) const override
     {
-        if (index < 0 || index >= Log()->Content().RowCount())
+        if (index < 0 || index >= childCount())
             return nullptr;
         // Items are made on demand and kept: a screen reader asks for the
         // few in sight, not for a million lines.
         auto found = items_.find(index);
         if (found != items_.end())
             return QAccessible::accessibleInterface(found->second);
-        auto *item = new EventLogItemAccessible(Log(), index);
+        auto *item = new EventLogItemAccessible(View(), index);
         items_[index] = QAccessible::registerAccessibleInterface(item);
         return item;
     }
@@ -93,32 +110,37 @@ public:
     }
     QAccessibleInterface *focusChild() const override
     {
-        return Log()->hasFocus() ? child(Log()->ItemIndex()) : nullptr;
+        return Log() && View()->hasFocus() ? child(Log()->Selection().Current()) : nullptr;
     }
     QAccessibleInterface *childAt(int x, int y) const override
     {
-        const QPoint local = Log()->viewport()->mapFromGlobal(QPoint(x, y));
-        if (!Log()->viewport()->rect().contains(local))
+        const QPoint local = View()->viewport()->mapFromGlobal(QPoint(x, y));
+        if (!Log() || !View()->viewport()->rect().contains(local))
             return nullptr;
-        return child(Log()->TopIndex() + local.y() / TEventLog::RowHeight);
+        return child(Log()->TopIndex() + local.y() / Log()->RowHeight());
     }
 
 private:
-    TEventLog *Log() const { return static_cast<TEventLog *>(widget()); }
+    QAbstractScrollArea *View() const { return static_cast<QAbstractScrollArea *>(widget()); }
+    const EventLogAccessibility *Log() const { return BridgeOf(widget()); }
     mutable std::map<int, QAccessible::Id> items_;
 };
 
-QAccessibleInterface *EventLogAccessibleFactory(const QString &className, QObject *object)
+QAccessibleInterface *EventLogAccessibleFactory(const QString &, QObject *object)
 {
-    if (className == QLatin1String("TEventLog") && object && object->isWidgetType())
-        return new EventLogAccessible(static_cast<TEventLog *>(object));
+    if (BridgeOf(object))
+        return new EventLogAccessible(static_cast<QAbstractScrollArea *>(object));
     return nullptr;
 }
 
 } // namespace
 
-EventLogAccessibility::EventLogAccessibility(TEventLog &log) : log_(log)
+EventLogAccessibility::EventLogAccessibility(QAbstractScrollArea &view, const EventLogContent &content,
+                                             const EventLogSelection &selection, int rowHeight,
+                                             std::function<int()> topIndex)
+    : view_(view), content_(content), selection_(selection), rowHeight_(rowHeight), topIndex_(std::move(topIndex))
 {
+    Bridges()[&view_] = this;
     static const bool factoryInstalled = [] {
         QAccessible::installFactory(&EventLogAccessibleFactory);
         return true;
@@ -126,18 +148,20 @@ EventLogAccessibility::EventLogAccessibility(TEventLog &log) : log_(log)
     (void)factoryInstalled;
 }
 
+EventLogAccessibility::~EventLogAccessibility() { Bridges().erase(&view_); }
+
 void EventLogAccessibility::AnnounceRows(int rows)
 {
     if (rows == announced_)
         return;
     if (QAccessible::isActive()) {
         if (rows > announced_) {
-            QAccessibleTableModelChangeEvent inserted(&log_, QAccessibleTableModelChangeEvent::RowsInserted);
+            QAccessibleTableModelChangeEvent inserted(&view_, QAccessibleTableModelChangeEvent::RowsInserted);
             inserted.setFirstRow(announced_);
             inserted.setLastRow(rows - 1);
             QAccessible::updateAccessibility(&inserted);
         } else {
-            QAccessibleTableModelChangeEvent reset(&log_, QAccessibleTableModelChangeEvent::ModelReset);
+            QAccessibleTableModelChangeEvent reset(&view_, QAccessibleTableModelChangeEvent::ModelReset);
             QAccessible::updateAccessibility(&reset);
         }
     }
@@ -147,7 +171,7 @@ void EventLogAccessibility::AnnounceRows(int rows)
 void EventLogAccessibility::AnnounceReset(int rows)
 {
     if (QAccessible::isActive()) {
-        QAccessibleTableModelChangeEvent reset(&log_, QAccessibleTableModelChangeEvent::ModelReset);
+        QAccessibleTableModelChangeEvent reset(&view_, QAccessibleTableModelChangeEvent::ModelReset);
         QAccessible::updateAccessibility(&reset);
     }
     announced_ = rows;
@@ -159,11 +183,11 @@ void EventLogAccessibility::AnnounceSelection(int row, bool focused)
 {
     if (!QAccessible::isActive() || row < 0)
         return;
-    QAccessibleEvent selection(&log_, QAccessible::Selection);
+    QAccessibleEvent selection(&view_, QAccessible::Selection);
     selection.setChild(row);
     QAccessible::updateAccessibility(&selection);
     if (focused) {
-        QAccessibleEvent focus(&log_, QAccessible::Focus);
+        QAccessibleEvent focus(&view_, QAccessible::Focus);
         focus.setChild(row);
         QAccessible::updateAccessibility(&focus);
     }

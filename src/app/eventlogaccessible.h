@@ -1,13 +1,23 @@
 #pragma once
 
-class TEventLog;
+#include <functional>
+
+class EventLogContent;
+class EventLogSelection;
+class QAbstractScrollArea;
 
 // Owns what assistive technology learns of the event log: a list whose
 // items (the rows) are made on demand, new and cleared rows once per turn of
 // the event loop, and the selected row.
 class EventLogAccessibility {
 public:
-    explicit EventLogAccessibility(TEventLog &log);
+    // `view` shows the content's rows, `rowHeight` pixels each, the first
+    // in sight being `topIndex()`.
+    EventLogAccessibility(QAbstractScrollArea &view, const EventLogContent &content, const EventLogSelection &selection,
+                          int rowHeight, std::function<int()> topIndex);
+    ~EventLogAccessibility();
+    EventLogAccessibility(const EventLogAccessibility &) = delete;
+    EventLogAccessibility &operator=(const EventLogAccessibility &) = delete;
 
     // The rows now shown; announced when they differ from those announced.
     void AnnounceRows(int rows);
@@ -17,7 +27,17 @@ public:
     void DropFirst(int rows);
     void AnnounceSelection(int row, bool focused);
 
+    QAbstractScrollArea &View() const { return view_; }
+    const EventLogContent &Content() const { return content_; }
+    const EventLogSelection &Selection() const { return selection_; }
+    int RowHeight() const { return rowHeight_; }
+    int TopIndex() const { return topIndex_(); }
+
 private:
-    TEventLog &log_;
+    QAbstractScrollArea &view_;
+    const EventLogContent &content_;
+    const EventLogSelection &selection_;
+    int rowHeight_;
+    std::function<int()> topIndex_;
     int announced_ = 0;
 };

@@ -3,6 +3,7 @@
 #include "eventlogcontent.h"
 #include "fileio.h"
 #include "telegramcsv.h"
+#include "windowplatform.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -13,14 +14,16 @@
 
 namespace {
 
-QString AskSavePath(QWidget *parent, const QString &title, const QString &baseName, const QString &filter,
-                    const QString &suffix)
+// The file types offered first, "Alle Dateien" last; `chosen`: the index of
+// the file type the user left selected.
+QString AskSavePath(QWidget *parent, const QString &title, const QString &baseName, const QStringList &filters,
+                    const QString &suffix, int *chosen = nullptr)
 {
     QFileDialog dialog(parent, title);
     dialog.setObjectName(QStringLiteral("LogSaveDialog"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setNameFilters({filter, QStringLiteral("Alle Dateien (*)")});
+    dialog.setNameFilters(filters + QStringList{QStringLiteral("Alle Dateien (*)")});
     dialog.setDefaultSuffix(suffix);
     // Where a user keeps documents, not the tool's working folder (made
     // when a fresh account has none yet).
@@ -30,6 +33,8 @@ QString AskSavePath(QWidget *parent, const QString &title, const QString &baseNa
     dialog.selectFile(baseName + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + "." + suffix);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
+    if (chosen)
+        *chosen = static_cast<int>(filters.indexOf(dialog.selectedNameFilter()));
     return dialog.selectedFiles().first();
 }
 
@@ -67,33 +72,38 @@ void SaveEventLog(const EventLogContent &content, const std::string &path)
     std::string bytes;
     for (int line = 0; line < content.KeptCount(); ++line) {
         bytes += content.KeptText(line, true).toStdString();   // a saved log always carries the times
-        bytes += '\n';
+        bytes += SavedLineEnd;
     }
     SaveFileBytes(path, bytes);
 }
 
-void ExportEventLogTelegrams(const EventLogContent &content, const std::string &path)
+void ExportEventLogTelegrams(const EventLogContent &content, const std::string &path, session::CsvDialect dialect)
 {
-    std::string table = session::TelegramCsvHeader();
+    std::string table = session::TelegramCsvHeader(dialect);
     for (const EventLogTelegrams::Entry &entry : content.Telegrams().Entries())
         table += session::TelegramCsvRow(content.KeptTime(entry.line).toStdString(), entry.telegram,
-                                         content.Designation(entry.telegram.identifier).toStdString());
+                                         content.Designation(entry.telegram.identifier).toStdString(), dialect);
     SaveFileBytes(path, table);
 }
 
 void SaveEventLogWithDialog(const EventLogContent &content, QWidget *parent)
 {
     const QString path = AskSavePath(parent, QStringLiteral("Protokoll speichern"), QStringLiteral("KarvenZop-Protokoll-"),
-                                     QStringLiteral("Textdateien (*.txt)"), QStringLiteral("txt"));
+                                     {QStringLiteral("Textdateien (*.txt)")}, QStringLiteral("txt"));
     if (!path.isEmpty())
         SaveEventLog(content, path.toStdString());
 }
 
 void ExportEventLogTelegramsWithDialog(const EventLogContent &content, QWidget *parent)
 {
+    // The designed form first, as the default.
+    int chosen = 0;
     const QString path = AskSavePath(parent, QStringLiteral("Telegramme exportieren"),
-                                     QStringLiteral("KarvenZop-Telegramme-"), QStringLiteral("CSV-Dateien (*.csv)"),
-                                     QStringLiteral("csv"));
+                                     QStringLiteral("KarvenZop-Telegramme-"),
+                                     {QStringLiteral("CSV (RFC 4180) (*.csv)"),
+                                      QStringLiteral("CSV (Excel, Semikolon) (*.csv)")},
+                                     QStringLiteral("csv"), &chosen);
     if (!path.isEmpty())
-        ExportEventLogTelegrams(content, path.toStdString());
+        ExportEventLogTelegrams(content, path.toStdString(),
+                                chosen == 1 ? session::CsvDialect::ExcelSemicolon : session::CsvDialect::Rfc4180);
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "telegramcsv.h"
+
 #include <QString>
+#include <QStringList>
 
 #include <string>
 #include <vector>
@@ -17,11 +20,15 @@ QString EventLogText(const EventLogContent &content, const std::vector<int> &kep
 void CopyEventLogRows(const EventLogContent &content, const std::vector<int> &rows);
 // Every kept line the filter lets through, the lines before a cleared view included.
 void CopyWholeEventLog(const EventLogContent &content);
-// UTF-8, one line per kept line, each with its time. Raises the file errors of SaveFileBytes.
+// UTF-8, one line per kept line, each with its time, the system's line ends
+// (CR LF on Windows, as its editors expect). Raises the file errors of SaveFileBytes.
 void SaveEventLog(const EventLogContent &content, const std::string &path);
 // One row per kept telegram (time, identifier, designation, status, TKI,
-// BS, direction, text), RFC 4180, UTF-8. Raises the file errors of SaveFileBytes.
-void ExportEventLogTelegrams(const EventLogContent &content, const std::string &path);
+// BS, direction, text), RFC 4180, UTF-8, or as German spreadsheet programs
+// read it (the dialog's file type "CSV (Excel, Semikolon)"). Raises the file
+// errors of SaveFileBytes.
+void ExportEventLogTelegrams(const EventLogContent &content, const std::string &path,
+                             session::CsvDialect dialect = session::CsvDialect::Rfc4180);
 // The same after a save dialog in the documents folder, the name dated today.
 void SaveEventLogWithDialog(const EventLogContent &content, QWidget *parent);
 void ExportEventLogTelegramsWithDialog(const EventLogContent &content, QWidget *parent);

@@ -316,11 +316,16 @@ void BuildPageService(QWidget *page, Form1Widgets &)
 
 } // namespace
 
-void ApplyWindowFont()
+QFont WindowFont()
 {
     QFont font(QStringLiteral("Liberation Sans"));
     font.setPixelSize(11);
-    QApplication::setFont(font);
+    return font;
+}
+
+void ApplyWindowFont()
+{
+    QApplication::setFont(WindowFont());
     // The classic style draws group captions on the frame line, as designed.
     QApplication::setStyle(QStringLiteral("Windows"));
 }

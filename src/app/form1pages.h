@@ -3,6 +3,7 @@
 #include "decoderline.h"
 
 class QCheckBox;
+class QFont;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -18,6 +19,7 @@ class TValueListEditor;
 
 // The designed layout assumes an 8-point sans serif at 96 dpi (11 pixels);
 // Liberation Sans has the metrics closest to it.
+QFont WindowFont();
 void ApplyWindowFont();
 
 // Edit names of the tone rows in digit order 1-9, 0, R.

@@ -13,6 +13,8 @@
 #include "portcombobox.h"
 #include "remoteportsdialog.h"
 #include "serversetting.h"
+#include "toolupdate.h"
+#include "workingfolder.h"
 #include "signalled.h"
 #include "tcpconnection.h"
 #include "text8bit.h"
@@ -65,6 +67,12 @@ TForm1::TForm1(QWidget *parent)
     move(516, 124);
     PlaceOnScreen(this, FrameExtra);
 
+    // The system's theme has fonts of its own for some kinds of widget (item
+    // views: the substitution grid), which the application font does not
+    // reach. Under wine that font did not fit the grid's 18-pixel rows: what
+    // was typed into a cell stayed invisible until the cell was left. Set on
+    // the window, the designed font reaches every widget in it.
+    setFont(WindowFont());
     CreateConnection();
     widgets_ = BuildForm1Pages(this);
     AttachComponents();
@@ -154,6 +162,10 @@ void TForm1::AttachComponents()
     // status line and the update buttons.
     AttachUpdateServerSetting(this, {widgets_.Static("StaticText1"), widgets_.Button("BitBtn17"),
                                      widgets_.Button("BitBtn20"), widgets_.Button("BitBtn19")});
+    // Beside it, and on the list's load and save: the folder those files are in.
+    AttachWorkingFolderEntry(this, {widgets_.Static("StaticText1"), widgets_.Button("BitBtn17"),
+                                    widgets_.Button("BitBtn20"), widgets_.Button("BitBtn19"),
+                                    widgets_.Button("BitBtn11"), widgets_.Button("BitBtn12")});
     connect(widgets_.checkBox34, &QCheckBox::clicked, this, [this] { Guarded([this] { CheckBox34Click(); }); });
     // activated() fires only for the user's choice, never for a selection made from code.
     connect(widgets_.comboBox3, &QComboBox::activated, this, [this](int index) { Guarded([&] { ComboBox3Change(index); }); });
@@ -376,7 +388,10 @@ void TForm1::BitBtn19Click()
     AddLogLine(tool.isSigned ? "ZOP-Update.exe gespeichert, Signatur geprüft: Schlüssel " + tool.keyId + ", "
                                    + tool.trustedComment
                              : std::string("ZOP-Update.exe gespeichert, nicht signiert und nicht geprüft."));
-    ShowMessage(QStringLiteral("Bitte ZOP beenden und Datei ZOP-Update.exe im ZOP-Verzeichnis umbenennen!"), this);
+    // The box, then for an installed copy the installer's start; it needs the window gone.
+    if (ToolUpdateFinish(this, QCoreApplication::applicationDirPath())
+            .Run(tool, session::AbsolutePath(session::UpdateService::ToolFile)))
+        close();
 }
 
 void TForm1::HttpClient1WorkBegin(int32_t countMax)

@@ -83,20 +83,18 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    friend class WindowBootloaderHost;
-
     void CreateConnection();
     void AttachComponents();
     // A line from the decoder: its log line, its fields, then the last log line selected.
     void ShowDecoderLine(const decoder::DecoderLine &line);
 
     std::unique_ptr<session::DecoderConnection> connection_;
-    WindowBootloaderHost bootloaderHost_{*this};
+    Form1Widgets widgets_;
+    WindowBootloaderHost bootloaderHost_{widgets_, [this] { StateChanged(); }};
     THttpClient httpClient1_;
     session::UpdateService updates_{httpClient1_};
     std::string bootloaderProblem_;
     int32_t progressMax_ = 100;
-    Form1Widgets widgets_;
     HandlerRunner handlers_{*this};
     QObject *syncNotifier_ = nullptr;
     bool destroyed_ = false;

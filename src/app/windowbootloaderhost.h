@@ -2,15 +2,20 @@
 
 #include "bootloaderhost.h"
 
-class TForm1;
+#include <functional>
+
+struct Form1Widgets;
 
 // The bootloader library's host for the main window: the fixed answers come
 // from BootloaderHost; what the library shows and asks goes to the window's
 // status line, event log, boxes and port-name box. State reports go through
-// the window's StateChanged handler.
+// the window's StateChanged handler, given as `stateChanged`.
 class WindowBootloaderHost final : public BootloaderHost {
 public:
-    explicit WindowBootloaderHost(TForm1 &form) : form_(form) {}
+    WindowBootloaderHost(const Form1Widgets &widgets, std::function<void()> stateChanged)
+        : widgets_(widgets), stateChanged_(std::move(stateChanged))
+    {
+    }
 
     // The state report itself, run by the window's handler.
     void ReportState() { BootloaderHost::StateChanged(); }
@@ -28,5 +33,8 @@ private:
     void ShowConnectionReport(const std::vector<std::string> &lines) override;
     void ShowBootloaderState(uint8_t state) override;
 
-    TForm1 &form_;
+    void AddLogLine(const std::string &text);
+
+    const Form1Widgets &widgets_;
+    std::function<void()> stateChanged_;
 };

@@ -6,8 +6,17 @@
 
 const char *const StoredPortName = "/dev/ttyS3";
 const char *const StoredPortBoxText = "/dev/ttyS0";
+const char *const SavedLineEnd = "\n";
 
 void UseStartingConsole() {}
+
+ProgramCopy ProgramCopyKind(const std::filesystem::path &) { return ProgramCopy::Packaged; }
+
+bool StartInstaller(const std::filesystem::path &, const std::string &, std::string &reason)
+{
+    reason = "not on this system";
+    return false;
+}
 
 std::filesystem::path MenuStartDataFolder()
 {

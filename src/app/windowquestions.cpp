@@ -4,6 +4,7 @@
 #include "errorbox.h"
 #include "updateservice.h"
 
+#include <QDir>
 #include <QInputDialog>
 #include <QLineEdit>
 
@@ -39,6 +40,9 @@ bool ConfirmFirmwareUpdate(QWidget *parent, const session::FirmwareOffer &offer)
     if (offer.downgrade)
         text += QStringLiteral("\nACHTUNG: Version %1 ist älter als die des Dekoders (%2): ein Downgrade.\n")
                     .arg(version, decoder);
+    // The working folder is hidden on Windows (%APPDATA%): named before it is written.
+    text += QStringLiteral("\nGespeichert wird sie als %1.\n")
+                .arg(QDir::toNativeSeparators(QDir::current().absoluteFilePath(QStringLiteral("firmware.acy"))));
     text += QStringLiteral("\nWährend des Updates den Dekoder nicht trennen.");
     const QString title = QStringLiteral("Dekoder Firmware-Update");
     const bool write = AskBeforeProceeding(text, QStringLiteral("Update durchführen"), parent,

@@ -13,9 +13,12 @@
 #include "httpclient.h"
 #include "serialerror.h"
 #include "serialport.h"
+#include "systemnames.h"
 #include "textout.h"
 #include "updateservice.h"
 #include "updateserver.h"
+
+#include <filesystem>
 
 namespace cli {
 
@@ -284,7 +287,10 @@ int RunFlash(const FlashOptions &options, EventWait &wait)
             return ExitFlashFailed;
         image = std::move(offer.download.bytes);
         try {
-            updates.SaveFirmware(image);
+            const std::string folder = options.saveDir.empty() ? DownloadFolder() : options.saveDir;
+            if (!folder.empty())
+                std::filesystem::create_directories(folder);
+            display.Line("Firmware saved as " + updates.SaveFirmware(image, folder));
         } catch (const std::exception &e) {
             PrintFailure(e);
             return ExitLocalFile;

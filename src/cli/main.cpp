@@ -98,11 +98,12 @@ const std::vector<Command> &Commands()
          "Asks the update server for the newest tool and decoder firmware versions.\n"
          "Exits with 100 when the server offers a newer tool or, with --port, a newer\n"
          "firmware than the decoder's, with 0 when not.\n"},
-        {"flash", {"--port", "--image", "--server", "--yes", "--allow-unsigned", "--allow-downgrade"},
-         "usage: karvenzop-cli flash [--port P] [--image FILE | --server H:P] [--yes]\n"
-         "                           [--allow-unsigned] [--allow-downgrade]\n"
+        {"flash", {"--port", "--image", "--server", "--save-dir", "--yes", "--allow-unsigned", "--allow-downgrade"},
+         "usage: karvenzop-cli flash [--port P] [--image FILE | --server H:P [--save-dir DIR]]\n"
+         "                           [--yes] [--allow-unsigned] [--allow-downgrade]\n"
          "Writes decoder firmware: downloaded from the update server and saved as\n"
-         "firmware.acy in the working folder, or the given image file. A download's\n"
+         "firmware.acy in DIR (default: the working folder; on Windows %APPDATA%\\KarvenZop),\n"
+         "or the given image file. A download's\n"
          "signature (<image>.minisig) is checked against the trusted keys; then it\n"
          "asks, naming target, versions and signer, unless --yes. An unsigned image\n"
          "or one older than the decoder's is refused unless allowed, and then asked\n"
@@ -149,7 +150,7 @@ bool TakesValue(const std::string &option)
 {
     static const std::set<std::string> withValue = {
         "--port",          "--count",   "--duration", "--server", "--image", "--publish",
-        "--station",       "--substitutions", "--credentials", "--ca-file", "--cert", "--key",
+        "--station",       "--substitutions", "--save-dir", "--credentials", "--ca-file", "--cert", "--key",
         "--spool",         "--spool-max-messages", "--spool-max-bytes", "--listen", "--session"};
     return withValue.count(option) > 0;
 }
@@ -375,10 +376,13 @@ int RunCommandLine(int argc, char **argv)
     // flash
     if (has("--image") && has("--server"))
         return Usage("flash: --image and --server exclude each other");
+    if (has("--image") && has("--save-dir"))
+        return Usage("flash: --save-dir is for a download, not for --image");
     FlashOptions flash;
     flash.port = port;
     flash.image = options["--image"];
     flash.server = options["--server"];
+    flash.saveDir = options["--save-dir"];
     flash.yes = has("--yes");
     flash.allowUnsigned = has("--allow-unsigned");
     flash.allowDowngrade = has("--allow-downgrade");

@@ -14,4 +14,10 @@ std::string HostName();
 // %LOCALAPPDATA%\KarvenZop. Empty when none can be found.
 std::string StateFolder();
 
+// Where a download is saved unless a folder is given: on Windows the user's
+// data folder %APPDATA%\KarvenZop, the window's when started from the menu
+// (the program's own folder below "Program Files" is not the user's to
+// write); elsewhere the working folder (empty).
+std::string DownloadFolder();
+
 } // namespace cli

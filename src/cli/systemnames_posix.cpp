@@ -33,4 +33,6 @@ std::string StateFolder()
     return {};
 }
 
+std::string DownloadFolder() { return {}; }
+
 } // namespace cli

@@ -21,4 +21,10 @@ std::string StateFolder()
     return local && *local ? std::string(local) + "\\KarvenZop" : std::string();
 }
 
+std::string DownloadFolder()
+{
+    const char *roaming = std::getenv("APPDATA");
+    return roaming && *roaming ? std::string(roaming) + "\\KarvenZop" : std::string();
+}
+
 } // namespace cli

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <utility>
 
@@ -29,11 +30,14 @@ private:
     int fd_;
 };
 
-// The system's reason goes under the message: "substi.txt: No space left on device".
+// The system's reason goes under the message, with the folder the file is
+// in: "/home/op/.local/share/karvenzop/substi.txt: No space left on device".
 template <class E>
 [[noreturn]] void Throw(E failure, const std::string &name, const std::string &reason)
 {
-    failure.SetInformative(name + ": " + reason);
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::absolute(name, error);
+    failure.SetInformative((error ? name : path.string()) + ": " + reason);
     throw failure;
 }
 [[noreturn]] void ThrowCreate(const std::string &name, int error = errno)
@@ -206,15 +210,16 @@ bool WriteAll(int fd, std::string_view bytes)
 
 std::string LoadFileBytes(const std::string &name, uint64_t limit)
 {
+    auto fail = [&] { Throw(EFOpenError(FileMessage("Cannot open file %s", name)), name, std::strerror(errno)); };
     Fd fd(OpenRegularFile(name, limit));
     if (fd.get() < 0)
-        throw EFOpenError(FileMessage("Cannot open file %s", name));
+        fail();
     // Shared lock: readers may read alongside us, a writer's exclusive lock refuses us.
     if (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0)
-        throw EFOpenError(FileMessage("Cannot open file %s", name));
+        fail();
     std::string bytes;
     if (!ReadRegularFile(fd.get(), limit, bytes))
-        throw EFOpenError(FileMessage("Cannot open file %s", name));
+        fail();
     return bytes;
 }
 

@@ -4,14 +4,27 @@
 
 #include "filemessage.h"
 #include "messagetranslation.h"
+#include "systemerror_win.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 
 #include <io.h>
 #include <windows.h>
 
 namespace {
+
+// The system's reason goes under the message, with the folder the file is
+// in: "C:\\Users\\op\\AppData\\Roaming\\KarvenZop\\substi.txt: <the system's text>".
+template <class E>
+[[noreturn]] void Throw(E failure, const std::string &name, DWORD code)
+{
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::absolute(name, error);
+    failure.SetInformative((error ? name : path.string()) + ": " + SystemErrorText(code));
+    throw failure;
+}
 
 class Handle {
 public:
@@ -49,12 +62,16 @@ std::string LoadFileBytes(const std::string &name, uint64_t limit)
     // device name (CON, COM1) is not a file.
     Handle file(CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    auto fail = [&](DWORD code) { Throw(EFOpenError(FileMessage("Cannot open file %s", name)), name, code); };
     if (!file.valid())
-        throw EFOpenError(FileMessage("Cannot open file %s", name));
+        fail(GetLastError());
     LARGE_INTEGER size{};
-    if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.get(), &size) ||
-        static_cast<uint64_t>(size.QuadPart) > limit)
-        throw EFOpenError(FileMessage("Cannot open file %s", name));
+    if (GetFileType(file.get()) != FILE_TYPE_DISK)
+        fail(ERROR_BAD_FILE_TYPE);
+    if (!GetFileSizeEx(file.get(), &size))
+        fail(GetLastError());
+    if (static_cast<uint64_t>(size.QuadPart) > limit)
+        fail(ERROR_FILE_TOO_LARGE);
 
     std::string bytes;
     bytes.reserve(static_cast<size_t>(size.QuadPart));
@@ -62,13 +79,13 @@ std::string LoadFileBytes(const std::string &name, uint64_t limit)
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(file.get(), piece, sizeof piece, &got, nullptr))
-            throw EFOpenError(FileMessage("Cannot open file %s", name));
+            fail(GetLastError());
         if (got == 0)
             break;
         bytes.append(piece, got);
         // A file that grows while it is read is refused too.
         if (bytes.size() > limit)
-            throw EFOpenError(FileMessage("Cannot open file %s", name));
+            fail(ERROR_FILE_TOO_LARGE);
     }
     return bytes;
 }
@@ -87,13 +104,19 @@ bool WriteAll(int fd, std::string_view bytes)
 
 void SaveFileBytes(const std::string &name, std::string_view bytes)
 {
+    // Wine's ReplaceFile fails on relative names ("substi.txt" in the working
+    // folder) where Windows' takes them: both get the full path.
+    char full[MAX_PATH + 1];
+    const DWORD length = GetFullPathNameA(name.c_str(), sizeof full, full, nullptr);
+    const std::string target = length > 0 && length < sizeof full ? std::string(full, length) : name;
     // The temporary file lives beside the target so the swap stays on one volume.
     char tmp[MAX_PATH + 1];
-    if (GetTempFileNameA(FolderOf(name).c_str(), "kz", 0, tmp) == 0)
-        throw EFCreateError(FileMessage("Cannot create file %s", name));
+    if (GetTempFileNameA(FolderOf(target).c_str(), "kz", 0, tmp) == 0)
+        Throw(EFCreateError(FileMessage("Cannot create file %s", name)), name, GetLastError());
     auto fail = [&](auto error) {
+        const DWORD code = GetLastError();
         DeleteFileA(tmp);
-        throw error;
+        Throw(error, name, code);
     };
 
     Handle file(CreateFileA(tmp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -115,11 +138,11 @@ void SaveFileBytes(const std::string &name, std::string_view bytes)
 
     // ReplaceFile keeps the old file's attributes and security; a target
     // that does not exist yet is simply moved into place.
-    if (ReplaceFileA(name.c_str(), tmp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+    if (ReplaceFileA(target.c_str(), tmp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
         return;
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
         fail(EFCreateError(FileMessage("Cannot create file %s", name)));
-    if (!MoveFileExA(tmp, name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!MoveFileExA(tmp, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         fail(EFCreateError(FileMessage("Cannot create file %s", name)));
 }

@@ -71,7 +71,7 @@ void TCustomSerialPort::OpenDevice()
     const HANDLE device = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OVERLAPPED, nullptr);
     if (device == INVALID_HANDLE_VALUE)
-        RaiseSerialError(SerialError::OpenFailed, static_cast<int>(GetLastError()));
+        RaiseOpenError(port_, static_cast<int>(GetLastError()));
     fd_ = HandleValue(device);
 }
 

@@ -169,8 +169,14 @@ SignedDownload UpdateService::FetchSigned(const char *resource, const HttpReques
     download.keyId = KeyIdText(signature.keyId);
     const std::vector<TrustedKey> keys = LoadTrustedKeys();
     const TrustedKey *key = FindTrustedKey(keys, signature.keyId);
-    if (!key)
-        Refuse("%s is signed with an unknown key (%s)", {name, download.keyId});
+    if (!key) {
+        // No maker key ships: the user learns where to put the one they trust.
+        EUpdateRefused refused(FormatMessageArgs(TranslateResourceString("%s is signed with an unknown key (%s)"),
+                                                 {name, download.keyId}));
+        refused.SetInformative(FormatMessageArgs(TranslateResourceString("Trusted keys (.pub files) go into the folder %s"),
+                                                 {UserKeyFolder()}));
+        throw refused;
+    }
     if (!VerifyMinisign(signature, key->key, download.bytes))
         Refuse("The signature of %s does not match its content", {name});
     download.isSigned = true;
@@ -201,11 +207,12 @@ FirmwareOffer UpdateService::FetchFirmwareOffer(const std::string &decoderVersio
     return offer;
 }
 
-std::string UpdateService::SaveFirmware(std::string_view image)
+std::string UpdateService::SaveFirmware(std::string_view image, const std::string &folder)
 {
-    SaveFileBytes(FirmwareFile, image);
+    const std::string name = folder.empty() ? FirmwareFile : (std::filesystem::path(folder) / FirmwareFile).string();
+    SaveFileBytes(name, image);
     // The file just saved, wherever the program itself lives.
-    return AbsolutePath(FirmwareFile);
+    return AbsolutePath(name);
 }
 
 } // namespace session

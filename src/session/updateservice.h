@@ -64,9 +64,9 @@ public:
     // The firmware image, its signature checked against the container
     // (target, version, file name), compared with the decoder's version.
     FirmwareOffer FetchFirmwareOffer(const std::string &decoderVersion);
-    // Saves the image as FirmwareFile and returns the absolute path of
-    // exactly that file.
-    std::string SaveFirmware(std::string_view image);
+    // Saves the image as FirmwareFile in `folder` (empty: the working
+    // directory) and returns the absolute path of exactly that file.
+    std::string SaveFirmware(std::string_view image, const std::string &folder = {});
 
 private:
     std::string Url(const char *resource) const;

@@ -72,9 +72,14 @@ protected:
 
     // Saves through the action's dialog, typing the path as a user would,
     // after checking where the dialog starts and the name it offers.
-    bool SaveThrough(const char *action, const std::string &path, const QString &base, const QString &suffix)
+    bool SaveThrough(const char *action, const std::string &path, const QString &base, const QString &suffix,
+                     const QString &fileType = {})
     {
         return WithModal<QFileDialog>([&] { Action(action)->trigger(); }, [&](QFileDialog *dialog) {
+            if (!fileType.isEmpty()) {
+                EXPECT_TRUE(dialog->nameFilters().contains(fileType)) << dialog->nameFilters().join('|').toStdString();
+                dialog->selectNameFilter(fileType);
+            }
             EXPECT_EQ(dialog->directory().absolutePath(),
                       QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).absolutePath());
             EXPECT_EQ(dialog->findChild<QLineEdit *>("fileNameEdit")->text(),
@@ -191,6 +196,17 @@ TEST_F(LogWindow, TelegramsShowNamesOnRequestAndExportAsTable)
     EXPECT_EQ(rows[2].mid(24), QString::fromUtf8("6B7A0312,\"RTW \"\"Süd\"\", Wache 2\",C,2,0,FZ<-LS,Sprechwunsch"));
     EXPECT_EQ(rows[3].mid(24), QStringLiteral("0000AAAA,,5,0,1,FZ->LS,"));
     EXPECT_EQ(rows[4], QString());
+    EXPECT_EQ(ReadAll(dir + "/t.csv").substr(0, 4), "Zeit");   // the designed form has no byte-order mark
+
+    // For German spreadsheet programs: ";" and a byte-order mark.
+    ASSERT_TRUE(SaveThrough("LogExportTelegrams", dir + "/excel.csv", "KarvenZop-Telegramme-", ".csv",
+                            QStringLiteral("CSV (Excel, Semikolon) (*.csv)")));
+    const std::string excel = ReadAll(dir + "/excel.csv");
+    ASSERT_EQ(excel.substr(0, 3), "\xEF\xBB\xBF");
+    const QStringList excelRows = QString::fromUtf8(excel.substr(3).c_str()).split(QStringLiteral("\r\n"));
+    ASSERT_EQ(excelRows.size(), 5) << excel;
+    EXPECT_EQ(excelRows[0], QStringLiteral("Zeit;Kennung;Bezeichnung;Status;TKI;BS;Richtung;Text"));
+    EXPECT_EQ(excelRows[2].mid(24), QString::fromUtf8("6B7A0312;\"RTW \"\"Süd\"\", Wache 2\";C;2;0;FZ<-LS;Sprechwunsch"));
     std::filesystem::remove_all(dir);
 }
 

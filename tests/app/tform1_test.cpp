@@ -11,8 +11,11 @@
 #include "valuelisteditor.h"
 
 #include <QApplication>
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
 #include <QHelpEvent>
 #include <QInputDialog>
 #include <QLabel>
@@ -23,8 +26,11 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
+#include <QUrl>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -294,6 +300,65 @@ TEST_F(Form1Test, LoadAndSaveButtonsOnEveryPageUseTheSubstitutionList)
     SetDefaultExceptionHandler(nullptr);
 }
 
+// Windows' theme gives item views a font of its own, which the application
+// font does not reach; under wine it left what was typed into a grid cell
+// undrawn. The grid and the editor of its open cell keep the window's font.
+TEST(Form1Font, TheGridAndItsOpenCellKeepTheWindowFont)
+{
+    QFont theme(QStringLiteral("DejaVu Serif"));
+    theme.setPixelSize(20);
+    QApplication::setFont(theme, "QAbstractItemView");
+    {
+        TForm1 form;
+        form.show();
+        form.findChild<QTabWidget *>(QStringLiteral("PageControl1"))->setCurrentIndex(2);
+        auto *grid = form.findChild<TValueListEditor *>(QStringLiteral("ValueListEditor1"));
+        ASSERT_NE(grid, nullptr);
+        grid->setFocus(Qt::OtherFocusReason);
+        QLineEdit *cell = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return (cell = grid->findChild<QLineEdit *>()) != nullptr; }, 5000));
+        for (const QWidget *widget : {static_cast<const QWidget *>(grid), static_cast<const QWidget *>(cell)}) {
+            EXPECT_EQ(widget->font().family().toStdString(), WindowFont().family().toStdString());
+            EXPECT_EQ(widget->font().pixelSize(), 11);
+        }
+    }
+    // Without a class name the class fonts go again.
+    ApplyWindowFont();
+}
+
+// What the system is asked to open; a file manager is not started in a test.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void Open(const QUrl &url) { urls.push_back(url); }
+};
+
+TEST_F(Form1Test, WorkingFolderOpensFromTheContextMenus)
+{
+    InTempDir here;
+    OpenedUrls opened;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &opened, "Open");
+    auto *action = form->findChild<QAction *>(QStringLiteral("WorkingFolderAction"));
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(action->text(), "Arbeitsordner öffnen");
+    for (const char *name : {"StaticText1", "BitBtn19", "BitBtn11", "BitBtn12"}) {
+        auto *widget = form->findChild<QWidget *>(QString::fromLatin1(name));
+        ASSERT_NE(widget, nullptr) << name;
+        EXPECT_EQ(widget->contextMenuPolicy(), Qt::ActionsContextMenu) << name;
+        // Right below "Update-Server…" where that entry is.
+        const QList<QAction *> entries = widget->actions();
+        const qsizetype at = entries.indexOf(action);
+        ASSERT_GE(at, 0) << name;
+        if (at > 0)
+            EXPECT_EQ(entries[at - 1]->objectName(), "UpdateServerAction") << name;
+    }
+    action->trigger();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    EXPECT_EQ(opened.urls, QList<QUrl>{QUrl::fromLocalFile(QDir::currentPath())});
+}
+
 // Edits not saved are not dropped without a word: loading the list and
 // closing the window ask first, "Abbrechen" the default; nothing changed,
 // nothing is asked.
@@ -340,16 +405,20 @@ TEST_F(Form1Test, SubstitutionFailuresShowTheirMessages)
 {
     InTempDir here;
     InstallDefaultErrorHandler([]() -> QWidget * { return nullptr; });
+    QString informative;
     auto clickAndReadBox = [&](const char *button) {
         QString text;
         WithModal<QMessageBox>([&] { QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton); },
                                [&](QMessageBox *box) {
                                    text = box->text();
+                                   informative = box->informativeText();
                                    box->accept();
                                });
         return text;
     };
     EXPECT_EQ(clickAndReadBox("BitBtn11"), "Cannot open file substi.txt.");
+    // Where it was looked for, and the system's reason.
+    EXPECT_EQ(informative, QDir::currentPath() + "/substi.txt: " + QString::fromLocal8Bit(std::strerror(ENOENT)));
     EXPECT_EQ(form->EventLog()->Content().Count(), 0);   // no log line after a failed load
     EXPECT_EQ(clickAndReadBox("BitBtn16"), "List index out of bounds (0)");
     {
@@ -535,3 +604,5 @@ TEST(WindowStart, UnreadablePortListMeansNoWindow)
         GTEST_SKIP() << "needs a mount namespace (root)";
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
+
+#include "tform1_test.moc"

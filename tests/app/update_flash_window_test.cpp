@@ -17,6 +17,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -379,6 +380,7 @@ TEST_F(UpdateFlashWindow, DownloadSavesTheToolAndAsksForTheRename)
         ASSERT_EQ(watcher.boxes.size(), 1u);
         EXPECT_EQ(watcher.boxes[0].text, "Bitte ZOP beenden und Datei ZOP-Update.exe im ZOP-Verzeichnis umbenennen!");
         EXPECT_EQ(watcher.boxes[0].title, ApplicationCaption);
+        EXPECT_EQ(watcher.boxes[0].informative, "Gespeichert als " + QDir::currentPath() + "/ZOP-Update.exe.");
         // Without a signature on the server the user is asked first.
         ASSERT_EQ(watcher.confirmations.size(), 1u);
         EXPECT_EQ(watcher.questionDefaults[0], "Abbrechen");
@@ -676,6 +678,7 @@ TEST_F(UpdateFlashWindow, TamperedDownloadsAreRefusedAndASignedOneNamesItsSigner
             ASSERT_EQ(watcher.boxes.size(), 1u);
             EXPECT_TRUE(watcher.boxes[0].text.startsWith(QString::fromStdString(tamper.refusal)))
                 << watcher.boxes[0].text.toStdString();
+            EXPECT_EQ(watcher.boxes[0].informative.toStdString(), tamper.informative);
             EXPECT_TRUE(watcher.confirmations.empty());
             continue;
         }
@@ -685,6 +688,8 @@ TEST_F(UpdateFlashWindow, TamperedDownloadsAreRefusedAndASignedOneNamesItsSigner
         EXPECT_TRUE(watcher.confirmations[0].contains(
             tamper.unsigned_ ? "ACHTUNG: Die Firmware-Datei ist nicht signiert"
                              : "ACHTUNG: Version 4.60 ist älter als die des Dekoders (4.69): ein Downgrade."))
+            << watcher.confirmations[0].toStdString();
+        EXPECT_TRUE(watcher.confirmations[0].contains("Gespeichert wird sie als " + QDir::currentPath() + "/firmware.acy."))
             << watcher.confirmations[0].toStdString();
     }
 

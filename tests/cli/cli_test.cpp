@@ -348,9 +348,15 @@ TEST_F(CliSignedFlash, AsksAfterTheDownloadNamingImageDecoderAndSigner)
     EXPECT_FALSE(FileExists(work.Path() + "/firmware.acy"));
     EXPECT_FALSE(FileExists(sim.DumpPath()));
 
-    const CliResult flashed = RunCli({"flash", "--port", sim.Port(), "--server", server.Address(), "--yes"}, {}, 60000);
+    const CliResult flashed = RunCli({"flash", "--port", sim.Port(), "--server", server.Address(), "--yes",
+                                      "--save-dir", "saved/here"}, {}, 60000);
     EXPECT_EQ(flashed.exitCode, 0) << flashed.err;
     EXPECT_TRUE(ReadFile(sim.DumpPath()) == image) << sim.Log();
+    // Saved where it was told, and it says where.
+    const std::string saved = work.Path() + "/saved/here/firmware.acy";
+    EXPECT_NE(flashed.out.find("Firmware saved as " + saved + "\n"), std::string::npos) << flashed.out;
+    EXPECT_TRUE(FileExists(saved));
+    EXPECT_FALSE(FileExists(work.Path() + "/firmware.acy"));
     // Not a terminal: plain progress lines, the window's log lines and its final status text.
     EXPECT_NE(flashed.out.find("Connection                     : 2-Wire\n"), std::string::npos) << flashed.out;
     EXPECT_NE(flashed.out.find("Writing firmware: 50 %"), std::string::npos) << flashed.out;
@@ -379,6 +385,8 @@ TEST_F(CliSignedFlash, RefusesTamperedDownloadsAndLeavesTheDecoderAlone)
         const size_t line = result.err.find("karvenzop-cli: " + reason);
         EXPECT_NE(line, std::string::npos) << result.err;
         EXPECT_EQ(result.err.find("karvenzop-cli:", line + 1), std::string::npos) << result.err;
+        if (!tamper.informative.empty())
+            EXPECT_NE(result.err.find(reason + "\n" + tamper.informative + "\n"), std::string::npos) << result.err;
         // Allowed, the question is still asked, --yes or not.
         if (tamper.unsigned_ || tamper.downgrade) {
             const CliResult asked = RunCli({"flash", "--port", sim.Port(), "--server", address, "--yes",

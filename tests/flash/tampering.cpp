@@ -93,6 +93,10 @@ std::vector<TamperCase> SignedUpdates::Cases()
     std::regex_search(otherPub, id, std::regex("public key ([0-9A-F]+)"));
     cases.push_back({"(e) another key", {"--replace", e},
                      "karvenc469.acy is signed with an unknown key (" + id[1].str() + ")"});
+    const char *config = std::getenv("XDG_CONFIG_HOME");
+    const std::string keys = config && *config ? std::string(config) + "/karvenzop/keys"
+                                               : std::string(std::getenv("HOME")) + "/.config/karvenzop/keys";
+    cases.back().informative = "Trusted keys (.pub files) go into the folder " + keys;
 
     cases.push_back({"(f) truncated signature", {"--truncate"}, "The signature file of karvenc469.acy is damaged"});
     cases.push_back({"(f) 100 MB signature", {"--huge"},

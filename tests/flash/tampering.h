@@ -15,6 +15,7 @@ struct TamperCase {
     std::string refusal;                 // the message; empty where the user is asked instead
     bool unsigned_ = false;              // the signature is gone
     bool downgrade = false;              // an older signed image
+    std::string informative;             // the line under the refusal
 };
 
 class SignedUpdates {

@@ -202,6 +202,45 @@ TEST(WinCli, FlashTakesAPipedAnswer)
     EXPECT_NE(message.find("missing.acy"), std::string::npos) << missing.err;
 }
 
+// A downloaded image goes into the user's data folder, not into the
+// program's (below "Program Files", not the user's to write), and the
+// command says where.
+TEST(WinCli, FlashSavesTheDownloadInTheUsersDataFolder)
+{
+    REQUIRE_ENV(port, "KZ_WIN_SIM_PORT");
+    REQUIRE_ENV(firmware, "KZ_WIN_SIM_FIRMWARE");
+    REQUIRE_ENV(httpPort, "KZ_WIN_HTTP_PORT");
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    const std::string appData = std::string(temp) + "kz-win-appdata-" + std::to_string(GetCurrentProcessId());
+    const std::string previous = Env("APPDATA");
+    SetEnvironmentVariableA("APPDATA", appData.c_str());
+    CliProcess cli("flash --port " + port + " --server 127.0.0.1:" + httpPort + " --yes --allow-unsigned", "y\r\n");
+    SetEnvironmentVariableA("APPDATA", previous.c_str());
+    EXPECT_EQ(cli.Wait(100000), 0) << cli.Err();
+    const std::string saved = appData + "\\KarvenZop\\firmware.acy";
+    EXPECT_NE(cli.Out().find("Firmware saved as " + saved + "\n"), std::string::npos) << cli.Out();
+    auto bytes = [](const std::string &path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_TRUE(!bytes(firmware).empty() && bytes(saved) == bytes(firmware));
+    EXPECT_EQ(GetFileAttributesA("firmware.acy"), INVALID_FILE_ATTRIBUTES);
+    DeleteFileA(saved.c_str());
+}
+
+// The port that cannot be opened is named with the plain reason, in the
+// user's language, under the designed message.
+TEST(WinCli, AnAbsentPortIsNamedWithItsReason)
+{
+    SetEnvironmentVariableA("LANG", "de_DE.UTF-8");
+    const Result absent = RunCli("info --port COM42");
+    SetEnvironmentVariableA("LANG", nullptr);
+    EXPECT_EQ(absent.exitCode, 1) << absent.err;
+    EXPECT_EQ(absent.err, "karvenzop-cli: COM-Port kann nicht ge\xc3\xb6" "ffnet werden (Windows-Fehlercode: 2)\n"
+                          "COM42: nicht vorhanden\n");
+}
+
 // Ctrl+C reaches every process of a console, so the test takes one of its
 // own, shares it with the program and lets the event pass itself by. (Wine
 // cannot send Ctrl+Break to a process group, and ends a process that does
@@ -270,16 +309,17 @@ TEST(WinCli, MonitorPublishesToTheLinuxBroker)
     CliProcess monitor("monitor --port " + port + " --publish mqtt://127.0.0.1:" + mqttPort +
                        "/kz --station win --spool " + spool);
     const std::string telegram = "1\x1eR\x1e" "2\x1e" "61234521\x1e" "3\x1e" "0\x1e" "1\x1e" "1\n\r";
-    const std::string published = "kz/win/telegram {\"station\":\"win\",\"seq\":";
+    // The spool's epoch stands between the station and the number.
+    const std::regex published(R"(kz/win/telegram \{"station":"win","epoch":"[0-9a-f]+","seq":1,)");
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (receivedText().find(published) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    while (!std::regex_search(receivedText(), published) && std::chrono::steady_clock::now() < deadline) {
         DWORD put = 0;
         WriteFile(peer, telegram.data(), static_cast<DWORD>(telegram.size()), &put, nullptr);
         Sleep(300);
     }
     const std::string text = receivedText();
     EXPECT_NE(text.find("kz/win/status online"), std::string::npos) << text << monitor.Err();
-    EXPECT_NE(text.find(published), std::string::npos) << text << monitor.Err();
+    EXPECT_TRUE(std::regex_search(text, published)) << text << monitor.Err();
     EXPECT_NE(text.find("\"identifier\":\"61234521\""), std::string::npos) << text;
 
     EXPECT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();

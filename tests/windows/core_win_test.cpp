@@ -86,6 +86,15 @@ TEST(WinSafeSave, CreatesReplacesAndKeepsTheOldFileWhileTheTargetIsHeld)
 
     EXPECT_THROW(LoadFileBytes(dir / "absent.txt"), EFOpenError);
     EXPECT_THROW(SaveFileBytes(dir / "no-such-folder\\substi.txt", "x"), EFCreateError);
+
+    // The window saves by the bare name, in its working folder, over the file there.
+    char previous[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(target.substr(0, target.find_last_of('\\')).c_str()));
+    SaveFileBytes("substi.txt", "C=3\r\n");
+    EXPECT_EQ(LoadFileBytes("substi.txt"), "C=3\r\n");
+    SetCurrentDirectoryA(previous);
+    EXPECT_EQ(dir.Listing(), "substi.txt ");
 }
 
 TEST(WinMappedFile, MapsRangesPastTheAllocationGranularity)

@@ -174,6 +174,7 @@ TEST(WinSerial, AbsentOrBusyPortFailsWithError1AndTheSystemCode)
             EXPECT_EQ(e.LibraryCode(), 1);
             EXPECT_GT(e.SystemErrorCode(), 0);
             EXPECT_EQ(e.Message(), "Unable to open com port (win error code: " + std::to_string(e.SystemErrorCode()) + ")");
+            EXPECT_EQ(e.Informative(), absent.empty() ? std::string("no port chosen") : absent + ": not present");
         }
         EXPECT_FALSE(port.Connected());
     }

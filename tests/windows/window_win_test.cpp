@@ -3,6 +3,8 @@
 // platform is chosen by argument). The decoder simulator sits on the COM
 // port the lane script maps (KZ_WIN_SIM_PORT).
 #include "errorbox.h"
+#include "eventlog.h"
+#include "eventlogexport.h"
 #include "portcombobox.h"
 #include "tform1.h"
 #include "toolkittranslation.h"
@@ -18,7 +20,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
 
 #include <windows.h>
 
@@ -106,6 +113,21 @@ TEST(WinWindow, PortListFollowsAdaptersComingAndGoing)
     RegDeleteValueA(key, "\\Device\\KarvenTestArrival");
     RegCloseKey(key);
     EXPECT_TRUE(QTest::qWaitFor([&] { return box->findText(arrived) < 0; }, 5000)) << "the pulled port is still listed";
+}
+
+// Windows editors expect CR LF in a saved log.
+TEST(WinWindow, ASavedLogEndsItsLinesWithCrLf)
+{
+    TForm1 form;
+    form.AddLogLine("first");
+    form.AddLogLine("second");
+    const std::string path = (std::filesystem::temp_directory_path() / "kz-win-log.txt").string();
+    SaveEventLog(form.EventLog()->Content(), path);
+    std::ifstream in(path, std::ios::binary);
+    const std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    std::remove(path.c_str());
+    EXPECT_TRUE(std::regex_match(saved, std::regex("[-0-9 :.]{23}  first\r\n[-0-9 :.]{23}  second\r\n"))) << saved;
 }
 
 TEST(WinWindow, ErrorBoxCaptionFollowsTheProgramName)
