@@ -24,7 +24,7 @@ for f in usr/bin/KarvenZop usr/bin/karvenzop-cli usr/share/man/man1/karvenzop-cl
          usr/share/icons/hicolor/48x48/apps/de.karven.KarvenZop.png \
          usr/share/karvenzop/locale/de/LC_MESSAGES/default.mo \
          usr/share/doc/karvenzop/copyright usr/share/doc/karvenzop/changelog.gz \
-         lib/systemd/system/karvenzop-board.service usr/share/doc/karvenzop/examples/board.conf.example \
+         usr/lib/systemd/system/karvenzop-board.service usr/share/doc/karvenzop/examples/board.conf.example \
          usr/share/doc/karvenzop/examples/board-nginx.conf.example; do
   [ -e "$tree/$f" ] || fail "missing /$f"
 done

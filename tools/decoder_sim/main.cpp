@@ -253,6 +253,7 @@ struct Arrival {
     std::string bytes;
     LineFormat format;
     std::vector<LineFormat> lately; // formats in force shortly before
+    std::chrono::steady_clock::time_point read; // when the bytes came out of the pty
 };
 
 // A pty hands written bytes on through a kernel work queue, so a host that
@@ -425,7 +426,7 @@ int main(int argc, char **argv)
                 LogBytes("RX", bytes, format.baud);
                 if (received.empty())
                     rxFree = std::max(rxFree, Clock::now());
-                received.push_back({bytes, format, {}});
+                received.push_back({bytes, format, {}, Clock::now()});
                 for (const auto &recent : recentFormats)
                     received.back().lately.push_back(recent.second);
             }
@@ -454,12 +455,17 @@ int main(int argc, char **argv)
                     " 8N1: bytes arrive garbled");
             }
             const char byte = heard ? a.bytes.front() : Garbled(a.bytes.front());
+            // The device takes the byte when it came off the line (unpaced:
+            // when it came out of the pty), not when this process got round to
+            // it: on a busy machine we run late, and bytes that came back to
+            // back must not look like a pause in the middle of a frame.
+            const Clock::time_point taken = paced ? rxFree : a.read;
             if (paced)
                 rxFree += CharTime(a.format.baud);
             a.bytes.erase(0, 1);
             if (a.bytes.empty())
                 received.pop_front();
-            std::string reply = device.Receive(std::string_view(&byte, 1), Clock::now());
+            std::string reply = device.Receive(std::string_view(&byte, 1), taken);
             if (!reply.empty() && !Matches(format, rate))
                 reply = GarbledAll(reply);
             out += reply;

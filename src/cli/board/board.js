@@ -105,7 +105,8 @@
   function vehicle(v, fresh) {
     const tbody = body('fahrzeuge-tabelle');
     let row = vehicleRows.get(v.identifier);
-    const changed = !!row && (row.dataset.status !== v.status || row.dataset.richtung !== v.direction);
+    // A vehicle heard of for the first time counts as changed too.
+    const changed = !row || row.dataset.status !== v.status || row.dataset.richtung !== v.direction;
     if (!row) {
       row = document.createElement('tr');
       vehicleRows.set(v.identifier, row);
