@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <stdexcept>
+#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -123,4 +124,15 @@ CliResult RunCli(const std::vector<std::string> &args, const std::string &input,
     result.out = process.out;
     result.err = process.err;
     return result;
+}
+
+bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }

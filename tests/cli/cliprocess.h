@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,3 +44,5 @@ struct CliResult {
 // karvenzop-cli from the bin folder with these arguments, run to its end.
 CliResult RunCli(const std::vector<std::string> &args, const std::string &input = {}, int timeoutMs = 30000);
 std::string CliPath();
+// Polls done() every 20 ms until it holds or the timeout passes.
+bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout);

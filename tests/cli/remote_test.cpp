@@ -23,17 +23,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout)
-{
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
 std::string FirmwareFile(const TempDir &work, const std::string &image)
 {
     const std::string path = work.Path() + "/image.acy";

@@ -35,17 +35,6 @@ std::string FileText(const std::string &path)
     return text.str();
 }
 
-bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout)
-{
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
 // The simulator at a pty link of the test's choosing (so it can come back
 // under the same name), logging to a file.
 std::unique_ptr<ChildProcess> StartSim(const std::string &link, const std::string &log, const std::string &interval)
