@@ -8,7 +8,7 @@ lane=$KZ_HW_LANE
 cli=$KZ_HW_BIN/karvenzop-cli
 usb=/dev/ttyUSB0
 uart=/dev/ttyS1
-declare -A serial=([$usb]=U-1111 [$uart]=S-2222) sim=([$usb]=usb [$uart]=uart)
+declare -A serial=([$usb]=U-1111 [$uart]=S-2222) sim=([$usb]=usb [$uart]=uart) tcp=([$usb]=$KZ_HW_TCP_USB [$uart]=$KZ_HW_TCP_UART)
 mkdir -p /run/kz/home /run/kz/work /run/kz/tmp /run/kz/xdg
 chown -R 1000:1000 /run/kz
 chmod 700 /run/kz/xdg
@@ -17,11 +17,13 @@ export PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin
 cd /run/kz/work || exit 1
 
 exec 3>&1 # the console, also from inside $(...)
-host() { # called inside $(...) too, so the request's name comes from the clock
-  local id i
+host() { host_within 300 "$@"; }
+host_within() { # tenths of a second, then the request; called inside $(...) too, so its name comes from the clock
+  local id i tenths=$1
+  shift
   id=sh-$(date +%s%N)
   echo "@@REQ $id $*" >&3
-  for i in $(seq 300); do
+  for i in $(seq "$tenths"); do
     [ -s "$lane/ack/$id" ] && { cat "$lane/ack/$id"; return; }
     sleep 0.1
   done
@@ -189,3 +191,36 @@ pulled_monitor() {
   [ "$(wc -l < /run/kz/out)" -gt "$lines" ]
 }
 result "cli monitor, adapter pulled" pulled_monitor
+
+# --- ser2net serves both drivers, each on its own TCP port, which QEMU
+# forwards to the host; the host then reads and flashes through them with
+# the tool and the window. ser2net runs at the decoder's 9600, as on a site;
+# the tool switches to 19200 for flashing and back through the server.
+# When a client leaves, ser2net puts back the modem lines it found at its
+# open (the kernel raises DTR and RTS there) and the termios, then closes:
+# only the kernel's hupcl, which a device server's own tty keeps but the
+# tool's local opens above cleared, drops them again.
+remote() {
+  local pid answer port
+  mkdir -p /run/lock
+  for port in $usb $uart; do
+    printf 'connection: &%s\n  accepter: telnet(rfc2217),tcp,%s\n  connector: serialdev,%s,9600n81,local\n  options:\n    kickolduser: true\n' \
+      "${sim[$port]}" "${tcp[$port]}" "$port"
+  done > /run/kz/ser2net.yaml
+  stty -F $usb hupcl && stty -F $uart hupcl || return 1
+  /usr/sbin/ser2net -d -c /run/kz/ser2net.yaml -P /run/kz/ser2net.pid > /run/kz/ser2net.log 2>&1 &
+  pid=$!
+  for port in $usb $uart; do
+    for _ in $(seq 100); do
+      awk -v p="$(printf ':%04X' "${tcp[$port]}")" '$4 == "0A" && substr($2, length($2) - 4) == p' /proc/net/tcp /proc/net/tcp6 | grep -q . && break
+      sleep 0.1
+    done
+  done
+  answer=$(host_within 3000 remote)
+  kill $pid
+  wait $pid
+  cat /run/kz/ser2net.log
+  echo "host: $answer"
+  [ "$answer" = ok ]
+}
+result "ser2net serves the host" remote

@@ -7,6 +7,8 @@ pty. The guest mounts this machine's root read-only over 9p and runs
 guest.sh there; it asks this script, line by line on its console, to pull
 or plug the adapter, stop or resume a simulator and compare a simulator's
 flash with an image, and reads the answer from a file in the lane folder.
+Last, ser2net in the guest serves both drivers on ports QEMU forwards to
+this machine, and the tool and the window here read and flash through them.
 At the end the modem-line writes QEMU traced are turned into pulse widths.
 """
 
@@ -33,9 +35,12 @@ MODULES = [
     "fs/netfs/netfs", "fs/fscache/fscache", "net/9p/9pnet", "drivers/virtio/virtio_ring",
     "drivers/virtio/virtio", "drivers/virtio/virtio_pci_modern_dev", "drivers/virtio/virtio_pci_legacy_dev",
     "drivers/virtio/virtio_pci", "net/9p/9pnet_virtio", "fs/9p/9p",
+    "net/core/failover", "drivers/net/net_failover", "drivers/net/virtio_net",
 ]
 BOOT_LIMIT = 120  # seconds until the guest must have reached its script
 SIMS = {"usb": "U-1111", "uart": "S-2222"}  # serial numbers tell the two decoders apart
+SERVED = {"usb": 4001, "uart": 4002}  # ser2net's port in the guest for each driver
+REMOTE_WINDOW_TEST = "HardwareWindow.ReadsEachDecoderThroughTheGuestsSerialServer"
 
 
 def say(text):
@@ -125,6 +130,12 @@ def stage_for_guest(bin_dir, devbin, source):
             path = os.path.join(root, name)
             os.chmod(path, os.stat(path).st_mode | stat.S_IROTH | (stat.S_IXOTH if os.stat(path).st_mode & stat.S_IXUSR else 0))
     return stage, new_bin, new_devbin, new_source
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
 
 
 def make_firmware(work, devbin, size):
@@ -312,10 +323,12 @@ def run_lane(args, started, source, bin_dir, devbin, work, kernel, tree, busybox
     make_firmware(work, os.path.abspath(args.devbin), args.image_size)
     with open(os.path.join(work, "run.sh"), "w") as f:
         f.write(f"export KZ_HW_LANE={work} KZ_HW_BIN={bin_dir} "
-                f"KZ_HW_DEVBIN={devbin} KZ_HW_SOURCE={source}\n"
+                f"KZ_HW_DEVBIN={devbin} KZ_HW_SOURCE={source} "
+                f"KZ_HW_TCP_USB={SERVED['usb']} KZ_HW_TCP_UART={SERVED['uart']}\n"
                 f"exec /bin/bash {source}/guest.sh\n")
 
     sims = {name: Sim(work, os.path.abspath(args.devbin), name, serial) for name, serial in SIMS.items()}
+    forwarded = {name: free_port() for name in SERVED}
     trace = os.path.join(work, "trace.log")
     qmp_path = os.path.join(work, "qmp.sock")
     command = [
@@ -328,6 +341,10 @@ def run_lane(args, started, source, bin_dir, devbin, work, kernel, tree, busybox
         "-device", "usb-serial,id=adapter,chardev=usb,bus=xhci.0",
         "-chardev", f"serial,id=uart,path={sims['uart'].link}",
         "-device", "isa-serial,chardev=uart,index=1",
+        # The guest reaches nothing; only its serial servers are reached from here.
+        "-netdev", "user,id=net,restrict=on," + ",".join(
+            f"hostfwd=tcp:127.0.0.1:{forwarded[name]}-:{port}" for name, port in SERVED.items()),
+        "-device", "virtio-net-pci,netdev=net,romfile=",
         "-virtfs", "local,path=/,mount_tag=hostroot,readonly=on,multidevs=remap,security_model=none",
         "-qmp", f"unix:{qmp_path},server=on,wait=off",
         "-trace", "usb_serial_handle_control", "-trace", "serial_write", "-D", trace, "-msg", "timestamp=on",
@@ -338,6 +355,7 @@ def run_lane(args, started, source, bin_dir, devbin, work, kernel, tree, busybox
                              stderr=open(os.path.join(work, "qemu.log"), "w"))
     results = {"pass": [], "fail": [], "figure": []}
     foreign = []  # spans in which a program other than the tool opened a port
+    served = (0.0, 0.0)  # the span in which ser2net held the ports for the host
     end_code = None
     booted = None
     trace_from = 0
@@ -378,6 +396,10 @@ def run_lane(args, started, source, bin_dir, devbin, work, kernel, tree, busybox
                 elif kind == "REQ" and words[2:3] == ["own"]:
                     foreign[-1] = (foreign[-1][0], time.time())
                     answer = "ok"
+                elif kind == "REQ" and words[2:3] == ["remote"]:
+                    begin = time.time()
+                    answer = remote_cases(args, started + args.limit, forwarded, sims, work, results)
+                    served = (begin, time.time())
                 elif kind == "REQ":
                     answer = handle_request(words[2:], qmp, sims, work)
                 if answer is not None:
@@ -408,19 +430,84 @@ def run_lane(args, started, source, bin_dir, devbin, work, kernel, tree, busybox
             say(f"{driver}: no DTR/RTS pulse traced")
             ok = False
             continue
-        widths = sorted(w * 1000 for _, w in found)
-        say(f"{driver}: {len(widths)} DTR/RTS pulses at open, width median {statistics.median(widths):.2f} ms, "
-            f"max {widths[-1]:.2f} ms; lines at the end: {'inactive' if final[driver] == 0 else 'ACTIVE'}")
-        # A line the tool left active would stay up for a whole connection
-        # or flash (seconds); a pulse at open lasts milliseconds.
-        if widths[-1] > 1000 or final[driver] != 0:
-            say(f"{driver}: DTR or RTS stayed active")
+        # Through ser2net a pulse lasts from its open of the device until
+        # the tool's line settings have crossed the network, and from its
+        # putting back the lines it found at open until its close.
+        remote = [w for t, w in found if served[0] <= t <= served[1]]
+        for opener, group in (("open", [w for t, w in found if not served[0] <= t <= served[1]]),
+                              ("ser2net's open and close", remote)):
+            if not group:
+                continue
+            widths = sorted(w * 1000 for w in group)
+            say(f"{driver}: {len(widths)} DTR/RTS pulses at {opener}, width median {statistics.median(widths):.2f} ms, "
+                f"max {widths[-1]:.2f} ms")
+            # A line the tool left active would stay up for a whole connection
+            # or flash (seconds); a pulse at open lasts milliseconds.
+            if widths[-1] > 1000:
+                say(f"{driver}: DTR or RTS stayed active")
+                ok = False
+        say(f"{driver}: lines at the end: {'inactive' if final[driver] == 0 else 'ACTIVE'}")
+        if final[driver] != 0:
             ok = False
     say(f"{len(results['pass'])} passed, {len(results['fail'])} failed, guest script ended with {end_code}, "
         f"boot {booted:.1f} s, whole lane {time.monotonic() - started:.0f} s")
     for failure in results["fail"]:
         say(f"FAILED: {failure}")
     return 0 if ok else 1
+
+
+def remote_cases(args, deadline, forwarded, sims, work, results):
+    """Through ser2net in the guest, from this machine: karvenzop-cli reads
+    and flashes each decoder, and the window reads both. Each case is a
+    result of the lane; the guest hears "ok" once all passed."""
+    home = tempfile.mkdtemp(prefix="kz-lane-home-")
+    env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=f"{home}/config", XDG_DATA_HOME=f"{home}/data",
+               XDG_CACHE_HOME=f"{home}/cache", XDG_RUNTIME_DIR=f"{home}/run", TMPDIR=home,
+               LANG="C.UTF-8", QT_QPA_PLATFORM="offscreen", KZ_HW_LANE=work)
+    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
+    urls = {name: f"rfc2217://127.0.0.1:{port}" for name, port in forwarded.items()}
+    cli = os.path.join(os.path.abspath(args.bin), "karvenzop-cli")
+    failed = []
+
+    def run(command, limit, **extra):
+        limit = max(1.0, min(limit, deadline - time.monotonic()))  # within the lane's own bound
+        try:
+            return subprocess.run(command, env=env, capture_output=True, text=True, errors="replace", timeout=limit, **extra)
+        except subprocess.TimeoutExpired as error:
+            return subprocess.CompletedProcess(command, -1, "", f"still running after {limit:.0f} s")
+
+    def verdict(name, ok, output):
+        if not ok:
+            print(output, flush=True)
+            failed.append(name)
+        results["pass" if ok else "fail"].append(name)
+        print(f"@@{'PASS' if ok else 'FAIL'} {name}", flush=True)
+
+    def figure(text):
+        results["figure"].append(text)
+        print(f"@@FIGURE {text}", flush=True)
+
+    try:
+        for name, url in urls.items():
+            out = run([cli, "info", "--port", url], 60)
+            verdict(f"remote cli info {name}", out.returncode == 0 and SIMS[name] in out.stdout, out.stdout + out.stderr)
+            handle_request(["dump-clear", name], None, sims, work)
+            start = time.monotonic()
+            out = run([cli, "flash", "--port", url, "--image", os.path.join(work, "firmware-b.acy"), "--yes",
+                       "--allow-unsigned"], 120, input="y\n")
+            figure(f"remote cli flash {name} {time.monotonic() - start:.1f} s")
+            check = handle_request(["dump-check", name, "image-b.bin"], None, sims, work)
+            verdict(f"remote cli flash {name}", out.returncode == 0 and check == "ok",
+                    f"{out.stdout}{out.stderr}flash against the image: {check}")
+        env.update(KZ_HW_REMOTE_USB=urls["usb"], KZ_HW_REMOTE_UART=urls["uart"], KARVENZOP_PORTS=":".join(urls.values()))
+        out = run([os.path.join(os.path.abspath(args.devbin), "hardware_window_tests"),
+                   f"--gtest_filter={REMOTE_WINDOW_TEST}"], 90)
+        # A skipped case would pass too: it must have run.
+        verdict("remote window", out.returncode == 0 and f"[       OK ] {REMOTE_WINDOW_TEST}" in out.stdout,
+                out.stdout + out.stderr)
+    finally:
+        shutil.rmtree(home, ignore_errors=True)
+    return "ok" if not failed else "failed: " + ", ".join(failed)
 
 
 def handle_request(words, qmp, sims, work):
