@@ -12,8 +12,10 @@
 class DeviceServer {
 public:
     enum Kind { Ser2net, Pyserial };
-    // tls: ser2net's accepter speaks TLS with this certificate.
-    DeviceServer(Kind kind, const std::string &pty, int port = 0, const NginxSite *tls = nullptr);
+    // tls: ser2net's accepter speaks TLS with this certificate; authDir: it
+    // also asks for a client certificate, trusted per user under that folder.
+    DeviceServer(Kind kind, const std::string &pty, int port = 0, const NginxSite *tls = nullptr,
+                 const std::string &authDir = {});
     void Start();
     void Stop() { process_.reset(); }
     std::string Url() const { return (tls_.empty() ? "rfc2217://127.0.0.1:" : "rfc2217+tls://127.0.0.1:") + std::to_string(port_); }
@@ -25,6 +27,7 @@ private:
     std::string pty_;
     int port_;
     std::string tls_;
+    std::string authDir_;
     TempDir dir_;
     std::unique_ptr<ChildProcess> process_;
 };
