@@ -368,7 +368,9 @@ TEST(WinCli, ReadsAndFlashesADecoderBehindADeviceServer)
     const std::string port = "rfc2217://127.0.0.1:" + plain;
     const Result info = RunCli("info --port " + port);
     EXPECT_EQ(info.exitCode, 0) << info.err;
-    EXPECT_EQ(info.out, "Serial number: A1234\nFirmware version: 4.69\nHardware revision: C469-2\n");
+    EXPECT_TRUE(std::regex_match(info.out, std::regex("Serial number: A1234\nFirmware version: [0-9.]+\n"
+                                                      "Hardware revision: C469-2\n")))
+        << info.out;
 
     CliProcess flash("flash --port " + port + " --image " + firmware + " --yes");
     EXPECT_EQ(flash.Wait(100000), 0) << flash.Out() << flash.Err();
