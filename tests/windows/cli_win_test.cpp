@@ -339,13 +339,18 @@ TEST(WinCli, MonitorPublishesToTheLinuxBroker)
 
 namespace {
 
-// The lane's ser2net ports in front of its second simulator: plain, TLS
-// with the lane CA's certificate, TLS with one signed by nobody known.
-bool RemotePorts(std::string &plain, std::string &tls, std::string &stranger)
-{
-    std::istringstream ports(Env("KZ_WIN_REMOTE_PORTS"));
-    return static_cast<bool>(ports >> plain >> tls >> stranger);
-}
+// The lane's ports in front of its second simulator: ser2net plain, TLS
+// with the lane CA's certificate, TLS with one signed by nobody known, TLS
+// that asks for a client certificate, and a proxy to the plain one that
+// cuts the link after 12000 bytes.
+struct RemotePorts {
+    std::string plain, tls, stranger, clientAuth, cutting;
+    bool Read()
+    {
+        std::istringstream ports(Env("KZ_WIN_REMOTE_PORTS"));
+        return static_cast<bool>(ports >> plain >> tls >> stranger >> clientAuth >> cutting);
+    }
+};
 
 std::string FileBytes(const std::string &path)
 {
@@ -357,20 +362,25 @@ std::string FileBytes(const std::string &path)
 
 // Reading and the firmware update through the bootloader library (its baud
 // switch going through the device server, four pages in flight), both on
-// the decoder behind ser2net on the Linux host.
+// the decoder behind ser2net on the Linux host; a link cut mid-flash is a
+// lost device, and the next run completes the update.
 TEST(WinCli, ReadsAndFlashesADecoderBehindADeviceServer)
 {
     REQUIRE_ENV(dump, "KZ_WIN_REMOTE_DUMP");
     REQUIRE_ENV(firmware, "KZ_WIN_SIM_FIRMWARE");
     REQUIRE_ENV(image, "KZ_WIN_SIM_IMAGE");
-    std::string plain, tls, stranger;
-    ASSERT_TRUE(RemotePorts(plain, tls, stranger));
-    const std::string port = "rfc2217://127.0.0.1:" + plain;
+    RemotePorts remote;
+    ASSERT_TRUE(remote.Read());
+    const std::string port = "rfc2217://127.0.0.1:" + remote.plain;
     const Result info = RunCli("info --port " + port);
     EXPECT_EQ(info.exitCode, 0) << info.err;
     EXPECT_TRUE(std::regex_match(info.out, std::regex("Serial number: A1234\nFirmware version: [0-9.]+\n"
                                                       "Hardware revision: C469-2\n")))
         << info.out;
+
+    const Result cut = RunCli("flash --port rfc2217://127.0.0.1:" + remote.cutting + " --image " + firmware + " --yes");
+    EXPECT_EQ(cut.exitCode, 4) << cut.out << cut.err;
+    EXPECT_NE(cut.err.find("was lost"), std::string::npos) << cut.err;
 
     CliProcess flash("flash --port " + port + " --image " + firmware + " --yes");
     EXPECT_EQ(flash.Wait(100000), 0) << flash.Out() << flash.Err();
@@ -378,21 +388,34 @@ TEST(WinCli, ReadsAndFlashesADecoderBehindADeviceServer)
         << "the simulator's flash differs from the image";
 }
 
-// The TLS form is checked by the system's TLS against the user's trust.
+// The TLS form is checked by the system's TLS against the user's trust,
+// and shows the client certificate set for a server that asks for one.
 TEST(WinCli, ReadsADecoderBehindADeviceServerOverTls)
 {
     REQUIRE_ENV(ca, "KZ_WIN_TLS_CA");
-    std::string plain, tls, stranger;
-    if (!RemotePorts(plain, tls, stranger))
-        GTEST_SKIP() << "KZ_WIN_REMOTE_PORTS is not set: run scripts/windows/test-windows.sh";
+    REQUIRE_ENV(certificate, "KZ_WIN_CLIENT_CERT");
+    REQUIRE_ENV(key, "KZ_WIN_CLIENT_KEY");
+    RemotePorts remote;
+    ASSERT_TRUE(remote.Read());
     ASSERT_TRUE(TrustCa(ca));
-    const Result info = RunCli("info --port rfc2217+tls://localhost:" + tls);
+    const Result info = RunCli("info --port rfc2217+tls://localhost:" + remote.tls);
     EXPECT_EQ(info.exitCode, 0) << info.err;
     EXPECT_EQ(info.out.rfind("Serial number: A1234\n", 0), 0u) << info.out;
 
-    const Result unknown = RunCli("info --port rfc2217+tls://localhost:" + stranger);
+    const Result unknown = RunCli("info --port rfc2217+tls://localhost:" + remote.stranger);
     EXPECT_EQ(unknown.exitCode, 1);
     EXPECT_EQ(unknown.out, "");
-    EXPECT_NE(unknown.err.find("rfc2217+tls://localhost:" + stranger), std::string::npos) << unknown.err;
+    EXPECT_NE(unknown.err.find("rfc2217+tls://localhost:" + remote.stranger), std::string::npos) << unknown.err;
     EXPECT_NE(unknown.err.find("certificate"), std::string::npos) << unknown.err;
+
+    const std::string asking = "info --port rfc2217+tls://localhost:" + remote.clientAuth;
+    const Result without = RunCli(asking);
+    EXPECT_EQ(without.exitCode, 1) << without.out;
+    SetEnvironmentVariableA("KARVENZOP_CLIENT_CERT", certificate.c_str());
+    SetEnvironmentVariableA("KARVENZOP_CLIENT_KEY", key.c_str());
+    const Result with = RunCli(asking);
+    SetEnvironmentVariableA("KARVENZOP_CLIENT_CERT", nullptr);
+    SetEnvironmentVariableA("KARVENZOP_CLIENT_KEY", nullptr);
+    EXPECT_EQ(with.exitCode, 0) << with.err;
+    EXPECT_EQ(with.out.rfind("Serial number: A1234\n", 0), 0u) << with.out;
 }
