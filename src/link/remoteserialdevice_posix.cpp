@@ -84,6 +84,7 @@ struct RemoteSerialDevice::State {
     std::string applied[256];
     std::string appliedControl[3];
     bool controlAnswered = true;
+    bool purgeAnswered = true;
 
     void Run();
     void Wake()
@@ -233,6 +234,10 @@ int RemoteSerialDevice::Open(const std::string &name)
         if (s.onModemLines)
             s.onModemLines(lines);
     };
+    s.client.OnLineState = [this](std::uint8_t state) {
+        if (OnLineState)
+            OnLineState(state);
+    };
     s.client.Connect(where, kConnectTimeoutMs);
     s.lines.store(LinesFromModemState(s.client.ModemState()));
 
@@ -310,11 +315,18 @@ void RemoteSerialDevice::Configure(int baudRate, TDataBits dataBits, TParityBits
 void RemoteSerialDevice::Purge() noexcept
 {
     State &s = *state_;
-    std::lock_guard<std::mutex> lock(s.mutex);
+    std::unique_lock<std::mutex> lock(s.mutex);
     if (s.lost || !s.thread.joinable())
         return;
-    s.commands.push_back(std::string(1, static_cast<char>(Rfc2217Client::PurgeData)) + '\x03');
+    // Each direction on its own: not every server takes "both" (3). The
+    // replies are awaited, so a close right after still finds the purge
+    // sent; a server that stays silent is not waited for again.
+    const unsigned before = s.replies[Rfc2217Client::PurgeData];
+    for (const char direction : {'\x01', '\x02'})
+        s.commands.push_back(std::string(1, static_cast<char>(Rfc2217Client::PurgeData)) + direction);
     s.Wake();
+    if (s.purgeAnswered && !s.AwaitReply(lock, Rfc2217Client::PurgeData, before + 1, kControlReplyTimeoutMs))
+        s.purgeAnswered = false;
 }
 
 std::uint8_t RemoteSerialDevice::ModemLines() const { return state_->lines.load(); }
