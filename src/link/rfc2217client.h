@@ -62,6 +62,7 @@ public:
     static std::string CommandBytes(std::uint8_t command, const std::string &value);
 
 private:
+    std::string CertificateHint() const;
     void Handle(const TelnetCommand &command, std::string &toSend);
     void SendRaw(const std::string &bytes, int timeoutMs);
 

@@ -362,7 +362,8 @@ void TCustomSerialPort::StopEventThread()
 
 void TCustomSerialPort::StartEventThread()
 {
-    auto thread = std::make_shared<TSerialThread>(fd_, events_, buffer_.InputSize());
+    auto thread = std::make_shared<TSerialThread>(fd_, events_, buffer_.InputSize(),
+                                                  remote_ ? remote_->ReadableEvent() : -1);
     thread_ = thread;
     thread->Start(DeliveryFor(thread.get()));
 }

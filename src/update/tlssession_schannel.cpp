@@ -248,7 +248,12 @@ private:
 
 } // namespace
 
-std::unique_ptr<TlsSession> TlsSession::Start(const std::string &host)
+std::unique_ptr<TlsSession> TlsSession::Start(const std::string &host, const TlsClientIdentity &identity)
 {
+    // Said rather than ignored: a server that requires one would refuse us
+    // with a less helpful reason.
+    if (!identity.certificateFile.empty())
+        throw EHttpTlsError(host, "client certificate " + identity.certificateFile +
+                                      ": client certificates are not available in the Windows build");
     return std::make_unique<SchannelSession>(host);
 }

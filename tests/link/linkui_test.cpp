@@ -146,7 +146,7 @@ TEST(SignalLed, ModemLampsFollowARemotePortAndItsBreaksAndErrorsArriveAsLocally)
     const std::string lines = dir.Path() + "/lines";
     const auto setLines = [&](const std::string &words) { dir.WriteFile("lines", words); };
     setLines("");
-    DeviceServer server(DeviceServer::Pyserial, pty.slavePath, 0, nullptr, lines);
+    DeviceServer server(DeviceServer::Pyserial, pty.slavePath, 0, nullptr, {}, lines);
 
     TSerialPort port;
     port.SetPort(server.Url());

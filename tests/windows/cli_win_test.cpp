@@ -11,6 +11,7 @@
 #include <iterator>
 #include <mutex>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -334,4 +335,64 @@ TEST(WinCli, MonitorPublishesToTheLinuxBroker)
     const Result tls = RunCli("watch mqtts://127.0.0.1:" + mqttPort + "/kz");
     EXPECT_EQ(tls.exitCode, 2);
     EXPECT_NE(tls.err.find("mqtts:// is not available"), std::string::npos) << tls.err;
+}
+
+namespace {
+
+// The lane's ser2net ports in front of its second simulator: plain, TLS
+// with the lane CA's certificate, TLS with one signed by nobody known.
+bool RemotePorts(std::string &plain, std::string &tls, std::string &stranger)
+{
+    std::istringstream ports(Env("KZ_WIN_REMOTE_PORTS"));
+    return static_cast<bool>(ports >> plain >> tls >> stranger);
+}
+
+std::string FileBytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+} // namespace
+
+// Reading and the firmware update through the bootloader library (its baud
+// switch going through the device server, four pages in flight), both on
+// the decoder behind ser2net on the Linux host.
+TEST(WinCli, ReadsAndFlashesADecoderBehindADeviceServer)
+{
+    REQUIRE_ENV(dump, "KZ_WIN_REMOTE_DUMP");
+    REQUIRE_ENV(firmware, "KZ_WIN_SIM_FIRMWARE");
+    REQUIRE_ENV(image, "KZ_WIN_SIM_IMAGE");
+    std::string plain, tls, stranger;
+    ASSERT_TRUE(RemotePorts(plain, tls, stranger));
+    const std::string port = "rfc2217://127.0.0.1:" + plain;
+    const Result info = RunCli("info --port " + port);
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_TRUE(std::regex_match(info.out, std::regex("Serial number: A1234\nFirmware version: [0-9.]+\n"
+                                                      "Hardware revision: C469-2\n")))
+        << info.out;
+
+    CliProcess flash("flash --port " + port + " --image " + firmware + " --yes");
+    EXPECT_EQ(flash.Wait(100000), 0) << flash.Out() << flash.Err();
+    EXPECT_TRUE(!FileBytes(image).empty() && FileBytes(dump) == FileBytes(image))
+        << "the simulator's flash differs from the image";
+}
+
+// The TLS form is checked by the system's TLS against the user's trust.
+TEST(WinCli, ReadsADecoderBehindADeviceServerOverTls)
+{
+    REQUIRE_ENV(ca, "KZ_WIN_TLS_CA");
+    std::string plain, tls, stranger;
+    if (!RemotePorts(plain, tls, stranger))
+        GTEST_SKIP() << "KZ_WIN_REMOTE_PORTS is not set: run scripts/windows/test-windows.sh";
+    ASSERT_TRUE(TrustCa(ca));
+    const Result info = RunCli("info --port rfc2217+tls://localhost:" + tls);
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_EQ(info.out.rfind("Serial number: A1234\n", 0), 0u) << info.out;
+
+    const Result unknown = RunCli("info --port rfc2217+tls://localhost:" + stranger);
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_EQ(unknown.out, "");
+    EXPECT_NE(unknown.err.find("rfc2217+tls://localhost:" + stranger), std::string::npos) << unknown.err;
+    EXPECT_NE(unknown.err.find("certificate"), std::string::npos) << unknown.err;
 }
