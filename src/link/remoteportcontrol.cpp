@@ -31,7 +31,8 @@ std::string BigEndian32(std::uint32_t value)
 } // namespace
 
 void RemotePortControl::Connect(Rfc2217Client &client, const std::string &name, int timeoutMs,
-                                std::function<void(std::uint8_t)> onModemLines)
+                                std::function<void(std::uint8_t)> onModemLines,
+                                std::function<void(std::uint8_t)> onLineState)
 {
     RemotePortName where;
     if (!ParseRemotePortName(name, where))
@@ -44,6 +45,7 @@ void RemotePortControl::Connect(Rfc2217Client &client, const std::string &name, 
         if (onModemLines_)
             onModemLines_(lines);
     };
+    client.OnLineState = std::move(onLineState);
     client.Connect(where, timeoutMs);
     lines_.store(LinesFromModemState(client.ModemState()));
     std::lock_guard<std::mutex> lock(mutex_);
@@ -120,12 +122,19 @@ void RemotePortControl::Configure(int baudRate, TDataBits dataBits, TParityBits 
     }
 }
 
-void RemotePortControl::Purge() noexcept
+void RemotePortControl::Purge(int replyTimeoutMs) noexcept
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     if (lost_ || !connected_)
         return;
-    Queue(Rfc2217Client::PurgeData, std::string(1, '\x03'));
+    // Each direction on its own: not every server takes "both" (3). The
+    // replies are awaited, so a close right after still finds the purge
+    // sent; a server that stays silent is not waited for again.
+    const unsigned before = replies_[Rfc2217Client::PurgeData];
+    Queue(Rfc2217Client::PurgeData, std::string(1, '\x01'));
+    Queue(Rfc2217Client::PurgeData, std::string(1, '\x02'));
+    if (purgeAnswered_ && !AwaitReply(lock, Rfc2217Client::PurgeData, before + 1, replyTimeoutMs))
+        purgeAnswered_ = false;
 }
 
 bool RemotePortControl::Lost() const

@@ -27,14 +27,15 @@ public:
 
     // Caller's thread, before the device's thread runs. Raises ESerialPort 1
     // with the reason. onModemLines is told (on the device's thread) the
-    // lines (ModemSignal bits) after a notification changed them.
+    // lines (ModemSignal bits) after a notification changed them,
+    // onLineState the bits of each line-state notification.
     void Connect(Rfc2217Client &client, const std::string &name, int timeoutMs,
-                 std::function<void(std::uint8_t)> onModemLines);
+                 std::function<void(std::uint8_t)> onModemLines, std::function<void(std::uint8_t)> onLineState = {});
 
     // See RemoteSerialDevice::Configure and Purge.
     void Configure(int baudRate, TDataBits dataBits, TParityBits parity, TStopBits stopBits, bool dtr, bool rts,
                    int replyTimeoutMs, int controlReplyTimeoutMs);
-    void Purge() noexcept;
+    void Purge(int replyTimeoutMs) noexcept;
     std::uint8_t ModemLines() const { return lines_.load(); }
     bool Lost() const;
 
@@ -68,4 +69,5 @@ private:
     std::string applied_[256];
     std::string appliedControl_[3];
     bool controlAnswered_ = true;
+    bool purgeAnswered_ = true;
 };

@@ -8,7 +8,7 @@ void RemoteSerialDevice::Configure(int baudRate, TDataBits dataBits, TParityBits
     control_->Configure(baudRate, dataBits, parity, stopBits, dtr, rts, kReplyTimeoutMs, kControlReplyTimeoutMs);
 }
 
-void RemoteSerialDevice::Purge() noexcept { control_->Purge(); }
+void RemoteSerialDevice::Purge() noexcept { control_->Purge(kControlReplyTimeoutMs); }
 
 std::uint8_t RemoteSerialDevice::ModemLines() const { return control_->ModemLines(); }
 

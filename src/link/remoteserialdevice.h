@@ -44,12 +44,17 @@ public:
     // awaited, so no byte leaves at the old rate after this returns. Raises
     // ESerialPort 7 when the server does not confirm the line settings.
     void Configure(int baudRate, TDataBits dataBits, TParityBits parity, TStopBits stopBits, bool dtr, bool rts);
-    // Drops what the server holds in both directions; failures are ignored.
+    // Drops what the server holds in both directions, and waits (bounded)
+    // until the server confirmed it; failures are ignored.
     void Purge() noexcept;
     // The modem lines of the last notification.
     std::uint8_t ModemLines() const;
     // The link to the server is gone (the handle is hung up too).
     bool Lost() const;
+
+    // Set before Open: from the device's thread, with the bits of each
+    // line-state notification (Rfc2217Client::kLine*).
+    std::function<void(std::uint8_t state)> OnLineState;
 
     struct State;
 

@@ -154,7 +154,7 @@ int RemoteSerialDevice::Open(const std::string &name)
     struct sigaction current{};
     if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
         std::signal(SIGPIPE, SIG_IGN);
-    s.control.Connect(s.client, name, kConnectTimeoutMs, s.onModemLines);
+    s.control.Connect(s.client, name, kConnectTimeoutMs, s.onModemLines, OnLineState);
 
     s.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (s.wakeFd < 0)

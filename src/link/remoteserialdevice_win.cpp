@@ -231,7 +231,7 @@ int RemoteSerialDevice::Open(const std::string &name)
     s.wake = NewEvent(false);
     s.network = NewEvent(true);
     s.readable = NewEvent(false);
-    s.control.Connect(s.client, name, kConnectTimeoutMs, s.onModemLines);
+    s.control.Connect(s.client, name, kConnectTimeoutMs, s.onModemLines, OnLineState);
 
     // A name of this process alone; only this process connects to it.
     static std::atomic<unsigned> serial{0};

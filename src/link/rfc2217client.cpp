@@ -81,6 +81,9 @@ void Rfc2217Client::Connect(const RemotePortName &name, int timeoutMs)
         pendingData_ = early;
         // Every modem line change, for the lamps.
         SendCommand(SetModemStateMask, std::string(1, '\xff'), left());
+        // Line errors and breaks, reported as a local port's are.
+        const auto lineEvents = static_cast<char>(kLineOverrun | kLineParity | kLineFraming | kLineBreak);
+        SendCommand(SetLineStateMask, std::string(1, lineEvents), left());
     } catch (const EHttpException &e) {
         const std::string hint = CertificateHint();
         Close();
@@ -198,6 +201,9 @@ void Rfc2217Client::Handle(const TelnetCommand &command, std::string &toSend)
             modemState_ = static_cast<std::uint8_t>(value[0]);
             if (OnModemState && (before & 0xF0) != (modemState_ & 0xF0))
                 OnModemState(before, modemState_);
+        } else if (replyTo == kNotifyLineState && !value.empty()) {
+            if (OnLineState)
+                OnLineState(static_cast<std::uint8_t>(value[0]));
         } else {
             ++replies_[replyTo];
             lastReply_[replyTo] = value;

@@ -350,9 +350,9 @@ TSerialErrors TCustomSerialPort::LineErrors()
 {
     if (fd_ == -1)
         RaiseSerialError(SerialError::ClearErrorFailed, ERROR_INVALID_HANDLE);
-    // A device server reports no line errors.
+    // A device server's errors come with its line-state notifications.
     if (remote_)
-        return 0;
+        return TakeRemoteErrors();
     DWORD flags = 0;
     COMSTAT status{};
     if (!ClearCommError(AsHandle(fd_), &flags, &status))
