@@ -145,7 +145,8 @@ public:
         const std::string name = "karvenzop-client-" + std::to_string(GetCurrentProcessId()) + "-" +
                                  std::to_string(serial.fetch_add(1)) + "-" + std::to_string(GetTickCount());
         container_.assign(name.begin(), name.end());
-        if (!CryptAcquireContextW(&provider_, container_.c_str(), MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES, CRYPT_NEWKEYSET))
+        if (!CryptAcquireContextW(&provider_, container_.c_str(), MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES,
+                                  CRYPT_NEWKEYSET | CRYPT_SILENT))
             Refuse(keyFile, StatusText("CryptAcquireContext", static_cast<long>(GetLastError())));
         HCRYPTKEY key = 0;
         // Exportable: wine's TLS hands the key to its library that way.
@@ -167,7 +168,8 @@ public:
         if (provider_) {
             CryptReleaseContext(provider_, 0);
             HCRYPTPROV gone = 0;
-            CryptAcquireContextW(&gone, container_.c_str(), MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES, CRYPT_DELETEKEYSET);
+            CryptAcquireContextW(&gone, container_.c_str(), MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES,
+                                 CRYPT_DELETEKEYSET | CRYPT_SILENT);
         }
     }
     ClientCertificate(const ClientCertificate &) = delete;
