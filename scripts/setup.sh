@@ -29,7 +29,7 @@ WINDOWS_PACKAGES=(
   qt6-base-dev-tools xvfb xauth imagemagick
   dpkg-dev mosquitto mosquitto-clients nlohmann-json3-dev
   nsis qt6-translations-l10n
-  dpkg-dev autoconf automake libtool make nginx-light openssl minisign icoutils xdotool
+  dpkg-dev autoconf automake libtool make nginx-light openssl minisign icoutils xdotool ser2net
 )
 case "$set_name" in
   run) PACKAGES=("${RUN_PACKAGES[@]}") ;;

@@ -174,6 +174,46 @@ CONF
 /usr/sbin/nginx -p "$tls" -e "$tls/error.log" -c "$tls/nginx.conf" > /dev/null 2>&1 &
 pids+=($!)
 
+# The decoder once more, behind ser2net on the host for the remote ports:
+# plain, with TLS (the lane CA's certificate for localhost), with a
+# certificate signed by nobody known, and with TLS that lets in only a
+# technician's RSA certificate from the lane CA; and a proxy in front of the
+# plain port that cuts the link after 12000 bytes. The decoder takes four
+# pages in flight.
+remote_env=()
+if [ -x build/bin/decoder_sim ] && [ -x /usr/sbin/ser2net ]; then
+  build/bin/decoder_sim --link "$work/remote-sim" --dump "$work/remote-dump.bin" --window 4 > "$work/remote-sim.log" 2>&1 &
+  pids+=($!)
+  openssl req -newkey rsa:2048 -nodes -subj /CN=tech -keyout "$tls/tech.key" -out "$tls/tech.csr" > /dev/null 2>&1
+  printf 'subjectAltName=DNS:tech\n' > "$tls/tech.ext"
+  openssl x509 -req -in "$tls/tech.csr" -CA "$tls/ca.pem" -CAkey "$tls/ca.key" -CAcreateserial -days 30 \
+    -extfile "$tls/tech.ext" -out "$tls/tech.pem" > /dev/null 2>&1
+  openssl rsa -in "$tls/tech.key" -traditional -out "$tls/tech-rsa.key" > /dev/null 2>&1
+  mkdir -p "$tls/auth/tech/allowed_certs" && cp "$tls/ca.pem" "$tls/auth/tech/allowed_certs/"
+  openssl rehash "$tls/auth/tech/allowed_certs"
+  for _ in $(seq 50); do [ -e "$work/remote-sim" ] && break; sleep 0.1; done
+  remote_ports=()
+  : > "$work/ser2net.yaml"
+  for accepter in "" "ssl(key=$tls/good.key,cert=$tls/good.pem)," "ssl(key=$tls/stranger.key,cert=$tls/stranger.pem)," \
+                  "ssl(key=$tls/good.key,cert=$tls/good.pem,clientauth),"; do
+    port=$(free_port)
+    remote_ports+=("$port")
+    printf 'connection: &remote%s\n  accepter: telnet(rfc2217),%stcp,127.0.0.1,%s\n  connector: serialdev,%s,115200n81,local\n  options:\n    kickolduser: true\n    authdir: %s\n' \
+      "$port" "$accepter" "$port" "$work/remote-sim" "$tls/auth" >> "$work/ser2net.yaml"
+  done
+  /usr/sbin/ser2net -d -c "$work/ser2net.yaml" -P "$work/ser2net.pid" > "$work/ser2net.log" 2>&1 &
+  pids+=($!)
+  for port in "${remote_ports[@]}"; do
+    for _ in $(seq 50); do python3 -c "import socket; socket.create_connection(('127.0.0.1', $port))" 2>/dev/null && break; sleep 0.1; done
+  done
+  python3 tests/link/delay_proxy.py --to "${remote_ports[0]}" --rtt 0 --cut-after 12000 > "$work/cut.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do grep -q READY "$work/cut.log" && break; sleep 0.1; done
+  remote_ports+=("$(sed -n 's/^READY //p' "$work/cut.log")")
+  remote_env=(KZ_WIN_REMOTE_PORTS="${remote_ports[*]}" KZ_WIN_REMOTE_DUMP="$(winpath "$work/remote-dump.bin")"
+              KZ_WIN_CLIENT_CERT="$(winpath "$tls/tech.pem")" KZ_WIN_CLIENT_KEY="$(winpath "$tls/tech-rsa.key")")
+fi
+
 # The Linux broker the Windows program publishes to, and a subscriber that
 # writes what arrives ("topic payload" lines) where the test reads it.
 mqtt_port=$(free_port)
@@ -195,7 +235,7 @@ status=0
    KZ_WIN_VANISH_TRIGGER="$(winpath "$work/vanish")" "${sim_env[@]}" \
    KZ_WIN_HTTP_PORT="$http_port" KZ_WIN_CLOSED_PORT="$closed_port" \
    KZ_WIN_TLS_PORTS="${tls_ports# }" KZ_WIN_TLS_CA="$(winpath "$tls/ca.pem")" \
-   KZ_WIN_MQTT_PORT="$mqtt_port" KZ_WIN_MQTT_RECEIVED="$(winpath "$work/mqtt.txt")" \
+   KZ_WIN_MQTT_PORT="$mqtt_port" KZ_WIN_MQTT_RECEIVED="$(winpath "$work/mqtt.txt")" "${remote_env[@]}" \
    ctest --output-on-failure --timeout 120 -E win_simulator_tests) || status=1
 # Kept for looking into those tries: what the simulator heard and said.
 [ -f "$work/sim.log" ] && cp "$work/sim.log" build-win/decoder_sim.log

@@ -1,9 +1,12 @@
 // The library's serial link on the Win32 communications calls: opened
 // exclusively, no flow control, DTR and RTS inactive, reads bounded by
-// COMMTIMEOUTS.
+// COMMTIMEOUTS. A port on a device server is the remote device's pipe,
+// moved with overlapped transfers.
 #include "bootseriallink.h"
 
 #include "bootloadererror.h"
+#include "remoteportname.h"
+#include "serialerror.h"
 #include "systemerror_win.h"
 
 #include <algorithm>
@@ -29,12 +32,59 @@ bool SetTimeouts(HANDLE h)
     return SetCommTimeouts(h, &t) != 0;
 }
 
+// One overlapped transfer on a remote device's pipe, waited for at most
+// timeoutMs; returns the bytes moved and sets `error` when it failed
+// (ERROR_OPERATION_ABORTED when it ran out of time).
+DWORD PipeTransfer(HANDLE pipe, bool write, uint8_t *data, DWORD size, DWORD timeoutMs, DWORD &error)
+{
+    OVERLAPPED block{};
+    block.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    error = block.hEvent == nullptr ? GetLastError() : 0;
+    if (error != 0)
+        return 0;
+    const BOOL started = write ? WriteFile(pipe, data, size, nullptr, &block) : ReadFile(pipe, data, size, nullptr, &block);
+    DWORD moved = 0;
+    if (!started && GetLastError() != ERROR_IO_PENDING) {
+        error = GetLastError();
+    } else {
+        if (WaitForSingleObject(block.hEvent, timeoutMs) != WAIT_OBJECT_0)
+            CancelIoEx(pipe, &block);
+        if (!GetOverlappedResult(pipe, &block, &moved, TRUE))
+            error = GetLastError();
+    }
+    CloseHandle(block.hEvent);
+    return moved;
+}
+
+// The remote device's failure in the library's words: what failed, and the
+// device server's reason under it.
+[[noreturn]] void RaiseRemote(const std::string &what, const ESerialPort &failure)
+{
+    std::string reason = failure.Informative();
+    if (reason.empty() && failure.SystemErrorCode() > 0)
+        reason = SystemErrorText(static_cast<DWORD>(failure.SystemErrorCode()));
+    throw EBootloader(what + (reason.empty() ? std::string() : ": " + reason));
+}
+
 } // namespace
 
 BootSerialLink *BootSerialLink::Open(const std::string &path, IBootloaderHost *host)
 {
     if (path.empty())
         throw EBootloader("No serial port given");
+    if (IsRemotePortName(path)) {
+        auto remote = std::make_unique<RemoteSerialDevice>(nullptr);
+        int fd = -1;
+        try {
+            fd = remote->Open(path);
+            remote->Configure(9600, dbEight, prNone, sbOneStopBit, false, false);
+        } catch (const ESerialPort &failure) {
+            if (fd != -1)
+                CloseHandle(AsHandle(fd));
+            RaiseRemote("Cannot open serial port " + path, failure);
+        }
+        return new BootSerialLink(path, fd, host, std::move(remote));
+    }
     const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -74,6 +124,7 @@ void BootSerialLink::Close()
         return;
     CloseHandle(AsHandle(fd_));
     fd_ = -1;
+    remote_.reset();
 }
 
 void BootSerialLink::RequireOpen() const
@@ -93,6 +144,18 @@ void BootSerialLink::SetParams(int32_t baudRate, int32_t parity, int32_t dataBit
         throw EBootloader("Parity " + std::to_string(parity) + " is not supported on " + path_);
     if (stopBits != 0 && stopBits != 2)
         throw EBootloader("Stop bits " + std::to_string(stopBits) + " are not supported on " + path_);
+    if (remote_) {
+        // Confirmed by the device server before the next byte goes out.
+        try {
+            remote_->Configure(baudRate, static_cast<TDataBits>(dataBits - 5),
+                               parity == 0 ? prNone : parity == 1 ? prOdd : prEven,
+                               stopBits == 2 ? sbTwoStopBits : sbOneStopBit, false, false);
+        } catch (const ESerialPort &failure) {
+            RaiseRemote("Cannot set " + std::to_string(baudRate) + " baud on " + path_, failure);
+        }
+        baudRate_ = baudRate;
+        return;
+    }
     const HANDLE h = AsHandle(fd_);
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
@@ -114,7 +177,18 @@ void BootSerialLink::SetParams(int32_t baudRate, int32_t parity, int32_t dataBit
 void BootSerialLink::Purge()
 {
     RequireOpen();
-    PurgeComm(AsHandle(fd_), PURGE_RXCLEAR | PURGE_RXABORT);
+    if (!remote_) {
+        PurgeComm(AsHandle(fd_), PURGE_RXCLEAR | PURGE_RXABORT);
+        return;
+    }
+    remote_->Purge();
+    // What already reached the pipe is read away.
+    uint8_t sink[256];
+    DWORD queued = 0;
+    DWORD error = 0;
+    while (PeekNamedPipe(AsHandle(fd_), nullptr, 0, nullptr, &queued, nullptr) && queued > 0 &&
+           PipeTransfer(AsHandle(fd_), false, sink, sizeof sink, INFINITE, error) > 0) {
+    }
 }
 
 void BootSerialLink::Write(const uint8_t *data, int32_t length)
@@ -123,8 +197,15 @@ void BootSerialLink::Write(const uint8_t *data, int32_t length)
     int32_t done = 0;
     while (done < length) {
         DWORD put = 0;
-        if (!WriteFile(AsHandle(fd_), data + done, static_cast<DWORD>(length - done), &put, nullptr))
+        if (remote_) {
+            DWORD error = 0;
+            put = PipeTransfer(AsHandle(fd_), true, const_cast<uint8_t *>(data + done),
+                               static_cast<DWORD>(length - done), kWriteStallMs, error);
+            if (error != 0 && error != ERROR_OPERATION_ABORTED)
+                throw EBootloader("Writing to " + path_ + " failed: " + SystemErrorText(error));
+        } else if (!WriteFile(AsHandle(fd_), data + done, static_cast<DWORD>(length - done), &put, nullptr)) {
             throw EBootloader("Writing to " + path_ + " failed: " + SystemErrorText(GetLastError()));
+        }
         if (put == 0)
             throw EBootloader("Writing to " + path_ + " stalled for " + std::to_string(kWriteStallMs / 1000) + " s");
         done += static_cast<int32_t>(put);
@@ -147,13 +228,20 @@ int32_t BootSerialLink::Read(uint8_t *data, int32_t capacity, int32_t timeoutMs)
     for (;;) {
         DWORD errors = 0;
         COMSTAT status{};
-        if (!ClearCommError(h, &errors, &status))
+        const BOOL counted = remote_ ? PeekNamedPipe(h, nullptr, 0, nullptr, &status.cbInQue, nullptr)
+                                     : ClearCommError(h, &errors, &status);
+        if (!counted)
             throw EBootloader("The serial link " + path_ + " was lost: " + SystemErrorText(GetLastError()));
         if (status.cbInQue > 0) {
             DWORD got = 0;
             const DWORD wanted = std::min<DWORD>(static_cast<DWORD>(capacity), status.cbInQue);
-            if (!ReadFile(h, data, wanted, &got, nullptr))
-                throw EBootloader("The serial link " + path_ + " was lost: " + SystemErrorText(GetLastError()));
+            DWORD error = 0;
+            if (remote_)
+                got = PipeTransfer(h, false, data, wanted, INFINITE, error);
+            else if (!ReadFile(h, data, wanted, &got, nullptr))
+                error = GetLastError();
+            if (error != 0)
+                throw EBootloader("The serial link " + path_ + " was lost: " + SystemErrorText(error));
             received_ += got;
             return static_cast<int32_t>(got);
         }

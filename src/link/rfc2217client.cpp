@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 
 using namespace telnet;
 
@@ -30,6 +31,17 @@ bool WeSupport(std::uint8_t option) { return option == kBinary || option == kSup
                           ": " + why);
 }
 
+// The certificate the tool shows a device server that asks for one.
+TlsClientIdentity ClientIdentity()
+{
+    TlsClientIdentity identity;
+    if (const char *certificate = std::getenv("KARVENZOP_CLIENT_CERT"))
+        identity.certificateFile = certificate;
+    if (const char *key = std::getenv("KARVENZOP_CLIENT_KEY"); key && !identity.certificateFile.empty())
+        identity.keyFile = key;
+    return identity;
+}
+
 } // namespace
 
 std::string Rfc2217Client::CommandBytes(std::uint8_t command, const std::string &value)
@@ -46,7 +58,7 @@ void Rfc2217Client::Connect(const RemotePortName &name, int timeoutMs)
         return static_cast<int>(ms > 1 ? ms : 1);
     };
     try {
-        transport_.Connect(name.host, name.port, timeoutMs, name.tls);
+        transport_.Connect(name.host, name.port, timeoutMs, name.tls, name.tls ? ClientIdentity() : TlsClientIdentity{});
         // Binary both ways, or a server in the network virtual terminal's
         // mode turns CR into CR NUL and the frames of the bootloader break.
         std::string offer = Verb(kWill, kBinary) + Verb(kDo, kBinary) + Verb(kWill, kSuppressGoAhead) +
@@ -62,20 +74,32 @@ void Rfc2217Client::Connect(const RemotePortName &name, int timeoutMs)
                 RaiseConnectError(name, "no answer to the COM port control option within " +
                                             std::to_string(timeoutMs) + " ms");
             if (!Receive(early, left()))
-                RaiseConnectError(name, "the server closed the connection");
+                RaiseConnectError(name, "the server closed the connection" + CertificateHint());
         }
         // Data that came before the option: a decoder talking already. It
         // stays in the parser's output of the next Receive.
         pendingData_ = early;
         // Every modem line change, for the lamps.
         SendCommand(SetModemStateMask, std::string(1, '\xff'), left());
+        // Line errors and breaks, reported as a local port's are.
+        const auto lineEvents = static_cast<char>(kLineOverrun | kLineParity | kLineFraming | kLineBreak);
+        SendCommand(SetLineStateMask, std::string(1, lineEvents), left());
     } catch (const EHttpException &e) {
+        const std::string hint = CertificateHint();
         Close();
-        RaiseConnectError(name, e.Message());
+        RaiseConnectError(name, e.Message() + hint);
     } catch (...) {
         Close();
         throw;
     }
+}
+
+std::string Rfc2217Client::CertificateHint() const
+{
+    // A server that wants a certificate we do not show just hangs up.
+    return transport_.ClientCertificateAsked()
+               ? " (it asked for a client certificate, and KARVENZOP_CLIENT_CERT names none)"
+               : std::string();
 }
 
 void Rfc2217Client::Close()
@@ -177,6 +201,9 @@ void Rfc2217Client::Handle(const TelnetCommand &command, std::string &toSend)
             modemState_ = static_cast<std::uint8_t>(value[0]);
             if (OnModemState && (before & 0xF0) != (modemState_ & 0xF0))
                 OnModemState(before, modemState_);
+        } else if (replyTo == kNotifyLineState && !value.empty()) {
+            if (OnLineState)
+                OnLineState(static_cast<std::uint8_t>(value[0]));
         } else {
             ++replies_[replyTo];
             lastReply_[replyTo] = value;

@@ -18,9 +18,12 @@ public:
     // Commands of the option; a server's reply carries the code plus 100.
     enum Command : std::uint8_t {
         SetBaudRate = 1, SetDataSize = 2, SetParity = 3, SetStopSize = 4, SetControl = 5,
-        SetModemStateMask = 11, PurgeData = 12
+        SetLineStateMask = 10, SetModemStateMask = 11, PurgeData = 12
     };
-    static constexpr std::uint8_t kNotifyModemState = 7;
+    static constexpr std::uint8_t kNotifyLineState = 6, kNotifyModemState = 7;
+    // Line-state bits the client asks to be told of: overrun, parity and
+    // framing errors and a break received.
+    static constexpr std::uint8_t kLineOverrun = 0x02, kLineParity = 0x04, kLineFraming = 0x08, kLineBreak = 0x10;
     static constexpr int kReplyOffset = 100;
 
     // Connects and negotiates binary data and the option within timeoutMs.
@@ -52,11 +55,14 @@ public:
 
     // Told when a notification changed the modem state (old, new).
     std::function<void(std::uint8_t before, std::uint8_t now)> OnModemState;
+    // Told of every line-state notification (its kLine* bits).
+    std::function<void(std::uint8_t state)> OnLineState;
 
     // The wire form of a command, for tests and the fuzz target.
     static std::string CommandBytes(std::uint8_t command, const std::string &value);
 
 private:
+    std::string CertificateHint() const;
     void Handle(const TelnetCommand &command, std::string &toSend);
     void SendRaw(const std::string &bytes, int timeoutMs);
 

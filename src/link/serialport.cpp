@@ -4,6 +4,7 @@
 #include "mainthreadsync.h"
 #include "remoteserialdevice.h"
 #include "resourcestring.h"
+#include "rfc2217client.h"
 #include "serialthread.h"
 
 #include <algorithm>
@@ -223,9 +224,13 @@ void TCustomSerialPort::OpenRemoteDevice()
     auto remote = std::make_unique<RemoteSerialDevice>([this](std::uint8_t lines) {
         MainThreadSync::Instance().Post(this, [this, lines] { RemoteLinesChanged(lines); });
     });
+    remote->OnLineState = [this](std::uint8_t state) {
+        MainThreadSync::Instance().Post(this, [this, state] { RemoteLineState(state); });
+    };
     fd_ = remote->Open(port_);
     remote_ = std::move(remote);
     remoteLines_ = remote_->ModemLines();
+    remoteErrors_ = 0;
 }
 
 void TCustomSerialPort::RemoteLinesChanged(std::uint8_t lines)
@@ -241,6 +246,36 @@ void TCustomSerialPort::RemoteLinesChanged(std::uint8_t lines)
             ReportLineState(signal, serial);
     if ((lines & ~before & msRing) && (events_ & EventBit(evRing)) && StillOpen(serial))
         DeliverEvent(evRing);
+}
+
+void TCustomSerialPort::RemoteLineState(std::uint8_t state)
+{
+    if (!remote_ || !connected_)
+        return;
+    using C = Rfc2217Client;
+    // Counted like a local UART's error counters: kept until LineErrors.
+    if (state & C::kLineFraming)
+        remoteErrors_ |= seFrame;
+    if (state & C::kLineParity)
+        remoteErrors_ |= seParity;
+    if (state & C::kLineOverrun)
+        remoteErrors_ |= seOverrun;
+    if (state & C::kLineBreak)
+        remoteErrors_ |= seBreak;
+    const std::uint64_t serial = openSerial_;
+    if ((state & (C::kLineFraming | C::kLineParity | C::kLineOverrun)) && (events_ & EventBit(evError)))
+        DeliverEvent(evError);
+    if ((state & C::kLineBreak) && (events_ & EventBit(evBreak)) && StillOpen(serial))
+        DeliverEvent(evBreak);
+}
+
+TSerialErrors TCustomSerialPort::TakeRemoteErrors()
+{
+    TSerialErrors errors = remoteErrors_;
+    remoteErrors_ = 0;
+    if (!parity_.Check())
+        errors &= static_cast<TSerialErrors>(~seParity);
+    return errors;
 }
 
 void TCustomSerialPort::ReportLineState(std::uint8_t signal, std::uint64_t openSerial)
@@ -327,7 +362,8 @@ void TCustomSerialPort::StopEventThread()
 
 void TCustomSerialPort::StartEventThread()
 {
-    auto thread = std::make_shared<TSerialThread>(fd_, events_, buffer_.InputSize());
+    auto thread = std::make_shared<TSerialThread>(fd_, events_, buffer_.InputSize(),
+                                                  remote_ ? remote_->ReadableEvent() : -1);
     thread_ = thread;
     thread->Start(DeliveryFor(thread.get()));
 }

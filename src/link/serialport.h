@@ -141,6 +141,9 @@ private:
     void StartEventThread();
     void OpenRemoteDevice();
     void RemoteLinesChanged(std::uint8_t lines);
+    void RemoteLineState(std::uint8_t state);
+    // LineErrors of a remote port: what notifications reported since the last call.
+    TSerialErrors TakeRemoteErrors();
     bool CanApply() const { return connected_ && !loading_ && fd_ >= 0; }
     bool StillOpen(std::uint64_t openSerial) const { return connected_ && openSerial_ == openSerial; }
     // Hooks may pump UI events, and a nested handler may detach a link (a
@@ -191,6 +194,7 @@ private:
     // Error counters at the last LineErrors(): the kernel only counts up.
     int errorBase_[5] = {};
     std::uint8_t remoteLines_ = 0;
+    TSerialErrors remoteErrors_ = 0;
 };
 
 // The published form used by the main window.

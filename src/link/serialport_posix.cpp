@@ -396,6 +396,8 @@ TSerialErrors TCustomSerialPort::LineErrors()
 {
     if (fd_ < 0)
         RaiseSerialError(SerialError::ClearErrorFailed, EBADF);
+    if (remote_)
+        return TakeRemoteErrors();
     int now[5];
     int error = 0;
     if (!ReadCounters(fd_, now, error)) {

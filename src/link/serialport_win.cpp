@@ -1,12 +1,19 @@
 // Windows backend of the serial port: the COM device opened for overlapped
 // I/O, set up with SetupComm, SetCommState and SetCommTimeouts; each transfer
-// is one overlapped operation with its own completion event.
+// is one overlapped operation with its own completion event. A port on a
+// device server is a pipe to its RemoteSerialDevice: the same transfers,
+// with its settings, queue count and lines from the device instead of the
+// communications calls.
 #include "serialport.h"
 
 #include "oshandle_win.h"
 #include "remoteportname.h"
+#include "remoteserialdevice.h"
 #include "serialthread.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <string>
 
 const char *const DefaultPortName = "COM1";
@@ -54,6 +61,21 @@ public:
         return transferred;
     }
 
+    // A pipe has no driver time-outs: waits at most timeoutMs (INFINITE for
+    // none), then cancels. A cancelled or broken transfer moved what it moved.
+    DWORD WaitAtMost(HANDLE pipe, DWORD timeoutMs)
+    {
+        if (WaitForSingleObject(overlapped_.hEvent, timeoutMs) != WAIT_OBJECT_0)
+            CancelIoEx(pipe, &overlapped_);
+        DWORD transferred = 0;
+        if (!GetOverlappedResult(pipe, &overlapped_, &transferred, TRUE)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_OPERATION_ABORTED && error != ERROR_BROKEN_PIPE)
+                RaiseSerialError(failureCode_, static_cast<int>(error));
+        }
+        return transferred;
+    }
+
 private:
     SerialError failureCode_;
     OVERLAPPED overlapped_{};
@@ -81,11 +103,15 @@ void TCustomSerialPort::CloseDevice()
         return;
     CloseHandle(AsHandle(fd_));
     fd_ = -1;
+    remote_.reset();
 }
 
 void TCustomSerialPort::PurgeQueues() noexcept
 {
-    // The event thread empties both driver queues as it ends.
+    // The event thread empties both driver queues as it ends; a device
+    // server is asked to drop what it holds.
+    if (remote_)
+        remote_->Purge();
 }
 
 // --- settings
@@ -94,6 +120,16 @@ void TCustomSerialPort::ApplyLineSettings()
 {
     if (!CanApply())
         return;
+    if (remote_) {
+        // The levels as on Linux: a device server has no DTR handshake, and
+        // with RTS handshake its driver moves the raised line itself.
+        const TDTRFlowControl dtr = flowControl_.ControlDTR();
+        const TRTSFlowControl rts = flowControl_.ControlRTS();
+        remote_->Configure(baudRate_ == brCustom ? customBaudRate_ : BaudRateValue(baudRate_), dataBits_,
+                           parity_.Bits(), stopBits_, dtr == dtrEnable || dtr == dtrHandshake,
+                           rts == rtsEnable || rts == rtsHandshake);
+        return;
+    }
     static const BYTE kParity[] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY};
     static const BYTE kStopBits[] = {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS};
     DCB dcb{};
@@ -128,7 +164,8 @@ void TCustomSerialPort::ApplyLineSettings()
 
 void TCustomSerialPort::ApplyTimeoutValues()
 {
-    if (!CanApply())
+    // A remote device's transfers take their limits from Timeouts when they start.
+    if (!CanApply() || remote_)
         return;
     COMMTIMEOUTS t{};
     t.ReadIntervalTimeout = static_cast<DWORD>(timeouts_.ReadInterval());
@@ -142,7 +179,7 @@ void TCustomSerialPort::ApplyTimeoutValues()
 
 void TCustomSerialPort::ApplyBufferSizes()
 {
-    if (!CanApply())
+    if (!CanApply() || remote_)
         return;
     if (!SetupComm(AsHandle(fd_), static_cast<DWORD>(buffer_.InputSize()), static_cast<DWORD>(buffer_.OutputSize())))
         RaiseSerialError(SerialError::SetupFailed, static_cast<int>(GetLastError()));
@@ -163,12 +200,64 @@ int TCustomSerialPort::WriteString(const std::string &data)
     ForEachLink([](TSerialLink &link) { if (link.TxActivity) link.TxActivity(true); });
     // A hook that pumped UI events may have closed the port: the close
     // aborted the transfer, which then completes with its error.
-    const int count = static_cast<int>(io.Wait(device));
+    int count = 0;
+    if (remote_) {
+        const std::uint64_t limit = static_cast<std::uint32_t>(timeouts_.WriteTotalMultiplier()) * io.copy.size() +
+                                    static_cast<std::uint32_t>(timeouts_.WriteTotalConstant());
+        count = static_cast<int>(io.WaitAtMost(device, limit == 0 || limit >= INFINITE ? INFINITE : static_cast<DWORD>(limit)));
+        if (thread_)
+            thread_->NotifyWritten(0);
+    } else {
+        count = static_cast<int>(io.Wait(device));
+    }
     ForEachLink([&](TSerialLink &link) {
         if (link.TxBufferSent)
             link.TxBufferSent(io.copy.data(), count);
     });
     return count;
+}
+
+// A remote device's read. The usual combinations of the timeouts hold as
+// on Linux: "return what is queued", "wait up to the constant for the first
+// byte", and a total limit; a pipe read ends with the bytes there are, so
+// the interval limit is not needed.
+int TCustomSerialPort::ReadBytes(char *buffer, int count)
+{
+    constexpr std::uint64_t kAllBits = 0xFFFFFFFFu;
+    const std::uint64_t interval = static_cast<std::uint32_t>(timeouts_.ReadInterval());
+    const std::uint64_t multiplier = static_cast<std::uint32_t>(timeouts_.ReadTotalMultiplier());
+    const std::uint64_t constant = static_cast<std::uint32_t>(timeouts_.ReadTotalConstant());
+    const bool immediate = interval == kAllBits && multiplier == 0 && constant == 0;
+    const bool firstByte = interval == kAllBits && multiplier == kAllBits && constant > 0 && constant < kAllBits;
+    const std::uint64_t total = firstByte ? constant : multiplier * static_cast<std::uint64_t>(count) + constant;
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(std::min<std::uint64_t>(total, 24ull * 3600 * 1000));
+    const HANDLE pipe = AsHandle(fd_);
+    int got = 0;
+    while (got < count) {
+        DWORD queued = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &queued, nullptr))
+            break; // the link ended: nothing more will come
+        DWORD wait = INFINITE;
+        if (queued == 0) {
+            if (immediate || (firstByte && got > 0))
+                break;
+            if (total != 0) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      deadline - std::chrono::steady_clock::now()).count();
+                if (left <= 0)
+                    break;
+                wait = static_cast<DWORD>(left);
+            }
+        }
+        PendingIo io(SerialError::ReadFailed);
+        io.Started(ReadFile(pipe, buffer + got, static_cast<DWORD>(count - got), nullptr, io.Block()));
+        const DWORD n = io.WaitAtMost(pipe, wait);
+        if (n == 0)
+            break;
+        got += static_cast<int>(n);
+    }
+    return got;
 }
 
 int TCustomSerialPort::ReadString(std::string &data, int count)
@@ -193,8 +282,12 @@ int TCustomSerialPort::ReadString(std::string &data, int count)
     data.resize(static_cast<size_t>(count));
     DWORD got = 0;
     try {
-        io.Started(ReadFile(device, data.data(), static_cast<DWORD>(count), nullptr, io.Block()));
-        got = io.Wait(device);
+        if (remote_) {
+            got = static_cast<DWORD>(ReadBytes(data.data(), count));
+        } else {
+            io.Started(ReadFile(device, data.data(), static_cast<DWORD>(count), nullptr, io.Block()));
+            got = io.Wait(device);
+        }
     } catch (...) {
         data.clear();
         throw;
@@ -211,6 +304,16 @@ int TCustomSerialPort::InputQueueCount()
 {
     if (fd_ == -1)
         RaiseSerialError(SerialError::ClearErrorFailed, ERROR_INVALID_HANDLE);
+    if (remote_) {
+        // A link that ended holds nothing more; its loss is the event thread's to tell.
+        DWORD queued = 0;
+        if (!PeekNamedPipe(AsHandle(fd_), nullptr, 0, nullptr, &queued, nullptr)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_BROKEN_PIPE)
+                RaiseSerialError(SerialError::ClearErrorFailed, static_cast<int>(error));
+        }
+        return static_cast<int>(queued);
+    }
     DWORD errors = 0;
     COMSTAT status{};
     if (!ClearCommError(AsHandle(fd_), &errors, &status))
@@ -222,6 +325,8 @@ std::uint8_t TCustomSerialPort::ModemSignals()
 {
     if (fd_ == -1)
         RaiseSerialError(SerialError::ModemStatusFailed, ERROR_INVALID_HANDLE);
+    if (remote_)
+        return remote_->ModemLines();
     DWORD lines = 0;
     if (!GetCommModemStatus(AsHandle(fd_), &lines)) {
         const DWORD error = GetLastError();
@@ -245,6 +350,9 @@ TSerialErrors TCustomSerialPort::LineErrors()
 {
     if (fd_ == -1)
         RaiseSerialError(SerialError::ClearErrorFailed, ERROR_INVALID_HANDLE);
+    // A device server's errors come with its line-state notifications.
+    if (remote_)
+        return TakeRemoteErrors();
     DWORD flags = 0;
     COMSTAT status{};
     if (!ClearCommError(AsHandle(fd_), &flags, &status))
@@ -273,6 +381,10 @@ void TCustomSerialPort::AbortPendingIo()
 {
     if (fd_ == -1)
         RaiseSerialError(SerialError::PurgeFailed, ERROR_INVALID_HANDLE);
+    if (remote_) {
+        CancelIoEx(AsHandle(fd_), nullptr);
+        return;
+    }
     if (!PurgeComm(AsHandle(fd_), PURGE_TXABORT | PURGE_RXABORT))
         RaiseSerialError(SerialError::PurgeFailed, static_cast<int>(GetLastError()));
 }

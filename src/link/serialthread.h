@@ -15,7 +15,10 @@ public:
     using Deliver = std::function<void(TSerialEvents batch)>;
 
     // Raises ESerialPort 1 when the kernel objects cannot be created.
-    TSerialThread(int deviceFd, TSerialEvents mask, int inputSize);
+    // readableEvent: a remote device's (RemoteSerialDevice::ReadableEvent),
+    // waited on instead of the device where that cannot be waited on; -1
+    // for a device that can.
+    TSerialThread(int deviceFd, TSerialEvents mask, int inputSize, int readableEvent = -1);
     ~TSerialThread();
 
     void Start(Deliver deliver);
@@ -45,6 +48,7 @@ private:
     void SignalDone();
 
     int deviceFd_;
+    int readableEvent_;
     TSerialEvents mask_;
     int inputSize_;
     Deliver deliver_;

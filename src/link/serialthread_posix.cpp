@@ -30,8 +30,9 @@ void CloseFd(int &fd)
 
 } // namespace
 
-TSerialThread::TSerialThread(int deviceFd, TSerialEvents mask, int inputSize)
-    : deviceFd_(deviceFd), mask_(mask), inputSize_(inputSize)
+// A remote device's socket is waited on like a tty: readableEvent is not needed.
+TSerialThread::TSerialThread(int deviceFd, TSerialEvents mask, int inputSize, int readableEvent)
+    : deviceFd_(deviceFd), readableEvent_(readableEvent), mask_(mask), inputSize_(inputSize)
 {
     stopFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     int error = errno;

@@ -43,12 +43,58 @@ TSerialEvents EventsOf(DWORD mask)
     return events;
 }
 
+// A remote device's pipe: its device's event tells when bytes arrived or
+// the link ended, the pipe's count says which; the end shows as a broken
+// pipe once the last bytes have been read.
+void WaitOnRemoteDevice(HANDLE pipe, HANDLE stop, HANDLE readable, HANDLE tx, TSerialEvents mask, int inputSize,
+                        const std::atomic<bool> &stopping, const TSerialThread::Deliver &deliver)
+{
+    bool lost = false;
+    // Cleared by a failing handler: from then on only the loss is reported.
+    bool delivering = true;
+    while (!stopping.load()) {
+        const HANDLE objects[3] = {stop, readable, tx};
+        const DWORD woke = WaitForMultipleObjects(lost ? 1 : 3, objects, FALSE, INFINITE);
+        if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED || stopping.load())
+            break;
+        TSerialEvents batch = 0;
+        if (woke == WAIT_OBJECT_0 + 2)
+            batch |= EventBit(evTxEmpty);
+        DWORD queued = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &queued, nullptr)) {
+            lost = true;
+            batch |= kDeviceGoneBit;
+        } else if (queued > 0) {
+            batch |= EventBit(evRxChar);
+            if (inputSize > 0 && queued >= static_cast<DWORD>(inputSize / 10 * 8))
+                batch |= EventBit(evRx80Full);
+        }
+        batch &= (delivering ? mask : 0) | kDeviceGoneBit;
+        if (batch == 0)
+            continue;
+        try {
+            deliver(batch);
+            // The link may have ended while the last bytes were read; the
+            // event that said so was spent on them.
+            if (!lost && (batch & EventBit(evRxChar)) && !PeekNamedPipe(pipe, nullptr, 0, nullptr, &queued, nullptr)) {
+                lost = true;
+                deliver(kDeviceGoneBit);
+            }
+        } catch (...) {
+            if (lost)
+                break;
+            delivering = false;
+        }
+    }
+}
+
 } // namespace
 
 // stopFd_ holds the stop event, doneFd_ an event set when the thread ends
-// (the UI waits on it while running hand-overs); the other fields are unused.
-TSerialThread::TSerialThread(int deviceFd, TSerialEvents mask, int inputSize)
-    : deviceFd_(deviceFd), mask_(mask), inputSize_(inputSize)
+// (the UI waits on it while running hand-overs), txFd_ for a remote device
+// an event set after each write; epollFd_ is unused.
+TSerialThread::TSerialThread(int deviceFd, TSerialEvents mask, int inputSize, int readableEvent)
+    : deviceFd_(deviceFd), readableEvent_(readableEvent), mask_(mask), inputSize_(inputSize)
 {
     const HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     const HANDLE done = stop ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
@@ -60,6 +106,19 @@ TSerialThread::TSerialThread(int deviceFd, TSerialEvents mask, int inputSize)
     }
     stopFd_ = HandleValue(stop);
     doneFd_ = HandleValue(done);
+    if (readableEvent_ != -1) {
+        // A remote device has no driver to report its empty output queue.
+        const HANDLE tx = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        if (tx == nullptr) {
+            const DWORD txError = GetLastError();
+            CloseHandle(stop);
+            CloseHandle(done);
+            stopFd_ = doneFd_ = -1;
+            RaiseSerialError(SerialError::OpenFailed, static_cast<int>(txError));
+        }
+        txFd_ = HandleValue(tx);
+        return;
+    }
     if (!SetCommMask(AsHandle(deviceFd_), CommMask(mask_))) {
         const DWORD maskError = GetLastError();
         CloseHandle(stop);
@@ -76,6 +135,8 @@ TSerialThread::~TSerialThread()
         CloseHandle(AsHandle(stopFd_));
     if (doneFd_ != -1)
         CloseHandle(AsHandle(doneFd_));
+    if (txFd_ != -1)
+        CloseHandle(AsHandle(txFd_));
 }
 
 void TSerialThread::RequestStop()
@@ -96,7 +157,10 @@ void TSerialThread::Join()
 
 void TSerialThread::NotifyWritten(int)
 {
-    // The driver reports the empty output queue itself (EV_TXEMPTY).
+    // A COM driver reports the empty output queue itself (EV_TXEMPTY); a
+    // remote device's bytes have left once the write into its pipe is done.
+    if (txFd_ != -1)
+        SetEvent(AsHandle(txFd_));
 }
 
 void TSerialThread::SignalDone()
@@ -107,6 +171,12 @@ void TSerialThread::SignalDone()
 
 void TSerialThread::Run()
 {
+    if (readableEvent_ != -1) {
+        WaitOnRemoteDevice(AsHandle(deviceFd_), AsHandle(stopFd_), AsHandle(readableEvent_), AsHandle(txFd_), mask_,
+                           inputSize_, stop_, deliver_);
+        SignalDone();
+        return;
+    }
     const HANDLE device = AsHandle(deviceFd_);
     const HANDLE stop = AsHandle(stopFd_);
     OVERLAPPED overlapped{};

@@ -10,10 +10,19 @@
 // TLS 1.2 or newer; the server's chain and host name are checked against the
 // system's trust store. Failures raise EHttpTlsError or
 // EHttpCertificateError.
+// A certificate the client shows when the server asks for one: PEM files,
+// the key in the certificate's file when keyFile is empty. None when
+// certificateFile is empty.
+struct TlsClientIdentity {
+    std::string certificateFile;
+    std::string keyFile;
+};
+
 class TlsSession {
 public:
-    // host: the name (or IPv4 address) the certificate must be for.
-    static std::unique_ptr<TlsSession> Start(const std::string &host);
+    // host: the name (or IPv4 address) the certificate must be for. A client
+    // identity that cannot be loaded raises EHttpTlsError naming the file.
+    static std::unique_ptr<TlsSession> Start(const std::string &host, const TlsClientIdentity &identity = {});
     virtual ~TlsSession() = default;
 
     // Bytes received from the server.
@@ -28,4 +37,6 @@ public:
     // server has ended the session (Closed()).
     virtual size_t Read(char *buffer, size_t maxLength) = 0;
     virtual bool Closed() const = 0;
+    // The server asked for a client certificate and none was set.
+    virtual bool ClientCertificateAsked() const { return false; }
 };

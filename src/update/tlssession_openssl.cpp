@@ -7,6 +7,9 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include <arpa/inet.h>
 
@@ -46,7 +49,7 @@ EHttpCertificateError::ProblemKind ProblemOf(long verifyResult)
 
 class OpenSslSession : public TlsSession {
 public:
-    explicit OpenSslSession(const std::string &host) : host_(host)
+    OpenSslSession(const std::string &host, const TlsClientIdentity &identity) : host_(host)
     {
         contextOwner_.reset(SSL_CTX_new(TLS_client_method()));
         SSL_CTX *context_ = contextOwner_.get();
@@ -57,6 +60,10 @@ public:
         if (SSL_CTX_set_default_verify_paths(context_) != 1)
             throw EHttpTlsError(host_, OpenSslReason());
         SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
+        if (!identity.certificateFile.empty())
+            UseIdentity(context_, identity);
+        else
+            SSL_CTX_set_client_cert_cb(context_, &NoneToShow);
 
         sslOwner_.reset(SSL_new(context_));
         ssl_ = sslOwner_.get();
@@ -75,6 +82,7 @@ public:
         incoming_ = incoming;
         outgoing_ = outgoing;
         SSL_set_connect_state(ssl_);
+        SSL_set_app_data(ssl_, this);
 
         in6_addr probe;
         const bool isAddress = inet_pton(AF_INET, host_.c_str(), &probe) == 1
@@ -146,8 +154,43 @@ public:
     }
 
     bool Closed() const override { return closed_; }
+    bool ClientCertificateAsked() const override { return asked_; }
 
 private:
+    // An encrypted key is refused rather than asked for on a terminal that a
+    // window or a service does not have.
+    static int NoPassphrase(char *, int, int, void *) { return 0; }
+
+    // Called only when the server asks and no certificate is set.
+    static int NoneToShow(SSL *ssl, X509 **, EVP_PKEY **)
+    {
+        static_cast<OpenSslSession *>(SSL_get_app_data(ssl))->asked_ = true;
+        return 0;
+    }
+
+    // The library's reasons for a missing file read "system lib".
+    void CheckReadable(const std::string &what, const std::string &file)
+    {
+        if (std::FILE *opened = std::fopen(file.c_str(), "rb"))
+            std::fclose(opened);
+        else
+            throw EHttpTlsError(host_, what + " " + file + ": " + std::strerror(errno));
+    }
+
+    void UseIdentity(SSL_CTX *context, const TlsClientIdentity &identity)
+    {
+        const std::string &keyFile = identity.keyFile.empty() ? identity.certificateFile : identity.keyFile;
+        CheckReadable("client certificate", identity.certificateFile);
+        CheckReadable("client key", keyFile);
+        SSL_CTX_set_default_passwd_cb(context, &NoPassphrase);
+        ERR_clear_error();
+        if (SSL_CTX_use_certificate_chain_file(context, identity.certificateFile.c_str()) != 1)
+            throw EHttpTlsError(host_, "client certificate " + identity.certificateFile + ": " + OpenSslReason());
+        if (SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1
+            || SSL_CTX_check_private_key(context) != 1)
+            throw EHttpTlsError(host_, "client key " + keyFile + ": " + OpenSslReason());
+    }
+
     std::string host_;
     // SSL_free frees both buffers too.
     std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> contextOwner_ {nullptr, &SSL_CTX_free};
@@ -156,11 +199,12 @@ private:
     BIO *incoming_ = nullptr;
     BIO *outgoing_ = nullptr;
     bool closed_ = false;
+    bool asked_ = false;
 };
 
 } // namespace
 
-std::unique_ptr<TlsSession> TlsSession::Start(const std::string &host)
+std::unique_ptr<TlsSession> TlsSession::Start(const std::string &host, const TlsClientIdentity &identity)
 {
-    return std::make_unique<OpenSslSession>(host);
+    return std::make_unique<OpenSslSession>(host, identity);
 }

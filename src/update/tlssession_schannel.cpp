@@ -10,7 +10,12 @@
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <fstream>
+#include <initializer_list>
+#include <memory>
+#include <iterator>
 
 namespace {
 
@@ -42,15 +47,176 @@ EHttpCertificateError::ProblemKind ProblemOf(DWORD error)
     }
 }
 
+// PEM files are small; anything larger is not one.
+constexpr std::streamsize kMaxPemBytes = 1 << 16;
+
+// The DER bytes of the first PEM block whose label is one of `labels`;
+// the label found goes to `found`. Empty when there is none.
+std::string PemBlock(const std::string &pem, std::initializer_list<const char *> labels, std::string &found)
+{
+    for (const char *label : labels) {
+        const std::string begin = std::string("-----BEGIN ") + label + "-----";
+        const std::string end = std::string("-----END ") + label + "-----";
+        const size_t from = pem.find(begin);
+        const size_t to = from == std::string::npos ? from : pem.find(end, from);
+        if (to == std::string::npos)
+            continue;
+        const std::string block = pem.substr(from, to + end.size() - from);
+        DWORD size = 0;
+        if (!CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER, nullptr,
+                                  &size, nullptr, nullptr))
+            continue;
+        std::string der(size, '\0');
+        if (!CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER,
+                                  reinterpret_cast<BYTE *>(der.data()), &size, nullptr, nullptr))
+            continue;
+        der.resize(size);
+        found = label;
+        return der;
+    }
+    return {};
+}
+
+// What the system's decoder made of DER bytes, in memory of its own.
+struct DecodedObject {
+    void *data = nullptr;
+    DWORD size = 0;
+    DecodedObject() = default;
+    DecodedObject(const DecodedObject &) = delete;
+    DecodedObject &operator=(const DecodedObject &) = delete;
+    ~DecodedObject()
+    {
+        if (data)
+            LocalFree(data);
+    }
+    // False when `der` is not a `type`.
+    bool Decode(LPCSTR type, const std::string &der)
+    {
+        return CryptDecodeObjectEx(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, type,
+                                   reinterpret_cast<const BYTE *>(der.data()), static_cast<DWORD>(der.size()),
+                                   CRYPT_DECODE_ALLOC_FLAG, nullptr, &data, &size) != FALSE;
+    }
+};
+
+// The certificate the client shows, with its RSA key imported into a key
+// container of its own (the system's TLS finds the key by that name), which
+// goes away with it.
+class ClientCertificate {
+public:
+    ClientCertificate(const std::string &host, const TlsClientIdentity &identity) : host_(host)
+    {
+        const std::string certificatePem = ReadPem(identity.certificateFile);
+        const std::string keyFile = identity.keyFile.empty() ? identity.certificateFile : identity.keyFile;
+        const std::string keyPem = identity.keyFile.empty() ? certificatePem : ReadPem(keyFile);
+        std::string label;
+        const std::string certificateDer = PemBlock(certificatePem, {"CERTIFICATE"}, label);
+        if (certificateDer.empty())
+            Refuse(identity.certificateFile, "holds no PEM certificate");
+        const std::string keyDer =
+            PemBlock(keyPem, {"PRIVATE KEY", "RSA PRIVATE KEY", "ENCRYPTED PRIVATE KEY", "EC PRIVATE KEY"}, label);
+        if (keyDer.empty())
+            Refuse(keyFile, "holds no PEM private key");
+        if (label == "ENCRYPTED PRIVATE KEY")
+            Refuse(keyFile, "the key is protected by a passphrase, which is not asked for");
+        // The system's TLS takes RSA keys from a key container here.
+        std::string rsaDer = keyDer;
+        if (label == "PRIVATE KEY") {
+            // Wine's decoder has no PKCS #8; the traditional form goes without it.
+            DecodedObject info;
+            if (!info.Decode(PKCS_PRIVATE_KEY_INFO, keyDer))
+                Refuse(keyFile, "the system cannot read this form of key; the RSA key in its traditional form "
+                                "(BEGIN RSA PRIVATE KEY) can be used");
+            const auto *parsed = static_cast<const CRYPT_PRIVATE_KEY_INFO *>(info.data);
+            if (!parsed->Algorithm.pszObjId || std::string(parsed->Algorithm.pszObjId) != szOID_RSA_RSA)
+                Refuse(keyFile, "only RSA keys can be used for client certificates in the Windows build");
+            rsaDer.assign(reinterpret_cast<const char *>(parsed->PrivateKey.pbData), parsed->PrivateKey.cbData);
+        } else if (label != "RSA PRIVATE KEY") {
+            Refuse(keyFile, "only RSA keys can be used for client certificates in the Windows build");
+        }
+        DecodedObject keyBlob;
+        if (!keyBlob.Decode(PKCS_RSA_PRIVATE_KEY, rsaDer))
+            Refuse(keyFile, "the RSA key cannot be read");
+
+        certificate_ = CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE *>(certificateDer.data()),
+                                                    static_cast<DWORD>(certificateDer.size()));
+        if (!certificate_)
+            Refuse(identity.certificateFile, StatusText("CertCreateCertificateContext", static_cast<long>(GetLastError())));
+        static std::atomic<unsigned> serial{0};
+        const std::string name = "karvenzop-client-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                 std::to_string(serial.fetch_add(1)) + "-" + std::to_string(GetTickCount());
+        container_.assign(name.begin(), name.end());
+        if (!CryptAcquireContextW(&provider_, container_.c_str(), MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES,
+                                  CRYPT_NEWKEYSET | CRYPT_SILENT))
+            Refuse(keyFile, StatusText("CryptAcquireContext", static_cast<long>(GetLastError())));
+        HCRYPTKEY key = 0;
+        // Exportable: wine's TLS hands the key to its library that way.
+        if (!CryptImportKey(provider_, static_cast<const BYTE *>(keyBlob.data), keyBlob.size, 0, CRYPT_EXPORTABLE, &key))
+            Refuse(keyFile, StatusText("CryptImportKey", static_cast<long>(GetLastError())));
+        CryptDestroyKey(key);
+        CRYPT_KEY_PROV_INFO where{};
+        where.pwszContainerName = container_.data();
+        where.pwszProvName = const_cast<wchar_t *>(MS_ENH_RSA_AES_PROV_W);
+        where.dwProvType = PROV_RSA_AES;
+        where.dwKeySpec = AT_KEYEXCHANGE;
+        if (!CertSetCertificateContextProperty(certificate_, CERT_KEY_PROV_INFO_PROP_ID, 0, &where))
+            Refuse(keyFile, StatusText("CertSetCertificateContextProperty", static_cast<long>(GetLastError())));
+    }
+    ~ClientCertificate()
+    {
+        if (certificate_)
+            CertFreeCertificateContext(certificate_);
+        if (provider_) {
+            CryptReleaseContext(provider_, 0);
+            HCRYPTPROV gone = 0;
+            CryptAcquireContextW(&gone, container_.c_str(), MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES,
+                                 CRYPT_DELETEKEYSET | CRYPT_SILENT);
+        }
+    }
+    ClientCertificate(const ClientCertificate &) = delete;
+    ClientCertificate &operator=(const ClientCertificate &) = delete;
+
+    PCCERT_CONTEXT Context() const { return certificate_; }
+
+private:
+    [[noreturn]] void Refuse(const std::string &file, const std::string &why) const
+    {
+        throw EHttpTlsError(host_, "client certificate " + file + ": " + why);
+    }
+    std::string ReadPem(const std::string &file) const
+    {
+        std::ifstream in(file, std::ios::binary);
+        if (!in)
+            Refuse(file, "cannot be read");
+        std::string text(static_cast<size_t>(kMaxPemBytes) + 1, '\0');
+        in.read(text.data(), kMaxPemBytes + 1);
+        if (in.gcount() > kMaxPemBytes)
+            Refuse(file, "is larger than a PEM file can be");
+        text.resize(static_cast<size_t>(in.gcount()));
+        return text;
+    }
+
+    std::string host_;
+    PCCERT_CONTEXT certificate_ = nullptr;
+    HCRYPTPROV provider_ = 0;
+    std::wstring container_;
+};
+
 // The system's TLS through SSPI, on memory buffers. The certificate is
 // checked here (manual validation), so the reasons are the same named
 // problems as on Linux.
 class SchannelSession : public TlsSession {
 public:
-    explicit SchannelSession(const std::string &host) : host_(host), wideHost_(Wide(host))
+    SchannelSession(const std::string &host, const TlsClientIdentity &identity) : host_(host), wideHost_(Wide(host))
     {
+        if (!identity.certificateFile.empty())
+            client_ = std::make_unique<ClientCertificate>(host, identity);
         SCHANNEL_CRED credentials {};
         credentials.dwVersion = SCHANNEL_CRED_VERSION;
+        PCCERT_CONTEXT shown = client_ ? client_->Context() : nullptr;
+        if (shown) {
+            credentials.cCreds = 1;
+            credentials.paCred = &shown;
+        }
         credentials.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
         credentials.dwFlags = SCH_CRED_NO_DEFAULT_CREDS | SCH_CRED_MANUAL_CRED_VALIDATION | SCH_USE_STRONG_CRYPTO;
         const SECURITY_STATUS status
@@ -151,6 +317,7 @@ public:
     }
 
     bool Closed() const override { return closed_ && plain_.empty(); }
+    bool ClientCertificateAsked() const override { return certificateAsked_; }
 
 private:
     // One or more handshake calls with what came in; true once complete.
@@ -179,6 +346,8 @@ private:
             }
             if (status == SEC_E_INCOMPLETE_MESSAGE)
                 return false;
+            if (status == SEC_I_INCOMPLETE_CREDENTIALS && !client_)
+                certificateAsked_ = true;
             if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED)
                 throw EHttpTlsError(host_, StatusText("InitializeSecurityContext", status));
             if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0)
@@ -234,6 +403,9 @@ private:
 
     std::string host_;
     std::wstring wideHost_;
+    // Before the credentials, so it outlives them.
+    std::unique_ptr<ClientCertificate> client_;
+    bool certificateAsked_ = false;
     CredHandle credentials_ {};
     CtxtHandle context_ {};
     bool haveCredentials_ = false;
@@ -248,7 +420,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<TlsSession> TlsSession::Start(const std::string &host)
+std::unique_ptr<TlsSession> TlsSession::Start(const std::string &host, const TlsClientIdentity &identity)
 {
-    return std::make_unique<SchannelSession>(host);
+    return std::make_unique<SchannelSession>(host, identity);
 }

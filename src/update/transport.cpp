@@ -20,7 +20,7 @@ int MillisecondsLeft(std::chrono::steady_clock::time_point deadline)
 
 } // namespace
 
-void Transport::Connect(const std::string &host, int port, int timeoutMs, bool secure)
+void Transport::Connect(const std::string &host, int port, int timeoutMs, bool secure, const TlsClientIdentity &identity)
 {
     Close();
     host_ = host;
@@ -29,7 +29,7 @@ void Transport::Connect(const std::string &host, int port, int timeoutMs, bool s
         return;
     try {
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 1 << 30);
-        tls_ = TlsSession::Start(host);
+        tls_ = TlsSession::Start(host, identity);
         records_.resize(kRecordPiece);
         for (;;) {
             const bool done = tls_->Handshake();

@@ -13,8 +13,9 @@
 // time-out bounds the whole call, however the records trickle in.
 class Transport {
 public:
-    // secure: TLS, its handshake done within timeoutMs.
-    void Connect(const std::string &host, int port, int timeoutMs, bool secure);
+    // secure: TLS, its handshake done within timeoutMs, showing `identity`
+    // when the server asks for a client certificate.
+    void Connect(const std::string &host, int port, int timeoutMs, bool secure, const TlsClientIdentity &identity = {});
     void Close();
     bool Connected() const { return tcp_.Connected(); }
     bool Secure() const { return tls_ != nullptr; }
@@ -30,6 +31,8 @@ public:
     // Decrypted bytes already held, which a wait on the socket would not see.
     bool HasPending();
     int NativeHandle() const { return tcp_.NativeHandle(); }
+    // The server asked for a client certificate that was not set.
+    bool ClientCertificateAsked() const { return tls_ && tls_->ClientCertificateAsked(); }
 
 private:
     using Clock = std::chrono::steady_clock;

@@ -4,6 +4,7 @@
 
 #include "../flash/simprocess.h"
 #include "../link/ptyhelpers.h"
+#include "../link/remoteservers.h"
 
 #include "errorbox.h"
 #include "errorhandler.h"
@@ -187,6 +188,15 @@ protected:
     TPortComboBox *PortBox() const { return Find<TPortComboBox>("PortComboBox1"); }
     TEventLog *Log() const { return form->EventLog(); }
     std::string LogLine(int i) const { return std::string(Log()->Content().Line(i)); }
+    // Telegrams the decoder reported on its own, as the log shows them.
+    std::vector<std::string> TelegramLines() const
+    {
+        std::vector<std::string> found;
+        for (int i = 0; i < Log()->Content().Count(); ++i)
+            if (LogLine(i).rfind("R1: ", 0) == 0)
+                found.push_back(LogLine(i));
+        return found;
+    }
 
     void Select(const std::string &path)
     {
@@ -809,17 +819,10 @@ TEST_F(LinkWindowTest, WorksWithTheDecoderSimulator)
     EXPECT_TRUE(hasLine("KARVEN-C469 V4.69 ready\n"));
 
     // Telegrams it reports on its own, formatted as it sent them.
-    auto telegramLines = [&] {
-        std::vector<std::string> found;
-        for (int i = 0; i < Log()->Content().Count(); ++i)
-            if (LogLine(i).rfind("R1: ", 0) == 0)
-                found.push_back(LogLine(i));
-        return found;
-    };
-    ASSERT_TRUE(WaitFor([&] { return !telegramLines().empty(); }));
+    ASSERT_TRUE(WaitFor([&] { return !TelegramLines().empty(); }));
     // The simulator notes a telegram before it writes it.
     const std::set<std::string> expected = ExpectedTelegramLines(sim->Log());
-    for (const std::string &line : telegramLines())
+    for (const std::string &line : TelegramLines())
         EXPECT_EQ(expected.count(line), 1u) << line;
 
     // The reset reopens the port at the decoder's 9600 8N1: the decoder hears it.
@@ -830,3 +833,33 @@ TEST_F(LinkWindowTest, WorksWithTheDecoderSimulator)
     ExpectConnected(false);
     EXPECT_TRUE(sim->Stop());
 }
+
+// The window on a remote port, through each of Debian's device servers in
+// front of the simulator's pty.
+class RemoteLinkWindowTest : public LinkWindowTest, public ::testing::WithParamInterface<DeviceServer::Kind> {};
+
+TEST_P(RemoteLinkWindowTest, ReadsAllValuesAndShowsTelegramsThroughTheServer)
+{
+    SimProcess sim({"--telegram-interval", "0.2", "--serial", "S-2217"});
+    DeviceServer server(GetParam(), sim.Port());
+    MakeForm({server.Url()});
+    Connect(server.Url());
+    ExpectConnected(true);
+
+    Click("BitBtn21");
+    ASSERT_TRUE(WaitFor([&] {
+        return Static("StaticText8") == "S-2217" && Static("StaticText7") == "4.69" && Static("StaticText6") == "C469-2";
+    })) << sim.Log();
+    ASSERT_TRUE(WaitFor([&] { return !TelegramLines().empty(); }));
+    const std::set<std::string> expected = ExpectedTelegramLines(sim.Log());
+    for (const std::string &line : TelegramLines())
+        EXPECT_EQ(expected.count(line), 1u) << line;
+
+    Click("BitBtn1");
+    ExpectConnected(false);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, RemoteLinkWindowTest, ::testing::Values(DeviceServer::Ser2net, DeviceServer::Pyserial),
+                         [](const ::testing::TestParamInfo<DeviceServer::Kind> &info) {
+                             return std::string(info.param == DeviceServer::Ser2net ? "ser2net" : "pyserial");
+                         });

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -194,6 +195,45 @@ TEST(RemotePort, TlsFormIsCheckedAgainstTheTrustStore)
     EXPECT_EQ(clear.out, "");
     EXPECT_NE(clear.err.find("rfc2217+tls://127.0.0.1:"), std::string::npos) << clear.err;
     ::unsetenv("SSL_CERT_FILE");
+}
+
+TEST(RemotePort, ServerAskingForAClientCertificateGetsTheOneConfigured)
+{
+    TempDir work;
+    TestCa ca(work.Path(), "remote-test-ca");
+    ASSERT_TRUE(ca.Made());
+    const NginxSite site = ca.Issue("ser2net", "IP:127.0.0.1");
+    const NginxSite technician = ca.Issue("tech", "DNS:tech");
+    // ser2net takes the certificate's name as the user and trusts what that
+    // user's folder holds.
+    const std::string allowed = work.Path() + "/auth/tech/allowed_certs";
+    ASSERT_EQ(std::system(("mkdir -p " + allowed + " && cp " + ca.CaFile() + " " + allowed +
+                           " && openssl rehash " + allowed).c_str()), 0);
+    SimProcess sim({"--serial", "C-5151"});
+    DeviceServer server(DeviceServer::Ser2net, sim.Port(), 0, &site, work.Path() + "/auth");
+    ::setenv("SSL_CERT_FILE", ca.CaFile().c_str(), 1);
+
+    const CliResult without = RunCli({"info", "--port", server.Url()});
+    EXPECT_EQ(without.exitCode, 1);
+    EXPECT_EQ(without.out, "");
+    EXPECT_NE(without.err.find("KARVENZOP_CLIENT_CERT"), std::string::npos) << without.err;
+
+    ::setenv("KARVENZOP_CLIENT_CERT", technician.certificate.c_str(), 1);
+    ::setenv("KARVENZOP_CLIENT_KEY", technician.key.c_str(), 1);
+    const CliResult with = RunCli({"info", "--port", server.Url()});
+    EXPECT_EQ(with.exitCode, 0) << with.err;
+    EXPECT_NE(with.out.find("Serial number: C-5151"), std::string::npos) << with.err;
+
+    // A key behind a passphrase is refused with its file named, not asked for.
+    const std::string locked = work.Path() + "/locked.key";
+    ASSERT_EQ(std::system(("openssl pkey -in " + technician.key + " -aes256 -passout pass:secret -out " + locked)
+                              .c_str()), 0);
+    ::setenv("KARVENZOP_CLIENT_KEY", locked.c_str(), 1);
+    const CliResult lockedKey = RunCli({"info", "--port", server.Url()});
+    EXPECT_EQ(lockedKey.exitCode, 1);
+    EXPECT_NE(lockedKey.err.find(locked), std::string::npos) << lockedKey.err;
+    for (const char *name : {"KARVENZOP_CLIENT_CERT", "KARVENZOP_CLIENT_KEY", "SSL_CERT_FILE"})
+        ::unsetenv(name);
 }
 
 TEST(RemotePort, SilentServerIsGivenUpWithinTheConnectBound)

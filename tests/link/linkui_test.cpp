@@ -3,6 +3,7 @@
 #include "signalled.h"
 
 #include "ptyhelpers.h"
+#include "remoteservers.h"
 
 #include <QApplication>
 #include <QStandardPaths>
@@ -134,6 +135,58 @@ TEST(SignalLed, ReceiveLampLightsWhileBytesWait)
     }
     EXPECT_EQ(led.SerialPort(), nullptr);
     EXPECT_EQ(led.State(), lsOff);
+}
+
+TEST(SignalLed, ModemLampsFollowARemotePortAndItsBreaksAndErrorsArriveAsLocally)
+{
+    // pyserial's server in front of a pty, its lines and line events set
+    // through a file.
+    PtyPair pty;
+    TempDir dir;
+    const std::string lines = dir.Path() + "/lines";
+    const auto setLines = [&](const std::string &words) { dir.WriteFile("lines", words); };
+    setLines("");
+    DeviceServer server(DeviceServer::Pyserial, pty.slavePath, 0, nullptr, {}, lines);
+
+    TSerialPort port;
+    port.SetPort(server.Url());
+    TSignalLed cts, dsr, rlsd;
+    cts.SetLedSignal(lsCTS);
+    dsr.SetLedSignal(lsDSR);
+    rlsd.SetLedSignal(lsRLSD);
+    for (TSignalLed *led : {&cts, &dsr, &rlsd})
+        led->SetSerialPort(&port);
+    const auto lamps = [&] { return std::vector<TLedState>{cts.State(), dsr.State(), rlsd.State()}; };
+    int breaks = 0;
+    std::vector<TSerialErrors> errors;
+    port.OnBreak = [&](TCustomSerialPort &) { ++breaks; };
+    port.OnError = [&](TCustomSerialPort &, TSerialErrors e) { errors.push_back(e); };
+    port.OpenPort();
+    EXPECT_EQ(lamps(), (std::vector<TLedState>{lsOff, lsOff, lsOff}));
+
+    setLines("cts");
+    EXPECT_TRUE(PumpUntil([&] { return lamps() == std::vector<TLedState>{lsOn, lsOff, lsOff}; }, 5000));
+    setLines("dsr cd");
+    EXPECT_TRUE(PumpUntil([&] { return lamps() == std::vector<TLedState>{lsOff, lsOn, lsOn}; }, 5000));
+
+    // A break comes as OnBreak, and LineErrors holds it, as a UART's counter would.
+    setLines("dsr cd break");
+    ASSERT_TRUE(PumpUntil([&] { return breaks == 1; }, 5000));
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(port.LineErrors(), seBreak);
+    EXPECT_EQ(port.LineErrors(), 0);
+    // Line errors as OnError; parity only where the port checks it.
+    setLines("dsr cd framing overrun parity");
+    ASSERT_TRUE(PumpUntil([&] { return !errors.empty(); }, 5000));
+    EXPECT_EQ(errors, std::vector<TSerialErrors>{seFrame | seOverrun});
+    EXPECT_EQ(breaks, 1);
+    EXPECT_EQ(lamps(), (std::vector<TLedState>{lsOff, lsOn, lsOn}));
+
+    // The close purges what the server holds, both ways.
+    port.ClosePort();
+    EXPECT_EQ(lamps(), (std::vector<TLedState>{lsOff, lsOff, lsOff}));
+    EXPECT_NE(server.WaitForOutput("purge in"), "");
+    EXPECT_NE(server.WaitForOutput("purge out"), "");
 }
 
 TEST(SignalLed, DisabledLampShowsItsDarkPictureAndCustomGlyphsNeedCustomKind)

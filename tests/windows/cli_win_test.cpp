@@ -11,6 +11,7 @@
 #include <iterator>
 #include <mutex>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -334,4 +335,87 @@ TEST(WinCli, MonitorPublishesToTheLinuxBroker)
     const Result tls = RunCli("watch mqtts://127.0.0.1:" + mqttPort + "/kz");
     EXPECT_EQ(tls.exitCode, 2);
     EXPECT_NE(tls.err.find("mqtts:// is not available"), std::string::npos) << tls.err;
+}
+
+namespace {
+
+// The lane's ports in front of its second simulator: ser2net plain, TLS
+// with the lane CA's certificate, TLS with one signed by nobody known, TLS
+// that asks for a client certificate, and a proxy to the plain one that
+// cuts the link after 12000 bytes.
+struct RemotePorts {
+    std::string plain, tls, stranger, clientAuth, cutting;
+    bool Read()
+    {
+        std::istringstream ports(Env("KZ_WIN_REMOTE_PORTS"));
+        return static_cast<bool>(ports >> plain >> tls >> stranger >> clientAuth >> cutting);
+    }
+};
+
+std::string FileBytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+} // namespace
+
+// Reading and the firmware update through the bootloader library (its baud
+// switch going through the device server, four pages in flight), both on
+// the decoder behind ser2net on the Linux host; a link cut mid-flash is a
+// lost device, and the next run completes the update.
+TEST(WinCli, ReadsAndFlashesADecoderBehindADeviceServer)
+{
+    REQUIRE_ENV(dump, "KZ_WIN_REMOTE_DUMP");
+    REQUIRE_ENV(firmware, "KZ_WIN_SIM_FIRMWARE");
+    REQUIRE_ENV(image, "KZ_WIN_SIM_IMAGE");
+    RemotePorts remote;
+    ASSERT_TRUE(remote.Read());
+    const std::string port = "rfc2217://127.0.0.1:" + remote.plain;
+    const Result info = RunCli("info --port " + port);
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_TRUE(std::regex_match(info.out, std::regex("Serial number: A1234\nFirmware version: [0-9.]+\n"
+                                                      "Hardware revision: C469-2\n")))
+        << info.out;
+
+    const Result cut = RunCli("flash --port rfc2217://127.0.0.1:" + remote.cutting + " --image " + firmware + " --yes");
+    EXPECT_EQ(cut.exitCode, 4) << cut.out << cut.err;
+    EXPECT_NE(cut.err.find("was lost"), std::string::npos) << cut.err;
+
+    CliProcess flash("flash --port " + port + " --image " + firmware + " --yes");
+    EXPECT_EQ(flash.Wait(100000), 0) << flash.Out() << flash.Err();
+    EXPECT_TRUE(!FileBytes(image).empty() && FileBytes(dump) == FileBytes(image))
+        << "the simulator's flash differs from the image";
+}
+
+// The TLS form is checked by the system's TLS against the user's trust,
+// and shows the client certificate set for a server that asks for one.
+TEST(WinCli, ReadsADecoderBehindADeviceServerOverTls)
+{
+    REQUIRE_ENV(ca, "KZ_WIN_TLS_CA");
+    REQUIRE_ENV(certificate, "KZ_WIN_CLIENT_CERT");
+    REQUIRE_ENV(key, "KZ_WIN_CLIENT_KEY");
+    RemotePorts remote;
+    ASSERT_TRUE(remote.Read());
+    ASSERT_TRUE(TrustCa(ca));
+    const Result info = RunCli("info --port rfc2217+tls://localhost:" + remote.tls);
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_EQ(info.out.rfind("Serial number: A1234\n", 0), 0u) << info.out;
+
+    const Result unknown = RunCli("info --port rfc2217+tls://localhost:" + remote.stranger);
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_EQ(unknown.out, "");
+    EXPECT_NE(unknown.err.find("rfc2217+tls://localhost:" + remote.stranger), std::string::npos) << unknown.err;
+    EXPECT_NE(unknown.err.find("certificate"), std::string::npos) << unknown.err;
+
+    const std::string asking = "info --port rfc2217+tls://localhost:" + remote.clientAuth;
+    const Result without = RunCli(asking);
+    EXPECT_EQ(without.exitCode, 1) << without.out;
+    SetEnvironmentVariableA("KARVENZOP_CLIENT_CERT", certificate.c_str());
+    SetEnvironmentVariableA("KARVENZOP_CLIENT_KEY", key.c_str());
+    const Result with = RunCli(asking);
+    SetEnvironmentVariableA("KARVENZOP_CLIENT_CERT", nullptr);
+    SetEnvironmentVariableA("KARVENZOP_CLIENT_KEY", nullptr);
+    EXPECT_EQ(with.exitCode, 0) << with.err;
+    EXPECT_EQ(with.out.rfind("Serial number: A1234\n", 0), 0u) << with.out;
 }

@@ -3,6 +3,7 @@
 // script starts.
 #include "httpclient.h"
 #include "httperrors.h"
+#include "laneenv.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,6 @@
 #include <string>
 
 #include <windows.h>
-#include <wincrypt.h>
 
 TEST(WinHttp, FetchesFromALocalServerAndReportsTheSystemsErrorNumbers)
 {
@@ -45,37 +45,6 @@ TEST(WinHttp, FetchesFromALocalServerAndReportsTheSystemsErrorNumbers)
         EXPECT_LE(e.LastError(), 11004);
     }
 }
-
-namespace {
-
-// The lane's CA, put in the user's root store as an administrator would;
-// the system's TLS trusts what that store trusts.
-bool TrustCa(const std::string &pemFile)
-{
-    std::FILE *file = std::fopen(pemFile.c_str(), "rb");
-    if (!file)
-        return false;
-    std::string pem(8192, '\0');
-    pem.resize(std::fread(pem.data(), 1, pem.size(), file));
-    std::fclose(file);
-    DWORD size = 0;
-    if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr, &size,
-                              nullptr, nullptr))
-        return false;
-    std::string der(size, '\0');
-    if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                              reinterpret_cast<BYTE *>(der.data()), &size, nullptr, nullptr))
-        return false;
-    HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
-    if (!root)
-        return false;
-    const BOOL added = CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, reinterpret_cast<const BYTE *>(der.data()),
-                                                        size, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-    CertCloseStore(root, 0);
-    return added != FALSE;
-}
-
-} // namespace
 
 TEST(WinHttp, TlsThroughTheSystemChecksChainAndHostAndNeverFallsBack)
 {
