@@ -120,6 +120,19 @@ void RemotePortControl::Configure(int baudRate, TDataBits dataBits, TParityBits 
         }
         appliedSlot = value;
     }
+    // The server opened the device when we connected, at its own settings:
+    // what it read before ours arrived is dropped, as a port opened now
+    // would not have it either.
+    if (!purgedAtOpen_) {
+        purgedAtOpen_ = true;
+        const unsigned before = replies_[C::PurgeData];
+        Queue(C::PurgeData, std::string(1, '\x01'));
+        if (purgeAnswered_ && !AwaitReply(lock, C::PurgeData, before, controlReplyTimeoutMs)) {
+            if (lost_)
+                RaiseSerialError(SerialError::SetStateFailed, lostCode_);
+            purgeAnswered_ = false;
+        }
+    }
 }
 
 void RemotePortControl::Purge(int replyTimeoutMs) noexcept

@@ -70,4 +70,5 @@ private:
     std::string appliedControl_[3];
     bool controlAnswered_ = true;
     bool purgeAnswered_ = true;
+    bool purgedAtOpen_ = false;
 };

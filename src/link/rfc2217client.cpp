@@ -18,6 +18,14 @@ std::string Verb(std::uint8_t verb, std::uint8_t option)
     return {static_cast<char>(kIac), static_cast<char>(verb), static_cast<char>(option)};
 }
 
+bool IsReceivePurgeReply(const TelnetCommand &command)
+{
+    const std::string &p = command.payload;
+    return command.verb == kSb && command.option == kComPortOption && p.size() == 2 &&
+           static_cast<std::uint8_t>(p[0]) == Rfc2217Client::PurgeData + Rfc2217Client::kReplyOffset &&
+           (p[1] == 1 || p[1] == 3);
+}
+
 // Options we take in both directions; everything else is refused.
 bool WeSupport(std::uint8_t option) { return option == kBinary || option == kSuppressGoAhead; }
 
@@ -76,9 +84,12 @@ void Rfc2217Client::Connect(const RemotePortName &name, int timeoutMs)
             if (!Receive(early, left()))
                 RaiseConnectError(name, "the server closed the connection" + CertificateHint());
         }
-        // Data that came before the option: a decoder talking already. It
-        // stays in the parser's output of the next Receive.
+        // Data that came before the option: a decoder talking already, at
+        // the server's settings, not yet ours. Like all data until the
+        // first receive purge is answered, it is dropped.
         pendingData_ = early;
+        discarding_ = true;
+        discardUntil_ = Clock::time_point::max();
         // Every modem line change, for the lamps.
         SendCommand(SetModemStateMask, std::string(1, '\xff'), left());
         // Line errors and breaks, reported as a local port's are.
@@ -119,7 +130,8 @@ void Rfc2217Client::Close()
 bool Rfc2217Client::Receive(std::string &data, int timeoutMs)
 {
     if (!pendingData_.empty()) {
-        data += pendingData_;
+        if (!discarding_)
+            data += pendingData_;
         pendingData_.clear();
         return true;
     }
@@ -137,10 +149,25 @@ bool Rfc2217Client::Receive(std::string &data, int timeoutMs)
     if (got == 0)
         return false;
     commands_.clear();
+    const size_t start = data.size();
     parser_.Feed(buffer, got, data, commands_);
     std::string answer;
-    for (const TelnetCommand &command : commands_)
+    for (const TelnetCommand &command : commands_) {
+        if (discarding_ && IsReceivePurgeReply(command)) {
+            data.erase(start, command.dataBefore - start);
+            discarding_ = false;
+        }
         Handle(command, answer);
+    }
+    if (discarding_) {
+        if (Clock::now() < discardUntil_) {
+            data.resize(start);
+        } else {
+            // A server that does not answer purges: nothing more is held back.
+            discarding_ = false;
+            purgeAnswered_ = false;
+        }
+    }
     if (!answer.empty()) {
         try {
             SendRaw(answer, 5000);
@@ -228,4 +255,8 @@ void Rfc2217Client::SendData(const char *bytes, size_t length, int timeoutMs)
 void Rfc2217Client::SendCommand(Command command, const std::string &value, int timeoutMs)
 {
     SendRaw(CommandBytes(command, value), timeoutMs);
+    if (command == PurgeData && (value == "\x01" || value == "\x03") && purgeAnswered_) {
+        discarding_ = true;
+        discardUntil_ = Clock::now() + std::chrono::milliseconds(kPurgeReplyBoundMs);
+    }
 }

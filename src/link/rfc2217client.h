@@ -4,6 +4,7 @@
 #include "telnetparser.h"
 #include "transport.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -27,6 +28,9 @@ public:
     static constexpr int kReplyOffset = 100;
 
     // Connects and negotiates binary data and the option within timeoutMs.
+    // Data is held back until the reply to the first receive purge (the
+    // server read it at its own settings), so the caller purges once its
+    // line settings are confirmed.
     // Raises ESerialPort 1 with the reason (refused, timed out, TLS refused,
     // no COM port option) under it.
     void Connect(const RemotePortName &name, int timeoutMs);
@@ -61,6 +65,9 @@ public:
     // The wire form of a command, for tests and the fuzz target.
     static std::string CommandBytes(std::uint8_t command, const std::string &value);
 
+    // How long data is held back for the reply to a receive purge.
+    static constexpr int kPurgeReplyBoundMs = 500;
+
 private:
     std::string CertificateHint() const;
     void Handle(const TelnetCommand &command, std::string &toSend);
@@ -77,4 +84,9 @@ private:
     std::string lastReply_[256];
     std::uint8_t modemState_ = 0;
     std::string pendingData_;
+    // After a receive purge, data up to the server's reply is what the
+    // purge dropped: it left the device before, so it is dropped here too.
+    bool discarding_ = false;
+    bool purgeAnswered_ = true;
+    std::chrono::steady_clock::time_point discardUntil_;
 };

@@ -31,6 +31,7 @@ void TelnetParser::Feed(const char *bytes, size_t length, std::string &data, std
             break;
         case State::Option:
             current_.option = b;
+            current_.dataBefore = data.size();
             commands.push_back(current_);
             state_ = State::Data;
             break;
@@ -55,6 +56,7 @@ void TelnetParser::Feed(const char *bytes, size_t length, std::string &data, std
                     overlong_ = true;
                 state_ = State::SbData;
             } else if (b == kSe) {
+                current_.dataBefore = data.size();
                 if (!overlong_)
                     commands.push_back(current_);
                 current_.payload.clear();

@@ -16,6 +16,8 @@ struct TelnetCommand {
     std::uint8_t verb = 0;
     std::uint8_t option = 0;
     std::string payload;
+    // The length the data had when the command ended: what came before it.
+    size_t dataBefore = 0;
 };
 
 // Splits a Telnet byte stream into data and commands, in pieces of any size.

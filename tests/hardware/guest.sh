@@ -194,8 +194,10 @@ result "cli monitor, adapter pulled" pulled_monitor
 
 # --- ser2net serves both drivers, each on its own TCP port, which QEMU
 # forwards to the host; the host then reads and flashes through them with
-# the tool and the window. ser2net runs at the decoder's 9600, as on a site;
-# the tool switches to 19200 for flashing and back through the server.
+# the tool and the window. ser2net opens the ports at 115200, so the decoder
+# answers only once the tool's 9600 reached the real UART and adapter (and
+# what came at 115200 before is dropped); flashing switches to 19200 and
+# back through the server.
 # When a client leaves, ser2net puts back the modem lines it found at its
 # open (the kernel raises DTR and RTS there) and the termios, then closes:
 # only the kernel's hupcl, which a device server's own tty keeps but the
@@ -204,7 +206,7 @@ remote() {
   local pid answer port
   mkdir -p /run/lock
   for port in $usb $uart; do
-    printf 'connection: &%s\n  accepter: telnet(rfc2217),tcp,%s\n  connector: serialdev,%s,9600n81,local\n  options:\n    kickolduser: true\n' \
+    printf 'connection: &%s\n  accepter: telnet(rfc2217),tcp,%s\n  connector: serialdev,%s,115200n81,local\n  options:\n    kickolduser: true\n' \
       "${sim[$port]}" "${tcp[$port]}" "$port"
   done > /run/kz/ser2net.yaml
   stty -F $usb hupcl && stty -F $uart hupcl || return 1

@@ -189,6 +189,28 @@ TEST(SignalLed, ModemLampsFollowARemotePortAndItsBreaksAndErrorsArriveAsLocally)
     EXPECT_NE(server.WaitForOutput("purge out"), "");
 }
 
+TEST(RemoteSerialPort, WhatTheServerReadBeforeTheSettingsArrivedIsNotReadAsNew)
+{
+    // pyserial's server keeps the device open between clients, so what the
+    // decoder sent meanwhile waits in it, as bytes at a server's own rate do.
+    PtyPair pty;
+    DeviceServer server(DeviceServer::Pyserial, pty.slavePath);
+    pty.Send("STALE\r");
+    TSerialPort port;
+    port.SetPort(server.Url());
+    port.OpenPort();
+    pty.Send("FRESH\r");
+    std::string received;
+    EXPECT_TRUE(PumpUntil([&] {
+        std::string piece;
+        port.ReadString(piece, 64);
+        received += piece;
+        return received.find("FRESH\r") != std::string::npos;
+    }, 5000));
+    EXPECT_EQ(received, "FRESH\r");
+    port.ClosePort();
+}
+
 TEST(SignalLed, DisabledLampShowsItsDarkPictureAndCustomGlyphsNeedCustomKind)
 {
     TSignalLed led;
