@@ -838,7 +838,7 @@ TEST_F(LinkWindowTest, WorksWithTheDecoderSimulator)
 // front of the simulator's pty.
 class RemoteLinkWindowTest : public LinkWindowTest, public ::testing::WithParamInterface<DeviceServer::Kind> {};
 
-TEST_P(RemoteLinkWindowTest, ReadsAllValuesAndShowsTelegramsThroughTheServer)
+TEST_P(RemoteLinkWindowTest, ReadsValuesShowsTelegramsAndReconnectsThroughTheServer)
 {
     SimProcess sim({"--telegram-interval", "0.2", "--serial", "S-2217"});
     DeviceServer server(GetParam(), sim.Port());
@@ -854,6 +854,26 @@ TEST_P(RemoteLinkWindowTest, ReadsAllValuesAndShowsTelegramsThroughTheServer)
     const std::set<std::string> expected = ExpectedTelegramLines(sim.Log());
     for (const std::string &line : TelegramLines())
         EXPECT_EQ(expected.count(line), 1u) << line;
+
+    // A server that goes away is a lost device, and the window's reconnect
+    // brings it back once the server is there again.
+    const int before = Log()->Content().Count();
+    server.Stop();
+    ASSERT_TRUE(WaitFor([&] {
+        for (int i = before; i < Log()->Content().Count(); ++i)
+            if (LogLine(i) == "Verbindung zum Gerät unterbrochen.")
+                return true;
+        return false;
+    }, 10000));
+    const int away = Log()->Content().Count();
+    server.Start();
+    ASSERT_TRUE(WaitFor([&] {
+        for (int i = away; i < Log()->Content().Count(); ++i)
+            if (LogLine(i) == "Verbindung zu " + server.Url() + " wiederhergestellt (9600 Baud).")
+                return true;
+        return false;
+    }, 15000));
+    ExpectConnected(true);
 
     Click("BitBtn1");
     ExpectConnected(false);
