@@ -185,6 +185,9 @@ void BootSerialLink::Write(const uint8_t *data, int32_t length)
         const int error = errno;
         if (put < 0 && error == EINTR)
             continue;
+        // A hangup shows on a write as well as on a read: the same loss.
+        if (put < 0 && (error == EPIPE || error == EIO || error == ENXIO || error == ENODEV))
+            throw EBootloader("The serial link " + path_ + " was lost: " + ErrnoText(error));
         if (put < 0 && error != EAGAIN)
             throw EBootloader("Writing to " + path_ + " failed: " + ErrnoText(error));
         if (std::chrono::steady_clock::now() - stalledSince > std::chrono::milliseconds(kWriteStallMs))

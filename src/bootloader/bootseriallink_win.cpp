@@ -201,6 +201,9 @@ void BootSerialLink::Write(const uint8_t *data, int32_t length)
             DWORD error = 0;
             put = PipeTransfer(AsHandle(fd_), true, const_cast<uint8_t *>(data + done),
                                static_cast<DWORD>(length - done), kWriteStallMs, error);
+            // The bridge closed its end: the link to the server is gone.
+            if (error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA || error == ERROR_PIPE_NOT_CONNECTED)
+                throw EBootloader("The serial link " + path_ + " was lost: " + SystemErrorText(error));
             if (error != 0 && error != ERROR_OPERATION_ABORTED)
                 throw EBootloader("Writing to " + path_ + " failed: " + SystemErrorText(error));
         } else if (!WriteFile(AsHandle(fd_), data + done, static_cast<DWORD>(length - done), &put, nullptr)) {
