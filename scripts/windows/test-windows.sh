@@ -177,9 +177,9 @@ pids+=($!)
 # The decoder once more, behind ser2net on the host for the remote ports:
 # plain, with TLS (the lane CA's certificate for localhost), with a
 # certificate signed by nobody known, and with TLS that lets in only a
-# technician's RSA certificate from the lane CA; and a proxy in front of the
-# plain port that cuts the link after 12000 bytes. The decoder takes four
-# pages in flight.
+# technician's RSA certificate from the lane CA; and two proxies in front of
+# the plain port: one cuts the link after 12000 bytes, the other drops it
+# while the file remote-drop exists. The decoder takes four pages in flight.
 remote_env=()
 if [ -x build/bin/decoder_sim ] && [ -x /usr/sbin/ser2net ]; then
   build/bin/decoder_sim --link "$work/remote-sim" --dump "$work/remote-dump.bin" --window 4 > "$work/remote-sim.log" 2>&1 &
@@ -210,7 +210,13 @@ if [ -x build/bin/decoder_sim ] && [ -x /usr/sbin/ser2net ]; then
   pids+=($!)
   for _ in $(seq 50); do grep -q READY "$work/cut.log" && break; sleep 0.1; done
   remote_ports+=("$(sed -n 's/^READY //p' "$work/cut.log")")
+  python3 tests/link/delay_proxy.py --to "${remote_ports[0]}" --rtt 0 --drop-file "$work/remote-drop" \
+    > "$work/drop.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do grep -q READY "$work/drop.log" && break; sleep 0.1; done
+  remote_ports+=("$(sed -n 's/^READY //p' "$work/drop.log")")
   remote_env=(KZ_WIN_REMOTE_PORTS="${remote_ports[*]}" KZ_WIN_REMOTE_DUMP="$(winpath "$work/remote-dump.bin")"
+              KZ_WIN_REMOTE_DROP="$(winpath "$work/remote-drop")"
               KZ_WIN_CLIENT_CERT="$(winpath "$tls/tech.pem")" KZ_WIN_CLIENT_KEY="$(winpath "$tls/tech-rsa.key")")
 fi
 

@@ -45,16 +45,21 @@ TSerialEvents EventsOf(DWORD mask)
 
 // A remote device's pipe: its device's event tells when bytes arrived or
 // the link ended, the pipe's count says which; the end shows as a broken
-// pipe once the last bytes have been read.
+// pipe once the last bytes have been read. Bytes a handler leaves unread
+// hide the end, and the wake-up that told of it may be spent: while any
+// wait, the pipe is looked at again now and then.
 void WaitOnRemoteDevice(HANDLE pipe, HANDLE stop, HANDLE readable, HANDLE tx, TSerialEvents mask, int inputSize,
                         const std::atomic<bool> &stopping, const TSerialThread::Deliver &deliver)
 {
+    constexpr DWORD kUnreadCheckMs = 100;
     bool lost = false;
+    bool unread = false;
     // Cleared by a failing handler: from then on only the loss is reported.
     bool delivering = true;
     while (!stopping.load()) {
         const HANDLE objects[3] = {stop, readable, tx};
-        const DWORD woke = WaitForMultipleObjects(lost ? 1 : 3, objects, FALSE, INFINITE);
+        const DWORD woke =
+            WaitForMultipleObjects(lost ? 1 : 3, objects, FALSE, unread && !lost ? kUnreadCheckMs : INFINITE);
         if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED || stopping.load())
             break;
         TSerialEvents batch = 0;
@@ -64,11 +69,13 @@ void WaitOnRemoteDevice(HANDLE pipe, HANDLE stop, HANDLE readable, HANDLE tx, TS
         if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &queued, nullptr)) {
             lost = true;
             batch |= kDeviceGoneBit;
-        } else if (queued > 0) {
+        } else if (queued > 0 && woke != WAIT_TIMEOUT) {
+            // Only new bytes are told of, as a driver does.
             batch |= EventBit(evRxChar);
             if (inputSize > 0 && queued >= static_cast<DWORD>(inputSize / 10 * 8))
                 batch |= EventBit(evRx80Full);
         }
+        unread = queued > 0;
         batch &= (delivering ? mask : 0) | kDeviceGoneBit;
         if (batch == 0)
             continue;
@@ -76,9 +83,13 @@ void WaitOnRemoteDevice(HANDLE pipe, HANDLE stop, HANDLE readable, HANDLE tx, TS
             deliver(batch);
             // The link may have ended while the last bytes were read; the
             // event that said so was spent on them.
-            if (!lost && (batch & EventBit(evRxChar)) && !PeekNamedPipe(pipe, nullptr, 0, nullptr, &queued, nullptr)) {
-                lost = true;
-                deliver(kDeviceGoneBit);
+            if (!lost && (batch & EventBit(evRxChar))) {
+                if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &queued, nullptr)) {
+                    lost = true;
+                    deliver(kDeviceGoneBit);
+                } else {
+                    unread = queued > 0;
+                }
             }
         } catch (...) {
             if (lost)

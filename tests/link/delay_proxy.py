@@ -1,11 +1,14 @@
 """A TCP proxy that delays every byte by half the round trip each way, for
 trying remote serial ports over a slow link. With --cut-after N it drops
 both connections once N bytes went from the client to the server, as a
-link that fails mid-transfer.
-usage: delay_proxy.py --to PORT --rtt MS [--cut-after BYTES]
+link that fails mid-transfer. With --drop-file PATH it drops every
+connection and turns new ones away while PATH exists, as a site whose link
+is down for a while.
+usage: delay_proxy.py --to PORT --rtt MS [--cut-after BYTES] [--drop-file PATH]
 Prints "READY <port>" when it listens on 127.0.0.1."""
 import argparse
 import asyncio
+import os
 import sys
 import time
 
@@ -44,8 +47,24 @@ async def pump(reader, writer, delay, budget, cut):
 
 
 async def serve(args):
+    writers = set()
+
+    def link_down():
+        return args.drop_file and os.path.exists(args.drop_file)
+
+    async def watch_drop_file():
+        while True:
+            if link_down():
+                for w in list(writers):
+                    w.transport.abort()
+            await asyncio.sleep(0.1)
+
     async def handle(client_reader, client_writer):
+        if link_down():
+            client_writer.transport.abort()
+            return
         server_reader, server_writer = await asyncio.open_connection("127.0.0.1", args.to)
+        writers.update((client_writer, server_writer))
         delay = args.rtt / 2000.0
         cut = asyncio.Event()
         budget = [args.cut_after] if args.cut_after else None
@@ -58,8 +77,10 @@ async def serve(args):
                 w.transport.abort()
         await asyncio.gather(up, down, return_exceptions=True)
         waiter.cancel()
+        writers.difference_update((client_writer, server_writer))
 
     server = await asyncio.start_server(handle, "127.0.0.1", 0)
+    watcher = asyncio.ensure_future(watch_drop_file()) if args.drop_file else None
     print("READY %d" % server.sockets[0].getsockname()[1], flush=True)
     async with server:
         await server.serve_forever()
@@ -69,6 +90,7 @@ parser = argparse.ArgumentParser()
 parser.add_argument("--to", type=int, required=True)
 parser.add_argument("--rtt", type=float, default=0)
 parser.add_argument("--cut-after", type=int, default=0)
+parser.add_argument("--drop-file")
 try:
     asyncio.run(serve(parser.parse_args()))
 except KeyboardInterrupt:

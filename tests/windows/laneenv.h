@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 
 #include <windows.h>
@@ -21,6 +22,17 @@ inline std::string Env(const char *name)
     const std::string var = Env(name);                                                  \
     if (var.empty())                                                                    \
         GTEST_SKIP() << name << " is not set: run scripts/windows/test-windows.sh";
+
+// The last of the lane's remote ports goes through a proxy that drops the
+// link while the file KZ_WIN_REMOTE_DROP names exists; empty without one.
+inline std::string DroppingRemotePort()
+{
+    std::istringstream listed(Env("KZ_WIN_REMOTE_PORTS"));
+    std::string last;
+    while (listed >> last) {
+    }
+    return last.empty() ? "" : "rfc2217://127.0.0.1:" + last;
+}
 
 // The lane's CA, put in the user's root store as an administrator would;
 // the system's TLS trusts what that store trusts.

@@ -327,6 +327,31 @@ TEST(WinSerial, AVanishedDeviceNeitherSpinsNorBlocksTheClose)
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 }
 
+// Behind a device server, bytes a handler leaves unread hide the link's
+// end in the pipe, and the wake-up that told of it is spent on them: the
+// loss is still told, at the latest once they are read.
+TEST(WinSerial, ARemoteLinkEndingBehindUnreadBytesIsStillALostDevice)
+{
+    REQUIRE_ENV(drop, "KZ_WIN_REMOTE_DROP");
+    TSerialPort port;
+    int told = 0, lost = 0;
+    port.OnRxChar = [&](TCustomSerialPort &, int) { ++told; };
+    port.OnDeviceLost = [&](TCustomSerialPort &) { ++lost; };
+    OpenAt9600(port, DroppingRemotePort());
+    port.WriteString(decoder::BuildCommand("GS"));
+    ASSERT_TRUE(PumpUntil([&] { return told > 0; })) << "no reply through the server";
+    std::ofstream(drop).put('\n');
+    PumpUntil([] { return false; }, 1000);
+    DeleteFileA(drop.c_str());
+
+    // The bytes from before the end are still there to read.
+    std::string reply;
+    port.ReadString(reply, port.InputQueueCount());
+    EXPECT_NE(reply.find("A1234"), std::string::npos) << reply;
+    EXPECT_TRUE(PumpUntil([&] { return lost > 0; }, 5000)) << "the loss was not reported";
+    port.ClosePort();
+}
+
 // The decoder simulator of the Linux build on a wine COM port: the line
 // protocol round trip, then a firmware update through Bootloader.dll.
 TEST(WinSimulator, AnswersTheSerialNumberAndTakesAFirmwareUpdate)
