@@ -182,6 +182,12 @@ TEST(RemotePort, TlsFormIsCheckedAgainstTheTrustStore)
     const CliResult info = RunCli({"info", "--port", secure.Url()});
     EXPECT_EQ(info.exitCode, 0) << info.err;
     EXPECT_NE(info.out.find("Serial number: T-4433"), std::string::npos) << info.err;
+    // The bootloader library reaches the decoder through the same TLS.
+    const std::string image = PatternBytes(8192);
+    const CliResult flashed =
+        RunCli({"flash", "--port", secure.Url(), "--image", FirmwareFile(work, image), "--yes"}, {}, 60000);
+    EXPECT_EQ(flashed.exitCode, 0) << flashed.err;
+    EXPECT_TRUE(ReadFile(sim.DumpPath()) == image) << "the simulator's flash differs from the image";
 
     // The certificate is for 127.0.0.1, not for "localhost".
     const CliResult wrongHost = RunCli({"info", "--port", "rfc2217+tls://localhost:" + port});

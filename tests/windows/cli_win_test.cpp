@@ -342,7 +342,7 @@ namespace {
 // The lane's ports in front of its second simulator: ser2net plain, TLS
 // with the lane CA's certificate, TLS with one signed by nobody known, TLS
 // that asks for a client certificate, and a proxy to the plain one that
-// cuts the link after 12000 bytes.
+// cuts the link after 12000 bytes (the lane's last port is the window's).
 struct RemotePorts {
     std::string plain, tls, stranger, clientAuth, cutting;
     bool Read()
@@ -389,9 +389,13 @@ TEST(WinCli, ReadsAndFlashesADecoderBehindADeviceServer)
 }
 
 // The TLS form is checked by the system's TLS against the user's trust,
-// and shows the client certificate set for a server that asks for one.
-TEST(WinCli, ReadsADecoderBehindADeviceServerOverTls)
+// carries the firmware update too, and shows the client certificate set
+// for a server that asks for one.
+TEST(WinCli, ReadsAndFlashesADecoderBehindADeviceServerOverTls)
 {
+    REQUIRE_ENV(dump, "KZ_WIN_REMOTE_DUMP");
+    REQUIRE_ENV(firmware, "KZ_WIN_SIM_FIRMWARE");
+    REQUIRE_ENV(image, "KZ_WIN_SIM_IMAGE");
     REQUIRE_ENV(ca, "KZ_WIN_TLS_CA");
     REQUIRE_ENV(certificate, "KZ_WIN_CLIENT_CERT");
     REQUIRE_ENV(key, "KZ_WIN_CLIENT_KEY");
@@ -401,6 +405,12 @@ TEST(WinCli, ReadsADecoderBehindADeviceServerOverTls)
     const Result info = RunCli("info --port rfc2217+tls://localhost:" + remote.tls);
     EXPECT_EQ(info.exitCode, 0) << info.err;
     EXPECT_EQ(info.out.rfind("Serial number: A1234\n", 0), 0u) << info.out;
+    // The plain test's dump must not stand in for this one.
+    DeleteFileA(dump.c_str());
+    CliProcess flash("flash --port rfc2217+tls://localhost:" + remote.tls + " --image " + firmware + " --yes");
+    EXPECT_EQ(flash.Wait(100000), 0) << flash.Out() << flash.Err();
+    EXPECT_TRUE(!FileBytes(image).empty() && FileBytes(dump) == FileBytes(image))
+        << "the simulator's flash differs from the image";
 
     const Result unknown = RunCli("info --port rfc2217+tls://localhost:" + remote.stranger);
     EXPECT_EQ(unknown.exitCode, 1);

@@ -5,6 +5,7 @@
 #include "errorbox.h"
 #include "eventlog.h"
 #include "eventlogexport.h"
+#include "laneenv.h"
 #include "portcombobox.h"
 #include "tform1.h"
 #include "toolkittranslation.h"
@@ -14,6 +15,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
+#include <QSettings>
 #include <QTabWidget>
 #include <QTest>
 #include <QTranslator>
@@ -37,6 +39,18 @@ T *Find(QWidget &form, const char *name)
     return form.findChild<T *>(QString::fromLatin1(name));
 }
 
+// Picks `port` in the box and connects.
+void ConnectOn(TForm1 &form, const QString &port)
+{
+    auto *box = Find<TPortComboBox>(form, "PortComboBox1");
+    const int index = box->findText(port);
+    ASSERT_GE(index, 0) << "not listed: " << port.toStdString();
+    box->SetItemIndex(index);
+    auto *connect = Find<QPushButton>(form, "BitBtn1");
+    QTest::mouseClick(connect, Qt::LeftButton);
+    ASSERT_EQ(connect->text(), QStringLiteral("Verbindung beenden"));
+}
+
 } // namespace
 
 TEST(WinWindow, ConnectsOnAComPortAndShowsTheDecodersReply)
@@ -49,13 +63,7 @@ TEST(WinWindow, ConnectsOnAComPortAndShowsTheDecodersReply)
     ASSERT_EQ(Find<QTabWidget>(form, "PageControl1")->count(), 6);
 
     // The port box lists the names registered under SERIALCOMM.
-    auto *box = Find<TPortComboBox>(form, "PortComboBox1");
-    const int index = box->findText(QString::fromLatin1(port));
-    ASSERT_GE(index, 0) << "not listed: " << port;
-    box->SetItemIndex(index);
-    auto *connect = Find<QPushButton>(form, "BitBtn1");
-    QTest::mouseClick(connect, Qt::LeftButton);
-    ASSERT_EQ(connect->text(), QStringLiteral("Verbindung beenden"));
+    ASSERT_NO_FATAL_FAILURE(ConnectOn(form, QString::fromLatin1(port)));
 
     // The reply crosses from the port's event thread through the toolkit's
     // event loop (the Windows event notifier) into the window.
@@ -63,8 +71,51 @@ TEST(WinWindow, ConnectsOnAComPortAndShowsTheDecodersReply)
     auto *serial = Find<QLabel>(form, "StaticText8");
     EXPECT_TRUE(QTest::qWaitFor([&] { return serial->text() == QStringLiteral("A1234"); }, 10000))
         << serial->text().toStdString();
+    auto *connect = Find<QPushButton>(form, "BitBtn1");
     QTest::mouseClick(connect, Qt::LeftButton);
     EXPECT_EQ(connect->text(), QStringLiteral("Verbindung herstellen"));
+}
+
+// A decoder behind ser2net on the host, in the window's own list of remote
+// ports: read through the remote device, its dropped link is a lost device,
+// and the reconnect brings it back once the link is up again.
+TEST(WinWindow, ReadsADecoderBehindADeviceServerAndReconnectsAfterTheLinkDrops)
+{
+    REQUIRE_ENV(drop, "KZ_WIN_REMOTE_DROP");
+    const QString url = QString::fromStdString(DroppingRemotePort());
+    QSettings settings(QStringLiteral("KarvenZop"), QStringLiteral("KarvenZop"));
+    settings.setValue(QStringLiteral("RemotePorts"), QStringList{url});
+
+    TForm1 form;
+    form.show();
+    ASSERT_NO_FATAL_FAILURE(ConnectOn(form, url));
+    QTest::mouseClick(Find<QPushButton>(form, "BitBtn21"), Qt::LeftButton);
+    auto *serial = Find<QLabel>(form, "StaticText8");
+    auto *hardware = Find<QLabel>(form, "StaticText6");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return serial->text() == QStringLiteral("A1234") &&
+                                             hardware->text() == QStringLiteral("C469-2"); }, 10000))
+        << serial->text().toStdString() << " / " << hardware->text().toStdString();
+
+    const auto logged = [&](int from, const std::string &line) {
+        return QTest::qWaitFor([&] {
+            for (int i = from; i < form.EventLog()->Content().Count(); ++i)
+                if (form.EventLog()->Content().Line(i) == line)
+                    return true;
+            return false;
+        }, 15000);
+    };
+    const int before = form.EventLog()->Content().Count();
+    std::ofstream(drop).put('\n');
+    EXPECT_TRUE(logged(before, "Verbindung zum Gerät unterbrochen."));
+    const int away = form.EventLog()->Content().Count();
+    DeleteFileA(drop.c_str());
+    EXPECT_TRUE(logged(away, "Verbindung zu " + url.toStdString() + " wiederhergestellt (9600 Baud)."));
+    auto *connect = Find<QPushButton>(form, "BitBtn1");
+    EXPECT_EQ(connect->text(), QStringLiteral("Verbindung beenden"));
+
+    QTest::mouseClick(connect, Qt::LeftButton);
+    EXPECT_EQ(connect->text(), QStringLiteral("Verbindung herstellen"));
+    settings.remove(QStringLiteral("RemotePorts"));
 }
 
 // The socket library is loaded while the window is made, so a missing one
