@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <mutex>
 #include <regex>
@@ -386,6 +387,30 @@ TEST(WinCli, ReadsAndFlashesADecoderBehindADeviceServer)
     EXPECT_EQ(flash.Wait(100000), 0) << flash.Out() << flash.Err();
     EXPECT_TRUE(!FileBytes(image).empty() && FileBytes(dump) == FileBytes(image))
         << "the simulator's flash differs from the image";
+}
+
+// The station monitor on a decoder behind a device server: the dropped
+// link is a lost device, and the monitor carries on once the link is back.
+TEST(WinCli, MonitorThroughADeviceServerComesBackAfterTheLinkDrops)
+{
+    REQUIRE_ENV(drop, "KZ_WIN_REMOTE_DROP");
+    auto waitFor = [](const std::function<bool()> &done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!done() && std::chrono::steady_clock::now() < deadline)
+            Sleep(100);
+        return done();
+    };
+    CliProcess monitor("monitor --port " + DroppingRemotePort() + " --json --duration 12");
+    // Time to open the port first.
+    Sleep(3000);
+    std::ofstream(drop).put('\n');
+    EXPECT_TRUE(waitFor([&] { return monitor.Out().find("\"kind\":\"device-lost\"") != std::string::npos; }))
+        << monitor.Out() << monitor.Err();
+    DeleteFileA(drop.c_str());
+    EXPECT_TRUE(waitFor([&] { return monitor.Out().find("\"kind\":\"device-back\"") != std::string::npos; }))
+        << monitor.Out() << monitor.Err();
+    EXPECT_EQ(monitor.Wait(20000), 0) << monitor.Err();
+    EXPECT_EQ(monitor.Out().find("device-lost"), monitor.Out().rfind("device-lost")) << "lost more than once";
 }
 
 // The TLS form is checked by the system's TLS against the user's trust,
