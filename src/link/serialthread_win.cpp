@@ -46,8 +46,8 @@ TSerialEvents EventsOf(DWORD mask)
 // A remote device's pipe: its device's event tells when bytes arrived or
 // the link ended, the pipe's count says which; the end shows as a broken
 // pipe once the last bytes have been read. Bytes a handler leaves unread
-// hide the end, and the wake-up that told of it may be spent: while any
-// wait, the pipe is looked at again now and then.
+// hide the end, and the wake-up that told of it may be spent on them: while
+// bytes wait unread, the pipe is looked at again now and then.
 void WaitOnRemoteDevice(HANDLE pipe, HANDLE stop, HANDLE readable, HANDLE tx, TSerialEvents mask, int inputSize,
                         const std::atomic<bool> &stopping, const TSerialThread::Deliver &deliver)
 {

@@ -80,6 +80,7 @@ async def serve(args):
         writers.difference_update((client_writer, server_writer))
 
     server = await asyncio.start_server(handle, "127.0.0.1", 0)
+    # Held so the task lives as long as the server.
     watcher = asyncio.ensure_future(watch_drop_file()) if args.drop_file else None
     print("READY %d" % server.sockets[0].getsockname()[1], flush=True)
     async with server:
