@@ -13,6 +13,8 @@
 #include <QSettings>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 const QString kRemotePortsKey = QStringLiteral("RemotePorts");
@@ -100,8 +102,19 @@ void AttachRemotePortsSetting(QWidget *dialogParent, TPortComboBox *box)
     auto *action = new QAction(QStringLiteral("Ferngeräte…"), box);
     action->setObjectName(QStringLiteral("RemotePortsAction"));
     QObject::connect(action, &QAction::triggered, box, [dialogParent, box] {
-        if (EditRemotePorts(dialogParent))
-            box->RefreshPorts();
+        const std::vector<std::string> before = StoredRemotePorts();
+        if (!EditRemotePorts(dialogParent))
+            return;
+        box->RefreshPorts();
+        // With nothing chosen, the port just added is the one meant: connecting
+        // right away must not end in "no port chosen".
+        if (box->ItemIndex() >= 0)
+            return;
+        for (const std::string &name : StoredRemotePorts())
+            if (std::find(before.begin(), before.end(), name) == before.end()) {
+                box->SetText(name);
+                return;
+            }
     });
     box->addAction(action);
     box->setContextMenuPolicy(Qt::ActionsContextMenu);

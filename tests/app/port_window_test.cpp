@@ -185,28 +185,40 @@ TEST_F(PortWindowTest, RemotePortsNamedInTheDialogAreListedAndTheLastUsedIsChose
     EXPECT_TRUE(Box()->actions().contains(action));
     EXPECT_EQ(action->text(), QStringLiteral("Ferngeräte…"));
 
+    // Fills the dialog with `text` and presses OK.
+    const auto edit = [&](const std::string &text) {
+        bool filled = false;
+        QTimer fill;
+        fill.setInterval(10);
+        QObject::connect(&fill, &QTimer::timeout, [&] {
+            QWidget *dialog = QApplication::activeModalWidget();
+            if (filled || !dialog || dialog->objectName() != QStringLiteral("RemotePortsDialog"))
+                return;
+            filled = true;
+            dialog->findChild<QPlainTextEdit *>(QStringLiteral("RemotePortsEdit"))
+                ->setPlainText(QString::fromStdString(text));
+            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        });
+        fill.start();
+        action->trigger();
+        return filled;
+    };
     const std::string plain = "rfc2217://127.0.0.1:4001", secure = "rfc2217+tls://site7.example:4002";
-    bool filled = false;
-    QTimer fill;
-    fill.setInterval(10);
-    QObject::connect(&fill, &QTimer::timeout, [&] {
-        QWidget *dialog = QApplication::activeModalWidget();
-        if (filled || !dialog || dialog->objectName() != QStringLiteral("RemotePortsDialog"))
-            return;
-        filled = true;
-        dialog->findChild<QPlainTextEdit *>(QStringLiteral("RemotePortsEdit"))
-            ->setPlainText(QString::fromStdString(plain + "\n  \n" + secure + "\n" + plain));
-        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
-    });
-    fill.start();
-    action->trigger();
-    fill.stop();
-    ASSERT_TRUE(filled);
+    // Nothing chosen yet: the first port added is chosen, so "connect" next
+    // does not end in "no port chosen".
+    Box()->SetItemIndex(-1);
+    ASSERT_TRUE(edit(plain + "\n  \n" + secure + "\n" + plain));
     EXPECT_EQ(Settings().value(QStringLiteral("RemotePorts")).toStringList(),
               QStringList({QString::fromStdString(plain), QString::fromStdString(secure)}));
     EXPECT_TRUE(Listed(plain));
     EXPECT_TRUE(Listed(secure));
     EXPECT_EQ(Box()->PortSelect().Items().size(), local.size() + 2);
+    EXPECT_EQ(Box()->Text(), plain);
+    // A port the user chose stays chosen when more are added.
+    const std::string third = "rfc2217://10.0.0.9:4003";
+    ASSERT_TRUE(edit(plain + "\n" + secure + "\n" + third));
+    EXPECT_TRUE(Listed(third));
+    EXPECT_EQ(Box()->Text(), plain);
 
     // The remote port last opened is chosen at the next start, like a local one.
     Settings().setValue(QStringLiteral("Connection/LastPort"), QString::fromStdString(secure));
