@@ -343,7 +343,8 @@ namespace {
 // The lane's ports in front of its second simulator: ser2net plain, TLS
 // with the lane CA's certificate, TLS with one signed by nobody known, TLS
 // that asks for a client certificate, and a proxy to the plain one that
-// cuts the link after 12000 bytes (the lane's last port is the window's).
+// cuts the link after 12000 bytes. The sixth, a proxy that drops the link
+// on demand, is DroppingRemotePort().
 struct RemotePorts {
     std::string plain, tls, stranger, clientAuth, cutting;
     bool Read()
